@@ -1,0 +1,63 @@
+// The one record through which the window thread, the MIDI thread and the audio thread
+// cooperate. There is one instance with static lifetime, `engineState`; tests and the offline
+// renderer may make records of their own.
+//
+// Fields that two threads touch are relaxed atomics: every read and write is one whole value,
+// never half a double, and no lock or wait is involved. Fields that only the audio thread
+// touches are plain. Times are in samples at 44100 samples per second; frequencies in Hz.
+#pragma once
+
+#include <portaudio.h>
+
+#include <atomic>
+#include <cstdint>
+
+inline constexpr int32_t NoteTextCapacity = 32;
+
+struct EngineState {
+  // Model parameters and volume: written by the window thread, read by the audio thread.
+  std::atomic<float> paramI{0.0f};  // injected current i
+  std::atomic<float> paramA{0.0f};  // coefficient a of x cubed
+  std::atomic<float> paramB{0.0f};  // coefficient b of x squared
+  std::atomic<float> paramR{0.0f};  // rate r of the slow variable z
+  std::atomic<float> paramS{0.0f};  // s of the z equation
+  std::atomic<float> volume{0.0f};  // gain from x to the output
+
+  // Voice: written by the MIDI thread, read by the audio thread.
+  std::atomic<double> noteFrequency{0.0};      // latest note-on; 0.0 until the first one
+  std::atomic<double> previousFrequency{0.0};  // played during the next note's handover
+  std::atomic<int32_t> gate{0};                // 1 while at least one key is held
+  std::atomic<int32_t> heldNotes{0};           // note-ons not yet matched by a note-off
+  char noteText[NoteTextCapacity]{};           // "On 440.000" or "Off"; MIDI thread only
+
+  // Per-note flags: the audio thread sets them, the MIDI thread clears them.
+  std::atomic<int32_t> envelopeReady{0};    // envelope settings read for this note
+  std::atomic<int32_t> oscillatorReset{0};  // x, y, z zeroed for this note
+
+  // Audio thread only.
+  int32_t noteSamples = 0;      // samples since the current note's attack began
+  int32_t handoverSamples = 0;  // gate-open samples since the settings were read
+  double handoverLevel = 0.0;   // level of the latest gate-closed sample
+  double attackSamples = 0.0;
+  double decaySamples = 0.0;
+  double sustainLevel = 0.0;
+  double releaseSamples = 0.0;
+  double envelopeLevel = 0.0;  // gain of the current sample
+  double lastGateLevel = 0.0;  // level of the latest gate-open sample
+  int32_t lastGateSample = 0;  // noteSamples at that sample
+  float x = 0.0f;              // membrane potential
+  float y = 0.0f;              // fast, spiking variable
+  float z = 0.0f;              // slow, bursting variable
+  float lastOutput = 0.0f;     // x times volume after the latest step
+
+  // Audio stream: window thread only.
+  PaStream* stream = nullptr;
+  int32_t audioError = 0;
+  PaStreamParameters outputParameters{};
+};
+
+// The program's engine state, zero-filled before anything runs.
+extern EngineState engineState;
+
+// Gives a zero-filled record the start-up values, in their fixed order.
+void assignStartupValues(EngineState& state) noexcept;

@@ -1,0 +1,28 @@
+// What incoming MIDI does to the voice: note-on and note-off of channel 1 set the pitch, the
+// gate and the held-key count (monophonic, legato), and keep the note text that the status
+// bar shows. Runs on the MIDI thread; never allocates, never waits.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/engine_state.h"
+
+// The notices a MIDI input port delivers to its callback.
+inline constexpr uint32_t MidiOpenNotice = 0x3C1;
+inline constexpr uint32_t MidiCloseNotice = 0x3C2;
+inline constexpr uint32_t MidiDataNotice = 0x3C3;
+
+// A short MIDI message packed as status | data1 << 8 | data2 << 16.
+constexpr uint32_t packShortMessage(uint8_t status, uint8_t data1, uint8_t data2) noexcept {
+  return static_cast<uint32_t>(status) | static_cast<uint32_t>(data1) << 8 |
+         static_cast<uint32_t>(data2) << 16;
+}
+
+// Applies one notice to the voice. Returns true when the note text should be shown again
+// (after every data notice, whatever message it carried).
+bool handleMidiNotice(EngineState& state, uint32_t notice, uint32_t message) noexcept;
+
+double noteFrequencyOf(int32_t noteNumber) noexcept;
+void startNote(EngineState& state, int32_t noteNumber) noexcept;
+void releaseNote(EngineState& state) noexcept;
+void closeVoice(EngineState& state) noexcept;

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Quillfern needs to build (and, with --test, to run its
+# whole test suite), skipping those already present. Uses sudo when not run as root.
+set -euo pipefail
+
+build_packages=(
+  cmake g++ make pkg-config ninja-build
+  libgtest-dev libgmock-dev libbenchmark-dev
+  qt6-base-dev libgl-dev
+  portaudio19-dev librtmidi-dev libsndfile1-dev libjack-jackd2-dev
+)
+test_packages=(
+  jackd2 libasound2-plugins alsa-utils
+  xvfb openbox xdotool wmctrl x11-utils fonts-dejavu-core
+  dbus-x11 at-spi2-core python3-pyatspi
+)
+
+wanted=("${build_packages[@]}")
+if [[ "${1:-}" == "--test" ]]; then
+  wanted+=("${test_packages[@]}")
+fi
+
+missing=()
+for package in "${wanted[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$package")
+  fi
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+sudo=()
+[[ $(id -u) -ne 0 ]] && sudo=(sudo -E)
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
