@@ -1,0 +1,118 @@
+#include "engine/envelope.h"
+
+#include <cmath>
+
+#include "engine/oscillator.h"
+#include "ui/control_state.h"
+
+namespace {
+
+constexpr auto relaxed = std::memory_order_relaxed;
+constexpr double HandoverLength = 1000.0;   // samples, divisor of the handover fade
+constexpr double HandoverExponent = 1.0;    // a straight fade
+constexpr double AttackGrowth = 1.00517037535;  // per slider step
+constexpr double AttackScale = 0.0994856;       // milliseconds at position 0
+constexpr double MillisecondsPerSecond = 1000.0;
+constexpr double PercentPerUnit = 100.0;
+
+double roundedToEven(double value) noexcept { return std::nearbyint(value); }
+
+// A per-note flag may only stay set while the gate is open. The MIDI thread clears it right
+// after closing the gate; if that happened between our reading of the gate and this store,
+// the store would leave the flag set for a note that is over, and the next note would start
+// without its handover or reset. So look at the gate again after the store and take the flag
+// back if the note has ended meanwhile. Both sides use sequentially consistent operations so
+// that at least one of them sees the other's store.
+void setNoteFlag(EngineState& state, std::atomic<int32_t>& flag) noexcept {
+  flag.store(1, std::memory_order_seq_cst);
+  if (state.gate.load(std::memory_order_seq_cst) == 0) {
+    int32_t set = 1;
+    flag.compare_exchange_strong(set, 0, std::memory_order_seq_cst);
+  }
+}
+
+void readSettings(EngineState& state) noexcept {
+  state.attackSamples = attackSamplesAt(getControlState(AttackSlider));
+  state.decaySamples = decaySamplesAt(getControlState(DecaySlider));
+  state.sustainLevel = sustainLevelAt(getControlState(SustainSlider));
+  state.releaseSamples = releaseSamplesAt(getControlState(ReleaseSlider));
+}
+
+double releaseLevel(const EngineState& state, int32_t n) noexcept {
+  const double remaining = (state.releaseSamples + state.lastGateSample) - n;
+  return remaining <= 0.0 ? 0.0 : (state.lastGateLevel * remaining) / state.releaseSamples;
+}
+
+double handoverLevel(const EngineState& state) noexcept {
+  const double faded = std::pow(state.handoverSamples / HandoverLength, HandoverExponent);
+  return (1.0 - faded) * state.handoverLevel;
+}
+
+double noteLevel(const EngineState& state, int32_t n) noexcept {
+  const double attack = state.attackSamples;
+  const double decay = state.decaySamples;
+  const double sustain = state.sustainLevel;
+  if (n <= roundedToEven(attack)) return n / attack;
+  if (n <= roundedToEven(attack + decay)) {
+    return sustain + ((attack + decay - n) * (1.0 - sustain)) / decay;
+  }
+  return sustain;
+}
+
+// The end of the handover: the model starts afresh and the note's sample count with it.
+void startAttack(EngineState& state) noexcept {
+  state.x = 0.0f;
+  state.y = 0.0f;
+  state.z = 0.0f;
+  setNoteFlag(state, state.oscillatorReset);
+  state.noteSamples = 0;
+}
+
+}  // namespace
+
+double attackSamplesAt(int32_t position) noexcept {
+  return std::pow(AttackGrowth, position) * AttackScale / MillisecondsPerSecond * SampleRate;
+}
+
+double decaySamplesAt(int32_t position) noexcept {
+  return position / MillisecondsPerSecond * SampleRate;
+}
+
+double sustainLevelAt(int32_t position) noexcept { return position / PercentPerUnit; }
+
+double releaseSamplesAt(int32_t position) noexcept { return decaySamplesAt(position); }
+
+int32_t envelopeStep(EngineState& state, int32_t n) noexcept {
+  if (n > NoteSamplesLimit) {
+    state.noteSamples = 0;
+    state.lastGateLevel = 0.0;
+  }
+
+  if (state.gate.load(relaxed) == 0) {
+    state.envelopeLevel = releaseLevel(state, n);
+    state.handoverLevel = state.envelopeLevel;
+    return 0;
+  }
+
+  if (state.envelopeReady.load(relaxed) == 0) {
+    setNoteFlag(state, state.envelopeReady);
+    state.handoverSamples = -1;
+    readSettings(state);
+  }
+  // Counting stops just past the handover: only "above the limit or not" matters later, and a
+  // note held for days must not overflow the count.
+  if (state.handoverSamples <= HandoverLimit) ++state.handoverSamples;
+
+  if (state.handoverSamples <= HandoverLimit) {
+    state.envelopeLevel = handoverLevel(state);
+  } else {
+    if (state.oscillatorReset.load(relaxed) == 0) {
+      startAttack(state);
+      n = 0;
+    }
+    state.envelopeLevel = noteLevel(state, n);
+  }
+  state.lastGateLevel = state.envelopeLevel;
+  state.lastGateSample = n;
+  return 0;
+}

@@ -1,0 +1,50 @@
+#include "engine/oscillator.h"
+
+#include <cmath>
+
+namespace {
+
+constexpr auto relaxed = std::memory_order_relaxed;
+constexpr float C = 1.0f;
+constexpr float D = 5.0f;
+constexpr float ZOffset = 1.6f;  // the float nearest 1.6, as the z equation uses it
+
+// During a note's handover the model goes on at the pitch of the note released before it.
+double playedFrequency(const EngineState& state) noexcept {
+  return state.handoverSamples <= HandoverLimit ? state.previousFrequency.load(relaxed)
+                                                : state.noteFrequency.load(relaxed);
+}
+
+}  // namespace
+
+float timeStepFor(double frequency) noexcept {
+  // The period is rounded to whole samples, ties to even (the default rounding mode).
+  const auto samplesPerPeriod = static_cast<int32_t>(std::nearbyint(SampleRate / frequency));
+  return static_cast<float>(1.0 / samplesPerPeriod * ModelTimePerPeriod);
+}
+
+float oscillatorStep(EngineState& state) noexcept {
+  if (!(state.noteFrequency.load(relaxed) > 0.0)) return state.lastOutput;
+
+  const double h = timeStepFor(playedFrequency(state));
+  const double x = state.x;
+  const double y = state.y;
+  const double z = state.z;
+  const double a = state.paramA.load(relaxed);
+  const double b = state.paramB.load(relaxed);
+  const double i = state.paramI.load(relaxed);
+  const double r = state.paramR.load(relaxed);
+  const double s = state.paramS.load(relaxed);
+
+  // Double precision, in exactly this order; each new value is then rounded to float.
+  const double xx = x * x;
+  const auto newX = static_cast<float>(x + h * (((y - a * (xx * x)) + b * xx) - z + i));
+  const auto newY = static_cast<float>(y + h * ((-xx * D - y) + C));
+  const auto newZ = static_cast<float>(z + h * (r * ((s * (x + ZOffset)) - z)));
+
+  state.x = newX;
+  state.y = newY;
+  state.z = newZ;
+  state.lastOutput = static_cast<float>(static_cast<double>(newX) * state.volume.load(relaxed));
+  return state.lastOutput;
+}

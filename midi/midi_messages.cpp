@@ -1,0 +1,91 @@
+#include "midi/midi_messages.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "ui/format_real.h"
+
+namespace {
+
+constexpr auto relaxed = std::memory_order_relaxed;
+constexpr uint8_t NoteOnChannel1 = 0x90;
+constexpr uint8_t NoteOffChannel1 = 0x80;
+constexpr double ConcertA = 440.0;   // Hz, MIDI note 69
+constexpr double ConcertANote = 69.0;
+constexpr double SemitonesPerOctave = 12.0;
+constexpr int32_t FrequencyDecimals = 3;
+
+void setNoteText(EngineState& state, const char* text) noexcept {
+  std::strncpy(state.noteText, text, NoteTextCapacity - 1);
+  state.noteText[NoteTextCapacity - 1] = '\0';
+}
+
+// "On " and the frequency, formatted straight into the record's own text: no shared buffer,
+// no allocation.
+void setNoteOnText(EngineState& state, double frequency) noexcept {
+  constexpr char prefix[] = "On ";
+  constexpr std::size_t prefixLength = sizeof prefix - 1;
+  std::memcpy(state.noteText, prefix, prefixLength);
+  formatRealInto(state.noteText + prefixLength, NoteTextCapacity - prefixLength, frequency,
+                 FrequencyDecimals);
+}
+
+void handleShortMessage(EngineState& state, uint32_t message) noexcept {
+  const auto status = static_cast<uint8_t>(message & 0xFF);
+  const auto note = static_cast<int32_t>((message >> 8) & 0xFF);
+  const auto velocity = static_cast<uint8_t>((message >> 16) & 0xFF);
+  if (status == NoteOnChannel1 && velocity != 0) {
+    startNote(state, note);
+  } else if (status == NoteOnChannel1 || status == NoteOffChannel1) {
+    releaseNote(state);
+  }
+}
+
+}  // namespace
+
+double noteFrequencyOf(int32_t noteNumber) noexcept {
+  return std::pow(2.0, (noteNumber + -ConcertANote) / SemitonesPerOctave) * ConcertA;
+}
+
+void startNote(EngineState& state, int32_t noteNumber) noexcept {
+  const double frequency = noteFrequencyOf(noteNumber);
+  state.noteFrequency.store(frequency, relaxed);
+  const int32_t held = state.heldNotes.load(relaxed);
+  if (held == 0) {
+    state.gate.store(1, relaxed);
+    setNoteOnText(state, frequency);
+  }
+  state.heldNotes.store(held + 1, relaxed);
+}
+
+void releaseNote(EngineState& state) noexcept {
+  int32_t held = state.heldNotes.load(relaxed);
+  if (held != 0) state.heldNotes.store(--held, relaxed);
+  if (held != 0) return;
+  // The gate closes before the per-note flags are cleared; the audio thread looks at the gate
+  // again after setting a flag, so these stores are sequentially consistent (see envelope).
+  state.gate.store(0, std::memory_order_seq_cst);
+  setNoteText(state, "Off");
+  state.envelopeReady.store(0, std::memory_order_seq_cst);
+  state.oscillatorReset.store(0, std::memory_order_seq_cst);
+  state.previousFrequency.store(state.noteFrequency.load(relaxed), relaxed);
+}
+
+void closeVoice(EngineState& state) noexcept {
+  state.heldNotes.store(0, relaxed);
+  state.gate.store(0, std::memory_order_seq_cst);
+  setNoteText(state, "Off");
+}
+
+bool handleMidiNotice(EngineState& state, uint32_t notice, uint32_t message) noexcept {
+  switch (notice) {
+    case MidiDataNotice:
+      handleShortMessage(state, message);
+      return true;
+    case MidiCloseNotice:
+      closeVoice(state);
+      return false;
+    default:
+      return false;
+  }
+}

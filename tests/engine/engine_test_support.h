@@ -1,0 +1,51 @@
+// Helpers for the engine tests: a started engine on the heap, controls at their positions
+// when the window opens, and a note played through the same handling as live MIDI.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "engine/engine_state.h"
+#include "engine/envelope.h"
+#include "engine/render.h"
+#include "midi/midi_messages.h"
+#include "ui/control_state.h"
+
+inline void setEnvelopeSliders(int32_t attack, int32_t decay, int32_t sustain, int32_t release) {
+  publishControlState(AttackSlider, attack);
+  publishControlState(DecaySlider, decay);
+  publishControlState(SustainSlider, sustain);
+  publishControlState(ReleaseSlider, release);
+}
+
+inline std::unique_ptr<EngineState> startedEngine() {
+  auto state = std::make_unique<EngineState>();
+  assignStartupValues(*state);
+  setEnvelopeSliders(1, 1000, 50, 1500);
+  return state;
+}
+
+inline void pressKey(EngineState& state, int32_t note) {
+  handleMidiNotice(state, MidiDataNotice, packShortMessage(0x90, static_cast<uint8_t>(note), 100));
+}
+
+inline void releaseKey(EngineState& state, int32_t note) {
+  handleMidiNotice(state, MidiDataNotice, packShortMessage(0x80, static_cast<uint8_t>(note), 0));
+}
+
+inline std::vector<float> render(EngineState& state, std::size_t frames) {
+  std::vector<float> samples(frames);
+  renderFrames(state, samples.data(), frames);
+  return samples;
+}
+
+// Envelope levels of the next `frames` frames, as the render callback would step them.
+inline std::vector<double> envelopeLevels(EngineState& state, std::size_t frames) {
+  std::vector<double> levels;
+  for (std::size_t frame = 0; frame < frames; ++frame) {
+    envelopeStep(state, state.noteSamples);
+    levels.push_back(state.envelopeLevel);
+    ++state.noteSamples;
+  }
+  return levels;
+}

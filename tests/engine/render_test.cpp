@@ -1,0 +1,99 @@
+#include "engine/render.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <thread>
+
+#include "engine/oscillator.h"
+#include "engine_test_support.h"
+
+namespace {
+
+TEST(Render, ZeroFramesWriteNothingAndContinue) {
+  float untouched = 7.0f;
+  EXPECT_EQ(RenderCallback(nullptr, &untouched, 0, nullptr, 0, nullptr), paContinue);
+  EXPECT_EQ(untouched, 7.0f);
+}
+
+TEST(Render, IsSilentBeforeAnyNoteFromTheFirstFrame) {
+  auto state = startedEngine();
+  for (const float sample : render(*state, 4096)) ASSERT_EQ(sample, 0.0f);
+  EXPECT_EQ(state->noteSamples, 4096);
+}
+
+TEST(Render, FadeInFollowsTheFifthPowerOfTheNoteSampleCount) {
+  EXPECT_EQ(fadeInFactor(0), 0.0);
+  EXPECT_EQ(fadeInFactor(50), 0.03125);
+  EXPECT_NEAR(fadeInFactor(99), 0.95099008, 1e-8);
+  EXPECT_EQ(fadeInFactor(99), static_cast<float>(std::pow(static_cast<double>(0.99f), 5.0)));
+}
+
+// Each frame is (model output x envelope level) in double, scaled by the fade-in for the
+// note's first 100 samples, then rounded to float. Replaying the envelope and the model on a
+// twin record gives both factors, so the product can be checked frame by frame.
+TEST(Render, EachFrameIsModelTimesEnvelopeTimesFadeIn) {
+  auto live = startedEngine();
+  auto twin = startedEngine();
+  setEnvelopeSliders(1, 1000, 100, 1500);
+  pressKey(*live, 69);
+  pressKey(*twin, 69);
+  const std::vector<float> samples = render(*live, 1001 + 300);
+  for (std::size_t frame = 0; frame < samples.size(); ++frame) {
+    envelopeStep(*twin, twin->noteSamples);
+    const int32_t n = twin->noteSamples;
+    double expected = oscillatorStep(*twin) * twin->envelopeLevel;
+    if (n < 100) expected *= fadeInFactor(n);
+    ++twin->noteSamples;
+    ASSERT_EQ(samples[frame], static_cast<float>(expected)) << frame;
+  }
+  EXPECT_EQ(samples[1001], 0.0f);  // the attack's first sample
+  EXPECT_NE(samples[1100], 0.0f);
+}
+
+TEST(Render, KeepsTheSignOfZeroWhereTheEnvelopeIsSilent) {
+  auto state = startedEngine();
+  setEnvelopeSliders(1, 1, 50, 1);
+  pressKey(*state, 69);
+  render(*state, 2000);
+  releaseKey(*state, 69);
+  const std::vector<float> silent = render(*state, 2000);
+  int negativeZeros = 0;
+  for (std::size_t frame = 100; frame < silent.size(); ++frame) {
+    ASSERT_EQ(silent[frame], 0.0f);
+    negativeZeros += std::signbit(silent[frame]) ? 1 : 0;
+  }
+  EXPECT_GT(negativeZeros, 0);  // the model still runs below zero underneath
+  EXPECT_LT(negativeZeros, 1900);
+}
+
+// A note-off can land between the audio thread's look at the gate and its setting of a per-note
+// flag. Whatever the timing, once the keys are up and one sample has been rendered, both flags
+// must be clear, or the next note would start without its handover and reset.
+TEST(RenderRace, NoteFlagsAreClearAfterEveryReleaseWhateverTheTiming) {
+  auto state = startedEngine();
+  std::atomic<bool> running{true};
+  std::atomic<int64_t> rendered{0};
+  std::thread audio([&] {
+    float block[32];
+    while (running.load()) {
+      renderFrames(*state, block, 32);
+      rendered.fetch_add(32);
+    }
+  });
+  for (int round = 0; round < 20000; ++round) {
+    pressKey(*state, 60 + round % 12);
+    for (int spin = round % 64; spin > 0; --spin) std::this_thread::yield();
+    releaseKey(*state, 60 + round % 12);
+  }
+  const int64_t seen = rendered.load();
+  while (rendered.load() < seen + 64) std::this_thread::yield();
+  running = false;
+  audio.join();
+  EXPECT_EQ(state->gate.load(), 0);
+  EXPECT_EQ(state->envelopeReady.load(), 0);
+  EXPECT_EQ(state->oscillatorReset.load(), 0);
+}
+
+}  // namespace
