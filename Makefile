@@ -25,7 +25,7 @@ test: test-deps build
 	@ctest --test-dir $(BUILD_DIR) --output-on-failure -j 2
 
 bench: build
-	@$(BUILD_DIR)/bench/quillfern-bench
+	@python3 scripts/bench-report.py $(BUILD_DIR)/bench/quillfern-bench
 
 clean:
 	@rm -rf $(BUILD_DIR)

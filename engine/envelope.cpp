@@ -15,7 +15,8 @@ constexpr double AttackScale = 0.0994856;       // milliseconds at position 0
 constexpr double MillisecondsPerSecond = 1000.0;
 constexpr double PercentPerUnit = 100.0;
 
-double roundedToEven(double value) noexcept { return std::nearbyint(value); }
+// Ties go to the even integer (the default rounding mode).
+double roundedToEven(double value) noexcept { return static_cast<double>(std::lrint(value)); }
 
 // A per-note flag may only stay set while the gate is open. The MIDI thread clears it right
 // after closing the gate; if that happened between our reading of the gate and this store,

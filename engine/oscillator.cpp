@@ -19,7 +19,7 @@ double playedFrequency(const EngineState& state) noexcept {
 
 float timeStepFor(double frequency) noexcept {
   // The period is rounded to whole samples, ties to even (the default rounding mode).
-  const auto samplesPerPeriod = static_cast<int32_t>(std::nearbyint(SampleRate / frequency));
+  const auto samplesPerPeriod = static_cast<int32_t>(std::lrint(SampleRate / frequency));
   return static_cast<float>(1.0 / samplesPerPeriod * ModelTimePerPeriod);
 }
 
