@@ -3,8 +3,8 @@
 #include <sndfile.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -47,10 +47,13 @@ struct Options {
 };
 
 bool parseBlockFrames(std::string_view text, int32_t& frames) {
-  char* end = nullptr;
-  const long value = std::strtol(std::string(text).c_str(), &end, 10);
-  if (text.empty() || *end != '\0' || value < 1 || value > 1 << 20) return false;
-  frames = static_cast<int32_t>(value);
+  constexpr int32_t MostBlockFrames = 1 << 20;
+  int32_t value = 0;
+  const char* last = text.data() + text.size();
+  const auto [end, failure] = std::from_chars(text.data(), last, value);
+  if (text.empty() || failure != std::errc() || end != last) return false;
+  if (value < 1 || value > MostBlockFrames) return false;
+  frames = value;
   return true;
 }
 

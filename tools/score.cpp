@@ -52,6 +52,7 @@ void expectFieldCount(LineReader& reader, std::size_t least, std::size_t most) {
 
 uint32_t readMidiMessage(LineReader& reader) {
   expectFieldCount(reader, 4, MaxFieldsPerLine);
+  if (reader.failed()) return 0;
   const auto& words = reader.words;
   const auto status = readInteger(reader, words[2], 16, "status byte", 0x80, 0xFF);
   if (status == 0xF0 || status == 0xF7) reader.fail("system exclusive is not a short message");
