@@ -7,8 +7,8 @@
 
 namespace {
 
-constexpr double RGrowth = 1.0667487f;       // per slider step: 600-fold over the range
-constexpr double RScale = 0.00046871393f;    // 0.0005 / RGrowth, so that position 1 gives 0.0005
+constexpr double RGrowth = 1.0667487f;     // per slider step: 600-fold over the range
+constexpr double RScale = 0.00046871393f;  // 0.0005 / RGrowth, so that position 1 gives 0.0005
 constexpr double IScale = 250.0f;
 constexpr double IOffset = 1.0f;
 constexpr double BRange = 1000.0f;
@@ -49,9 +49,13 @@ float aParameterAt(int32_t position) noexcept {
   return static_cast<float>(position * ASpan / AScale + AOffset);
 }
 
-float volumeAt(int32_t position) noexcept { return static_cast<float>(position / VolumeScale); }
+float volumeAt(int32_t position) noexcept {
+  return static_cast<float>(position / VolumeScale);
+}
 
-float sParameterAt(int32_t checked) noexcept { return checked == 1 ? SChecked : SUnchecked; }
+float sParameterAt(int32_t checked) noexcept {
+  return checked == 1 ? SChecked : SUnchecked;
+}
 
 const ParameterControl* findParameterControl(int32_t control) noexcept {
   for (const ParameterControl& candidate : parameterControls) {

@@ -8,15 +8,17 @@
 namespace {
 
 constexpr auto relaxed = std::memory_order_relaxed;
-constexpr double HandoverLength = 1000.0;   // samples, divisor of the handover fade
-constexpr double HandoverExponent = 1.0;    // a straight fade
+constexpr double HandoverLength = 1000.0;       // samples, divisor of the handover fade
+constexpr double HandoverExponent = 1.0;        // a straight fade
 constexpr double AttackGrowth = 1.00517037535;  // per slider step
 constexpr double AttackScale = 0.0994856;       // milliseconds at position 0
 constexpr double MillisecondsPerSecond = 1000.0;
 constexpr double PercentPerUnit = 100.0;
 
 // Ties go to the even integer (the default rounding mode).
-double roundedToEven(double value) noexcept { return static_cast<double>(std::lrint(value)); }
+double roundedToEven(double value) noexcept {
+  return static_cast<double>(std::lrint(value));
+}
 
 // A per-note flag may only stay set while the gate is open. The MIDI thread clears it right
 // after closing the gate; if that happened between our reading of the gate and this store,
@@ -79,9 +81,13 @@ double decaySamplesAt(int32_t position) noexcept {
   return position / MillisecondsPerSecond * SampleRate;
 }
 
-double sustainLevelAt(int32_t position) noexcept { return position / PercentPerUnit; }
+double sustainLevelAt(int32_t position) noexcept {
+  return position / PercentPerUnit;
+}
 
-double releaseSamplesAt(int32_t position) noexcept { return decaySamplesAt(position); }
+double releaseSamplesAt(int32_t position) noexcept {
+  return decaySamplesAt(position);
+}
 
 int32_t envelopeStep(EngineState& state, int32_t n) noexcept {
   if (n > NoteSamplesLimit) {

@@ -8,9 +8,9 @@
 
 #include "engine/engine_state.h"
 
-inline constexpr double SampleRate = 44100.0;         // samples per second
-inline constexpr int32_t HandoverLimit = 1000;        // last handover sample, in samples
-inline constexpr float ModelTimePerPeriod = 8.0f;     // model time units per note period
+inline constexpr double SampleRate = 44100.0;      // samples per second
+inline constexpr int32_t HandoverLimit = 1000;     // last handover sample, in samples
+inline constexpr float ModelTimePerPeriod = 8.0f;  // model time units per note period
 
 // Model time advanced by one sample at `frequency` Hz.
 float timeStepFor(double frequency) noexcept;

@@ -10,7 +10,7 @@ namespace {
 constexpr auto relaxed = std::memory_order_relaxed;
 constexpr uint8_t NoteOnChannel1 = 0x90;
 constexpr uint8_t NoteOffChannel1 = 0x80;
-constexpr double ConcertA = 440.0;   // Hz, MIDI note 69
+constexpr double ConcertA = 440.0;  // Hz, MIDI note 69
 constexpr double ConcertANote = 69.0;
 constexpr double SemitonesPerOctave = 12.0;
 constexpr int32_t FrequencyDecimals = 3;

@@ -7,7 +7,9 @@ namespace {
 
 std::array<std::atomic<int32_t>, ControlStateCapacity> controlStates{};
 
-bool isKept(int32_t number) noexcept { return number >= 0 && number < ControlStateCapacity; }
+bool isKept(int32_t number) noexcept {
+  return number >= 0 && number < ControlStateCapacity;
+}
 
 }  // namespace
 
@@ -19,4 +21,6 @@ void publishControlState(int32_t number, int32_t state) noexcept {
   if (isKept(number)) controlStates[number].store(state, std::memory_order_relaxed);
 }
 
-void forgetControlState(int32_t number) noexcept { publishControlState(number, 0); }
+void forgetControlState(int32_t number) noexcept {
+  publishControlState(number, 0);
+}

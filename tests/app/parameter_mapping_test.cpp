@@ -18,11 +18,11 @@ TEST(ParameterMapping, ReadoutsAtTheEndsAndStartPositions) {
     int32_t position;
     const char* readout;
   } cases[] = {
-      {RSlider, 1, "0.0005"},   {RSlider, 100, "0.3000"}, {RSlider, 47, "0.0098"},
-      {RSlider, 50, "0.0119"},  {ISlider, 1, "1.004"},    {ISlider, 1000, "5.000"},
-      {ISlider, 500, "3.000"},  {BSlider, 1, "1.702"},    {BSlider, 1000, "4.000"},
-      {BSlider, 348, "2.500"},  {ASlider, 0, "0.500"},    {ASlider, 1, "0.525"},
-      {ASlider, 100, "3.000"},  {ASlider, 20, "1.000"},
+      {RSlider, 1, "0.0005"},  {RSlider, 100, "0.3000"}, {RSlider, 47, "0.0098"},
+      {RSlider, 50, "0.0119"}, {ISlider, 1, "1.004"},    {ISlider, 1000, "5.000"},
+      {ISlider, 500, "3.000"}, {BSlider, 1, "1.702"},    {BSlider, 1000, "4.000"},
+      {BSlider, 348, "2.500"}, {ASlider, 0, "0.500"},    {ASlider, 1, "0.525"},
+      {ASlider, 100, "3.000"}, {ASlider, 20, "1.000"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(readoutAt(c.control, c.position), c.readout) << c.control << " at " << c.position;
@@ -53,8 +53,8 @@ TEST(ParameterMapping, ControlsSetTheirOwnParameterAndNoOther) {
   EXPECT_EQ(state.paramI.load(), 3.0f);
   EXPECT_EQ(findParameterControl(VolumeSlider)->readout, NoReadout);
   EXPECT_EQ(findParameterControl(RSlider)->readout, RReadout);
-  for (const int32_t other : {AttackSlider, DecaySlider, SustainSlider, ReleaseSlider,
-                              MidiDeviceList, IReadout, 0, -1}) {
+  for (const int32_t other :
+       {AttackSlider, DecaySlider, SustainSlider, ReleaseSlider, MidiDeviceList, IReadout, 0, -1}) {
     EXPECT_EQ(findParameterControl(other), nullptr) << other;
   }
 }

@@ -183,8 +183,8 @@ TEST(EnvelopeOverflowGuard, HeldNoteGivesSustainThenStartsItsAttackAgain) {
   envelopeLevels(*state, HandoverFrames + 10);
   state->noteSamples = NoteSamplesLimit;
   const auto levels = envelopeLevels(*state, 3);
-  EXPECT_EQ(levels[0], 0.5);  // n = 2147483640: still within limits
-  EXPECT_EQ(levels[1], 0.5);  // n = 2147483641: guarded, this sample at sustain
+  EXPECT_EQ(levels[0], 0.5);                     // n = 2147483640: still within limits
+  EXPECT_EQ(levels[1], 0.5);                     // n = 2147483641: guarded, this sample at sustain
   EXPECT_EQ(levels[2], 1.0 / 4.40999902512187);  // n = 1: the attack again
 }
 

@@ -50,7 +50,7 @@ TEST(Oscillator, StepSizeFollowsThePeriodRoundedToWholeSamples) {
   EXPECT_EQ(timeStepFor(261.6255653005986), static_cast<float>(8.0 / 169));  // 168.56 -> 169
   EXPECT_EQ(timeStepFor(1000.0), static_cast<float>(8.0 / 44));              // 44.1 -> 44
   EXPECT_EQ(timeStepFor(4186.009044809578), static_cast<float>(8.0 / 11));   // 10.535 -> 11
-  EXPECT_EQ(timeStepFor(12543.853951415975), 2.0f);                         // 3.516 -> 4
+  EXPECT_EQ(timeStepFor(12543.853951415975), 2.0f);                          // 3.516 -> 4
   EXPECT_EQ(timeStepFor(8.175798915643707), static_cast<float>(8.0 / 5394));
   // A period of exactly 2.5 samples rounds to the even 2, 3.5 to the even 4.
   EXPECT_EQ(timeStepFor(44100.0 / 2.5), 4.0f);

@@ -7,7 +7,9 @@
 
 namespace {
 
-std::string noteText(const EngineState& state) { return state.noteText; }
+std::string noteText(const EngineState& state) {
+  return state.noteText;
+}
 
 bool send(EngineState& state, uint8_t status, uint8_t data1, uint8_t data2) {
   return handleMidiNotice(state, MidiDataNotice, packShortMessage(status, data1, data2));

@@ -121,7 +121,8 @@ TEST_F(RenderTool, OneNoteFromSilenceThroughRelease) {
   EXPECT_NE(samples[2002], 0.0f);
   EXPECT_LT(std::fabs(samples[2002]), 1e-9f);
   float loudest = 0.0f;
-  for (int frame = 2002; frame < 20000; ++frame) loudest = std::fmax(loudest, std::fabs(samples[frame]));
+  for (int frame = 2002; frame < 20000; ++frame)
+    loudest = std::fmax(loudest, std::fabs(samples[frame]));
   EXPECT_GT(loudest, 0.1f);
   // The release of 66150 samples runs out before the end and stays silent.
   for (std::size_t frame = 19999 + 66150; frame < samples.size(); ++frame) {

@@ -16,9 +16,10 @@ bool parse(const std::string& text, Score& score, std::string& error) {
 TEST(ScoreReader, ReadsEveryKindOfEventInOrder) {
   Score score;
   std::string error;
-  ASSERT_TRUE(parse("# comment\n\n  0 midi 0x90 69 100 # A4\n0 midi c0 5\n10 control 27 1\n"
-                    "10 close\n\t20 end   \n",
-                    score, error))
+  ASSERT_TRUE(
+      parse("# comment\n\n  0 midi 0x90 69 100 # A4\n0 midi c0 5\n10 control 27 1\n"
+            "10 close\n\t20 end   \n",
+            score, error))
       << error;
   ASSERT_EQ(score.events.size(), 4u);
   EXPECT_EQ(score.events[0].message, 0x644590u);
@@ -37,13 +38,13 @@ TEST(ScoreReader, EveryControlAcceptsItsWholeRangeAndNothingBeyond) {
     std::string error;
     const std::string number = std::to_string(control.number);
     for (const int32_t value : {control.minimum, control.initial, control.maximum}) {
-      EXPECT_TRUE(parse("0 control " + number + " " + std::to_string(value) + "\n1 end\n", score,
-                        error))
+      EXPECT_TRUE(
+          parse("0 control " + number + " " + std::to_string(value) + "\n1 end\n", score, error))
           << error;
     }
     for (const int32_t value : {control.minimum - 1, control.maximum + 1}) {
-      EXPECT_FALSE(parse("0 control " + number + " " + std::to_string(value) + "\n1 end\n", score,
-                         error));
+      EXPECT_FALSE(
+          parse("0 control " + number + " " + std::to_string(value) + "\n1 end\n", score, error));
       EXPECT_EQ(error.rfind("s:1: value of control " + number, 0), 0u) << error;
     }
   }
@@ -52,10 +53,13 @@ TEST(ScoreReader, EveryControlAcceptsItsWholeRangeAndNothingBeyond) {
 // Scores cut, spliced and sprinkled with junk at random: the reader never crashes, and it either
 // accepts the score or names a line that exists.
 TEST(ScoreReader, SurvivesRandomlyMangledScores) {
-  const std::vector<std::string> pieces = {
-      "0",  "12",   "-3",      "99999999999999999999", "midi", "control", "close", "end",
-      "90", "0x80", "F0",      "128",  "27", "5",      "#",    "\t",      "\n",    " ",
-      "x",  "1e3",  "0x",      "+1",   "00", "2147483648", "\r", ""};
+  const std::vector<std::string> pieces = {"0",    "12",      "-3",    "99999999999999999999",
+                                           "midi", "control", "close", "end",
+                                           "90",   "0x80",    "F0",    "128",
+                                           "27",   "5",       "#",     "\t",
+                                           "\n",   " ",       "x",     "1e3",
+                                           "0x",   "+1",      "00",    "2147483648",
+                                           "\r",   ""};
   std::mt19937 random(20261207);
   for (int round = 0; round < 20000; ++round) {
     std::string text;
