@@ -2,7 +2,7 @@
 BUILD_DIR ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: all deps test-deps configure build run test bench clean
+.PHONY: all deps test-deps configure build run demo test bench install clean
 
 all: build
 
@@ -19,7 +19,14 @@ build: configure
 	@cmake --build $(BUILD_DIR)
 
 run: build
-	@scripts/run.sh $(BUILD_DIR)
+	@$(BUILD_DIR)/app/quillfern
+
+demo: build
+	@$(BUILD_DIR)/tools/quillfern-render scores/demo.score -o $(BUILD_DIR)/demo.wav
+	@echo "Rendered scores/demo.score to $(BUILD_DIR)/demo.wav"
+
+install: build
+	@cmake --install $(BUILD_DIR)
 
 test: test-deps build
 	@ctest --test-dir $(BUILD_DIR) --output-on-failure -j 2

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 build_packages=(
-  cmake g++ make pkg-config ninja-build
+  cmake g++ make pkg-config ninja-build python3
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libgl-dev
   portaudio19-dev librtmidi-dev libsndfile1-dev libjack-jackd2-dev
