@@ -1,0 +1,53 @@
+#include "midi/midi_input.h"
+
+#include "app/control_numbers.h"
+#include "engine/engine_state.h"
+#include "midi/midi_messages.h"
+#include "ui/toolkit.h"
+
+MidiInput midiInput;
+
+uint32_t listMidiDevices() {
+  const uint32_t count = countMidiInputs();
+  for (uint32_t id = 0; id < count; ++id) {
+    const char* name = midiInputName(static_cast<int32_t>(id));
+    if (name != nullptr) addControlItem(MidiDeviceList, -1, name);
+  }
+  return count;
+}
+
+void chooseStartupMidiDevice(uint32_t count) {
+  if (count != 0) {
+    setControlState(MidiDeviceList, 0);
+    midiInput.midiDeviceId = 0;
+  } else {
+    midiInput.midiDeviceId = -1;
+  }
+}
+
+void openMidiPort() {
+  int32_t result = openMidiInput(&midiInput.midiHandle, midiInput.midiDeviceId, midiInCallback, 0);
+  if (result == MidiOk) result = startMidiInput(midiInput.midiHandle);
+  if (statusBarExists(MainStatusBar)) {
+    setStatusText(MainStatusBar, MidiStatusField, result == MidiOk ? "MIDI IN" : "No MIDI IN",
+                  StatusTextCentred);
+  }
+}
+
+void onMidiDeviceSelected() {
+  if (midiInput.midiHandle != nullptr) {
+    stopMidiInput(midiInput.midiHandle);
+    closeMidiInput(midiInput.midiHandle);
+    midiInput.midiHandle = nullptr;
+  }
+  midiInput.midiDeviceId = getControlState(MidiDeviceList);
+  openMidiPort();
+}
+
+void midiInCallback(MidiPortHandle, uint32_t notice, uintptr_t, uintptr_t param1,
+                    uintptr_t) noexcept {
+  if (handleMidiNotice(engineState, notice, static_cast<uint32_t>(param1)) &&
+      statusBarExists(MainStatusBar)) {
+    setStatusText(MainStatusBar, NoteStatusField, engineState.noteText, StatusTextCentred);
+  }
+}
