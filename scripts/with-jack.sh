@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs a command against a JACK server of its own: starts jackd on the dummy driver (no sound
 # card needed) under a server name no other run uses, waits until the server answers, runs
-# the command with JACK_DEFAULT_SERVER naming that server, and stops the server again however
-# the command ends. Exits with the command's exit code.
+# the command with JACK_DEFAULT_SERVER naming that server (and JACK_NO_START_SERVER set, so
+# that no client starts a server of its own), and stops the command and the server however
+# the run ends: success, failure, Ctrl-C or termination. Exits with the command's exit code.
 #
 #   scripts/with-jack.sh COMMAND [ARGUMENTS...]
 set -uo pipefail
@@ -15,8 +16,13 @@ fi
 server_name="quillfern-$$-${RANDOM}${RANDOM}"
 server_log=$(mktemp "${TMPDIR:-/tmp}/with-jack.XXXXXX")
 server_pid=""
+command_pid=""
 
-stop_server() {
+stop_all() {
+  if [[ -n "$command_pid" ]] && kill -0 "$command_pid" 2>/dev/null; then
+    kill -TERM "$command_pid" 2>/dev/null
+    wait "$command_pid" 2>/dev/null
+  fi
   if [[ -n "$server_pid" ]] && kill -0 "$server_pid" 2>/dev/null; then
     kill -TERM "$server_pid" 2>/dev/null
     for _ in $(seq 50); do
@@ -29,31 +35,42 @@ stop_server() {
   server_pid=""
   rm -f "$server_log"
 }
-trap stop_server EXIT
+trap stop_all EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM HUP
 
-jackd -n "$server_name" -d dummy -r 44100 -p 256 >"$server_log" 2>&1 &
-server_pid=$!
-
 export JACK_DEFAULT_SERVER="$server_name"
 export JACK_NO_START_SERVER=1
-ready=0
-for _ in $(seq 100); do
-  if ! kill -0 "$server_pid" 2>/dev/null; then
-    break
-  fi
-  if jack_lsp >/dev/null 2>&1; then
-    ready=1
-    break
-  fi
-  sleep 0.1
-done
-if [[ $ready -ne 1 ]]; then
-  echo "with-jack.sh: the JACK server '$server_name' did not come up:" >&2
-  cat "$server_log" >&2
-  exit 1
-fi
 
-"$@"
-exit $?
+# Starts the server and waits until it answers; false when it ended or did not answer in time.
+start_server() {
+  jackd -n "$server_name" -d dummy -r 44100 -p 256 >"$server_log" 2>&1 &
+  server_pid=$!
+  for _ in $(seq 100); do
+    kill -0 "$server_pid" 2>/dev/null || return 1
+    jack_lsp >/dev/null 2>&1 && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# JACK allows only a few servers on a machine at once; when other runs hold them all, wait for
+# one to end.
+for attempt in $(seq 10); do
+  start_server && break
+  if [[ $attempt -eq 10 ]] || ! grep -q "Too many servers" "$server_log"; then
+    echo "with-jack.sh: the JACK server '$server_name' did not come up:" >&2
+    cat "$server_log" >&2
+    exit 1
+  fi
+  wait "$server_pid" 2>/dev/null
+  sleep 1
+done
+
+# In the background, so that a signal stops the command and the server at once.
+"$@" <&0 &
+command_pid=$!
+wait "$command_pid"
+status=$?
+command_pid=""
+exit $status

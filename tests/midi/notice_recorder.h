@@ -44,8 +44,8 @@ inline void recordNotice(MidiPortHandle, uint32_t notice, uintptr_t, uintptr_t p
     noticeRecord.notices[count] = {notice, message, voice.heldNotes.load(), voice.gate.load(),
                                    voice.noteFrequency.load()};
   }
-  noticeRecord.lastMessage.store(message, std::memory_order_relaxed);
-  noticeRecord.lastNotice.store(notice, std::memory_order_relaxed);
+  noticeRecord.lastMessage.store(message, std::memory_order_release);
+  noticeRecord.lastNotice.store(notice, std::memory_order_release);
   noticeRecord.count.store(count + 1, std::memory_order_release);
 }
 

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 
 extern char** environ;
 
@@ -81,4 +82,14 @@ void endSender(SenderProcess& sender) {
   if (sender.output != -1) close(sender.output);
   sender.input = sender.output = -1;
   sender.pid = -1;
+}
+
+long residentBytes() {
+  long pages = 0;
+  long resident = 0;
+  FILE* statm = std::fopen("/proc/self/statm", "r");
+  if (statm == nullptr) return 0;
+  if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
+  std::fclose(statm);
+  return resident * sysconf(_SC_PAGESIZE);
 }

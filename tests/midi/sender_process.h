@@ -25,3 +25,6 @@ bool waitForLine(SenderProcess& sender, const char* line, int timeoutMs);
 
 // Closes the sender's standard input and waits for it to end.
 void endSender(SenderProcess& sender);
+
+// Resident memory of this process in bytes.
+long residentBytes();
