@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "app/control_numbers.h"
+#include "app/panel_layout.h"
 
 namespace {
 
@@ -114,12 +115,14 @@ bool readEventLine(LineReader& reader, int64_t previousFrame, Score& score) {
 }  // namespace
 
 const std::vector<ScoreControl>& scoreControls() {
-  static const std::vector<ScoreControl> controls{
-      {AttackSlider, 1, 2000, 1},     {DecaySlider, 1, 5000, 1000}, {SustainSlider, 0, 100, 50},
-      {ReleaseSlider, 1, 5000, 1500}, {RSlider, 1, 100, 47},        {ISlider, 1, 1000, 500},
-      {BSlider, 1, 1000, 348},        {ASlider, 0, 100, 20},        {VolumeSlider, 1, 100, 30},
-      {SCheckBox, 0, 1, 0},
-  };
+  static const std::vector<ScoreControl> controls = [] {
+    std::vector<ScoreControl> all;
+    for (const SliderLayout& slider : panelSliders()) {
+      all.push_back({slider.number, slider.minimum, slider.maximum, slider.initial});
+    }
+    all.push_back({SCheckBox, 0, 1, 0});  // unchecked when the window opens
+    return all;
+  }();
   return controls;
 }
 
