@@ -173,18 +173,6 @@ TEST_F(JackMidiService, StopHoldsDataBackAndNothingFollowsTheCloseNotice) {
   EXPECT_EQ(recordedCount(), atClose);
 }
 
-TEST_F(JackMidiService, CloseReleasesAHeldNote) {
-  openSender({"--stay", "200:904564"});
-  ASSERT_NE(port, nullptr);
-  ASSERT_TRUE(waitUntil([] { return recordedCount() == 2; }));
-  EXPECT_STREQ(noticeRecord.voice.noteText, "On 440.000");
-  close();
-  EXPECT_EQ(noticeRecord.lastNotice.load(), MidiCloseNotice);
-  EXPECT_EQ(noticeRecord.voice.heldNotes.load(), 0);
-  EXPECT_EQ(noticeRecord.voice.gate.load(), 0);
-  EXPECT_STREQ(noticeRecord.voice.noteText, "Off");
-}
-
 TEST_F(JackMidiService, EntriesKeepTheirDevicesWhenAnEarlierOneGoes) {
   SenderProcess& first = addSender({});
   SenderProcess& second = addSender({"200:905164"});
