@@ -1,0 +1,70 @@
+"""The running program's costs: no processor time while idle, and an audio callback that
+never allocates, locks or waits."""
+
+import time
+
+import harness as h
+import screen_reader as sr
+from session import Quillfern, main_window, wait_status
+
+def case_idle_cpu():
+    """With no input and no note, the window thread takes no processor time: its CPU ticks
+    (utime + stime) do not move over several seconds. Every thread's ticks are reported."""
+    seconds = 5
+    # No screen reader: its queries are input to the program too. The guard only tells which
+    # thread renders the sound.
+    run = Quillfern("idle", accessible=False, guard=True)
+    x_main = h.x_window("Quillfern")
+    time.sleep(2)  # the start-up's last work, after the window is shown, must be over
+    before = h.thread_ticks(run.program.pid)
+    time.sleep(seconds)
+    after = h.thread_ticks(run.program.pid)
+    run.quit_with(lambda: h.press(x_main, "Escape"))
+
+    render_thread = run.guard_findings()["render_thread"]
+    used = {tid: after[tid][1] - before.get(tid, (None, 0))[1] for tid in after}
+    audio = {tid for tid, (_, _, policy) in after.items() if policy} | {render_thread}
+    for tid, (name, _, policy) in sorted(after.items()):
+        role = {run.program.pid: "window thread", render_thread: "audio callback"}.get(
+            tid, "real-time (audio system)" if policy else "")
+        print(f"thread {tid:>7} {name:<16} {used[tid]:>3} ticks in {seconds} s  {role}")
+    print(f"whole process: {sum(used.values())} ticks in {seconds} s")
+    h.check(used.get(run.program.pid) == 0,
+            f"the window thread used {used.get(run.program.pid)} ticks while idle")
+    busy = {tid: ticks for tid, ticks in used.items() if ticks and tid not in audio}
+    h.check(not busy, f"threads other than the audio threads used ticks while idle: {busy}")
+
+
+def case_audio_callback_guard():
+    """The audio callback never allocates, locks or waits. The unchanged program runs with
+    the guard of rt_guard.cpp preloaded while the keyboard plays through the real MIDI layer
+    (legato, release, the lowest and highest notes, other channels, a flood of notes) and the
+    envelope and model sliders move; the guard must have seen the callback and no violation.
+    A second start with the guard's self-test shows that it does see an allocation."""
+    steps = ["800:904564", "300:904864", "300:804800", "300:804500", "200:900064",
+             "300:800000", "100:907F64", "300:807F00", "100:914564", "100:F8", "100:904564",
+             "300:904500", "flood:200:1", "200:904564"]
+    run = Quillfern("guard", steps, guard=True)
+    main, x_main = main_window(run)
+    wait_status(main, 1, "On 440.000")
+    for slider, key in (("Attack", "Up"), ("Release", "Down"), ("I", "Up"), ("r", "Down")):
+        sr.focus(sr.named(main, "slider", slider))
+        h.type_keys(key, key, key)
+    run.keyboard.wait_played(timeout=20)
+    time.sleep(0.5)
+    run.quit_with(lambda: h.press(x_main, "Escape"))
+    findings = run.guard_findings()
+    print("guard:", findings)
+    h.check(findings["frames"] >= h.SAMPLE_RATE, f"the guard saw {findings['frames']} frames")
+    h.check(h.first_sound(run.recorded()) is not None, "the notes made no sound")
+    h.check(findings["violations"] == 0, f"the audio callback called {findings}")
+
+    run.keyboard.stop()  # its client name is the next start's
+    check = Quillfern("guard-self-test", accessible=False, guard=True,
+                      env={"QUILLFERN_RT_GUARD_SELF_TEST": "1"})
+    x_main = h.x_window("Quillfern")
+    h.wait_for("the first callbacks", lambda: len(check.recorded()) > 0)
+    check.quit_with(lambda: h.press(x_main, "Escape"))
+    findings = check.guard_findings()
+    print("guard self-test:", findings)
+    h.check(findings.get("malloc", 0) >= 1, f"the guard missed an allocation: {findings}")
