@@ -6,7 +6,7 @@ set -euo pipefail
 build_packages=(
   cmake g++ make pkg-config ninja-build python3
   libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev libgl-dev
+  qt6-base-dev libgl-dev libxcb1-dev
   portaudio19-dev librtmidi-dev libsndfile1-dev libjack-jackd2-dev libasound2-dev
 )
 test_packages=(

@@ -68,6 +68,9 @@ int32_t addEditor(int32_t number, int32_t x, int32_t y, int32_t width, int32_t h
 void setControlState(int32_t number, int32_t value);
 void setControlText(int32_t number, const char* text);
 void addControlItem(int32_t number, int32_t position, const char* text);
+// The name that screen readers (and accessibility-based tests) give the control, for controls
+// that show no text of their own, such as a slider whose label stands beside it.
+void setControlAccessibleName(int32_t number, const char* name);
 
 // Status bar
 int32_t createStatusBar(int32_t number, WindowHandle window);

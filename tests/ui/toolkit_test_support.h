@@ -1,0 +1,61 @@
+// Helpers for the toolkit's tests: the waiting events as a list, the Qt widgets behind the
+// toolkit's numbers, and a window laid out like the program's control panel.
+#pragma once
+
+#include <QLabel>
+#include <QWidget>
+#include <cstdint>
+#include <ostream>
+#include <vector>
+
+#include "ui/toolkit.h"
+
+struct RaisedEvent {
+  int32_t code = 0;
+  int32_t object = 0;
+  int32_t window = 0;
+  int32_t type = 0;
+
+  friend bool operator==(const RaisedEvent&, const RaisedEvent&) = default;
+  friend std::ostream& operator<<(std::ostream& out, const RaisedEvent& event) {
+    return out << "{code " << event.code << ", object " << event.object << ", window "
+               << event.window << ", type " << event.type << "}";
+  }
+};
+
+using Events = std::vector<RaisedEvent>;
+
+// Handles the input that is pending now and returns every event waitEvent then hands out.
+std::vector<RaisedEvent> takeWaitingEvents();
+
+QWidget* windowWidget(int32_t window);
+
+// The widget of a control, menu bar ("menuBar0"), status bar ("statusBar0") or client area
+// ("clientArea") of a window, by its object name.
+QWidget* childWidget(int32_t window, const QString& objectName);
+
+template <typename Widget>
+Widget* controlWidget(int32_t window, int32_t control) {
+  return qobject_cast<Widget*>(childWidget(window, QStringLiteral("control%1").arg(control)));
+}
+
+// Handles input until the window manager (or Qt's offscreen platform) has made the window
+// the active one.
+bool waitUntilActive(int32_t window);
+
+QLabel* statusField(int32_t window, int32_t statusBar, int32_t field);
+
+// Numbers and places as in the program's main window.
+inline constexpr int32_t PanelWindow = 1;
+inline constexpr int32_t PanelDeviceList = 4;
+inline constexpr int32_t PanelAttackSlider = 5;
+inline constexpr int32_t PanelISlider = 17;
+inline constexpr int32_t PanelIReadout = 14;
+inline constexpr int32_t PanelCheckBox = 27;
+inline constexpr int32_t PanelQuitShortcut = 111;
+
+// Opens window 1 at 510 x 230, centred, with a menu "?" (About 1, Help 2), a device list with
+// two entries, the attack slider (1 to 2000), the I slider (1 to 1000) with its read-out, the
+// check box, a status bar with fields of 100, 100 and 30 pixels and the Escape shortcut; and
+// waits until it is active.
+void openPanelWindow();
