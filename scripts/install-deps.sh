@@ -12,7 +12,7 @@ build_packages=(
 test_packages=(
   jackd2 libasound2-plugins alsa-utils
   xvfb openbox xdotool wmctrl x11-utils fonts-dejavu-core
-  dbus-x11 at-spi2-core python3-pyatspi
+  dbus-x11 dbus-daemon at-spi2-core python3-pyatspi imagemagick
 )
 
 wanted=("${build_packages[@]}")
