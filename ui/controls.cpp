@@ -78,6 +78,12 @@ void raiseUserEvents(int32_t number, const ControlRecord& control) {
   }
 }
 
+// A layout made for a smaller font than the desktop's must not cut a read-out short: a
+// label whose text is wider than the label grows to the right, keeping its place.
+void widenToText(QLabel* label) {
+  label->resize(std::max(label->width(), label->sizeHint().width()), label->height());
+}
+
 // Puts a new control into the current window under its number; 0 when there is no window or
 // no number for it (control numbers must fit the state table).
 int32_t placeControl(int32_t number, ControlKind kind, QWidget* widget, int32_t x, int32_t y,
@@ -94,6 +100,7 @@ int32_t placeControl(int32_t number, ControlKind kind, QWidget* widget, int32_t 
   widget->setGeometry(x, y, width, height);
   // Every control but a label takes the focus by Tab, whatever the style would say.
   if (kind != ControlKind::TextLabel) widget->setFocusPolicy(Qt::StrongFocus);
+  if (kind == ControlKind::TextLabel) widenToText(static_cast<QLabel*>(widget));
   widget->show();
   const ControlRecord& control = objects.controls[*chosen] = {widget, kind, *objects.currentWindow};
   publishControlState(*chosen, stateOf(control));
@@ -136,7 +143,6 @@ int32_t addTextLabel(int32_t number, int32_t x, int32_t y, int32_t width, int32_
   auto* label = new QLabel(toolkitText(text));
   label->setTextFormat(Qt::PlainText);
   label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  label->setWordWrap(true);
   return placeControl(number, ControlKind::TextLabel, label, x, y, width, height);
 }
 
@@ -184,7 +190,9 @@ void setControlText(int32_t number, const char* text) {
   const ControlRecord* control = findRecord(objects.controls, number);
   if (control == nullptr) return;
   if (control->kind == ControlKind::TextLabel) {
-    static_cast<QLabel*>(control->widget)->setText(toolkitText(text));
+    auto* label = static_cast<QLabel*>(control->widget);
+    label->setText(toolkitText(text));
+    widenToText(label);
   } else if (control->kind == ControlKind::Editor) {
     static_cast<QTextEdit*>(control->widget)->setPlainText(toolkitText(text));
   }

@@ -161,6 +161,19 @@ TEST_F(ToolkitControls, EditorBreaksLinesAtBareCarriageReturnsAndDoesNotWrap) {
   EXPECT_EQ(getControlState(editor), 0);
 }
 
+TEST_F(ToolkitControls, LabelsShowTheirWholeTextOnOneLine) {
+  auto* readout = controlWidget<QLabel>(PanelWindow, PanelIReadout);
+  setControlText(PanelIReadout, "12543.8542");
+  EXPECT_FALSE(readout->wordWrap());
+  EXPECT_GE(readout->width(), readout->fontMetrics().horizontalAdvance("12543.8542"));
+  EXPECT_EQ(readout->geometry().topLeft(), QPoint(90, 160));
+  EXPECT_EQ(readout->height(), 20);
+  const int32_t narrow = addTextLabel(AnyNumber, 0, 0, 5, 20, "Vol");
+  EXPECT_GE(controlWidget<QLabel>(PanelWindow, narrow)->width(),
+            readout->fontMetrics().horizontalAdvance("Vol"));
+  EXPECT_EQ(getControlState(narrow), 0);
+}
+
 TEST_F(ToolkitControls, TabMovesTheFocusPastLabels) {
   QWidget* slider = controlWidget<QWidget>(PanelWindow, PanelISlider);
   QWidget* checkBox = controlWidget<QWidget>(PanelWindow, PanelCheckBox);

@@ -139,6 +139,8 @@ TEST_F(ToolkitStatusBar, CrossThreadFloodDuringAMessageBoxKeepsMemoryFlat) {
   showMessage("About", "Quillfern");
   writer.join();
   const long finalKilobytes = residentKilobytes();
+  RecordProperty("residentKilobytesAfterQuarter", static_cast<int>(settledKilobytes));
+  RecordProperty("residentKilobytesAtEnd", static_cast<int>(finalKilobytes));
   EXPECT_TRUE(boxShown);
   EXPECT_LT(finalKilobytes - settledKilobytes, 2048) << "grew from " << settledKilobytes;
   waitEvent(0);
