@@ -7,6 +7,7 @@ import harness as h
 import screen_reader as sr
 from session import Quillfern, main_window, wait_status
 
+
 def case_idle_cpu():
     """With no input and no note, the window thread takes no processor time: its CPU ticks
     (utime + stime) do not move over several seconds. Every thread's ticks are reported."""

@@ -18,10 +18,12 @@ class Skipped(Exception):
 
 
 class Quillfern:
-    """One start of the program with the test keyboard playing `steps`, recording its sound
-    (audio "jack"), or with an output that plays nothing ("null") or no output ("none")."""
+    """One start of the program with the test keyboard (unless keyboard is False) playing
+    `steps`, recording its sound (audio "jack"), or with an output that plays nothing ("null")
+    or no output ("none") and no keyboard."""
 
-    def __init__(self, name, steps=(), audio="jack", accessible=True, guard=False, env=None):
+    def __init__(self, name, steps=(), audio="jack", accessible=True, guard=False, env=None,
+                 keyboard=True):
         self.dir = h.work_dir(name)
         self.recording = os.path.join(self.dir, "sound.raw")
         self.guard_report = os.path.join(self.dir, "guard.txt")
@@ -33,7 +35,7 @@ class Quillfern:
             h.start_session_bus()
         else:  # no bus at all, and none started on the program's behalf (D-Bus autolaunch)
             environment.setdefault("DBUS_SESSION_BUS_ADDRESS", "disabled:")
-        self.keyboard = h.MidiSender(KEYBOARD, *steps) if audio == "jack" else None
+        self.keyboard = h.MidiSender(KEYBOARD, *steps) if keyboard and audio == "jack" else None
         self.program = h.Program(self.dir, environment)
         if accessible:
             self.app = sr.application(self.program.pid)

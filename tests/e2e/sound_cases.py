@@ -7,6 +7,7 @@ import harness as h
 import screen_reader as sr
 from session import NOTE_OFF_A4, NOTE_ON_A4, Quillfern, activate, main_window, wait_status
 
+
 def case_note_and_sound():
     """Note 69 from the keyboard: the status bar shows it, and the recorded sound, aligned on
     its first non-zero sample, equals the offline renderer's for the same note and controls up
@@ -81,17 +82,21 @@ def case_slider_changes_sound():
             f"{changed_at}: equal up to samples {matches}")
 
 
-def quit_while_note_sounds(quit_action):
-    run = Quillfern("quit-while-note", ["500:" + NOTE_ON_A4])
+def quit_while_note_sounds(quit_action, then=()):
+    """Holds note 69, plays the steps `then` after it and quits with quit_action(window)."""
+    run = Quillfern("quit-while-note", ["500:" + NOTE_ON_A4, *then])
     main, x_main = main_window(run)
     wait_status(main, 1, "On 440.000")
     h.wait_for("the note in the recording", lambda: h.first_sound(run.recorded()) is not None)
+    if then:  # the steps after the note have been going on for a while
+        time.sleep(1.5)
     activate(x_main)
     elapsed = run.quit_with(lambda: quit_action(x_main))
-    tail = run.recorded()[-1000:]
-    h.check(any(sample != 0.0 for sample in tail), "the sound faded out before the end; "
-                                                   "quitting must cut it")
     print(f"ended {elapsed:.3f} s after the request")
+    if not then:
+        tail = run.recorded()[-1000:]
+        h.check(any(sample != 0.0 for sample in tail), "the sound faded out before the end; "
+                                                       "quitting must cut it")
 
 
 def case_escape_while_note():
@@ -102,3 +107,10 @@ def case_escape_while_note():
 def case_close_box_while_note():
     """The close box while a note sounds ends the program at once, exit code 0, sound cut."""
     quit_while_note_sounds(h.close_box)
+
+
+def case_escape_during_midi_flood():
+    """Escape while the keyboard sends 2000 notes a second: the MIDI port stays open to the
+    end, so its callback runs on while the program shuts down; the program must still end at
+    once with exit code 0."""
+    quit_while_note_sounds(lambda x_main: h.type_keys("Escape"), ["500:F8", "flood:2000:10"])

@@ -8,6 +8,7 @@ import harness as h
 import screen_reader as sr
 from session import KEYBOARD, Quillfern, Skipped, activate, main_window, wait_status
 
+
 # The main window as laid out: (role, accessible name, x, y, width, height) in the client area
 # below the menu bar. Sliders and labels are named by their toolkit names and texts.
 LAYOUT = [
@@ -163,6 +164,23 @@ def case_about_box():
     sr.focus(slider)
     h.type_keys("Up")
     h.wait_for("IReadout 3.004 after About", lambda: "3.004" in sr.label_texts(main))
+    activate(x_main)
+    run.quit_with(lambda: h.type_keys("Escape"))
+
+
+def case_no_midi_input():
+    """No MIDI input device: the list is empty, the status bar says "No MIDI IN", and the
+    panel works all the same."""
+    if os.path.exists("/dev/snd/seq"):
+        raise Skipped("this machine has an ALSA sequencer, whose ports would be listed")
+    run = Quillfern("no-midi", keyboard=False)
+    main, x_main = main_window(run)
+    wait_status(main, 0, "No MIDI IN")
+    devices = sr.descendants(main, "list item")
+    h.check(not devices, f"MIDI input list {[item.name for item in devices]}")
+    sr.focus(sr.named(main, "slider", "a"))
+    h.type_keys("Up")
+    h.wait_for("AReadout 1.025", lambda: "1.025" in sr.label_texts(main))
     activate(x_main)
     run.quit_with(lambda: h.type_keys("Escape"))
 
