@@ -1,4 +1,5 @@
 // Quillfern: start-up, the event loop and shutdown, all on the window thread.
+#include <cstdio>
 #include <cstdlib>
 
 #include "app/control_numbers.h"
@@ -45,6 +46,11 @@ void dispatch(int32_t code) {
   }
 }
 
+// Without a display nobody would see that the program ended at once: say so on the terminal.
+void reportNoMainWindow() {
+  std::fputs("quillfern: no display could be opened, so the main window cannot be shown\n", stderr);
+}
+
 void runEventLoop() {
   quitRequested = 0;
   while (quitRequested == 0) dispatch(waitEvent(WaitForever));
@@ -61,6 +67,8 @@ int main() {
     openMidiPort();
     startAudioStream();
     runEventLoop();
+  } else {
+    reportNoMainWindow();
   }
   stopAudioStream();
   closeToolkit();
