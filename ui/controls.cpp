@@ -3,6 +3,7 @@
 // threads read it without the window thread; changes made by the program raise nothing.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QSignalBlocker>
 #include <QSlider>
@@ -78,10 +79,20 @@ void raiseUserEvents(int32_t number, const ControlRecord& control) {
   }
 }
 
-// A layout made for a smaller font than the desktop's must not cut a read-out short: a
-// label whose text is wider than the label grows to the right, keeping its place.
-void widenToText(QLabel* label) {
-  label->resize(std::max(label->width(), label->sizeHint().width()), label->height());
+// The application's layout is in pixels, made for a smaller font than most desktops use. A
+// label keeps the place and size it was given, so where its text would be cut short it is
+// drawn in a smaller size of the window's font, just small enough to fit, down to a size
+// that stays readable.
+constexpr qreal SmallestLabelPointSize = 6.0;
+constexpr qreal LabelPointSizeStep = 0.5;
+
+void fitTextToLabel(QLabel* label) {
+  QFont font = label->parentWidget()->font();
+  while (QFontMetrics(font).size(0, label->text()).width() > label->width() &&
+         font.pointSizeF() - LabelPointSizeStep >= SmallestLabelPointSize) {
+    font.setPointSizeF(font.pointSizeF() - LabelPointSizeStep);
+  }
+  label->setFont(font);
 }
 
 // Puts a new control into the current window under its number; 0 when there is no window or
@@ -100,7 +111,7 @@ int32_t placeControl(int32_t number, ControlKind kind, QWidget* widget, int32_t 
   widget->setGeometry(x, y, width, height);
   // Every control but a label takes the focus by Tab, whatever the style would say.
   if (kind != ControlKind::TextLabel) widget->setFocusPolicy(Qt::StrongFocus);
-  if (kind == ControlKind::TextLabel) widenToText(static_cast<QLabel*>(widget));
+  if (kind == ControlKind::TextLabel) fitTextToLabel(static_cast<QLabel*>(widget));
   widget->show();
   const ControlRecord& control = objects.controls[*chosen] = {widget, kind, *objects.currentWindow};
   publishControlState(*chosen, stateOf(control));
@@ -192,7 +203,7 @@ void setControlText(int32_t number, const char* text) {
   if (control->kind == ControlKind::TextLabel) {
     auto* label = static_cast<QLabel*>(control->widget);
     label->setText(toolkitText(text));
-    widenToText(label);
+    fitTextToLabel(label);
   } else if (control->kind == ControlKind::Editor) {
     static_cast<QTextEdit*>(control->widget)->setPlainText(toolkitText(text));
   }

@@ -161,17 +161,23 @@ TEST_F(ToolkitControls, EditorBreaksLinesAtBareCarriageReturnsAndDoesNotWrap) {
   EXPECT_EQ(getControlState(editor), 0);
 }
 
-TEST_F(ToolkitControls, LabelsShowTheirWholeTextOnOneLine) {
+// Read-outs keep the place and size the application gives them and still show their whole
+// number on one line, however large the desktop's font.
+TEST_F(ToolkitControls, LabelsShowTheirWholeTextInTheirOwnBox) {
   auto* readout = controlWidget<QLabel>(PanelWindow, PanelIReadout);
-  setControlText(PanelIReadout, "12543.8542");
-  EXPECT_FALSE(readout->wordWrap());
-  EXPECT_GE(readout->width(), readout->fontMetrics().horizontalAdvance("12543.8542"));
-  EXPECT_EQ(readout->geometry().topLeft(), QPoint(90, 160));
-  EXPECT_EQ(readout->height(), 20);
-  const int32_t narrow = addTextLabel(AnyNumber, 0, 0, 5, 20, "Vol");
-  EXPECT_GE(controlWidget<QLabel>(PanelWindow, narrow)->width(),
-            readout->fontMetrics().horizontalAdvance("Vol"));
-  EXPECT_EQ(getControlState(narrow), 0);
+  const int32_t letter = addTextLabel(AnyNumber, 105, 27, 20, 20, "I");
+  QFont large = windowWidget(PanelWindow)->font();
+  large.setPointSize(12);
+  windowWidget(PanelWindow)->setFont(large);
+  for (const char* text : {"3.000", "0.0100", "5.000"}) {
+    setControlText(PanelIReadout, text);
+    EXPECT_FALSE(readout->wordWrap());
+    EXPECT_EQ(readout->geometry(), QRect(90, 160, 30, 20));
+    EXPECT_LE(readout->fontMetrics().horizontalAdvance(text), readout->width()) << text;
+  }
+  setControlText(letter, "r");
+  EXPECT_EQ(controlWidget<QLabel>(PanelWindow, letter)->font().pointSize(), 12)
+      << "a text that fits keeps the window's font";
 }
 
 TEST_F(ToolkitControls, TabMovesTheFocusPastLabels) {
