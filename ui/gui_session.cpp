@@ -2,7 +2,6 @@
 // known to be reachable, ended by closeToolkit.
 #include <QApplication>
 #include <array>
-#include <cstdio>
 #include <string>
 
 #include "ui/display_probe.h"
@@ -30,7 +29,6 @@ struct GuiSession {
   std::array<char*, 4> argv{};
   int argc = 0;
   QApplication* application = nullptr;
-  bool noDisplayReported = false;
 };
 
 GuiSession session;
@@ -46,13 +44,6 @@ void prepareArguments(const std::string& platform) {
   session.argc = 3;
 }
 
-// Qt would have said why before ending the process; the toolkit says it once instead.
-void reportNoDisplay() {
-  if (session.noDisplayReported) return;
-  session.noDisplayReported = true;
-  std::fputs("quillfern: no display can be reached, so no window can be opened\n", stderr);
-}
-
 }  // namespace
 
 ToolkitObjects objects;
@@ -60,10 +51,7 @@ ToolkitObjects objects;
 bool startGui() {
   if (session.application != nullptr) return true;
   const std::optional<std::string> platform = chooseQtPlatform();
-  if (!platform) {
-    reportNoDisplay();
-    return false;
-  }
+  if (!platform) return false;
   prepareArguments(*platform);
   session.application = new QApplication(session.argc, session.argv.data());
   // Without this, closing the last window (or the message box shown before any window) would
