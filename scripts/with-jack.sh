@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs a command against a JACK server of its own: starts jackd on the dummy driver (no sound
-# card needed) under a server name no other run uses, waits until the server answers, runs
+# card needed) under a server name no other run uses at the moment, waits until it answers, runs
 # the command with JACK_DEFAULT_SERVER naming that server (and JACK_NO_START_SERVER set, so
 # that no client starts a server of its own), and stops the command and the server however
 # the run ends: success, failure, Ctrl-C or termination. Exits with the command's exit code.
@@ -13,7 +13,34 @@ if [[ $# -eq 0 ]]; then
   exit 2
 fi
 
-server_name="quillfern-$$-${RANDOM}${RANDOM}"
+# Server names come from a small pool, each held through a lock file while a run uses it.
+# JACK keeps one entry per server in a machine-wide registry of 8 and clears an entry left by a
+# server that died only when a server of the same name starts again: with names used once,
+# every crashed server would cost a slot for good, and after eight nothing could start.
+pool_size=6
+server_name=""
+lock_fd=""
+take_server_name() {
+  local slot
+  for slot in $(seq 0 $((pool_size - 1))); do
+    exec {lock_fd}>"${TMPDIR:-/tmp}/quillfern-jack-$slot.lock"
+    if flock -n "$lock_fd"; then
+      server_name="quillfern-test-$slot"
+      return 0
+    fi
+    exec {lock_fd}>&-
+  done
+  return 1
+}
+for _ in $(seq 600); do
+  take_server_name && break
+  sleep 0.1
+done
+if [[ -z $server_name ]]; then
+  echo "with-jack.sh: all $pool_size JACK server names stayed in use for a minute" >&2
+  exit 1
+fi
+
 server_log=$(mktemp "${TMPDIR:-/tmp}/with-jack.XXXXXX")
 server_pid=""
 command_pid=""
@@ -44,7 +71,7 @@ export JACK_NO_START_SERVER=1
 
 # Starts the server and waits until it answers; false when it ended or did not answer in time.
 start_server() {
-  jackd -n "$server_name" -d dummy -r 44100 -p 256 >"$server_log" 2>&1 &
+  jackd -n "$server_name" -d dummy -r 44100 -p 256 >"$server_log" 2>&1 {lock_fd}>&- &
   server_pid=$!
   for _ in $(seq 100); do
     kill -0 "$server_pid" 2>/dev/null || return 1
@@ -68,7 +95,7 @@ for attempt in $(seq 10); do
 done
 
 # In the background, so that a signal stops the command and the server at once.
-"$@" <&0 &
+"$@" <&0 {lock_fd}>&- &
 command_pid=$!
 wait "$command_pid"
 status=$?
