@@ -3,7 +3,10 @@
 // measures its processor time.
 //
 //   toolkit_probe no-display   opens a window, shows a message, waits, exits 0
-//   toolkit_probe idle         opens a window like the control panel and waits forever
+//   toolkit_probe idle         opens a window like the control panel, says "waiting PID" and
+//                              waits forever
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -23,16 +26,15 @@ int runWithoutDisplay() {
 
 [[noreturn]] void waitForever() {
   openPanelWindow();
-  while (waitEvent(0) != NoEvent) {
-  }
-  std::printf("waiting\n");
-  std::fflush(stdout);
+  takeWaitingEvents();
+  std::printf("waiting %d\n", static_cast<int>(getpid()));
   while (true) waitEvent(WaitForever);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // in order with what goes to standard error
   if (argc == 2 && std::strcmp(argv[1], "no-display") == 0) return runWithoutDisplay();
   if (argc == 2 && std::strcmp(argv[1], "idle") == 0) waitForever();
   std::fprintf(stderr, "usage: %s no-display|idle\n", argv[0]);

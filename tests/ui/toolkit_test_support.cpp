@@ -2,9 +2,10 @@
 
 #include <QApplication>
 #include <QTest>
+#include <cstdio>
 
-std::vector<RaisedEvent> takeWaitingEvents() {
-  std::vector<RaisedEvent> events;
+Events takeWaitingEvents() {
+  Events events;
   for (int32_t code = waitEvent(0); code != NoEvent; code = waitEvent(0)) {
     events.push_back({code, eventControl(), eventWindow(), eventType()});
   }
@@ -51,4 +52,18 @@ void openPanelWindow() {
   addStatusField(30);
   addKeyboardShortcut(PanelWindow, KeyEscape, PanelQuitShortcut);
   waitUntilActive(PanelWindow);
+}
+
+std::string commandOutput(const std::string& command) {
+  std::string output;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return output;
+  char buffer[512];
+  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
+  pclose(pipe);
+  return output;
+}
+
+std::string probePath() {
+  return QUILLFERN_TOOLKIT_PROBE;
 }

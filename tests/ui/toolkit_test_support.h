@@ -1,11 +1,13 @@
 // Helpers for the toolkit's tests: the waiting events as a list, the Qt widgets behind the
-// toolkit's numbers, and a window laid out like the program's control panel.
+// toolkit's numbers, a window laid out like the program's control panel, and the probe
+// program for what a test cannot do in its own process.
 #pragma once
 
 #include <QLabel>
 #include <QWidget>
 #include <cstdint>
 #include <ostream>
+#include <string>
 #include <vector>
 
 #include "ui/toolkit.h"
@@ -26,7 +28,7 @@ struct RaisedEvent {
 using Events = std::vector<RaisedEvent>;
 
 // Handles the input that is pending now and returns every event waitEvent then hands out.
-std::vector<RaisedEvent> takeWaitingEvents();
+Events takeWaitingEvents();
 
 QWidget* windowWidget(int32_t window);
 
@@ -59,3 +61,9 @@ inline constexpr int32_t PanelQuitShortcut = 111;
 // check box, a status bar with fields of 100, 100 and 30 pixels and the Escape shortcut; and
 // waits until it is active.
 void openPanelWindow();
+
+// Standard output (and whatever else the command sends there) of a shell command.
+std::string commandOutput(const std::string& command);
+
+// The probe program built next to the tests: `no-display` and `idle` (toolkit_probe.cpp).
+std::string probePath();
