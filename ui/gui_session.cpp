@@ -54,9 +54,6 @@ bool startGui() {
   if (!platform) return false;
   prepareArguments(*platform);
   session.application = new QApplication(session.argc, session.argv.data());
-  // Without this, closing the last window (or the message box shown before any window) would
-  // end every later nested event loop at once: message boxes would no longer wait.
-  QApplication::setQuitOnLastWindowClosed(false);
   session.application->installEventFilter(new ToolkitEventFilter(session.application));
   isWindowThread = true;
   startStatusWakeUps();

@@ -74,7 +74,7 @@ struct ToolkitObjects {
 extern ToolkitObjects objects;
 
 // The number a new object gets: the fixed one asked for, or for AnyNumber a free one that
-// control-state table can hold (never 0, which reads as failure). Nothing for other negative
+// the control-state table can hold (never 0, which reads as failure). Nothing for other negative
 // numbers or when every number is taken.
 template <typename Record>
 std::optional<int32_t> numberForNewObject(int32_t requested,
