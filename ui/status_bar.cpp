@@ -25,11 +25,12 @@ struct StatusWakeUps {
 
 StatusWakeUps statusWakeUps;
 
-constexpr int FieldMargin = 2;  // between the bar's edges and its fields
+constexpr int FieldMargin = 2;   // between the bar's edges and its fields
+constexpr int FieldBorders = 4;  // the sunken frame and a pixel of room, above and below
 constexpr int LeastTextHeight = 18;
 
 int fieldHeight(const QWidget* bar) {
-  return std::max(LeastTextHeight, bar->fontMetrics().height() + 4);
+  return std::max(LeastTextHeight, bar->fontMetrics().height() + FieldBorders);
 }
 
 // Each field's right edge is the running sum of the widths; IgnoreValue fields share what the
