@@ -19,12 +19,12 @@ struct Placed {
   int x, y, width, height;
 };
 
-struct SliderSpec {
+struct SliderPlace {
   Placed place;
   int minimum, maximum, value;
 };
 
-struct LabelSpec {
+struct LabelPlace {
   Placed place;
   const char* text;
 };
@@ -33,7 +33,7 @@ constexpr int ClientWidth = 510;
 constexpr int ClientHeight = 230;
 constexpr int StatusBarHeight = 22;
 
-constexpr std::array<SliderSpec, 9> Sliders{{
+constexpr std::array<SliderPlace, 9> Sliders{{
     {{250, 40, 20, 120}, 1, 2000, 1},
     {{270, 40, 20, 120}, 1, 5000, 1000},
     {{290, 40, 20, 120}, 0, 100, 50},
@@ -45,7 +45,7 @@ constexpr std::array<SliderSpec, 9> Sliders{{
     {{220, 40, 20, 120}, 1, 100, 30},
 }};
 
-constexpr std::array<LabelSpec, 13> Labels{{
+constexpr std::array<LabelPlace, 13> Labels{{
     {{50, 160, 40, 20}, "0.0100"},
     {{130, 160, 30, 20}, "2.500"},
     {{90, 160, 30, 20}, "3.000"},
@@ -81,14 +81,15 @@ void addControls(QWidget* window, int top) {
   auto* devices = new QComboBox(window);
   devices->addItem(QStringLiteral("MIDI input"));
   place(devices, {350, 60, 140, 20}, top);
-  for (const SliderSpec& spec : Sliders) {
+  for (const SliderPlace& layout : Sliders) {
     auto* slider = new QSlider(Qt::Vertical, window);
-    slider->setRange(spec.minimum, spec.maximum);
-    slider->setValue(spec.value);
-    place(slider, spec.place, top);
+    slider->setRange(layout.minimum, layout.maximum);
+    slider->setValue(layout.value);
+    place(slider, layout.place, top);
   }
-  for (const LabelSpec& spec : Labels)
-    place(new QLabel(QString::fromLatin1(spec.text), window), spec.place, top);
+  for (const LabelPlace& layout : Labels) {
+    place(new QLabel(QString::fromLatin1(layout.text), window), layout.place, top);
+  }
   place(new QCheckBox(QStringLiteral("s"), window), {20, 90, 40, 20}, top);
 }
 
