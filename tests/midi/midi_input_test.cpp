@@ -153,6 +153,9 @@ TEST_F(MidiInputPanel, ADeviceThatIsGoneShowsNoMidiInAndAWorkingOneMidiInAgain) 
 }
 
 TEST_F(MidiInputPanel, AFloodEndsWithItsLastNoteShownInFlatMemory) {
+#ifdef QUILLFERN_SANITIZED
+  GTEST_SKIP() << "a sanitizer keeps freed memory in quarantine";
+#endif
   SenderProcess& sender = addSender({"200:FE", "flood:10000:3", "0:905164"});
   startUp();
   ASSERT_TRUE(waitForStatus(NoteStatusField, "Off"));  // from the active sensing
