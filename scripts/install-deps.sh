@@ -13,6 +13,7 @@ test_packages=(
   jackd2 libasound2-plugins alsa-utils
   xvfb openbox xdotool wmctrl x11-utils fonts-dejavu-core
   dbus-x11 dbus-daemon at-spi2-core python3-pyatspi imagemagick
+  clang-22 libclang-rt-22-dev
 )
 
 wanted=("${build_packages[@]}")
