@@ -34,12 +34,16 @@ test: test-deps build
 # Two sanitizer trees of their own, the same tests in each: AddressSanitizer with
 # UndefinedBehaviorSanitizer, then ThreadSanitizer (the two cannot share a build). Then a clang
 # tree for the fuzzers (fuzz/), each run for a bounded time under AddressSanitizer and
-# UndefinedBehaviorSanitizer. libstdc++ 12's stable_sort calls get_temporary_buffer, which
-# clang 22 reports as deprecated inside the library's own header.
+# UndefinedBehaviorSanitizer, and one for the real-time sanitizer's test (tests/realtime).
+# libstdc++ 12's stable_sort calls get_temporary_buffer, which clang 22 reports as deprecated
+# inside the library's own header.
 ASAN_BUILD_DIR ?= build-sanitize-asan
 TSAN_BUILD_DIR ?= build-sanitize-tsan
 FUZZ_BUILD_DIR ?= build-sanitize-fuzz
+RTSAN_BUILD_DIR ?= build-sanitize-rtsan
 CLANG_VERSION ?= 22
+CLANG_FLAGS = -G Ninja -DCMAKE_C_COMPILER=clang-$(CLANG_VERSION) \
+  -DCMAKE_CXX_COMPILER=clang++-$(CLANG_VERSION) -DCMAKE_CXX_FLAGS=-Wno-deprecated-declarations
 
 sanitize: test-deps
 	@cmake -S . -B $(ASAN_BUILD_DIR) -G Ninja -DQUILLFERN_SANITIZE=address,undefined >/dev/null
@@ -48,9 +52,11 @@ sanitize: test-deps
 	@cmake -S . -B $(TSAN_BUILD_DIR) -G Ninja -DQUILLFERN_SANITIZE=thread >/dev/null
 	@cmake --build $(TSAN_BUILD_DIR)
 	@ctest --test-dir $(TSAN_BUILD_DIR) --output-on-failure -j 2 -LE soak
-	@cmake -S . -B $(FUZZ_BUILD_DIR) -G Ninja -DCMAKE_C_COMPILER=clang-$(CLANG_VERSION) \
-	  -DCMAKE_CXX_COMPILER=clang++-$(CLANG_VERSION) -DCMAKE_CXX_FLAGS=-Wno-deprecated-declarations \
-	  -DQUILLFERN_SANITIZE=address,undefined -DQUILLFERN_FUZZ=ON >/dev/null
+	@cmake -S . -B $(RTSAN_BUILD_DIR) $(CLANG_FLAGS) -DQUILLFERN_SANITIZE=realtime >/dev/null
+	@cmake --build $(RTSAN_BUILD_DIR) --target quillfern_realtime_tests
+	@ctest --test-dir $(RTSAN_BUILD_DIR) --output-on-failure -j 2 -L realtime
+	@cmake -S . -B $(FUZZ_BUILD_DIR) $(CLANG_FLAGS) -DQUILLFERN_SANITIZE=address,undefined \
+	  -DQUILLFERN_FUZZ=ON >/dev/null
 	@cmake --build $(FUZZ_BUILD_DIR) --target quillfern_fuzzers
 	@ctest --test-dir $(FUZZ_BUILD_DIR) --output-on-failure -j 2 -L fuzz
 

@@ -73,23 +73,23 @@ void startAttack(EngineState& state) noexcept {
 
 }  // namespace
 
-double attackSamplesAt(int32_t position) noexcept {
+double attackSamplesAt(int32_t position) noexcept QUILLFERN_NONBLOCKING {
   return std::pow(AttackGrowth, position) * AttackScale / MillisecondsPerSecond * SampleRate;
 }
 
-double decaySamplesAt(int32_t position) noexcept {
+double decaySamplesAt(int32_t position) noexcept QUILLFERN_NONBLOCKING {
   return position / MillisecondsPerSecond * SampleRate;
 }
 
-double sustainLevelAt(int32_t position) noexcept {
+double sustainLevelAt(int32_t position) noexcept QUILLFERN_NONBLOCKING {
   return position / PercentPerUnit;
 }
 
-double releaseSamplesAt(int32_t position) noexcept {
+double releaseSamplesAt(int32_t position) noexcept QUILLFERN_NONBLOCKING {
   return decaySamplesAt(position);
 }
 
-int32_t envelopeStep(EngineState& state, int32_t n) noexcept {
+int32_t envelopeStep(EngineState& state, int32_t n) noexcept QUILLFERN_NONBLOCKING {
   if (n > NoteSamplesLimit) {
     state.noteSamples = 0;
     state.lastGateLevel = 0.0;

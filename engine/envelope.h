@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "engine/engine_state.h"
+#include "ui/nonblocking.h"
 
 // Control numbers of the envelope sliders.
 inline constexpr int32_t AttackSlider = 5;
@@ -20,11 +21,11 @@ inline constexpr int32_t ReleaseSlider = 8;
 inline constexpr int32_t NoteSamplesLimit = 2147483640;
 
 // Envelope times in samples (not rounded) for a slider position.
-double attackSamplesAt(int32_t position) noexcept;
-double decaySamplesAt(int32_t position) noexcept;
-double sustainLevelAt(int32_t position) noexcept;
-double releaseSamplesAt(int32_t position) noexcept;
+double attackSamplesAt(int32_t position) noexcept QUILLFERN_NONBLOCKING;
+double decaySamplesAt(int32_t position) noexcept QUILLFERN_NONBLOCKING;
+double sustainLevelAt(int32_t position) noexcept QUILLFERN_NONBLOCKING;
+double releaseSamplesAt(int32_t position) noexcept QUILLFERN_NONBLOCKING;
 
 // Sets envelopeLevel for the frame whose noteSamples is `n`; may set noteSamples to 0.
 // Returns 0, which callers ignore.
-int32_t envelopeStep(EngineState& state, int32_t n) noexcept;
+int32_t envelopeStep(EngineState& state, int32_t n) noexcept QUILLFERN_NONBLOCKING;

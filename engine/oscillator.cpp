@@ -17,13 +17,13 @@ double playedFrequency(const EngineState& state) noexcept {
 
 }  // namespace
 
-float timeStepFor(double frequency) noexcept {
+float timeStepFor(double frequency) noexcept QUILLFERN_NONBLOCKING {
   // The period is rounded to whole samples, ties to even (the default rounding mode).
   const auto samplesPerPeriod = static_cast<int32_t>(std::lrint(SampleRate / frequency));
   return static_cast<float>(1.0 / samplesPerPeriod * ModelTimePerPeriod);
 }
 
-float oscillatorStep(EngineState& state) noexcept {
+float oscillatorStep(EngineState& state) noexcept QUILLFERN_NONBLOCKING {
   if (!(state.noteFrequency.load(relaxed) > 0.0)) return state.lastOutput;
 
   const double h = timeStepFor(playedFrequency(state));

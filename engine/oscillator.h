@@ -7,14 +7,15 @@
 #include <cstdint>
 
 #include "engine/engine_state.h"
+#include "ui/nonblocking.h"
 
 inline constexpr double SampleRate = 44100.0;      // samples per second
 inline constexpr int32_t HandoverLimit = 1000;     // last handover sample, in samples
 inline constexpr float ModelTimePerPeriod = 8.0f;  // model time units per note period
 
 // Model time advanced by one sample at `frequency` Hz.
-float timeStepFor(double frequency) noexcept;
+float timeStepFor(double frequency) noexcept QUILLFERN_NONBLOCKING;
 
 // Advances x, y and z by one step and returns x times the volume. Before the first note
 // (no note frequency yet) it returns the last output and changes nothing.
-float oscillatorStep(EngineState& state) noexcept;
+float oscillatorStep(EngineState& state) noexcept QUILLFERN_NONBLOCKING;

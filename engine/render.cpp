@@ -31,18 +31,20 @@ float renderFrame(EngineState& state) noexcept {
 }  // namespace
 
 // 0 at the note's first sample, 0.03125 at 50, 0.95099 at 99.
-double fadeInFactor(int32_t noteSamples) noexcept {
+double fadeInFactor(int32_t noteSamples) noexcept QUILLFERN_NONBLOCKING {
   const auto fraction = static_cast<float>(noteSamples / static_cast<double>(FadeInLength));
   return static_cast<float>(std::pow(static_cast<double>(fraction), FadeInExponent));
 }
 
-void renderFrames(EngineState& state, float* output, unsigned long frames) noexcept {
+void renderFrames(EngineState& state, float* output,
+                  unsigned long frames) noexcept QUILLFERN_NONBLOCKING {
   for (unsigned long frame = 0; frame < frames; ++frame) output[frame] = renderFrame(state);
 }
 
 int RenderCallback(const void* /*input*/, void* output, unsigned long frameCount,
                    const PaStreamCallbackTimeInfo* /*timeInfo*/,
-                   PaStreamCallbackFlags /*statusFlags*/, void* /*userData*/) noexcept {
+                   PaStreamCallbackFlags /*statusFlags*/,
+                   void* /*userData*/) noexcept QUILLFERN_NONBLOCKING {
   renderFrames(engineState, static_cast<float*>(output), frameCount);
   return paContinue;
 }

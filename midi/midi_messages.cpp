@@ -43,11 +43,11 @@ void handleShortMessage(EngineState& state, uint32_t message) noexcept {
 
 }  // namespace
 
-double noteFrequencyOf(int32_t noteNumber) noexcept {
+double noteFrequencyOf(int32_t noteNumber) noexcept QUILLFERN_NONBLOCKING {
   return std::pow(2.0, (noteNumber + -ConcertANote) / SemitonesPerOctave) * ConcertA;
 }
 
-void startNote(EngineState& state, int32_t noteNumber) noexcept {
+void startNote(EngineState& state, int32_t noteNumber) noexcept QUILLFERN_NONBLOCKING {
   const double frequency = noteFrequencyOf(noteNumber);
   state.noteFrequency.store(frequency, relaxed);
   const int32_t held = state.heldNotes.load(relaxed);
@@ -58,7 +58,7 @@ void startNote(EngineState& state, int32_t noteNumber) noexcept {
   state.heldNotes.store(held + 1, relaxed);
 }
 
-void releaseNote(EngineState& state) noexcept {
+void releaseNote(EngineState& state) noexcept QUILLFERN_NONBLOCKING {
   int32_t held = state.heldNotes.load(relaxed);
   if (held != 0) state.heldNotes.store(--held, relaxed);
   if (held != 0) return;
@@ -71,13 +71,14 @@ void releaseNote(EngineState& state) noexcept {
   state.previousFrequency.store(state.noteFrequency.load(relaxed), relaxed);
 }
 
-void closeVoice(EngineState& state) noexcept {
+void closeVoice(EngineState& state) noexcept QUILLFERN_NONBLOCKING {
   state.heldNotes.store(0, relaxed);
   state.gate.store(0, std::memory_order_seq_cst);
   setNoteText(state, "Off");
 }
 
-bool handleMidiNotice(EngineState& state, uint32_t notice, uint32_t message) noexcept {
+bool handleMidiNotice(EngineState& state, uint32_t notice,
+                      uint32_t message) noexcept QUILLFERN_NONBLOCKING {
   switch (notice) {
     case MidiDataNotice:
       handleShortMessage(state, message);

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "engine/engine_state.h"
+#include "ui/nonblocking.h"
 
 // The notices a MIDI input port delivers to its callback.
 inline constexpr uint32_t MidiOpenNotice = 0x3C1;
@@ -20,9 +21,10 @@ constexpr uint32_t packShortMessage(uint8_t status, uint8_t data1, uint8_t data2
 
 // Applies one notice to the voice. Returns true when the note text should be shown again
 // (after every data notice, whatever message it carried).
-bool handleMidiNotice(EngineState& state, uint32_t notice, uint32_t message) noexcept;
+bool handleMidiNotice(EngineState& state, uint32_t notice,
+                      uint32_t message) noexcept QUILLFERN_NONBLOCKING;
 
-double noteFrequencyOf(int32_t noteNumber) noexcept;
-void startNote(EngineState& state, int32_t noteNumber) noexcept;
-void releaseNote(EngineState& state) noexcept;
-void closeVoice(EngineState& state) noexcept;
+double noteFrequencyOf(int32_t noteNumber) noexcept QUILLFERN_NONBLOCKING;
+void startNote(EngineState& state, int32_t noteNumber) noexcept QUILLFERN_NONBLOCKING;
+void releaseNote(EngineState& state) noexcept QUILLFERN_NONBLOCKING;
+void closeVoice(EngineState& state) noexcept QUILLFERN_NONBLOCKING;

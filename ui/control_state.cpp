@@ -13,7 +13,7 @@ bool isKept(int32_t number) noexcept {
 
 }  // namespace
 
-int32_t getControlState(int32_t number) noexcept {
+int32_t getControlState(int32_t number) noexcept QUILLFERN_NONBLOCKING {
   return isKept(number) ? controlStates[number].load(std::memory_order_relaxed) : 0;
 }
 

@@ -8,12 +8,13 @@
 #pragma once
 
 #include <cstdint>
+#include "ui/nonblocking.h"
 
 // Control numbers 0 to ControlStateCapacity - 1 are kept; others read as 0.
 inline constexpr int32_t ControlStateCapacity = 1024;
 
 // Any thread: the control's latest published state; 0 for a number that names nothing.
-int32_t getControlState(int32_t number) noexcept;
+int32_t getControlState(int32_t number) noexcept QUILLFERN_NONBLOCKING;
 
 // The thread that owns the control: records its new state.
 void publishControlState(int32_t number, int32_t state) noexcept;
