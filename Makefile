@@ -2,7 +2,7 @@
 BUILD_DIR ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: all deps test-deps configure build run demo test sanitize bench install clean
+.PHONY: all deps test-deps configure build run demo test sanitize lint bench install clean
 
 all: build
 
@@ -59,6 +59,15 @@ sanitize: test-deps
 	  -DQUILLFERN_FUZZ=ON >/dev/null
 	@cmake --build $(FUZZ_BUILD_DIR) --target quillfern_fuzzers
 	@ctest --test-dir $(FUZZ_BUILD_DIR) --output-on-failure -j 2 -L fuzz
+
+# Static checks over our own sources: clang-tidy with .clang-tidy's checks, then cppcheck.
+LINT_SOURCES = git ls-files 'app/*.cpp' 'engine/*.cpp' 'midi/*.cpp' 'tools/*.cpp' 'ui/*.cpp'
+
+lint: test-deps
+	@cmake -S . -B $(BUILD_DIR) -G Ninja $(CMAKE_FLAGS) >/dev/null
+	@$(LINT_SOURCES) | xargs -P 2 -n 4 clang-tidy-$(CLANG_VERSION) -p $(BUILD_DIR) --quiet
+	@cppcheck --enable=warning,performance,portability --std=c++20 --inline-suppr --quiet \
+	  --error-exitcode=1 -I . $$($(LINT_SOURCES))
 
 bench: build
 	@python3 scripts/bench-report.py $(BUILD_DIR)/bench/quillfern-bench

@@ -14,7 +14,8 @@
 namespace {
 
 std::string_view environmentValue(const char* name) {
-  const char* value = std::getenv(name);
+  // Read on the window thread before it starts any other; nothing sets the environment later.
+  const char* value = std::getenv(name);  // NOLINT(concurrency-mt-unsafe)
   return value == nullptr ? std::string_view() : std::string_view(value);
 }
 
