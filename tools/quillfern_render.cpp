@@ -1,15 +1,24 @@
-// quillfern-render: plays a score through the synthesizer's engine offline and writes the
-// sound as a 32-bit float mono WAV file at 44100 Hz.
+// quillfern-render: plays a score or a Standard MIDI File through the synthesizer's engine
+// offline and writes the sound as a 32-bit float mono WAV file at 44100 Hz, and on request a
+// picture of the sound and the model.
 #include <sndfile.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <span>
+#include <sstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "app/control_numbers.h"
+#include "tools/midi_file.h"
+#include "tools/render_plot.h"
 #include "tools/score.h"
 #include "tools/score_render.h"
 
@@ -23,9 +32,11 @@ constexpr int64_t ProgressMinimumFrames = 10 * OutputSampleRate;  // shorter ren
 constexpr int ProgressBarWidth = 40;
 
 constexpr const char* Usage =
-    "usage: quillfern-render SCORE -o OUT.wav [--block FRAMES]\n"
+    "usage: quillfern-render SONG -o OUT.wav [--plot PICTURE.svg|.png] [CONTROLS] [--block N]\n"
     "\n"
-    "Plays SCORE through the neuron voice and writes OUT.wav (32-bit float, mono, 44100 Hz).\n"
+    "Plays SONG through the neuron voice and writes OUT.wav (32-bit float, mono, 44100 Hz).\n"
+    "SONG is a Standard MIDI File (format 0 or 1; the render goes on until the last release has\n"
+    "run out) or a text score.\n"
     "\n"
     "Score lines (frames are sample indices at 44100 Hz, never going backwards; # comments):\n"
     "  <frame> midi <status-hex> <data1> [<data2>]   a MIDI message, e.g. '0 midi 90 69 100'\n"
@@ -36,25 +47,84 @@ constexpr const char* Usage =
     "  <frame> end                                   stop before this frame (required, last)\n"
     "\n"
     "  -o, --output FILE   the WAV file to write\n"
+    "  --plot FILE         also draw the waveform and the model's x and z with the notes marked,\n"
+    "                      as SVG or, for a name ending in .png, PNG (needs rsvg-convert)\n"
     "  --block FRAMES      frames per render call (default 256); the sound is the same for any\n"
-    "  -h, --help          this text\n";
+    "  -h, --help          this text\n"
+    "\n"
+    "CONTROLS set the window's sliders before anything else, in the window's positions:\n"
+    "  --attack 1-2000  --decay 1-5000  --sustain 0-100  --release 1-5000 (envelope)\n"
+    "  --r 1-100  --i 1-1000  --b 1-1000  --a 0-100  --volume 1-100  --s 0|1 (check box)\n";
+
+// The command line's names for the window's controls.
+struct ControlOption {
+  const char* name;
+  int32_t control;
+};
+
+constexpr ControlOption ControlOptions[] = {
+    {"--attack", AttackSlider},
+    {"--decay", DecaySlider},
+    {"--sustain", SustainSlider},
+    {"--release", ReleaseSlider},
+    {"--r", RSlider},
+    {"--i", ISlider},
+    {"--b", BSlider},
+    {"--a", ASlider},
+    {"--volume", VolumeSlider},
+    {"--s", SCheckBox},
+};
 
 struct Options {
   std::string scorePath;
   std::string outputPath;
+  std::string plotPath;
   int32_t blockFrames = DefaultBlockFrames;
+  std::vector<ScoreEvent> controls;  // set at frame 0, in the order given
   bool help = false;
 };
 
-bool parseBlockFrames(std::string_view text, int32_t& frames) {
-  constexpr int32_t MostBlockFrames = 1 << 20;
+bool parseWholeNumber(std::string_view text, int32_t minimum, int32_t maximum, int32_t& number) {
   int32_t value = 0;
   const char* last = text.data() + text.size();
   const auto [end, failure] = std::from_chars(text.data(), last, value);
   if (text.empty() || failure != std::errc() || end != last) return false;
-  if (value < 1 || value > MostBlockFrames) return false;
-  frames = value;
+  if (value < minimum || value > maximum) return false;
+  number = value;
   return true;
+}
+
+bool parseBlockFrames(std::string_view text, int32_t& frames) {
+  constexpr int32_t MostBlockFrames = 1 << 20;
+  return parseWholeNumber(text, 1, MostBlockFrames, frames);
+}
+
+const ScoreControl& scoreControlOf(int32_t number) {
+  const auto& controls = scoreControls();
+  return *std::find_if(controls.begin(), controls.end(),
+                       [&](const ScoreControl& control) { return control.number == number; });
+}
+
+// A control option with its value; false with `error` set when the value is out of range.
+bool parseControlOption(const ControlOption& option, std::string_view text, Options& options,
+                        std::string& error) {
+  const ScoreControl& control = scoreControlOf(option.control);
+  ScoreEvent event{0, ScoreEventKind::Control, 0, control.number, 0};
+  if (!parseWholeNumber(text, control.minimum, control.maximum, event.value)) {
+    error = std::string(option.name) + " takes a whole number from " +
+            std::to_string(control.minimum) + " to " + std::to_string(control.maximum) + ", not '" +
+            std::string(text) + "'";
+    return false;
+  }
+  options.controls.push_back(event);
+  return true;
+}
+
+const ControlOption* findControlOption(std::string_view argument) {
+  for (const ControlOption& option : ControlOptions) {
+    if (argument == option.name) return &option;
+  }
+  return nullptr;
 }
 
 bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
@@ -65,6 +135,10 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
       options.help = true;
     } else if ((argument == "-o" || argument == "--output") && hasValue) {
       options.outputPath = argv[++index];
+    } else if (argument == "--plot" && hasValue) {
+      options.plotPath = argv[++index];
+    } else if (const ControlOption* option = findControlOption(argument); option && hasValue) {
+      if (!parseControlOption(*option, argv[++index], options, error)) return false;
     } else if (argument == "--block" && hasValue) {
       if (!parseBlockFrames(argv[++index], options.blockFrames)) {
         error = "--block takes a whole number of frames from 1 to 1048576";
@@ -105,6 +179,37 @@ struct Progress {
   }
 };
 
+// What the picture records while the render runs, and the model's settings at the start.
+struct PlotRecording {
+  PlotTraces traces;
+  std::string settings;
+};
+
+std::string settingsOf(const EngineState& state) {
+  char text[160];
+  std::snprintf(text, sizeof text,
+                "at the start: r = %.4f, I = %.3f, b = %.3f, a = %.3f, s = %.1f, volume %.2f",
+                state.paramR.load(), state.paramI.load(), state.paramB.load(), state.paramA.load(),
+                state.paramS.load(), state.volume.load());
+  return text;
+}
+
+FrameWatcher plotWatcher(PlotRecording& recording) {
+  return [&recording](const EngineState& state, float sample) {
+    if (recording.traces.frame == 0) recording.settings = settingsOf(state);
+    recordPlotFrame(recording.traces, sample, state.x, state.z);
+  };
+}
+
+bool writePlot(const Score& score, const PlotRecording& recording, const Options& options) {
+  const std::string title = std::filesystem::path(options.scorePath).filename().string();
+  const std::string svg = plotSvg(recording.traces, noteMarksOf(score), title, recording.settings);
+  std::string error;
+  if (writePlotFile(options.plotPath, svg, error)) return true;
+  std::fprintf(stderr, "quillfern-render: %s\n", error.c_str());
+  return false;
+}
+
 // Renders into a hidden file beside the output and renames it at the end, so that a failed
 // render never leaves a partial OUT.wav behind.
 int renderToFile(const Score& score, const Options& options) {
@@ -122,24 +227,78 @@ int renderToFile(const Score& score, const Options& options) {
                  sf_strerror(nullptr));
     return ExitFailed;
   }
+  // libsndfile would add a PEAK chunk with the time of writing: the same song would give
+  // different files from one second to the next.
+  sf_command(file, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
 
   Progress progress{score.endFrame, 0, -1,
                     score.endFrame >= ProgressMinimumFrames && isatty(STDERR_FILENO) == 1};
+  PlotRecording recording{startPlotTraces(score.endFrame), {}};
   bool written = true;
-  renderScore(score, options.blockFrames, [&](const float* samples, int64_t frames) {
-    written = written && sf_writef_float(file, samples, frames) == frames;
-    progress.advance(frames);
-  });
+  renderScore(
+      score, options.blockFrames,
+      [&](const float* samples, int64_t frames) {
+        written = written && sf_writef_float(file, samples, frames) == frames;
+        progress.advance(frames);
+      },
+      options.plotPath.empty() ? FrameWatcher{} : plotWatcher(recording));
   written = sf_close(file) == 0 && written;
+  const bool wantsPlot = !options.plotPath.empty();
+  const bool plotted = written && wantsPlot && writePlot(score, recording, options);
 
   std::error_code renameError;
-  if (written) std::filesystem::rename(partial, output, renameError);
-  if (!written || renameError) {
-    std::filesystem::remove(partial, renameError);
+  const bool complete = written && plotted == wantsPlot;
+  if (complete) std::filesystem::rename(partial, output, renameError);
+  if (complete && !renameError) return ExitRendered;
+  if (!written || renameError) {  // a failed picture has said so already
     std::fprintf(stderr, "quillfern-render: writing %s failed\n", options.outputPath.c_str());
-    return ExitFailed;
   }
-  return ExitRendered;
+  std::error_code ignored;
+  std::filesystem::remove(partial, ignored);
+  if (plotted) std::filesystem::remove(options.plotPath, ignored);  // no picture without sound
+  return ExitFailed;
+}
+
+std::string contentsOf(std::ifstream& input) {
+  return {std::istreambuf_iterator<char>(input), std::istreambuf_iterator<char>()};
+}
+
+// A MIDI file by its first bytes, or by its name when it is too damaged to show them.
+bool isMidiFile(const std::string& path, const std::string& contents) {
+  const std::string extension = std::filesystem::path(path).extension().string();
+  return contents.starts_with("MThd") || extension == ".mid" || extension == ".midi" ||
+         extension == ".smf";
+}
+
+int32_t releasePositionOf(const Score& score) {
+  int32_t position = scoreControlOf(ReleaseSlider).initial;
+  for (const ScoreEvent& event : score.events) {
+    if (event.kind == ScoreEventKind::Control && event.control == ReleaseSlider) {
+      position = event.value;
+    }
+  }
+  return position;
+}
+
+bool parseSong(const std::string& path, const std::string& contents, bool midi, Score& score,
+               std::string& error) {
+  if (midi) {
+    const std::span bytes(reinterpret_cast<const uint8_t*>(contents.data()), contents.size());
+    return parseMidiFile(bytes, path, score, error);
+  }
+  std::istringstream text(contents);
+  return parseScore(text, path, score, error);
+}
+
+// Reads the song with the command line's controls set first; a MIDI file plays on until its
+// last release has run out.
+bool readSong(const std::string& path, const std::string& contents,
+              const std::vector<ScoreEvent>& controls, Score& score, std::string& error) {
+  const bool midi = isMidiFile(path, contents);
+  if (!parseSong(path, contents, midi, score, error)) return false;
+  score.events.insert(score.events.begin(), controls.begin(), controls.end());
+  if (midi) addReleaseTail(score, releasePositionOf(score));
+  return true;
 }
 
 }  // namespace
@@ -156,13 +315,13 @@ int main(int argc, char** argv) {
     return ExitRendered;
   }
 
-  std::ifstream input(options.scorePath);
+  std::ifstream input(options.scorePath, std::ios::binary);
   if (!input) {
     std::fprintf(stderr, "quillfern-render: cannot read %s\n", options.scorePath.c_str());
     return ExitBadInput;
   }
   Score score;
-  if (!parseScore(input, options.scorePath, score, error)) {
+  if (!readSong(options.scorePath, contentsOf(input), options.controls, score, error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return ExitBadInput;
   }

@@ -46,9 +46,17 @@ void startEngine(EngineState& state) {
   state.gate.store(0);
 }
 
+void renderWatched(EngineState& state, float* output, int64_t frames, const FrameWatcher& watcher) {
+  for (int64_t frame = 0; frame < frames; ++frame) {
+    renderFrames(state, output + frame, 1);
+    watcher(state, output[frame]);
+  }
+}
+
 }  // namespace
 
-void renderScore(const Score& score, int32_t blockFrames, const BlockSink& sink) {
+void renderScore(const Score& score, int32_t blockFrames, const BlockSink& sink,
+                 const FrameWatcher& watcher) {
   auto state = std::make_unique<EngineState>();
   startEngine(*state);
   std::vector<float> block(static_cast<std::size_t>(std::max<int32_t>(blockFrames, 1)));
@@ -63,7 +71,11 @@ void renderScore(const Score& score, int32_t blockFrames, const BlockSink& sink)
                              ? score.endFrame
                              : std::min(nextEvent->frame, score.endFrame);
     const int64_t frames = std::min(blockSize, stop - frame);
-    renderFrames(*state, block.data(), static_cast<unsigned long>(frames));
+    if (watcher) {
+      renderWatched(*state, block.data(), frames, watcher);
+    } else {
+      renderFrames(*state, block.data(), static_cast<unsigned long>(frames));
+    }
     sink(block.data(), frames);
     frame += frames;
   }

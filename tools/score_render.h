@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "engine/engine_state.h"
 #include "tools/score.h"
 
 inline constexpr int32_t DefaultBlockFrames = 256;
@@ -13,5 +14,11 @@ inline constexpr int32_t DefaultBlockFrames = 256;
 // Receives each rendered block in order.
 using BlockSink = std::function<void(const float* samples, int64_t frames)>;
 
-// Renders `score` from a freshly started engine; the output is the same for every block size.
-void renderScore(const Score& score, int32_t blockFrames, const BlockSink& sink);
+// Sees the engine after each frame, with the sample that frame gave: what a picture of the
+// model needs. Watching renders one frame per call, so it costs time, never a sample's value.
+using FrameWatcher = std::function<void(const EngineState& state, float sample)>;
+
+// Renders `score` from a freshly started engine; the output is the same for every block size
+// and with or without a watcher.
+void renderScore(const Score& score, int32_t blockFrames, const BlockSink& sink,
+                 const FrameWatcher& watcher = {});

@@ -3,6 +3,7 @@
 #include <sndfile.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "engine/envelope.h"
+#include "tests/tools/midi_bytes.h"
 
 namespace {
 
@@ -32,7 +34,7 @@ class RenderTool : public ::testing::Test {
 
   fs::path writeScore(const std::string& name, const std::string& text) {
     const fs::path path = directory / name;
-    std::ofstream(path) << text;
+    std::ofstream(path, std::ios::binary) << text;
     return path;
   }
 
@@ -48,9 +50,10 @@ class RenderTool : public ::testing::Test {
     return result;
   }
 
-  std::vector<float> renderSamples(const std::string& scoreText, const std::string& extra = "") {
+  std::vector<float> renderSamples(const std::string& scoreText, const std::string& extra = "",
+                                   const std::string& name = "score.txt") {
     const fs::path output = directory / "out.wav";
-    const RenderRun result = run(writeScore("score.txt", scoreText), output, extra);
+    const RenderRun result = run(writeScore(name, scoreText), output, extra);
     EXPECT_EQ(result.exitCode, 0) << result.errors;
     return readWav(output);
   }
@@ -107,6 +110,16 @@ TEST_F(RenderTool, OutputIsTheSameForEveryBlockSize) {
     EXPECT_EQ(bytes, reference) << "block " << block;
   }
   EXPECT_GT(reference.size(), 15000u * 4);
+}
+
+// The file holds nothing that changes from run to run: libsndfile's PEAK chunk would carry
+// the time of writing, and renders a second apart would differ.
+TEST_F(RenderTool, TheFileHoldsNoTimeOfWriting) {
+  const fs::path score = writeScore("score.txt", "0 midi 90 69 100\n500 end\n");
+  ASSERT_EQ(run(score, directory / "out.wav").exitCode, 0);
+  const std::string bytes = bytesOf(directory / "out.wav");
+  EXPECT_EQ(bytes.find("PEAK"), std::string::npos);
+  EXPECT_EQ(readWav(directory / "out.wav").size(), 500u);
 }
 
 TEST_F(RenderTool, OneNoteFromSilenceThroughRelease) {
@@ -197,6 +210,133 @@ TEST_F(RenderTool, BadArgumentsShowTheUsage) {
   EXPECT_NE(badBlock.errors.find("usage: quillfern-render"), std::string::npos);
   EXPECT_FALSE(fs::exists(directory / "out.wav"));
   EXPECT_EQ(std::system((std::string(QUILLFERN_RENDER) + " --help >/dev/null").c_str()), 0);
+}
+
+// twoTrackSong() as a text score: the same messages at the same frames, then the port's close
+// where the song ends and the render's end after the handover, the 1500 ms release and 0.1 s.
+constexpr const char* TwoTrackScore =
+    "0 midi C0 5\n"
+    "0 midi 90 57 100\n"
+    "11484 midi 90 60 100\n"
+    "22968 midi 90 57 0\n"
+    "27562 midi 91 48 64\n"
+    "34453 midi 80 60 0\n"
+    "45018 midi 90 64 112\n"
+    "56503 midi 80 64 0\n"
+    "66150 close\n"
+    "137711 end\n";
+
+TEST_F(RenderTool, MidiFileSoundsExactlyLikeItsScore) {
+  const std::vector<float> score = renderSamples(TwoTrackScore);
+  ASSERT_EQ(score.size(), 137711u);
+  EXPECT_EQ(renderSamples(midi_bytes::twoTrackSong(), "", "song.mid"), score);
+  // Recognised by its first bytes, whatever its name, and the same for any block size.
+  EXPECT_EQ(renderSamples(midi_bytes::twoTrackSong(), "--block 7", "song.bin"), score);
+  // The release has run out before the end: the last tenth of a second is silent.
+  for (std::size_t frame = score.size() - 4410; frame < score.size(); ++frame) {
+    ASSERT_EQ(score[frame], 0.0f) << frame;
+  }
+  EXPECT_NE(score[56503 + 1001 + 60000], 0.0f);
+}
+
+TEST_F(RenderTool, ControlOptionsSetTheSlidersBeforeAnythingElse) {
+  const std::string note = "0 midi 90 57 100\n0 control 26 60\n30000 midi 80 57 0\n40000 end\n";
+  EXPECT_EQ(renderSamples(note, "--volume 20 --a 60 --s 1 --attack 400 --release 300"),
+            renderSamples("0 control 26 20\n0 control 20 60\n0 control 27 1\n0 control 5 400\n"
+                          "0 control 8 300\n" +
+                          std::string(note)));
+  // A MIDI file's render lasts as long as the release the option sets: 10 ms here.
+  const std::vector<float> shortRelease =
+      renderSamples(midi_bytes::twoTrackSong(), "--release 10 --r 80", "song.mid");
+  EXPECT_EQ(shortRelease.size(), 66150u + 1001 + 441 + 4410);
+  std::string score = TwoTrackScore;
+  score.replace(score.find("137711"), 6, std::to_string(shortRelease.size()));
+  EXPECT_EQ(shortRelease, renderSamples("0 control 8 10\n0 control 19 80\n" + score));
+}
+
+TEST_F(RenderTool, ControlOptionsOutOfRangeAreRefused) {
+  const fs::path score = writeScore("score.txt", "0 midi 90 69 1\n10 end\n");
+  const struct {
+    const char* option;
+    const char* message;
+  } cases[] = {
+      {"--attack 0", "--attack takes a whole number from 1 to 2000, not '0'"},
+      {"--release 5001", "--release takes a whole number from 1 to 5000, not '5001'"},
+      {"--s 2", "--s takes a whole number from 0 to 1, not '2'"},
+      {"--volume loud", "--volume takes a whole number from 1 to 100, not 'loud'"},
+      {"--i", "unexpected argument '--i'"},
+  };
+  for (const auto& c : cases) {
+    const RenderRun result = run(score, directory / "out.wav", c.option);
+    EXPECT_EQ(result.exitCode, 2) << c.option;
+    EXPECT_NE(result.errors.find(c.message), std::string::npos) << result.errors;
+    EXPECT_FALSE(fs::exists(directory / "out.wav")) << c.option;
+  }
+}
+
+TEST_F(RenderTool, DamagedMidiFilesNameThePlaceAndLeaveNoFiles) {
+  const std::string song = midi_bytes::twoTrackSong();
+  const struct {
+    std::string file;
+    const char* message;
+  } cases[] = {
+      {song.substr(0, 40), "song.mid: offset 14, track 1: a chunk of 27 bytes runs past the end"},
+      {song.substr(0, song.size() - 1), "song.mid: offset 49, track 2: a chunk of 33 bytes"},
+      {"0 midi 90 60 1\n10 end\n", "song.mid: offset 0: not a Standard MIDI File"},
+  };
+  for (const auto& c : cases) {
+    const RenderRun result = run(writeScore("song.mid", c.file), directory / "out.wav",
+                                 "--plot '" + (directory / "out.svg").string() + "'");
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_NE(result.errors.find(c.message), std::string::npos) << result.errors;
+    EXPECT_FALSE(fs::exists(directory / "out.wav"));
+    EXPECT_FALSE(fs::exists(directory / "out.svg"));
+  }
+  std::vector<std::string> left;
+  for (const auto& entry : fs::directory_iterator(directory)) {
+    left.push_back(entry.path().filename().string());
+  }
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"song.mid", "stderr.txt"}));  // no partial files
+}
+
+TEST_F(RenderTool, PlotsAreWellFormedPicturesThatLeaveTheSoundAlone) {
+  const fs::path song = writeScore("song.mid", midi_bytes::twoTrackSong());
+  const fs::path svg = directory / "song.svg";
+  ASSERT_EQ(run(song, directory / "plain.wav").exitCode, 0);
+  const RenderRun plotted = run(song, directory / "plotted.wav", "--plot '" + svg.string() + "'");
+  ASSERT_EQ(plotted.exitCode, 0) << plotted.errors;
+  EXPECT_EQ(bytesOf(directory / "plotted.wav"), bytesOf(directory / "plain.wav"));
+
+  const std::string text = bytesOf(svg);
+  const std::string parse =
+      "python3 -c 'import sys, xml.dom.minidom as m; "
+      "sys.exit(len(m.parse(sys.argv[1]).getElementsByTagName(\"path\")) != 3)' '" +
+      svg.string() + "'";
+  EXPECT_EQ(std::system(parse.c_str()), 0) << "not XML, or not three traces";
+  for (const char* part : {"time (s)", ">output<", ">x<", ">z<", ">A3<", ">E4<", "r = 0.0100"}) {
+    EXPECT_NE(text.find(part), std::string::npos) << part;
+  }
+  EXPECT_LT(text.size(), 200000u);  // traces kept per pixel column, not per sample
+
+  if (std::system("command -v rsvg-convert >/dev/null") != 0) GTEST_SKIP() << "no rsvg-convert";
+  const fs::path png = directory / "song.png";
+  ASSERT_EQ(run(song, directory / "png.wav", "--plot '" + png.string() + "'").exitCode, 0);
+  const std::string picture = bytesOf(png);
+  ASSERT_GT(picture.size(), 24u);
+  EXPECT_EQ(picture.substr(0, 8), "\x89PNG\r\n\x1A\n");
+  EXPECT_EQ(picture.substr(16, 8), midi_bytes::bigEndian(1200, 4) + midi_bytes::bigEndian(780, 4));
+  EXPECT_FALSE(fs::exists(directory / ".song.png.partial.svg"));
+}
+
+TEST_F(RenderTool, AnUnwritablePlotLeavesNoSoundFile) {
+  const fs::path score = writeScore("score.txt", "0 midi 90 69 1\n10 end\n");
+  const RenderRun result =
+      run(score, directory / "out.wav", "--plot '" + (directory / "no" / "p.svg").string() + "'");
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_NE(result.errors.find("cannot write"), std::string::npos) << result.errors;
+  EXPECT_FALSE(fs::exists(directory / "out.wav"));
+  EXPECT_FALSE(fs::exists(directory / ".out.wav.partial"));
 }
 
 }  // namespace
