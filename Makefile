@@ -69,7 +69,7 @@ lint: test-deps
 	@cppcheck --enable=warning,performance,portability --std=c++20 --inline-suppr --quiet \
 	  --error-exitcode=1 -I . $$($(LINT_SOURCES))
 
-bench: build
+bench: test-deps build
 	@python3 scripts/bench-report.py $(BUILD_DIR)/bench/quillfern-bench
 
 clean:

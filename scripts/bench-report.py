@@ -1,6 +1,11 @@
 #!/usr/bin/env python3
-"""Runs the render benchmarks and prints each figure with its ratio to the floors."""
+"""Runs the benchmarks and the whole-program measurements and prints each figure with its
+ratio to the floor measured in the same run: render cost against the bare model recurrence,
+a MIDI message against an empty handler, start-up and memory against a bare Qt window
+(scripts/measure-startup.sh), and the idle program's processor ticks (the end-to-end idle
+case). The last two need the test packages (JACK, Xvfb): `make bench` installs them."""
 import json
+import os
 import subprocess
 import sys
 
@@ -19,9 +24,7 @@ def run_benchmarks(binary):
     return medians
 
 
-def main():
-    binary = sys.argv[1] if len(sys.argv) > 1 else "build/bench/quillfern-bench"
-    rates = run_benchmarks(binary)
+def render_and_midi(rates):
     callback = rates["RenderCallbackSustain"]
     bare = rates["BareModelRecurrence"]
     shared = rates["RecurrenceWithSharedState"]
@@ -31,6 +34,31 @@ def main():
         print(f"{name:<28}{rate:>14.4g}{rate / SAMPLE_RATE:>13.0f}{bare / rate:>14.2f}")
     print(f"callback cost per sample: {bare / callback:.2f}x the bare recurrence, "
           f"{shared / callback:.2f}x the recurrence with shared state")
+    message = rates["MidiMessageToEngineState"]
+    empty = rates["EmptyMidiHandler"]
+    print(f"MIDI message to the engine state: {1e9 / message:.1f} ns, "
+          f"{empty / message:.1f}x an empty handler ({1e9 / empty:.1f} ns)")
+
+
+def whole_program(build):
+    here = os.path.dirname(os.path.abspath(__file__))
+    print()
+    subprocess.run([os.path.join(here, "measure-startup.sh"), build, "5"], check=True)
+    print()
+    idle = subprocess.run(
+        ["ctest", "--test-dir", build, "-R", "^e2e.idle_cpu$", "--verbose"],
+        capture_output=True, text=True)
+    lines = [line.split(": ", 1)[-1] for line in idle.stdout.splitlines() if "ticks in" in line]
+    print("idle program, processor ticks per thread:" if lines else
+          "idle program: not measured (the end-to-end idle case did not run)")
+    for line in lines:
+        print(f"  {line}")
+
+
+def main():
+    binary = sys.argv[1] if len(sys.argv) > 1 else "build/bench/quillfern-bench"
+    render_and_midi(run_benchmarks(binary))
+    whole_program(os.path.dirname(os.path.dirname(os.path.abspath(binary))))
 
 
 if __name__ == "__main__":
