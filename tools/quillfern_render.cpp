@@ -28,7 +28,8 @@ constexpr int ExitRendered = 0;
 constexpr int ExitFailed = 1;
 constexpr int ExitBadInput = 2;
 constexpr int OutputSampleRate = 44100;
-constexpr int64_t ProgressMinimumFrames = 10 * OutputSampleRate;  // shorter renders stay quiet
+constexpr int64_t ProgressMinimumFrames =
+    int64_t{10} * OutputSampleRate;  // shorter renders stay quiet
 constexpr int ProgressBarWidth = 40;
 
 constexpr const char* Usage =
@@ -84,7 +85,7 @@ struct Options {
   bool help = false;
 };
 
-bool parseWholeNumber(std::string_view text, int32_t minimum, int32_t maximum, int32_t& number) {
+bool parseWholeNumber(const std::string& text, int32_t minimum, int32_t maximum, int32_t& number) {
   int32_t value = 0;
   const char* last = text.data() + text.size();
   const auto [end, failure] = std::from_chars(text.data(), last, value);
@@ -94,7 +95,7 @@ bool parseWholeNumber(std::string_view text, int32_t minimum, int32_t maximum, i
   return true;
 }
 
-bool parseBlockFrames(std::string_view text, int32_t& frames) {
+bool parseBlockFrames(const std::string& text, int32_t& frames) {
   constexpr int32_t MostBlockFrames = 1 << 20;
   return parseWholeNumber(text, 1, MostBlockFrames, frames);
 }
@@ -106,14 +107,14 @@ const ScoreControl& scoreControlOf(int32_t number) {
 }
 
 // A control option with its value; false with `error` set when the value is out of range.
-bool parseControlOption(const ControlOption& option, std::string_view text, Options& options,
+bool parseControlOption(const ControlOption& option, const std::string& text, Options& options,
                         std::string& error) {
   const ScoreControl& control = scoreControlOf(option.control);
   ScoreEvent event{0, ScoreEventKind::Control, 0, control.number, 0};
   if (!parseWholeNumber(text, control.minimum, control.maximum, event.value)) {
     error = std::string(option.name) + " takes a whole number from " +
             std::to_string(control.minimum) + " to " + std::to_string(control.maximum) + ", not '" +
-            std::string(text) + "'";
+            text + "'";
     return false;
   }
   options.controls.push_back(event);

@@ -9,7 +9,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <limits>
+#include <utility>
 
 extern char** environ;
 
@@ -30,6 +32,9 @@ constexpr float Unseen = std::numeric_limits<float>::infinity();
 // everything else flat: they are shown as a shaded gap instead.
 constexpr float RunawayMagnitude = 100.0f;
 constexpr const char* RunawayShade = "#fbe3e0";
+constexpr const char* Grid = "#e4e4e4";
+constexpr const char* NoteOnColour = "#8e44ad";
+constexpr const char* NoteOffColour = "#888";
 
 struct Panel {
   const char* name;
@@ -117,8 +122,8 @@ int32_t decimalsFor(double step) {
 }
 
 ValueRange rangeOf(const TraceColumns& trace, bool symmetric) {
-  double low = Unseen;
-  double high = -Unseen;
+  double low = std::numeric_limits<double>::infinity();
+  double high = -low;
   for (std::size_t column = 0; column < trace.low.size(); ++column) {
     if (isGap(trace, column)) continue;
     low = std::min<double>(low, trace.low[column]);
@@ -141,26 +146,59 @@ double xOfFrame(int64_t frame, int64_t totalFrames) {
   return Left + (Right - Left) * static_cast<double>(frame) / static_cast<double>(totalFrames);
 }
 
-// The band between each column's smallest and largest value, one closed shape per stretch of
-// columns without a gap.
+std::string pixels(double value) {
+  return number(value, 1);
+}
+
+// The multiples of `step` from `low` to `high`, counted in whole steps so that no error adds up.
+std::vector<double> gridValues(double low, double high, double step) {
+  std::vector<double> values;
+  for (auto index = static_cast<int64_t>(std::ceil(low / step));
+       static_cast<double>(index) * step <= high + step * 1e-9; ++index) {
+    values.push_back(static_cast<double>(index) * step);
+  }
+  return values;
+}
+
+using Attributes = std::initializer_list<std::pair<const char*, std::string>>;
+
+// Appends one SVG element: <name a="v" ...>text</name>, or <name .../> without text. Attribute
+// values are ours (numbers, colours); the text may be the user's, and is escaped.
+void element(std::string& svg, const char* name, Attributes attributes,
+             const std::string& text = {}) {
+  svg.append("<").append(name);
+  for (const auto& [key, value] : attributes) {
+    svg.append(" ").append(key).append("=\"").append(value).append("\"");
+  }
+  if (text.empty()) {
+    svg.append("/>\n");
+    return;
+  }
+  svg.append(">").append(escaped(text)).append("</").append(name).append(">\n");
+}
+
+// The band between each column's smallest and largest value: along the tops, back along the
+// bottoms, one closed shape per stretch of columns without a gap.
 std::string tracePath(const Panel& panel, const ValueRange& range) {
   const TraceColumns& trace = *panel.trace;
   const double columnWidth = (Right - Left) / static_cast<double>(trace.low.size());
   std::string path;
-  std::string back;
+  std::vector<std::string> bottoms;
   const auto closeStretch = [&] {
-    if (back.empty()) return;
-    path += back + "Z";
-    back.clear();
+    for (auto bottom = bottoms.rbegin(); bottom != bottoms.rend(); ++bottom) path.append(*bottom);
+    if (!bottoms.empty()) path.append("Z");
+    bottoms.clear();
   };
   for (std::size_t column = 0; column < trace.low.size(); ++column) {
     if (isGap(trace, column)) {
       closeStretch();
       continue;
     }
-    const std::string x = number(Left + (static_cast<double>(column) + 0.5) * columnWidth, 1);
-    path += (back.empty() ? "M" : "L") + x + " " + number(yOf(panel, range, trace.high[column]), 1);
-    back = "L" + x + " " + number(yOf(panel, range, trace.low[column]), 1) + back;
+    const std::string x = pixels(Left + (static_cast<double>(column) + 0.5) * columnWidth);
+    path.append(bottoms.empty() ? "M" : "L").append(x).append(" ");
+    path.append(pixels(yOf(panel, range, trace.high[column])));
+    bottoms.push_back("L" + x);
+    bottoms.back().append(" ").append(pixels(yOf(panel, range, trace.low[column])));
   }
   closeStretch();
   return path;
@@ -177,10 +215,12 @@ void drawGaps(std::string& svg, const Panel& panel) {
     }
     const std::size_t first = column;
     while (column < trace.low.size() && isGap(trace, column)) ++column;
-    svg += "<rect x=\"" + number(Left + static_cast<double>(first) * columnWidth, 1) + "\" y=\"" +
-           number(panel.top, 0) + "\" width=\"" +
-           number(static_cast<double>(column - first) * columnWidth, 1) + "\" height=\"" +
-           number(panel.height, 0) + "\" fill=\"" + RunawayShade + "\"/>\n";
+    element(svg, "rect",
+            {{"x", pixels(Left + static_cast<double>(first) * columnWidth)},
+             {"y", pixels(panel.top)},
+             {"width", pixels(static_cast<double>(column - first) * columnWidth)},
+             {"height", pixels(panel.height)},
+             {"fill", RunawayShade}});
   }
 }
 
@@ -188,41 +228,79 @@ void drawPanel(std::string& svg, const Panel& panel) {
   drawGaps(svg, panel);
   const ValueRange range = rangeOf(*panel.trace, panel.symmetric);
   const double step = gridStep(range.high - range.low);
-  for (double value = std::ceil(range.low / step) * step; value <= range.high; value += step) {
-    const double shown = std::fabs(value) < step * 1e-6 ? 0.0 : value;
-    const std::string y = number(yOf(panel, range, value), 1);
-    svg += "<line x1=\"" + number(Left, 0) + "\" x2=\"" + number(Right, 0) + "\" y1=\"" + y +
-           "\" y2=\"" + y + "\" stroke=\"#e4e4e4\"/>\n";
-    svg += "<text x=\"" + number(Left - 6, 0) + "\" y=\"" + y +
-           "\" text-anchor=\"end\" dominant-baseline=\"middle\">" +
-           number(shown, decimalsFor(step)) + "</text>\n";
+  for (const double value : gridValues(range.low, range.high, step)) {
+    const std::string y = pixels(yOf(panel, range, value));
+    element(svg, "line",
+            {{"x1", pixels(Left)}, {"x2", pixels(Right)}, {"y1", y}, {"y2", y}, {"stroke", Grid}});
+    element(svg, "text",
+            {{"x", pixels(Left - 6)},
+             {"y", y},
+             {"text-anchor", "end"},
+             {"dominant-baseline", "middle"}},
+            number(value, decimalsFor(step)));
   }
   if (!panel.trace->low.empty()) {
-    svg += std::string("<path fill=\"") + panel.color + "\" stroke=\"" + panel.color +
-           "\" stroke-width=\"1\" stroke-linejoin=\"round\" d=\"" + tracePath(panel, range) +
-           "\"/>\n";
+    element(svg, "path",
+            {{"fill", panel.color},
+             {"stroke", panel.color},
+             {"stroke-linejoin", "round"},
+             {"d", tracePath(panel, range)}});
   }
-  svg += "<rect x=\"" + number(Left, 0) + "\" y=\"" + number(panel.top, 0) + "\" width=\"" +
-         number(Right - Left, 0) + "\" height=\"" + number(panel.height, 0) +
-         "\" fill=\"none\" stroke=\"#555\"/>\n";
-  const std::string middle = number(panel.top + panel.height / 2, 0);
-  svg += "<text x=\"22\" y=\"" + middle + "\" font-size=\"15\" font-weight=\"bold\" fill=\"" +
-         panel.color + "\" text-anchor=\"middle\" transform=\"rotate(-90 22 " + middle + ")\">" +
-         panel.name + "</text>\n";
+  element(svg, "rect",
+          {{"x", pixels(Left)},
+           {"y", pixels(panel.top)},
+           {"width", pixels(Right - Left)},
+           {"height", pixels(panel.height)},
+           {"fill", "none"},
+           {"stroke", "#555"}});
+  const std::string middle = pixels(panel.top + panel.height / 2);
+  element(svg, "text",
+          {{"x", "22"},
+           {"y", middle},
+           {"font-size", "15"},
+           {"font-weight", "bold"},
+           {"fill", panel.color},
+           {"text-anchor", "middle"},
+           {"transform", "rotate(-90 22 " + middle + ")"}},
+          panel.name);
 }
 
 void drawTimeAxis(std::string& svg, int64_t totalFrames, double top, double bottom) {
   const double seconds = static_cast<double>(totalFrames) / FramesPerSecond;
   const double step = gridStep(seconds / 2.0);  // about eight lines across
-  for (double time = 0.0; time <= seconds + step * 1e-9; time += step) {
-    const std::string x = number(xOfFrame(std::llround(time * FramesPerSecond), totalFrames), 1);
-    svg += "<line x1=\"" + x + "\" x2=\"" + x + "\" y1=\"" + number(top, 0) + "\" y2=\"" +
-           number(bottom, 0) + "\" stroke=\"#e4e4e4\"/>\n";
-    svg += "<text x=\"" + x + "\" y=\"" + number(bottom + 18, 0) + "\" text-anchor=\"middle\">" +
-           number(time, decimalsFor(step)) + "</text>\n";
+  for (const double time : gridValues(0.0, seconds, step)) {
+    const std::string x = pixels(xOfFrame(std::llround(time * FramesPerSecond), totalFrames));
+    element(svg, "line",
+            {{"x1", x}, {"x2", x}, {"y1", pixels(top)}, {"y2", pixels(bottom)}, {"stroke", Grid}});
+    element(svg, "text", {{"x", x}, {"y", pixels(bottom + 18)}, {"text-anchor", "middle"}},
+            number(time, decimalsFor(step)));
   }
-  svg += "<text x=\"" + number((Left + Right) / 2, 0) + "\" y=\"" + number(bottom + 40, 0) +
-         "\" text-anchor=\"middle\">time (s)</text>\n";
+  element(
+      svg, "text",
+      {{"x", pixels((Left + Right) / 2)}, {"y", pixels(bottom + 40)}, {"text-anchor", "middle"}},
+      "time (s)");
+}
+
+// A note-on's line, or a note-off's dashed one, from (x, top) to (x, bottom).
+void drawMarkLine(std::string& svg, bool on, double x, double top, double bottom) {
+  const std::string at = pixels(x);
+  if (on) {
+    element(svg, "line",
+            {{"x1", at},
+             {"x2", at},
+             {"y1", pixels(top)},
+             {"y2", pixels(bottom)},
+             {"stroke", NoteOnColour},
+             {"stroke-opacity", "0.7"}});
+  } else {
+    element(svg, "line",
+            {{"x1", at},
+             {"x2", at},
+             {"y1", pixels(top)},
+             {"y2", pixels(bottom)},
+             {"stroke", NoteOffColour},
+             {"stroke-dasharray", "4 3"}});
+  }
 }
 
 void drawNoteMarks(std::string& svg, const std::vector<NoteMark>& marks, int64_t totalFrames,
@@ -230,37 +308,37 @@ void drawNoteMarks(std::string& svg, const std::vector<NoteMark>& marks, int64_t
   double lastLabel = -NoteLabelSpacing;
   for (const NoteMark& mark : marks) {
     const double x = xOfFrame(mark.frame, totalFrames);
-    svg += "<line x1=\"" + number(x, 1) + "\" x2=\"" + number(x, 1) + "\" y1=\"" + number(top, 0) +
-           "\" y2=\"" + number(bottom, 0) +
-           (mark.on ? "\" stroke=\"#8e44ad\" stroke-opacity=\"0.7\"/>\n"
-                    : "\" stroke=\"#888\" stroke-dasharray=\"4 3\"/>\n");
+    drawMarkLine(svg, mark.on, x, top, bottom);
     if (!mark.on || x - lastLabel < NoteLabelSpacing) continue;
     lastLabel = x;
-    svg += "<text x=\"" + number(x, 1) + "\" y=\"" + number(top - 5, 0) +
-           "\" text-anchor=\"middle\" fill=\"#8e44ad\">" + noteName(mark.note) + "</text>\n";
+    element(svg, "text",
+            {{"x", pixels(x)},
+             {"y", pixels(top - 5)},
+             {"text-anchor", "middle"},
+             {"fill", NoteOnColour}},
+            noteName(mark.note));
   }
 }
 
 void drawHeader(std::string& svg, const std::string& title, const std::string& subtitle,
                 bool ranAway) {
-  svg += "<text x=\"" + number(Left, 0) + "\" y=\"26\" font-size=\"17\" font-weight=\"bold\">" +
-         escaped(title) + "</text>\n";
-  svg += "<text x=\"" + number(Left, 0) + "\" y=\"48\" fill=\"#444\">" + escaped(subtitle) +
-         "</text>\n";
-  const std::string legend = number(Right - 250, 0);
-  svg += "<line x1=\"" + legend + "\" x2=\"" + legend +
-         "\" y1=\"14\" y2=\"30\" stroke=\"#8e44ad\"/>"
-         "<text x=\"" +
-         number(Right - 244, 0) + "\" y=\"27\">note on</text>\n";
-  const std::string off = number(Right - 160, 0);
-  svg += "<line x1=\"" + off + "\" x2=\"" + off +
-         "\" y1=\"14\" y2=\"30\" stroke=\"#888\" stroke-dasharray=\"4 3\"/>"
-         "<text x=\"" +
-         number(Right - 154, 0) + "\" y=\"27\">note off / release</text>\n";
+  element(svg, "text",
+          {{"x", pixels(Left)}, {"y", "26"}, {"font-size", "17"}, {"font-weight", "bold"}}, title);
+  element(svg, "text", {{"x", pixels(Left)}, {"y", "48"}, {"fill", "#444"}}, subtitle);
+  const double legend = Right - 250;
+  drawMarkLine(svg, true, legend, 14, 30);
+  element(svg, "text", {{"x", pixels(legend + 6)}, {"y", "27"}}, "note on");
+  drawMarkLine(svg, false, legend + 90, 14, 30);
+  element(svg, "text", {{"x", pixels(legend + 96)}, {"y", "27"}}, "note off / release");
   if (!ranAway) return;
-  svg += "<rect x=\"" + legend + "\" y=\"36\" width=\"12\" height=\"14\" fill=\"" + RunawayShade +
-         "\"/><text x=\"" + number(Right - 232, 0) +
-         "\" y=\"48\">the model ran away (note too high)</text>\n";
+  element(svg, "rect",
+          {{"x", pixels(legend - 6)},
+           {"y", "36"},
+           {"width", "12"},
+           {"height", "14"},
+           {"fill", RunawayShade}});
+  element(svg, "text", {{"x", pixels(legend + 12)}, {"y", "48"}},
+          "the model ran away (note too high)");
 }
 
 bool hasGaps(const TraceColumns& trace) {
