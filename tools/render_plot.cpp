@@ -306,8 +306,13 @@ void drawMarkLine(std::string& svg, bool on, double x, double top, double bottom
 void drawNoteMarks(std::string& svg, const std::vector<NoteMark>& marks, int64_t totalFrames,
                    double top, double bottom) {
   double lastLabel = -NoteLabelSpacing;
+  std::array<int64_t, 2> lastPixel = {-1, -1};  // of a note-off's line and a note-on's
   for (const NoteMark& mark : marks) {
     const double x = xOfFrame(mark.frame, totalFrames);
+    // A long song's marks would crowd one pixel many times over: one line a pixel is enough.
+    int64_t& last = lastPixel[mark.on ? 1 : 0];
+    if (std::llround(x) == last) continue;
+    last = std::llround(x);
     drawMarkLine(svg, mark.on, x, top, bottom);
     if (!mark.on || x - lastLabel < NoteLabelSpacing) continue;
     lastLabel = x;
