@@ -61,11 +61,13 @@ sanitize: test-deps
 	@ctest --test-dir $(FUZZ_BUILD_DIR) --output-on-failure -j 2 -L fuzz
 
 # Static checks over our own sources: clang-tidy with .clang-tidy's checks, then cppcheck.
+# clang-tidy compiles as clang does, so it is told about stable_sort as the clang trees are.
 LINT_SOURCES = git ls-files 'app/*.cpp' 'engine/*.cpp' 'midi/*.cpp' 'tools/*.cpp' 'ui/*.cpp'
 
 lint: test-deps
 	@cmake -S . -B $(BUILD_DIR) -G Ninja $(CMAKE_FLAGS) >/dev/null
-	@$(LINT_SOURCES) | xargs -P 2 -n 4 clang-tidy-$(CLANG_VERSION) -p $(BUILD_DIR) --quiet
+	@$(LINT_SOURCES) | xargs -P 2 -n 4 clang-tidy-$(CLANG_VERSION) -p $(BUILD_DIR) --quiet \
+	  --extra-arg=-Wno-deprecated-declarations
 	@cppcheck --enable=warning,performance,portability --std=c++20 --inline-suppr --quiet \
 	  --error-exitcode=1 -I . $$($(LINT_SOURCES))
 
