@@ -201,10 +201,11 @@ void* valloc(size_t size) noexcept {
 }  // extern "C"
 
 // Locks and waits: the next definition does the work. (A condition variable is waited on with
-// its mutex locked, so pthread_mutex_lock already counts for it.) `spec` is the declaration's
-// exception specification in the C library's headers, which a definition must repeat.
-#define QUILLFERN_GUARD(result, name, spec, parameters, arguments)                   \
-  extern "C" result name parameters spec {                                           \
+// its mutex locked, so pthread_mutex_lock already counts for it.) `throws` is what the C
+// library's headers declare the function to throw (noexcept or nothing), which a definition
+// must repeat.
+#define QUILLFERN_GUARD(result, name, throws, parameters, arguments)                 \
+  extern "C" result name parameters throws {                                         \
     note(#name);                                                                     \
     static std::atomic<void*> next;                                                  \
     return reinterpret_cast<decltype(&name)>(nextDefinition(next, #name)) arguments; \
