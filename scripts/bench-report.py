@@ -40,19 +40,26 @@ def render_and_midi(rates):
           f"{empty / message:.1f}x an empty handler ({1e9 / empty:.1f} ns)")
 
 
+def end_to_end_lines(build, case, marker):
+    """The lines of an end-to-end case's output that contain `marker`."""
+    run = subprocess.run(["ctest", "--test-dir", build, "-R", f"^e2e.{case}$", "--verbose"],
+                         capture_output=True, text=True)
+    return [line.split(": ", 1)[-1] for line in run.stdout.splitlines() if marker in line]
+
+
 def whole_program(build):
     here = os.path.dirname(os.path.abspath(__file__))
     print()
     subprocess.run([os.path.join(here, "measure-startup.sh"), build, "5"], check=True)
     print()
-    idle = subprocess.run(
-        ["ctest", "--test-dir", build, "-R", "^e2e.idle_cpu$", "--verbose"],
-        capture_output=True, text=True)
-    lines = [line.split(": ", 1)[-1] for line in idle.stdout.splitlines() if "ticks in" in line]
+    lines = end_to_end_lines(build, "idle_cpu", "ticks in")
     print("idle program, processor ticks per thread:" if lines else
           "idle program: not measured (the end-to-end idle case did not run)")
     for line in lines:
         print(f"  {line}")
+    print()
+    timing = end_to_end_lines(build, "callback_timing", "audio callback, worst")
+    print(timing[0] if timing else "audio callback timing: not measured (the case did not run)")
 
 
 def main():

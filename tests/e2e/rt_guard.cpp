@@ -8,9 +8,12 @@
 // not seen; everything the program and the libraries it calls (libstdc++'s operator new
 // included) call by name is.
 //
+// It also times every callback against the duration of the buffer it fills (frames / 44100 s).
+//
 // At the end of the process it writes a report to the file named by QUILLFERN_RT_GUARD_REPORT:
-//   callbacks N / frames N / render_thread TID / violations N / then "NAME N" per function
-//   called inside the callback.
+//   callbacks N / frames N / render_thread TID / violations N / worst_share_ppm N /
+//   worst_callback_ns N / worst_callback_frames N / then "NAME N" per function called inside
+//   the callback.
 // QUILLFERN_RT_GUARD_SELF_TEST=1 makes the wrapper allocate once inside the mark itself, so
 // that a test can see that the guard is in place and counts.
 #include <dlfcn.h>
@@ -55,6 +58,13 @@ std::array<Tally, 32> violations;  // one per function seen, claimed in order of
 std::atomic<uint64_t> callbacks{0};
 std::atomic<uint64_t> frames{0};
 std::atomic<pid_t> renderThread{0};
+// The callback that took the largest share of its buffer's duration (render thread only).
+uint64_t worstSharePpm = 0;
+uint64_t worstCallbackNs = 0;
+uint64_t worstCallbackFrames = 0;
+constexpr uint64_t NanosecondsPerSecond = 1000000000;
+constexpr uint64_t PartsPerMillion = 1000000;
+constexpr uint64_t StreamSampleRate = 44100;
 bool selfTest = false;
 char reportPath[4096];
 
@@ -88,6 +98,23 @@ struct GuardedStream {
 std::array<GuardedStream, 8> streams;
 std::atomic<size_t> streamCount{0};
 
+uint64_t monotonicNs() noexcept {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);  // the vDSO: no system call, and outside the mark
+  return static_cast<uint64_t>(now.tv_sec) * NanosecondsPerSecond +
+         static_cast<uint64_t>(now.tv_nsec);
+}
+
+void recordDuration(uint64_t nanoseconds, unsigned long frameCount) noexcept {
+  if (frameCount == 0) return;
+  const uint64_t bufferNs = frameCount * NanosecondsPerSecond / StreamSampleRate;
+  const uint64_t sharePpm = nanoseconds * PartsPerMillion / bufferNs;
+  if (sharePpm <= worstSharePpm) return;
+  worstSharePpm = sharePpm;
+  worstCallbackNs = nanoseconds;
+  worstCallbackFrames = frameCount;
+}
+
 int guardedCallback(const void* input, void* output, unsigned long frameCount,
                     const PaStreamCallbackTimeInfo* timeInfo, PaStreamCallbackFlags statusFlags,
                     void* userData) {
@@ -95,6 +122,7 @@ int guardedCallback(const void* input, void* output, unsigned long frameCount,
   pid_t unset = 0;
   renderThread.compare_exchange_strong(unset, gettid());
   const bool selfTestNow = selfTest && callbacks.load(std::memory_order_relaxed) == 0;
+  const uint64_t start = monotonicNs();
   inCallback = true;
   if (selfTestNow) {
     void* (*volatile allocate)(size_t) = std::malloc;  // volatile: kept by the optimiser
@@ -103,6 +131,7 @@ int guardedCallback(const void* input, void* output, unsigned long frameCount,
   const int result =
       stream->callback(input, output, frameCount, timeInfo, statusFlags, stream->userData);
   inCallback = false;
+  recordDuration(monotonicNs() - start, frameCount);
   callbacks.fetch_add(1, std::memory_order_relaxed);
   frames.fetch_add(frameCount, std::memory_order_relaxed);
   return result;
@@ -125,6 +154,10 @@ __attribute__((destructor)) void writeReport() {
                static_cast<unsigned long long>(callbacks.load()),
                static_cast<unsigned long long>(frames.load()), renderThread.load(),
                static_cast<unsigned long long>(total));
+  std::fprintf(report, "worst_share_ppm %llu\nworst_callback_ns %llu\nworst_callback_frames %llu\n",
+               static_cast<unsigned long long>(worstSharePpm),
+               static_cast<unsigned long long>(worstCallbackNs),
+               static_cast<unsigned long long>(worstCallbackFrames));
   for (const Tally& tally : violations) {
     if (tally.name.load() == nullptr) break;
     std::fprintf(report, "%s %llu\n", tally.name.load(),

@@ -79,3 +79,26 @@ def case_audio_callback_guard():
     findings = check.guard_findings()
     print("guard self-test:", findings)
     h.check(findings.get("malloc", 0) >= 1, f"the guard missed an allocation: {findings}")
+
+
+def case_callback_timing():
+    """A measurement for `make bench`, not part of `make test`: a minute of playing (a note
+    every half second, each released after a quarter of a second) with the guard timing every
+    callback. Prints the slowest callback as a share of the duration of the buffer it filled:
+    the room the audio thread leaves before a buffer would come too late."""
+    skip_in_sanitizer_builds()
+    steps = []
+    for beat in range(120):
+        note = 57 + (beat * 5) % 24
+        steps += [f"250:90{note:02X}64", f"250:80{note:02X}00"]
+    run = Quillfern("timing", steps, accessible=False, guard=True)
+    x_main = h.x_window("Quillfern")
+    run.keyboard.wait_played(timeout=90)
+    run.quit_with(lambda: h.press(x_main, "Escape"))
+    findings = run.guard_findings()
+    h.check(findings["callbacks"] > 0, "the guard saw no callback")
+    buffer_ms = 1000 * findings["worst_callback_frames"] / h.SAMPLE_RATE
+    print(f"audio callback, worst over {findings['frames'] / h.SAMPLE_RATE:.0f} s of playing: "
+          f"{findings['worst_callback_ns'] / 1000:.1f} us for a buffer of "
+          f"{findings['worst_callback_frames']} frames ({buffer_ms:.1f} ms) = "
+          f"{findings['worst_share_ppm'] / 10000:.3f} % of its duration")
