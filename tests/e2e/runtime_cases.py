@@ -20,7 +20,7 @@ def case_idle_cpu():
     """With no input and no note, the window thread takes no processor time: its CPU ticks
     (utime + stime) do not move over several seconds. Every thread's ticks are reported."""
     skip_in_sanitizer_builds()
-    seconds = 5
+    seconds = 10
     # No screen reader: its queries are input to the program too. The guard only tells which
     # thread renders the sound.
     run = Quillfern("idle", accessible=False, guard=True)
