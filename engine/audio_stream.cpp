@@ -1,12 +1,10 @@
 #include "engine/audio_stream.h"
 
-#include <alsa/asoundlib.h>
-#include <jack/jack.h>
-
 #include <cstdlib>
 
 #include "engine/engine_state.h"
 #include "engine/oscillator.h"
+#include "engine/quiet_audio_system.h"
 #include "engine/render.h"
 #include "ui/toolkit.h"
 
@@ -15,18 +13,6 @@ namespace {
 constexpr int MonoChannels = 1;
 constexpr int32_t ShutdownPollMs = 1;  // how long the windows are serviced between looks
 constexpr PaError StreamActive = 1;
-
-void ignoreAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
-void ignoreJackMessage(const char*) {}
-
-// While PortAudio looks for devices, ALSA and JACK report every card, plugin and server they
-// do not find on the terminal, dozens of lines on an ordinary desktop. The program says what
-// matters itself: a failure to open the stream appears in the "PortAudio" box.
-void quietAudioSystemMessages() {
-  snd_lib_error_set_handler(ignoreAlsaMessage);
-  jack_set_error_function(ignoreJackMessage);
-  jack_set_info_function(ignoreJackMessage);
-}
 
 }  // namespace
 

@@ -1,7 +1,5 @@
 #include "midi/midi_service.h"
 
-#include <alsa/asoundlib.h>
-#include <jack/jack.h>
 #include <rtmidi/RtMidi.h>
 
 #include <array>
@@ -12,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "engine/quiet_audio_system.h"
 #include "midi/midi_device_table.h"
 #include "midi/midi_messages.h"
 
@@ -62,20 +61,12 @@ std::string clientName = "Quillfern";
 // The libraries' own error reports go to the terminal unless a handler takes them; failures
 // here are results, never messages.
 void ignoreRtMidiError(RtMidiError::Type, const std::string&, void*) {}
-void ignoreJackText(const char*) {}
-void ignoreAlsaError(const char*, int, const char*, int, const char*, ...) {}
-
-void silenceSystemLibraries() {
-  jack_set_error_function(ignoreJackText);
-  jack_set_info_function(ignoreJackText);
-  snd_lib_error_set_handler(ignoreAlsaError);
-}
 
 // RtMidi reports a failing constructor on std::cerr before it throws, and also a JACK
 // connection that fails, before any error callback can be installed; the stream is muted for
 // the construction only. Only the window thread writes to std::cerr here.
 bool makeQuietInput(std::optional<RtMidiIn>& input, int32_t api) {
-  silenceSystemLibraries();
+  quietAudioSystemMessages();
   std::streambuf* const terminal = std::cerr.rdbuf(nullptr);
   try {
     input.emplace(static_cast<RtMidi::Api>(api), clientName);
