@@ -13,53 +13,18 @@
 #include <QWidget>
 #include <array>
 
+#include "app/panel_layout.h"
+
 namespace {
 
+// The same places as the real window's, from its own layout table.
 struct Placed {
   int x, y, width, height;
-};
-
-struct SliderPlace {
-  Placed place;
-  int minimum, maximum, value;
-};
-
-struct LabelPlace {
-  Placed place;
-  const char* text;
 };
 
 constexpr int ClientWidth = 510;
 constexpr int ClientHeight = 230;
 constexpr int StatusBarHeight = 22;
-
-constexpr std::array<SliderPlace, 9> Sliders{{
-    {{250, 40, 20, 120}, 1, 2000, 1},
-    {{270, 40, 20, 120}, 1, 5000, 1000},
-    {{290, 40, 20, 120}, 0, 100, 50},
-    {{310, 40, 20, 120}, 1, 5000, 1500},
-    {{60, 40, 20, 120}, 1, 100, 47},
-    {{100, 40, 20, 120}, 1, 1000, 500},
-    {{140, 40, 20, 120}, 1, 1000, 348},
-    {{180, 40, 20, 120}, 0, 100, 20},
-    {{220, 40, 20, 120}, 1, 100, 30},
-}};
-
-constexpr std::array<LabelPlace, 13> Labels{{
-    {{50, 160, 40, 20}, "0.0100"},
-    {{130, 160, 30, 20}, "2.500"},
-    {{90, 160, 30, 20}, "3.000"},
-    {{175, 160, 50, 20}, "1.000"},
-    {{65, 27, 20, 20}, "r"},
-    {{105, 27, 20, 20}, "I"},
-    {{145, 27, 40, 20}, "b"},
-    {{185, 27, 20, 20}, "a"},
-    {{220, 27, 30, 20}, "Vol"},
-    {{255, 27, 10, 20}, "A"},
-    {{275, 27, 10, 20}, "D"},
-    {{295, 27, 10, 20}, "S"},
-    {{315, 27, 10, 20}, "R"},
-}};
 
 constexpr std::array<int, 3> StatusFieldWidths{100, 100, 30};
 
@@ -81,14 +46,15 @@ void addControls(QWidget* window, int top) {
   auto* devices = new QComboBox(window);
   devices->addItem(QStringLiteral("MIDI input"));
   place(devices, {350, 60, 140, 20}, top);
-  for (const SliderPlace& layout : Sliders) {
+  for (const SliderLayout& layout : panelSliders()) {
     auto* slider = new QSlider(Qt::Vertical, window);
     slider->setRange(layout.minimum, layout.maximum);
-    slider->setValue(layout.value);
-    place(slider, layout.place, top);
+    slider->setValue(layout.initial);
+    place(slider, {layout.x, SliderY, SliderWidth, SliderHeight}, top);
   }
-  for (const LabelPlace& layout : Labels) {
-    place(new QLabel(QString::fromLatin1(layout.text), window), layout.place, top);
+  for (const LabelLayout& layout : panelLabels()) {
+    place(new QLabel(QString::fromLatin1(layout.text), window),
+          {layout.x, layout.y, layout.width, LabelHeight}, top);
   }
   place(new QCheckBox(QStringLiteral("s"), window), {20, 90, 40, 20}, top);
 }
