@@ -56,6 +56,25 @@ struct EngineState {
   PaStreamParameters outputParameters{};
 };
 
+// x, y and z while the render callback runs a block of frames. They stay in registers from one
+// frame to the next: kept in the record, each step would first wait for its own stores to come
+// back from memory, about a third of the cost of a sample. Between blocks the record holds them.
+struct ModelVariables {
+  float x = 0.0f;
+  float y = 0.0f;
+  float z = 0.0f;
+};
+
+inline ModelVariables modelVariablesOf(const EngineState& state) noexcept {
+  return {state.x, state.y, state.z};
+}
+
+inline void storeModelVariables(EngineState& state, const ModelVariables& model) noexcept {
+  state.x = model.x;
+  state.y = model.y;
+  state.z = model.z;
+}
+
 // The program's engine state, zero-filled before anything runs.
 extern EngineState engineState;
 

@@ -63,10 +63,8 @@ double noteLevel(const EngineState& state, int32_t n) noexcept {
 }
 
 // The end of the handover: the model starts afresh and the note's sample count with it.
-void startAttack(EngineState& state) noexcept {
-  state.x = 0.0f;
-  state.y = 0.0f;
-  state.z = 0.0f;
+void startAttack(EngineState& state, ModelVariables& model) noexcept {
+  model = {0.0f, 0.0f, 0.0f};
   setNoteFlag(state, state.oscillatorReset);
   state.noteSamples = 0;
 }
@@ -89,7 +87,8 @@ double releaseSamplesAt(int32_t position) noexcept QUILLFERN_NONBLOCKING {
   return decaySamplesAt(position);
 }
 
-int32_t envelopeStep(EngineState& state, int32_t n) noexcept QUILLFERN_NONBLOCKING {
+int32_t envelopeStep(EngineState& state, ModelVariables& model,
+                     int32_t n) noexcept QUILLFERN_NONBLOCKING {
   if (n > NoteSamplesLimit) {
     state.noteSamples = 0;
     state.lastGateLevel = 0.0;
@@ -114,7 +113,7 @@ int32_t envelopeStep(EngineState& state, int32_t n) noexcept QUILLFERN_NONBLOCKI
     state.envelopeLevel = handoverLevel(state);
   } else {
     if (state.oscillatorReset.load(relaxed) == 0) {
-      startAttack(state);
+      startAttack(state, model);
       n = 0;
     }
     state.envelopeLevel = noteLevel(state, n);

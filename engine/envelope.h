@@ -26,6 +26,7 @@ double decaySamplesAt(int32_t position) noexcept QUILLFERN_NONBLOCKING;
 double sustainLevelAt(int32_t position) noexcept QUILLFERN_NONBLOCKING;
 double releaseSamplesAt(int32_t position) noexcept QUILLFERN_NONBLOCKING;
 
-// Sets envelopeLevel for the frame whose noteSamples is `n`; may set noteSamples to 0.
-// Returns 0, which callers ignore.
-int32_t envelopeStep(EngineState& state, int32_t n) noexcept QUILLFERN_NONBLOCKING;
+// Sets envelopeLevel for the frame whose noteSamples is `n`; may set noteSamples to 0 and, when
+// a note's attack begins, the model's variables too. Returns 0, which callers ignore.
+int32_t envelopeStep(EngineState& state, ModelVariables& model,
+                     int32_t n) noexcept QUILLFERN_NONBLOCKING;

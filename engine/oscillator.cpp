@@ -23,13 +23,13 @@ float timeStepFor(double frequency) noexcept QUILLFERN_NONBLOCKING {
   return static_cast<float>(1.0 / samplesPerPeriod * ModelTimePerPeriod);
 }
 
-float oscillatorStep(EngineState& state) noexcept QUILLFERN_NONBLOCKING {
+float oscillatorStep(EngineState& state, ModelVariables& model) noexcept QUILLFERN_NONBLOCKING {
   if (!(state.noteFrequency.load(relaxed) > 0.0)) return state.lastOutput;
 
   const double h = timeStepFor(playedFrequency(state));
-  const double x = state.x;
-  const double y = state.y;
-  const double z = state.z;
+  const double x = model.x;
+  const double y = model.y;
+  const double z = model.z;
   const double a = state.paramA.load(relaxed);
   const double b = state.paramB.load(relaxed);
   const double i = state.paramI.load(relaxed);
@@ -42,9 +42,7 @@ float oscillatorStep(EngineState& state) noexcept QUILLFERN_NONBLOCKING {
   const auto newY = static_cast<float>(y + h * ((-xx * D - y) + C));
   const auto newZ = static_cast<float>(z + h * (r * ((s * (x + ZOffset)) - z)));
 
-  state.x = newX;
-  state.y = newY;
-  state.z = newZ;
+  model = {newX, newY, newZ};
   state.lastOutput = static_cast<float>(static_cast<double>(newX) * state.volume.load(relaxed));
   return state.lastOutput;
 }

@@ -16,6 +16,6 @@ inline constexpr float ModelTimePerPeriod = 8.0f;  // model time units per note 
 // Model time advanced by one sample at `frequency` Hz.
 float timeStepFor(double frequency) noexcept QUILLFERN_NONBLOCKING;
 
-// Advances x, y and z by one step and returns x times the volume. Before the first note
-// (no note frequency yet) it returns the last output and changes nothing.
-float oscillatorStep(EngineState& state) noexcept QUILLFERN_NONBLOCKING;
+// Advances the model by one step and returns x times the volume. Before the first note (no
+// note frequency yet) it returns the last output and changes nothing.
+float oscillatorStep(EngineState& state, ModelVariables& model) noexcept QUILLFERN_NONBLOCKING;

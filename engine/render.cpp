@@ -18,10 +18,10 @@ float playable(double sample) noexcept {
   return std::isfinite(value) ? value : 0.0f;
 }
 
-float renderFrame(EngineState& state) noexcept {
-  envelopeStep(state, state.noteSamples);
+float renderFrame(EngineState& state, ModelVariables& model) noexcept {
+  envelopeStep(state, model, state.noteSamples);
   const int32_t noteSamples = state.noteSamples;
-  const float modelOutput = oscillatorStep(state);
+  const float modelOutput = oscillatorStep(state, model);
   double sample = modelOutput * state.envelopeLevel;
   if (noteSamples < FadeInSamples) sample = fadeInFactor(noteSamples) * sample;
   state.noteSamples = noteSamples + 1;
@@ -38,7 +38,9 @@ double fadeInFactor(int32_t noteSamples) noexcept QUILLFERN_NONBLOCKING {
 
 void renderFrames(EngineState& state, float* output,
                   unsigned long frames) noexcept QUILLFERN_NONBLOCKING {
-  for (unsigned long frame = 0; frame < frames; ++frame) output[frame] = renderFrame(state);
+  ModelVariables model = modelVariablesOf(state);
+  for (unsigned long frame = 0; frame < frames; ++frame) output[frame] = renderFrame(state, model);
+  storeModelVariables(state, model);
 }
 
 int RenderCallback(const void* /*input*/, void* output, unsigned long frameCount,

@@ -7,6 +7,7 @@
 
 #include "engine/engine_state.h"
 #include "engine/envelope.h"
+#include "engine/oscillator.h"
 #include "engine/render.h"
 #include "midi/midi_messages.h"
 #include "ui/control_state.h"
@@ -39,11 +40,26 @@ inline std::vector<float> render(EngineState& state, std::size_t frames) {
   return samples;
 }
 
+// One envelope step and one oscillator step with the model's variables taken from the record
+// and put back, so that a test sees them in x, y and z after every step.
+inline void stepEnvelope(EngineState& state, int32_t n) {
+  ModelVariables model = modelVariablesOf(state);
+  envelopeStep(state, model, n);
+  storeModelVariables(state, model);
+}
+
+inline float stepOscillator(EngineState& state) {
+  ModelVariables model = modelVariablesOf(state);
+  const float output = oscillatorStep(state, model);
+  storeModelVariables(state, model);
+  return output;
+}
+
 // Envelope levels of the next `frames` frames, as the render callback would step them.
 inline std::vector<double> envelopeLevels(EngineState& state, std::size_t frames) {
   std::vector<double> levels;
   for (std::size_t frame = 0; frame < frames; ++frame) {
-    envelopeStep(state, state.noteSamples);
+    stepEnvelope(state, state.noteSamples);
     levels.push_back(state.envelopeLevel);
     ++state.noteSamples;
   }

@@ -36,7 +36,7 @@ TEST(Envelope, FirstNoteWaitsOutTheHandoverThenResetsTheModel) {
   EXPECT_EQ(state->oscillatorReset.load(), 0);
   EXPECT_EQ(state->x, 0.25f);
 
-  envelopeStep(*state, state->noteSamples);  // handover sample 1001: the attack's n = 0
+  stepEnvelope(*state, state->noteSamples);  // handover sample 1001: the attack's n = 0
   EXPECT_EQ(state->envelopeLevel, 0.0);
   EXPECT_EQ(state->noteSamples, 0);
   EXPECT_EQ(state->oscillatorReset.load(), 1);
@@ -170,7 +170,7 @@ TEST(EnvelopeOverflowGuard, SilentVoiceStaysSilent) {
   pressKey(*state, 69);
   envelopeLevels(*state, HandoverFrames + 10);
   releaseKey(*state, 69);
-  envelopeStep(*state, NoteSamplesLimit + 1);
+  stepEnvelope(*state, NoteSamplesLimit + 1);
   EXPECT_EQ(state->noteSamples, 0);
   EXPECT_EQ(state->lastGateLevel, 0.0);
   EXPECT_EQ(state->envelopeLevel, 0.0);

@@ -26,7 +26,7 @@ TEST(Oscillator, IsSilentAndUntouchedBeforeTheFirstNote) {
   auto state = startedEngine();
   state->x = 0.5f;
   state->lastOutput = 0.0f;
-  EXPECT_EQ(oscillatorStep(*state), 0.0f);
+  EXPECT_EQ(stepOscillator(*state), 0.0f);
   EXPECT_EQ(state->x, 0.5f);
   EXPECT_EQ(state->y, 0.0f);
   EXPECT_EQ(state->lastOutput, 0.0f);
@@ -36,7 +36,7 @@ TEST(Oscillator, OneStepAt440HzUsesTheOldStateInAllThreeEquations) {
   auto state = startedEngine();
   state->noteFrequency = 440.0;
   state->handoverSamples = 1001;
-  const float output = oscillatorStep(*state);
+  const float output = stepOscillator(*state);
   EXPECT_EQ(static_cast<double>(state->x), 0.23999999463558197);
   EXPECT_EQ(static_cast<double>(state->y), 0.07999999821186066);
   EXPECT_EQ(static_cast<double>(state->z), 0.005119999870657921);
@@ -63,7 +63,7 @@ TEST(Oscillator, PlaysThePreviousPitchUpToAndIncludingHandoverSample1000) {
     state->noteFrequency = 440.0;
     state->previousFrequency = 1000.0;
     state->handoverSamples = handoverSamples;
-    oscillatorStep(*state);
+    stepOscillator(*state);
     return state->y;  // y after one step from zero is exactly one time step
   };
   EXPECT_EQ(handoverAt(1000), timeStepFor(1000.0));
@@ -76,7 +76,7 @@ TEST(Oscillator, PassesLargeOutputsOnUnscaledAndUnlimited) {
   state->handoverSamples = 1001;
   state->volume = 1.0f;
   state->x = 2.0f;
-  const float output = oscillatorStep(*state);
+  const float output = stepOscillator(*state);
   EXPECT_GT(output, 1.0f);
   EXPECT_EQ(output, state->x);
 }

@@ -41,9 +41,9 @@ TEST(Render, EachFrameIsModelTimesEnvelopeTimesFadeIn) {
   pressKey(*twin, 69);
   const std::vector<float> samples = render(*live, 1001 + 300);
   for (std::size_t frame = 0; frame < samples.size(); ++frame) {
-    envelopeStep(*twin, twin->noteSamples);
+    stepEnvelope(*twin, twin->noteSamples);
     const int32_t n = twin->noteSamples;
-    double expected = oscillatorStep(*twin) * twin->envelopeLevel;
+    double expected = stepOscillator(*twin) * twin->envelopeLevel;
     if (n < 100) expected *= fadeInFactor(n);
     ++twin->noteSamples;
     ASSERT_EQ(samples[frame], static_cast<float>(expected)) << frame;
