@@ -6,17 +6,32 @@
 #
 #   scripts/measure-startup.sh [BUILD_DIR] [RUNS]      (defaults: build, 10)
 #
-# Runs on a private X display with openbox and a JACK server on its dummy driver
-# (scripts/with-xvfb.sh, scripts/with-jack.sh); Quillfern plays to JACK through an ALSA
-# configuration of its own, as in the end-to-end tests, and lists JACK's MIDI ports.
+# Both run on a private X display with openbox (scripts/with-xvfb.sh), in two sound systems:
+#   - no sound server: ALSA's default device is its null device and no JACK server answers,
+#     so what is measured is the program's own start-up: PortAudio's device probe, the MIDI
+#     device list (empty) and the window;
+#   - JACK: a JACK server on its dummy driver (scripts/with-jack.sh); Quillfern plays to it
+#     through an ALSA configuration of its own, as in the end-to-end tests, and lists its MIDI
+#     ports. Every JACK client waits for the server's process cycle at least once while it
+#     connects, and maps the server's shared memory, which is counted in its resident memory
+#     although the server and all its clients share it.
 set -euo pipefail
 
 build=${1:-build}
 runs=${2:-10}
 here=$(cd "$(dirname "$0")" && pwd)
-if [[ -z ${QUILLFERN_MEASURING:-} ]]; then
-  QUILLFERN_MEASURING=1 exec "$here/with-jack.sh" "$here/with-xvfb.sh" "$0" "$@"
-fi
+case ${QUILLFERN_MEASURING:-} in
+  "")
+    QUILLFERN_MEASURING=none "$here/with-xvfb.sh" "$0" "$@"
+    echo
+    QUILLFERN_MEASURING=jack exec "$here/with-jack.sh" "$here/with-xvfb.sh" "$0" "$@"
+    ;;
+  none | jack) ;;
+  *)
+    echo "measure-startup: QUILLFERN_MEASURING is none or jack" >&2
+    exit 2
+    ;;
+esac
 
 program="$build/app/quillfern"
 floor="$build/bench/quillfern-bare-window"
@@ -33,7 +48,12 @@ cleanup() {
 trap cleanup EXIT
 
 export ALSA_CONFIG_PATH="$workdir/asound.conf"
-echo 'pcm.!default { type jack playback_ports { 0 system:playback_1 } }' >"$ALSA_CONFIG_PATH"
+if [[ $QUILLFERN_MEASURING == jack ]]; then
+  echo 'pcm.!default { type jack playback_ports { 0 system:playback_1 } }' >"$ALSA_CONFIG_PATH"
+else
+  echo 'pcm.!default { type null }' >"$ALSA_CONFIG_PATH"
+  export JACK_DEFAULT_SERVER=quillfern-no-server  # not the desktop's own, should one run
+fi
 # No D-Bus session: without this, Qt would have libdbus start one that outlives the program.
 export DBUS_SESSION_BUS_ADDRESS=disabled:
 
@@ -85,6 +105,11 @@ done
 read -r program_ms program_kb program_anon program_file program_shm < <(medians "$workdir/program")
 read -r floor_ms floor_kb floor_anon floor_file floor_shm < <(medians "$workdir/floor")
 
+if [[ $QUILLFERN_MEASURING == jack ]]; then
+  echo "sound system: JACK (dummy driver), ALSA default device through JACK"
+else
+  echo "sound system: no sound server, ALSA default device is the null device"
+fi
 row() { printf '%-30s %7.1f ms %9d kB = %7d + %7d + %7d\n' "$@"; }
 printf '%-30s %10s %12s   %7s   %7s   %7s\n' "median of $runs starts" "to window" "resident" \
   "own" "files" "shared"
@@ -92,6 +117,6 @@ row "Quillfern" "$program_ms" "$program_kb" "$program_anon" "$program_file" "$pr
 row "bare Qt window, same controls" "$floor_ms" "$floor_kb" "$floor_anon" "$floor_file" \
   "$floor_shm"
 awk -v a="$program_ms" -v b="$floor_ms" -v c="$program_kb" -v d="$floor_kb" \
-  -v e="$program_anon" -v f="$floor_anon" \
-  'BEGIN { printf "ratio Quillfern / floor: start-up %.2f, memory %.2f (own memory %.2f)\n",
-           a / b, c / d, e / f }'
+  -v e="$program_anon" -v f="$floor_anon" -v g="$program_shm" -v h="$floor_shm" \
+  'BEGIN { printf "ratio Quillfern / floor: start-up %.2f, memory %.2f, without shared memory " \
+           "%.2f, own memory %.2f\n", a / b, c / d, (c - g) / (d - h), e / f }'
