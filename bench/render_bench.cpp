@@ -41,26 +41,37 @@ void RenderCallbackSustain(benchmark::State& run) {
 }
 BENCHMARK(RenderCallbackSustain);
 
-// The floor: the three update equations alone, in the same precision and order, with the state,
-// the parameters and the step size in registers. The parameters are values the compiler cannot
-// see, as the sliders' are: with constants it would fold the product by a = 1.0 away.
+struct ModelParameters {
+  double a, b, i, r, s;
+};
+
+// The three update equations, in the oscillator's precision and order.
+inline void eulerStep(ModelVariables& model, double h, const ModelParameters& p) {
+  const double x = model.x, y = model.y, z = model.z;
+  const double xx = x * x;
+  model.x = static_cast<float>(x + h * (((y - p.a * (xx * x)) + p.b * xx) - z + p.i));
+  model.y = static_cast<float>(y + h * ((-xx * 5.0f - y) + 1.0f));
+  model.z = static_cast<float>(z + h * (p.r * ((p.s * (x + 1.6f)) - z)));
+}
+
+void keepModel(ModelVariables& model) {
+  benchmark::DoNotOptimize(model.x);
+  benchmark::DoNotOptimize(model.y);
+  benchmark::DoNotOptimize(model.z);
+}
+
+// The floor: the update equations alone, with the state, the parameters and the step size in
+// registers. The parameters are values the compiler cannot see, as the sliders' are: with
+// constants it would fold the product by a = 1.0 away.
 void BareModelRecurrence(benchmark::State& run) {
-  float x = 0.0f;
-  float y = 0.0f;
-  float z = 0.0f;
-  double a = 1.0f, b = 2.5f, i = 3.0f, r = 0.01f, s = 4.0f, h = StepAt218Hz;
-  for (double* value : {&a, &b, &i, &r, &s, &h}) benchmark::DoNotOptimize(*value);
+  ModelVariables model;
+  ModelParameters parameters{1.0f, 2.5f, 3.0f, 0.01f, 4.0f};
+  double h = StepAt218Hz;
+  benchmark::DoNotOptimize(parameters);
+  benchmark::DoNotOptimize(h);
   for (auto _ : run) {
-    for (int frame = 0; frame < BlockFrames; ++frame) {
-      const double xd = x, yd = y, zd = z;
-      const double xx = xd * xd;
-      x = static_cast<float>(xd + h * (((yd - a * (xx * xd)) + b * xx) - zd + i));
-      y = static_cast<float>(yd + h * ((-xx * 5.0f - yd) + 1.0f));
-      z = static_cast<float>(zd + h * (r * ((s * (xd + 1.6f)) - zd)));
-    }
-    benchmark::DoNotOptimize(x);
-    benchmark::DoNotOptimize(y);
-    benchmark::DoNotOptimize(z);
+    for (int frame = 0; frame < BlockFrames; ++frame) eulerStep(model, h, parameters);
+    keepModel(model);
   }
   countSamples(run);
 }
@@ -74,23 +85,15 @@ void RecurrenceReadingSharedParameters(benchmark::State& run) {
   EngineState* shared = state.get();
   benchmark::DoNotOptimize(shared);
   constexpr auto relaxed = std::memory_order_relaxed;
-  float x = 0.0f;
-  float y = 0.0f;
-  float z = 0.0f;
+  ModelVariables model;
   for (auto _ : run) {
     for (int frame = 0; frame < BlockFrames; ++frame) {
-      const double a = shared->paramA.load(relaxed), b = shared->paramB.load(relaxed);
-      const double i = shared->paramI.load(relaxed), r = shared->paramR.load(relaxed);
-      const double s = shared->paramS.load(relaxed);
-      const double xd = x, yd = y, zd = z;
-      const double xx = xd * xd;
-      x = static_cast<float>(xd + StepAt218Hz * (((yd - a * (xx * xd)) + b * xx) - zd + i));
-      y = static_cast<float>(yd + StepAt218Hz * ((-xx * 5.0f - yd) + 1.0f));
-      z = static_cast<float>(zd + StepAt218Hz * (r * ((s * (xd + 1.6f)) - zd)));
+      eulerStep(
+          model, StepAt218Hz,
+          {shared->paramA.load(relaxed), shared->paramB.load(relaxed), shared->paramI.load(relaxed),
+           shared->paramR.load(relaxed), shared->paramS.load(relaxed)});
     }
-    benchmark::DoNotOptimize(x);
-    benchmark::DoNotOptimize(y);
-    benchmark::DoNotOptimize(z);
+    keepModel(model);
   }
   countSamples(run);
 }
