@@ -58,7 +58,7 @@ struct EngineState {
 
 // x, y and z while the render callback runs a block of frames. They stay in registers from one
 // frame to the next: kept in the record, each step would first wait for its own stores to come
-// back from memory, about a third of the cost of a sample. Between blocks the record holds them.
+// back from memory, about a fifth of the cost of a sample. Between blocks the record holds them.
 struct ModelVariables {
   float x = 0.0f;
   float y = 0.0f;
