@@ -284,23 +284,14 @@ void drawTimeAxis(std::string& svg, int64_t totalFrames, double top, double bott
 // A note-on's line, or a note-off's dashed one, from (x, top) to (x, bottom).
 void drawMarkLine(std::string& svg, bool on, double x, double top, double bottom) {
   const std::string at = pixels(x);
-  if (on) {
-    element(svg, "line",
-            {{"x1", at},
-             {"x2", at},
-             {"y1", pixels(top)},
-             {"y2", pixels(bottom)},
-             {"stroke", NoteOnColour},
-             {"stroke-opacity", "0.7"}});
-  } else {
-    element(svg, "line",
-            {{"x1", at},
-             {"x2", at},
-             {"y1", pixels(top)},
-             {"y2", pixels(bottom)},
-             {"stroke", NoteOffColour},
-             {"stroke-dasharray", "4 3"}});
-  }
+  const char* const style = on ? "stroke-opacity" : "stroke-dasharray";
+  element(svg, "line",
+          {{"x1", at},
+           {"x2", at},
+           {"y1", pixels(top)},
+           {"y2", pixels(bottom)},
+           {"stroke", on ? NoteOnColour : NoteOffColour},
+           {style, on ? "0.7" : "4 3"}});
 }
 
 void drawNoteMarks(std::string& svg, const std::vector<NoteMark>& marks, int64_t totalFrames,
