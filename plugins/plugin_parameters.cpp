@@ -194,13 +194,13 @@ bool moveParameter(ParameterPositions& positions, std::size_t index,
 }
 
 std::string stateText(const ParameterPositions& positions) {
-  std::string text = std::string(StateFormatLine) + "\n";
+  std::ostringstream text;
+  text << StateFormatLine << '\n';
   for (std::size_t index = 0; index < ParameterCount; ++index) {
-    text += std::string(Parameters[index].symbol) + " " +
-            std::to_string(positions.position[index]) + " " +
-            (positions.changed[index] ? "1" : "0") + "\n";
+    text << Parameters[index].symbol << ' ' << positions.position[index] << ' '
+         << (positions.changed[index] ? 1 : 0) << '\n';
   }
-  return text;
+  return text.str();
 }
 
 bool parseStateText(const std::string& text, ParameterPositions& positions) {

@@ -17,6 +17,7 @@ struct HostedPlugin {
   ClapHosted* clap = nullptr;
   Lv2Hosted* lv2 = nullptr;
   int32_t maxBlockFrames = 0;
+  std::vector<ScoreEvent> presets;  // parameter changes for the next block's start
 };
 
 void HostedPluginDeleter::operator()(HostedPlugin* plugin) const {
@@ -50,6 +51,7 @@ int64_t playBlock(HostedPlugin& plugin, ScoreCursor& cursor, int64_t frames, flo
   const int64_t end =
       std::min({start + frames, score.endFrame, start + int64_t{plugin.maxBlockFrames}});
   std::vector<BlockEvent> events;
+  for (const ScoreEvent& preset : plugin.presets) events.push_back({0, &preset});
   for (; cursor.nextEvent < score.events.size(); ++cursor.nextEvent) {
     const ScoreEvent& event = score.events[cursor.nextEvent];
     if (event.frame >= end) break;
@@ -60,7 +62,12 @@ int64_t playBlock(HostedPlugin& plugin, ScoreCursor& cursor, int64_t frames, flo
   if (plugin.clap != nullptr) processClap(*plugin.clap, events, count, output);
   if (plugin.lv2 != nullptr) runLv2(*plugin.lv2, events, count, output);
   cursor.frame = end;
+  plugin.presets.clear();
   return end - start;
+}
+
+void presetParameter(HostedPlugin& plugin, uint32_t id, int32_t position) {
+  plugin.presets.push_back({0, ScoreEventKind::Control, 0, static_cast<int32_t>(id), position});
 }
 
 std::vector<float> playScore(HostedPlugin& plugin, const Score& score, int32_t blockFrames) {

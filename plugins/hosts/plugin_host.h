@@ -34,6 +34,10 @@ struct ScoreCursor {
 // many were played.
 int64_t playBlock(HostedPlugin& plugin, ScoreCursor& cursor, int64_t frames, float* output);
 
+// Sets a parameter by its CLAP id (LV2: the port of that parameter) at the start of the next
+// block, for what a score cannot say, such as the MIDI channel.
+void presetParameter(HostedPlugin& plugin, uint32_t id, int32_t position);
+
 // The whole score in blocks of `blockFrames`.
 std::vector<float> playScore(HostedPlugin& plugin, const Score& score, int32_t blockFrames);
 
