@@ -9,12 +9,14 @@ build_packages=(
   qt6-base-dev libgl-dev libxcb1-dev
   portaudio19-dev librtmidi-dev libsndfile1-dev libjack-jackd2-dev libasound2-dev
   librsvg2-bin
+  dpf-source lv2-dev liblilv-dev
 )
 test_packages=(
   jackd2 libasound2-plugins alsa-utils
   xvfb openbox xdotool wmctrl x11-utils fonts-dejavu-core
   dbus-x11 dbus-daemon at-spi2-core python3-pyatspi imagemagick
   clang-22 libclang-rt-22-dev clang-tidy-22 cppcheck
+  lilv-utils sordi jalv qtractor ardour
 )
 
 wanted=("${build_packages[@]}")
