@@ -9,15 +9,22 @@ end
 
 local session = create_session(folder, "quillfern", 44100)
 if not session then fail("no session") end
-local instrument = ARDOUR.LuaAPI.new_plugin_info("urn:quillfern:synth", ARDOUR.PluginType.LV2)
-if instrument:isnil() then fail("Ardour does not find the Quillfern LV2 plugin") end
+-- The new session finishes setting itself up (ports, connections) in its own threads first.
+ARDOUR.LuaAPI.usleep(500000)
+-- Without strict I/O: with it, Ardour 7 re-registers the track's output ports when the mono
+-- instrument is added, and now and then crashes on "Port already exists" while doing so.
 local tracks = Session:new_midi_track(
   ARDOUR.ChanCount(ARDOUR.DataType("midi"), 1), ARDOUR.ChanCount(ARDOUR.DataType("audio"), 2),
-  true, instrument, nil, nil, 1, "Neuron", ARDOUR.PresentationInfo.max_order,
-  ARDOUR.TrackMode.Normal, true, false)
+  false, ARDOUR.PluginInfo(), nil, nil, 1, "Neuron", ARDOUR.PresentationInfo.max_order,
+  ARDOUR.TrackMode.Normal, false, false)
 local track
 for t in tracks:iter() do track = t end
-if not track or track:nth_plugin(0):isnil() then fail("no MIDI track with Quillfern") end
+if not track then fail("no MIDI track") end
+local instrument =
+  ARDOUR.LuaAPI.new_plugin(Session, "urn:quillfern:synth", ARDOUR.PluginType.LV2, "")
+if instrument:isnil() then fail("Ardour does not find the Quillfern LV2 plugin") end
+track:add_processor_by_index(instrument, 0, nil, true)
+if track:nth_plugin(0):isnil() then fail("Quillfern is not on the track") end
 print("track '" .. track:name() .. "' plays " .. track:nth_plugin(0):display_name())
 
 local function level()
