@@ -37,7 +37,7 @@ struct EngineState {
   // Audio thread only.
   int32_t noteSamples = 0;      // samples since the current note's attack began
   int32_t handoverSamples = 0;  // gate-open samples since the settings were read
-  double handoverLevel = 0.0;   // level of the latest gate-closed sample
+  double handoverLevel = 0.0;   // level the handover fades from
   double attackSamples = 0.0;
   double decaySamples = 0.0;
   double sustainLevel = 0.0;

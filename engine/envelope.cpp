@@ -103,6 +103,9 @@ int32_t envelopeStep(EngineState& state, ModelVariables& model,
   if (state.envelopeReady.load(relaxed) == 0) {
     setNoteFlag(state, state.envelopeReady);
     state.handoverSamples = -1;
+    // The handover fades from what the sample just before gave, gate-closed or not: a note-off
+    // and the next note-on between two blocks leave no gate-closed sample to take it from.
+    state.handoverLevel = state.envelopeLevel;
     readSettings(state);
   }
   // Counting stops just past the handover: only "above the limit or not" matters later, and a

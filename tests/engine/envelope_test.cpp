@@ -112,16 +112,17 @@ TEST(Envelope, ReleaseDuringTheHandoverStartsFromTheHandoverLevel) {
   EXPECT_GT(release[0], releasedFrom * 0.999);
 }
 
-TEST(Envelope, NoteOffAndOnBetweenTwoBlocksJumpToTheOldHandoverLevel) {
+TEST(Envelope, NoteOffAndOnBetweenTwoBlocksFadeFromTheLevelReached) {
   auto state = startedEngine();
   setEnvelopeSliders(1, 1, 100, 5000);
   pressKey(*state, 60);
   envelopeLevels(*state, HandoverFrames + 100);
   releaseKey(*state, 60);
   pressKey(*state, 62);  // no gate-closed sample in between
-  const auto levels = envelopeLevels(*state, 2);
-  EXPECT_EQ(levels[0], 0.0);  // the level before note 60 began, not its sustain
-  EXPECT_EQ(state->handoverSamples, 1);
+  const auto levels = envelopeLevels(*state, 501);
+  EXPECT_EQ(levels[0], 1.0);  // the sustain the released note had reached, no jump
+  EXPECT_EQ(levels[500], 0.5);
+  EXPECT_EQ(state->handoverSamples, 500);
 }
 
 TEST(Envelope, LegatoKeepsTheNoteItsSettingsAndItsHandover) {
@@ -146,16 +147,16 @@ TEST(Envelope, LegatoKeepsTheNoteItsSettingsAndItsHandover) {
   EXPECT_EQ(state->sustainLevel, 0.0);
 }
 
-TEST(Envelope, GateReopenedAfterACloseNoticeGoesOnWithoutAHandover) {
+TEST(Envelope, ANoteAfterACloseNoticeStartsWithItsHandoverAndAttack) {
   auto state = startedEngine();
   pressKey(*state, 69);
   envelopeLevels(*state, HandoverFrames + 50000);
   handleMidiNotice(*state, MidiCloseNotice, 0);
   envelopeLevels(*state, 100000);  // the release runs out
   pressKey(*state, 69);
-  const auto levels = envelopeLevels(*state, 1);
-  EXPECT_EQ(levels[0], 0.5);  // straight to the sustain level
-  EXPECT_EQ(state->handoverSamples, 1001);
+  const auto levels = envelopeLevels(*state, HandoverFrames + 2);
+  for (int k = 0; k < HandoverFrames + 1; ++k) ASSERT_EQ(levels[k], 0.0) << k;
+  EXPECT_EQ(levels.back(), 1.0 / 4.40999902512187);  // n = 1 of a fresh attack
 }
 
 TEST(Envelope, HandoverCountStopsJustPastTheHandoverWhileANoteIsHeld) {
