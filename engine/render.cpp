@@ -7,7 +7,6 @@
 
 namespace {
 
-constexpr float FadeInLength = 100.0f;  // samples
 constexpr float FadeInExponent = 5.0f;
 
 // A model that has run away (high notes, and some slider settings at lower ones, make the
@@ -30,16 +29,17 @@ float renderFrame(EngineState& state, ModelVariables& model) noexcept {
   const int32_t noteSamples = state.noteSamples;
   const float modelOutput = oscillatorStep(state, model);
   double sample = modelOutput * state.envelopeLevel;
-  if (noteSamples < FadeInSamples) sample = fadeInFactor(noteSamples) * sample;
+  const int32_t fadeInSamples = state.fadeInSamples;
+  if (noteSamples < fadeInSamples) sample = fadeInFactor(noteSamples, fadeInSamples) * sample;
   state.noteSamples = noteSamples + 1;
   return playable(sample);
 }
 
 }  // namespace
 
-// 0 at the note's first sample, 0.03125 at 50, 0.95099 at 99.
-double fadeInFactor(int32_t noteSamples) noexcept QUILLFERN_NONBLOCKING {
-  const auto fraction = static_cast<float>(noteSamples / static_cast<double>(FadeInLength));
+// 0 at the note's first sample, 0.03125 halfway, 0.95099 at 99 of 100.
+double fadeInFactor(int32_t noteSamples, int32_t fadeInSamples) noexcept QUILLFERN_NONBLOCKING {
+  const auto fraction = static_cast<float>(noteSamples / static_cast<double>(fadeInSamples));
   return static_cast<float>(std::pow(static_cast<double>(fraction), FadeInExponent));
 }
 
@@ -48,12 +48,4 @@ void renderFrames(EngineState& state, float* output,
   ModelVariables model = modelVariablesOf(state);
   for (unsigned long frame = 0; frame < frames; ++frame) output[frame] = renderFrame(state, model);
   storeModelVariables(state, model);
-}
-
-int RenderCallback(const void* /*input*/, void* output, unsigned long frameCount,
-                   const PaStreamCallbackTimeInfo* /*timeInfo*/,
-                   PaStreamCallbackFlags /*statusFlags*/,
-                   void* /*userData*/) noexcept QUILLFERN_NONBLOCKING {
-  renderFrames(engineState, static_cast<float*>(output), frameCount);
-  return paContinue;
 }

@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "engine/engine_state.h"
-#include "ui/nonblocking.h"
+#include "engine/nonblocking.h"
 
 // The notices a MIDI input port delivers to its callback.
 inline constexpr uint32_t MidiOpenNotice = 0x3C1;

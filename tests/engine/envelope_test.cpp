@@ -11,13 +11,13 @@ namespace {
 constexpr int HandoverFrames = 1001;  // gate-open frames before the attack starts
 
 TEST(EnvelopeSettings, ConvertSliderPositionsToSamples) {
-  EXPECT_DOUBLE_EQ(attackSamplesAt(1), 4.40999902512187);
-  EXPECT_DOUBLE_EQ(attackSamplesAt(2000), 132299.96983656226);
-  EXPECT_EQ(decaySamplesAt(1000), 44100.0);
-  EXPECT_EQ(decaySamplesAt(1), 44.1);
+  EXPECT_DOUBLE_EQ(attackSamplesAt(1, DefaultSampleRate), 4.40999902512187);
+  EXPECT_DOUBLE_EQ(attackSamplesAt(2000, DefaultSampleRate), 132299.96983656226);
+  EXPECT_EQ(decaySamplesAt(1000, DefaultSampleRate), 44100.0);
+  EXPECT_EQ(decaySamplesAt(1, DefaultSampleRate), 44.1);
   EXPECT_EQ(sustainLevelAt(50), 0.5);
   EXPECT_EQ(sustainLevelAt(0), 0.0);
-  EXPECT_EQ(releaseSamplesAt(1500), 66150.0);
+  EXPECT_EQ(releaseSamplesAt(1500, DefaultSampleRate), 66150.0);
 }
 
 TEST(Envelope, IsSilentBeforeTheFirstNoteFromTheVeryFirstSample) {
@@ -68,7 +68,7 @@ TEST(Envelope, ShortestAttackEndsAtItsRoundedLengthAndDecaysToSustain) {
 TEST(Envelope, SustainExtremesGiveSilenceOrAFlatTop) {
   for (const int32_t sustain : {0, 100}) {
     auto state = startedEngine();
-    setEnvelopeSliders(1, 10, sustain, 1500);  // decay 441 samples
+    setEnvelopeSliders(*state, 1, 10, sustain, 1500);  // decay 441 samples
     pressKey(*state, 69);
     envelopeLevels(*state, HandoverFrames);
     const auto levels = envelopeLevels(*state, 1000);
@@ -82,7 +82,7 @@ TEST(Envelope, SustainExtremesGiveSilenceOrAFlatTop) {
 
 TEST(Envelope, ReleaseFallsInAStraightLineFromTheLastGateOpenLevel) {
   auto state = startedEngine();
-  setEnvelopeSliders(1, 1, 50, 1);  // release 44.1 samples
+  setEnvelopeSliders(*state, 1, 1, 50, 1);  // release 44.1 samples
   pressKey(*state, 69);
   envelopeLevels(*state, HandoverFrames + 100);
   releaseKey(*state, 69);
@@ -95,7 +95,7 @@ TEST(Envelope, ReleaseFallsInAStraightLineFromTheLastGateOpenLevel) {
 
 TEST(Envelope, ReleaseDuringTheHandoverStartsFromTheHandoverLevel) {
   auto state = startedEngine();
-  setEnvelopeSliders(1, 1, 100, 5000);
+  setEnvelopeSliders(*state, 1, 1, 100, 5000);
   pressKey(*state, 60);
   envelopeLevels(*state, HandoverFrames + 10);
   releaseKey(*state, 60);
@@ -114,7 +114,7 @@ TEST(Envelope, ReleaseDuringTheHandoverStartsFromTheHandoverLevel) {
 
 TEST(Envelope, NoteOffAndOnBetweenTwoBlocksFadeFromTheLevelReached) {
   auto state = startedEngine();
-  setEnvelopeSliders(1, 1, 100, 5000);
+  setEnvelopeSliders(*state, 1, 1, 100, 5000);
   pressKey(*state, 60);
   envelopeLevels(*state, HandoverFrames + 100);
   releaseKey(*state, 60);
@@ -129,7 +129,7 @@ TEST(Envelope, LegatoKeepsTheNoteItsSettingsAndItsHandover) {
   auto state = startedEngine();
   pressKey(*state, 69);
   envelopeLevels(*state, 500);
-  setEnvelopeSliders(2000, 5000, 0, 5000);  // moved while the note sounds: no effect
+  setEnvelopeSliders(*state, 2000, 5000, 0, 5000);  // moved while the note sounds: no effect
   pressKey(*state, 72);
   envelopeLevels(*state, 1000);
   EXPECT_EQ(state->oscillatorReset.load(), 1);
