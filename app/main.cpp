@@ -2,11 +2,12 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/audio_stream.h"
 #include "app/control_numbers.h"
 #include "app/control_panel.h"
 #include "app/help_window.h"
-#include "engine/audio_stream.h"
 #include "engine/engine_state.h"
+#include "engine/voice.h"
 #include "midi/midi_input.h"
 #include "ui/toolkit.h"
 
@@ -59,7 +60,11 @@ void runEventLoop() {
 }  // namespace
 
 int main() {
-  assignStartupValues(engineState);
+  startVoice(engineState, DefaultSampleRate);
+  // The window's sliders publish their states the moment they move, and the voice reads the
+  // envelope's from there at each note's start, as it always has: a slider moved while its
+  // event waits (or while the help window drops events) still counts for the next note.
+  engineState.envelopePositionReader = getControlState;
   openAudioStream();
   midiInput.midiDeviceId = 0;
   midiInput.midiHandle = nullptr;

@@ -1,12 +1,13 @@
 // What incoming MIDI does to the voice: note-on and note-off of channel 1 set the pitch, the
 // gate and the held-key count (monophonic, legato), and keep the note text that the status
-// bar shows. Runs on the MIDI thread; never allocates, never waits.
+// bar shows; All Notes Off and All Sound Off of channel 1 release every held key, as the
+// port's close notice does. Runs on the MIDI thread; never allocates, never waits.
 #pragma once
 
 #include <cstdint>
 
 #include "engine/engine_state.h"
-#include "ui/nonblocking.h"
+#include "engine/nonblocking.h"
 
 // The notices a MIDI input port delivers to its callback.
 inline constexpr uint32_t MidiOpenNotice = 0x3C1;

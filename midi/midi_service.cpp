@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "engine/quiet_audio_system.h"
+#include "app/quiet_audio_system.h"
 #include "midi/midi_device_table.h"
 #include "midi/midi_messages.h"
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "engine/envelope.h"
-#include "engine/oscillator.h"
+#include "engine/voice.h"
 
 namespace {
 
@@ -340,6 +340,7 @@ bool parseMidiFile(std::span<const uint8_t> bytes, const std::string& name, Scor
 
 void addReleaseTail(Score& score, int32_t releasePosition) {
   score.events.push_back({score.endFrame, ScoreEventKind::Close, 0, 0, 0});
-  const auto release = static_cast<int64_t>(std::ceil(releaseSamplesAt(releasePosition)));
-  score.endFrame += HandoverLimit + 1 + release + SilenceAfterRelease;
+  const auto release =
+      static_cast<int64_t>(std::ceil(releaseSamplesAt(releasePosition, DefaultSampleRate)));
+  score.endFrame += latencySamplesAt(DefaultSampleRate) + release + SilenceAfterRelease;
 }

@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/control_numbers.h"
+#include "engine/voice_controls.h"
 #include "tools/midi_file.h"
 #include "tools/render_plot.h"
 #include "tools/score.h"

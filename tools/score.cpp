@@ -3,8 +3,7 @@
 #include <charconv>
 #include <sstream>
 
-#include "app/control_numbers.h"
-#include "app/panel_layout.h"
+#include "engine/voice_controls.h"
 
 namespace {
 
@@ -117,10 +116,9 @@ bool readEventLine(LineReader& reader, int64_t previousFrame, Score& score) {
 const std::vector<ScoreControl>& scoreControls() {
   static const std::vector<ScoreControl> controls = [] {
     std::vector<ScoreControl> all;
-    for (const SliderLayout& slider : panelSliders()) {
-      all.push_back({slider.number, slider.minimum, slider.maximum, slider.initial});
+    for (const VoiceControl& control : voiceControls()) {
+      all.push_back({control.number, control.minimum, control.maximum, control.initial});
     }
-    all.push_back({SCheckBox, 0, 1, 0});  // unchecked when the window opens
     return all;
   }();
   return controls;

@@ -1,6 +1,6 @@
 // Plays a score through the same engine code as the live program: the render callback in
 // blocks of a chosen size, split where events fall, MIDI notices through the message handling,
-// control changes through the control state table and the parameter formulas.
+// control changes as the window's controls make them, on a voice of the renderer's own.
 #pragma once
 
 #include <cstdint>

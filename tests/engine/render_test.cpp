@@ -11,9 +11,10 @@
 
 namespace {
 
-TEST(Render, ZeroFramesWriteNothingAndContinue) {
+TEST(Render, ZeroFramesWriteNothing) {
+  auto state = startedEngine();
   float untouched = 7.0f;
-  EXPECT_EQ(RenderCallback(nullptr, &untouched, 0, nullptr, 0, nullptr), paContinue);
+  renderFrames(*state, &untouched, 0);
   EXPECT_EQ(untouched, 7.0f);
 }
 
@@ -24,10 +25,10 @@ TEST(Render, IsSilentBeforeAnyNoteFromTheFirstFrame) {
 }
 
 TEST(Render, FadeInFollowsTheFifthPowerOfTheNoteSampleCount) {
-  EXPECT_EQ(fadeInFactor(0), 0.0);
-  EXPECT_EQ(fadeInFactor(50), 0.03125);
-  EXPECT_NEAR(fadeInFactor(99), 0.95099008, 1e-8);
-  EXPECT_EQ(fadeInFactor(99), static_cast<float>(std::pow(static_cast<double>(0.99f), 5.0)));
+  EXPECT_EQ(fadeInFactor(0, 100), 0.0);
+  EXPECT_EQ(fadeInFactor(50, 100), 0.03125);
+  EXPECT_NEAR(fadeInFactor(99, 100), 0.95099008, 1e-8);
+  EXPECT_EQ(fadeInFactor(99, 100), static_cast<float>(std::pow(static_cast<double>(0.99f), 5.0)));
 }
 
 // Each frame is (model output x envelope level) in double, scaled by the fade-in for the
@@ -36,7 +37,8 @@ TEST(Render, FadeInFollowsTheFifthPowerOfTheNoteSampleCount) {
 TEST(Render, EachFrameIsModelTimesEnvelopeTimesFadeIn) {
   auto live = startedEngine();
   auto twin = startedEngine();
-  setEnvelopeSliders(1, 1000, 100, 1500);
+  setEnvelopeSliders(*live, 1, 1000, 100, 1500);
+  setEnvelopeSliders(*twin, 1, 1000, 100, 1500);
   pressKey(*live, 69);
   pressKey(*twin, 69);
   const std::vector<float> samples = render(*live, 1001 + 300);
@@ -44,7 +46,7 @@ TEST(Render, EachFrameIsModelTimesEnvelopeTimesFadeIn) {
     stepEnvelope(*twin, twin->noteSamples);
     const int32_t n = twin->noteSamples;
     double expected = stepOscillator(*twin) * twin->envelopeLevel;
-    if (n < 100) expected *= fadeInFactor(n);
+    if (n < 100) expected *= fadeInFactor(n, 100);
     ++twin->noteSamples;
     ASSERT_EQ(samples[frame], static_cast<float>(expected)) << frame;
   }
@@ -54,7 +56,7 @@ TEST(Render, EachFrameIsModelTimesEnvelopeTimesFadeIn) {
 
 TEST(Render, KeepsTheSignOfZeroWhereTheEnvelopeIsSilent) {
   auto state = startedEngine();
-  setEnvelopeSliders(1, 1, 50, 1);
+  setEnvelopeSliders(*state, 1, 1, 50, 1);
   pressKey(*state, 69);
   render(*state, 2000);
   releaseKey(*state, 69);

@@ -1,10 +1,18 @@
 // The audio output: one mono float32 stream at 44100 Hz on the default output device, fed by
-// RenderCallback on PortAudio's own thread. All of this runs on the window thread.
+// RenderCallback on PortAudio's own thread from the standalone program's voice, `engineState`.
+// All of this runs on the window thread.
 #pragma once
 
 #include <portaudio.h>
 
+#include "engine/nonblocking.h"
+
 inline constexpr double SuggestedLatencySeconds = 0.075;
+
+// PortAudio's stream callback, rendering from `engineState`. Always returns paContinue.
+int RenderCallback(const void* input, void* output, unsigned long frameCount,
+                   const PaStreamCallbackTimeInfo* timeInfo, PaStreamCallbackFlags statusFlags,
+                   void* userData) noexcept QUILLFERN_NONBLOCKING;
 
 // Initialises PortAudio and opens the stream on `engineState` (stopped). On failure shows the
 // library's text in a message box titled "PortAudio" and ends the program.
