@@ -8,6 +8,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "engine/envelope.h"
 #include "engine/voice.h"
 #include "engine/voice_controls.h"
 
@@ -78,7 +79,8 @@ double physicalValue(ValueKind kind, int32_t position) {
     case ValueKind::S:
       return sParameterAt(position);
     case ValueKind::Attack:
-      return attackSamplesAt(position) / DefaultSampleRate * MillisecondsPerSecond;
+      return attackSamplesAt(position, DefaultSampleRate) / DefaultSampleRate *
+             MillisecondsPerSecond;
     case ValueKind::Volume:
     case ValueKind::Milliseconds:
     case ValueKind::Sustain:

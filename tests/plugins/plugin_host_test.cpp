@@ -82,7 +82,7 @@ TEST(PluginHosts, TwoInstancesSideBySideEachSoundAsAlone) {
     HostedPluginPtr two = open(path);
     std::vector<float> oneOut(first.endFrame), twoOut(second.endFrame);
     ScoreCursor oneCursor{&first}, twoCursor{&second};
-    while (oneCursor.frame < first.endFrame) {
+    while (oneCursor.frame < first.endFrame || twoCursor.frame < second.endFrame) {
       playBlock(*one, oneCursor, 256, oneOut.data() + oneCursor.frame);
       playBlock(*two, twoCursor, 100, twoOut.data() + twoCursor.frame);
     }
