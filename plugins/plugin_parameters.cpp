@@ -102,7 +102,7 @@ std::span<const PluginParameter> pluginParameters() noexcept QUILLFERN_NONBLOCKI
   return Parameters;
 }
 
-int32_t parameterIndexOfId(uint32_t id) noexcept {
+int32_t parameterIndexOfId(uint32_t id) noexcept QUILLFERN_NONBLOCKING {
   for (std::size_t index = 0; index < Parameters.size(); ++index) {
     if (Parameters[index].id == id) return static_cast<int32_t>(index);
   }

@@ -30,7 +30,7 @@ struct PluginParameter {
 std::span<const PluginParameter> pluginParameters() noexcept QUILLFERN_NONBLOCKING;
 
 // The index of the parameter with this CLAP id or LV2 symbol, or -1.
-int32_t parameterIndexOfId(uint32_t id) noexcept;
+int32_t parameterIndexOfId(uint32_t id) noexcept QUILLFERN_NONBLOCKING;
 int32_t parameterIndexOfSymbol(const std::string& symbol) noexcept;
 
 // A host's value as a position in the parameter's range: rounded to the nearest whole step,

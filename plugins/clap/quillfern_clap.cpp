@@ -101,6 +101,24 @@ void applyParameter(ClapInstance& instance,
   publish(instance.shared, instance.voice.positions, slot);
 }
 
+// The host's input event list belongs to its audio thread: its functions are real-time safe by
+// the CLAP contract, though their C types cannot say so to clang's effect analysis.
+#if defined(__clang__)
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wfunction-effects"
+#endif
+uint32_t eventCount(const clap_input_events_t& events) noexcept QUILLFERN_NONBLOCKING {
+  return events.size(&events);
+}
+
+const clap_event_header_t& eventAt(const clap_input_events_t& events,
+                                   uint32_t index) noexcept QUILLFERN_NONBLOCKING {
+  return *events.get(&events, index);
+}
+#if defined(__clang__)
+#pragma clang diagnostic pop
+#endif
+
 bool isRolling(uint32_t transportFlags) noexcept QUILLFERN_NONBLOCKING {
   return (transportFlags & CLAP_TRANSPORT_IS_PLAYING) != 0;
 }
@@ -137,14 +155,14 @@ clap_process_status process(const clap_plugin_t* plugin,
   if (block->transport != nullptr)
     followTransport(instance.voice, isRolling(block->transport->flags));
   const uint32_t frames = block->frames_count;
-  const uint32_t events = block->in_events->size(block->in_events);
+  const uint32_t events = eventCount(*block->in_events);
   uint32_t done = 0;
   for (uint32_t event = 0; event < events; ++event) {
-    const clap_event_header_t* header = block->in_events->get(block->in_events, event);
-    const uint32_t at = std::clamp(header->time, done, frames);
+    const clap_event_header_t& header = eventAt(*block->in_events, event);
+    const uint32_t at = std::clamp(header.time, done, frames);
     renderVoice(instance.voice, output + done, at - done);
     done = at;
-    applyEvent(instance, *header);
+    applyEvent(instance, header);
   }
   renderVoice(instance.voice, output + done, frames - done);
   return CLAP_PROCESS_CONTINUE;

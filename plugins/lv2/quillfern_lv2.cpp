@@ -42,6 +42,7 @@ struct Lv2Instance {
   float* output = nullptr;
   const float* parameters[ParameterCount]{};
   float* latency = nullptr;
+  float latencySamples = 0.0f;  // what the latency port reports: fixed by the sample rate
   // Set by restore(), taken by the next run(): the voice starts afresh with these controls
   // counted as changed, and takes the restored port values.
   ParameterPositions restored;
@@ -78,6 +79,7 @@ LV2_Handle instantiate(const LV2_Descriptor* /*descriptor*/, double sampleRate,
   instance->uris = mapUris(*map);
   instance->sampleRate = sampleRate;
   startPluginVoice(instance->voice, sampleRate, initialPositions());
+  instance->latencySamples = static_cast<float>(pluginLatency(instance->voice));
   return instance;
 }
 
@@ -136,9 +138,7 @@ void applyControlPorts(Lv2Instance& instance) noexcept QUILLFERN_NONBLOCKING {
 void run(LV2_Handle handle, uint32_t frames) noexcept QUILLFERN_NONBLOCKING {
   Lv2Instance& instance = instanceOf(handle);
   applyControlPorts(instance);
-  if (instance.latency != nullptr) {
-    *instance.latency = static_cast<float>(pluginLatency(instance.voice));
-  }
+  if (instance.latency != nullptr) *instance.latency = instance.latencySamples;
   uint32_t done = 0;
   if (instance.midiIn != nullptr) {
     LV2_ATOM_SEQUENCE_FOREACH(instance.midiIn, event) {
@@ -193,6 +193,6 @@ const LV2_Descriptor Descriptor = {Lv2PluginUri, instantiate, connectPort, activ
 
 }  // namespace
 
-extern "C" LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(uint32_t index) {
+LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(uint32_t index) {
   return index == 0 ? &Descriptor : nullptr;
 }
