@@ -35,6 +35,9 @@ def render_and_midi(rates):
         print(f"{name:<36}{rate:>12.4g}{rate / SAMPLE_RATE:>13.0f}{bare / rate:>14.2f}")
     print(f"callback cost per sample: {bare / callback:.2f}x the bare recurrence (goal 1.3x), "
           f"{shared / callback:.2f}x the recurrence reading the shared parameters")
+    for plugin in ("ClapProcessSustain", "Lv2RunSustain"):
+        print(f"{plugin} cost per sample: {callback / rates[plugin]:.3f}x the render callback's "
+              f"(goal 1.1x), {rates[plugin] / SAMPLE_RATE:.0f}x real time")
     message = rates["MidiMessageToEngineState"]
     empty = rates["EmptyMidiHandler"]
     print(f"MIDI message to the engine state: {1e9 / message:.1f} ns, "

@@ -54,6 +54,8 @@ struct Lv2Hosted {
   std::map<std::string, uint32_t> portIndices;  // by symbol
   std::vector<uint64_t> sequence;               // 8-byte aligned, as atoms must be
   float* output = nullptr;
+  LV2_URID sequenceType = 0;
+  LV2_URID midiEventType = 0;
 };
 
 namespace {
@@ -117,7 +119,7 @@ auto* sequenceOf(Lv2Hosted& hosted) {
 
 void startSequence(Lv2Hosted& hosted) {
   LV2_Atom_Sequence* sequence = sequenceOf(hosted);
-  sequence->atom.type = hosted.map.map(hosted.map.handle, LV2_ATOM__Sequence);
+  sequence->atom.type = hosted.sequenceType;
   lv2_atom_sequence_clear(sequence);
 }
 
@@ -128,7 +130,7 @@ void appendMidi(Lv2Hosted& hosted, uint32_t frame, uint32_t message) {
   } midi{};
   midi.event.time.frames = frame;
   midi.event.body.size = ShortMessageBytes;
-  midi.event.body.type = hosted.map.map(hosted.map.handle, LV2_MIDI__MidiEvent);
+  midi.event.body.type = hosted.midiEventType;
   midi.bytes[0] = static_cast<uint8_t>(message & StatusMask);
   midi.bytes[1] = static_cast<uint8_t>((message >> 8) & DataMask);
   midi.bytes[2] = static_cast<uint8_t>((message >> 16) & DataMask);
@@ -155,6 +157,8 @@ Lv2Hosted* openLv2(const std::string& bundlePath, double sampleRate, int32_t /*m
   auto hosted = std::make_unique<Lv2Hosted>();
   hosted->sequence.assign(SequenceCapacity / sizeof(uint64_t) + 1, 0);
   hosted->world = lilv_world_new();
+  hosted->sequenceType = hosted->map.map(hosted->map.handle, LV2_ATOM__Sequence);
+  hosted->midiEventType = hosted->map.map(hosted->map.handle, LV2_MIDI__MidiEvent);
   std::string folder = bundlePath;
   if (!folder.ends_with('/')) folder += '/';
   LilvNode* bundle = lilv_new_file_uri(hosted->world, nullptr, folder.c_str());
