@@ -29,6 +29,7 @@ union ClapEvent {
   clap_event_header_t header;
   clap_event_midi_t midi;
   clap_event_param_value_t parameter;
+  clap_event_transport_t transport;
 };
 
 struct EventList {
@@ -54,6 +55,12 @@ bool dropEvent(const clap_output_events_t* /*list*/, const clap_event_header_t* 
 
 ClapEvent clapEventOf(const BlockEvent& block) {
   ClapEvent event{};
+  if (block.event == nullptr) {
+    event.transport.header = {sizeof(clap_event_transport_t), block.offset,
+                              CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_TRANSPORT, 0};
+    event.transport.flags = block.rolling ? CLAP_TRANSPORT_IS_PLAYING : 0;
+    return event;
+  }
   const ScoreEvent& score = *block.event;
   if (score.kind == ScoreEventKind::Control) {
     event.parameter.header = {sizeof(clap_event_param_value_t), block.offset,

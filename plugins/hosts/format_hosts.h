@@ -8,10 +8,12 @@
 
 #include "plugins/hosts/plugin_host.h"
 
-// The events of one block, in score order, with frames relative to the block's start.
+// The events of one block, in score order, with frames relative to the block's start. An event
+// without a score event is the host's transport starting or stopping.
 struct BlockEvent {
   uint32_t offset;
   const ScoreEvent* event;
+  bool rolling = false;
 };
 
 struct ClapHosted;

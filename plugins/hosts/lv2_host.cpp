@@ -4,6 +4,7 @@
 #include <lilv/lilv.h>
 #include <lv2/atom/util.h>
 #include <lv2/midi/midi.h>
+#include <lv2/time/time.h>
 #include <lv2/urid/urid.h>
 
 #include <algorithm>
@@ -56,6 +57,10 @@ struct Lv2Hosted {
   float* output = nullptr;
   LV2_URID sequenceType = 0;
   LV2_URID midiEventType = 0;
+  LV2_URID objectType = 0;
+  LV2_URID positionType = 0;
+  LV2_URID speedKey = 0;
+  LV2_URID floatType = 0;
 };
 
 namespace {
@@ -137,12 +142,33 @@ void appendMidi(Lv2Hosted& hosted, uint32_t frame, uint32_t message) {
   lv2_atom_sequence_append_event(sequenceOf(hosted), SequenceCapacity, &midi.event);
 }
 
+// The transport as a time:Position object with its speed alone: 1 rolling, 0 stopped.
+void appendTransport(Lv2Hosted& hosted, uint32_t frame, bool rolling) {
+  struct {
+    LV2_Atom_Event event;
+    LV2_Atom_Object_Body object;
+    LV2_Atom_Property_Body speed;
+    float value;
+  } position{};
+  position.event.time.frames = frame;
+  position.event.body.size = sizeof position - sizeof position.event;
+  position.event.body.type = hosted.objectType;
+  position.object.otype = hosted.positionType;
+  position.speed.key = hosted.speedKey;
+  position.speed.value = {sizeof(float), hosted.floatType};
+  position.value = rolling ? 1.0f : 0.0f;
+  lv2_atom_sequence_append_event(sequenceOf(hosted), SequenceCapacity, &position.event);
+}
+
 // One run() over [from, to) of the block, with the MIDI events of that stretch.
 void runStretch(Lv2Hosted& hosted, const std::vector<BlockEvent>& events, uint32_t from,
                 uint32_t to, float* output) {
   startSequence(hosted);
   for (const BlockEvent& event : events) {
-    if (event.offset >= from && event.offset < to && event.event->kind != ScoreEventKind::Control) {
+    if (event.offset < from || event.offset >= to) continue;
+    if (event.event == nullptr) {
+      appendTransport(hosted, event.offset - from, event.rolling);
+    } else if (event.event->kind != ScoreEventKind::Control) {
       appendMidi(hosted, event.offset - from, midiMessageOf(*event.event));
     }
   }
@@ -159,6 +185,10 @@ Lv2Hosted* openLv2(const std::string& bundlePath, double sampleRate, int32_t /*m
   hosted->world = lilv_world_new();
   hosted->sequenceType = hosted->map.map(hosted->map.handle, LV2_ATOM__Sequence);
   hosted->midiEventType = hosted->map.map(hosted->map.handle, LV2_MIDI__MidiEvent);
+  hosted->objectType = hosted->map.map(hosted->map.handle, LV2_ATOM__Object);
+  hosted->positionType = hosted->map.map(hosted->map.handle, LV2_TIME__Position);
+  hosted->speedKey = hosted->map.map(hosted->map.handle, LV2_TIME__speed);
+  hosted->floatType = hosted->map.map(hosted->map.handle, LV2_ATOM__Float);
   std::string folder = bundlePath;
   if (!folder.ends_with('/')) folder += '/';
   LilvNode* bundle = lilv_new_file_uri(hosted->world, nullptr, folder.c_str());
@@ -194,7 +224,7 @@ void runLv2(Lv2Hosted& hosted, const std::vector<BlockEvent>& events, uint32_t f
             float* output) {
   uint32_t from = 0;
   for (const BlockEvent& event : events) {
-    if (event.event->kind != ScoreEventKind::Control) continue;
+    if (event.event == nullptr || event.event->kind != ScoreEventKind::Control) continue;
     if (event.offset > from) {
       runStretch(hosted, events, from, event.offset, output);
       from = event.offset;

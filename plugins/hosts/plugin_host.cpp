@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 
 #include "midi/midi_messages.h"
 #include "plugins/hosts/format_hosts.h"
@@ -18,6 +19,7 @@ struct HostedPlugin {
   Lv2Hosted* lv2 = nullptr;
   int32_t maxBlockFrames = 0;
   std::vector<ScoreEvent> presets;  // parameter changes for the next block's start
+  std::optional<bool> transport;    // a transport change for the next block's start
 };
 
 void HostedPluginDeleter::operator()(HostedPlugin* plugin) const {
@@ -51,6 +53,7 @@ int64_t playBlock(HostedPlugin& plugin, ScoreCursor& cursor, int64_t frames, flo
   const int64_t end =
       std::min({start + frames, score.endFrame, start + int64_t{plugin.maxBlockFrames}});
   std::vector<BlockEvent> events;
+  if (plugin.transport) events.push_back({0, nullptr, *plugin.transport});
   for (const ScoreEvent& preset : plugin.presets) events.push_back({0, &preset});
   for (; cursor.nextEvent < score.events.size(); ++cursor.nextEvent) {
     const ScoreEvent& event = score.events[cursor.nextEvent];
@@ -63,11 +66,16 @@ int64_t playBlock(HostedPlugin& plugin, ScoreCursor& cursor, int64_t frames, flo
   if (plugin.lv2 != nullptr) runLv2(*plugin.lv2, events, count, output);
   cursor.frame = end;
   plugin.presets.clear();
+  plugin.transport.reset();
   return end - start;
 }
 
 void presetParameter(HostedPlugin& plugin, uint32_t id, int32_t position) {
   plugin.presets.push_back({0, ScoreEventKind::Control, 0, static_cast<int32_t>(id), position});
+}
+
+void setTransport(HostedPlugin& plugin, bool rolling) {
+  plugin.transport = rolling;
 }
 
 std::vector<float> playScore(HostedPlugin& plugin, const Score& score, int32_t blockFrames) {

@@ -38,6 +38,10 @@ int64_t playBlock(HostedPlugin& plugin, ScoreCursor& cursor, int64_t frames, flo
 // block, for what a score cannot say, such as the MIDI channel.
 void presetParameter(HostedPlugin& plugin, uint32_t id, int32_t position);
 
+// The host's transport starts or stops at the start of the next block (stopping releases the
+// voice).
+void setTransport(HostedPlugin& plugin, bool rolling);
+
 // The whole score in blocks of `blockFrames`.
 std::vector<float> playScore(HostedPlugin& plugin, const Score& score, int32_t blockFrames);
 

@@ -2,6 +2,7 @@
 // scores in any block size, two instances side by side, a saved and reloaded session.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -129,6 +130,26 @@ TEST(PluginHosts, TheMidiChannelParameterChoosesTheChannel) {
     HostedPluginPtr deaf = open(path);
     const std::vector<float> silent = playScore(*deaf, scoreFrom(notes), 64);
     EXPECT_EQ(silent, std::vector<float>(silent.size(), 0.0f)) << path;
+  }
+}
+
+// The host's transport stopping while a key is held releases the voice, as the MIDI port's
+// close does in the window.
+TEST(PluginHosts, StoppingTheTransportReleasesTheVoice) {
+  const Score held = scoreFrom("0 midi 90 60 100\n30000 end\n");
+  const std::vector<float> expected =
+      rendered(scoreFrom("0 midi 90 60 100\n10000 close\n30000 end\n"));
+  for (const std::string& path : Plugins) {
+    HostedPluginPtr plugin = open(path);
+    std::vector<float> played(held.endFrame);
+    ScoreCursor cursor{&held};
+    setTransport(*plugin, true);
+    while (cursor.frame < held.endFrame) {
+      if (cursor.frame == 10000) setTransport(*plugin, false);
+      const int64_t untilStop = cursor.frame < 10000 ? 10000 - cursor.frame : 256;
+      playBlock(*plugin, cursor, std::min<int64_t>(untilStop, 256), played.data() + cursor.frame);
+    }
+    EXPECT_EQ(firstDifference(played, expected), -1) << path;
   }
 }
 
