@@ -38,27 +38,35 @@ void measure(benchmark::State& run, Plugin& plugin, Process process) {
   run.SetItemsProcessed(run.iterations() * BlockFrames);
 }
 
-void ClapProcessSustain(benchmark::State& run) {
+// One format's way in: how our offline host opens, plays and closes it.
+template <typename Plugin>
+struct Format {
+  Plugin* (*open)(const std::string& path, double rate, int32_t maxBlock, std::string& error);
+  void (*process)(Plugin& plugin, const std::vector<BlockEvent>& events, uint32_t frames,
+                  float* output);
+  void (*close)(Plugin* plugin);
+  const char* path;
+};
+
+template <typename Plugin>
+void sustain(benchmark::State& run, const Format<Plugin>& format) {
   std::string error;
-  ClapHosted* plugin = openClap(QUILLFERN_CLAP_PATH, Rate, BlockFrames, error);
+  Plugin* plugin = format.open(format.path, Rate, BlockFrames, error);
   if (plugin == nullptr) {
     run.SkipWithError(error.c_str());
     return;
   }
-  measure(run, *plugin, processClap);
-  closeClap(plugin);
+  measure(run, *plugin, format.process);
+  format.close(plugin);
+}
+
+void ClapProcessSustain(benchmark::State& run) {
+  sustain(run, Format<ClapHosted>{openClap, processClap, closeClap, QUILLFERN_CLAP_PATH});
 }
 BENCHMARK(ClapProcessSustain);
 
 void Lv2RunSustain(benchmark::State& run) {
-  std::string error;
-  Lv2Hosted* plugin = openLv2(QUILLFERN_LV2_BUNDLE, Rate, BlockFrames, error);
-  if (plugin == nullptr) {
-    run.SkipWithError(error.c_str());
-    return;
-  }
-  measure(run, *plugin, runLv2);
-  closeLv2(plugin);
+  sustain(run, Format<Lv2Hosted>{openLv2, runLv2, closeLv2, QUILLFERN_LV2_BUNDLE});
 }
 BENCHMARK(Lv2RunSustain);
 
