@@ -14,6 +14,7 @@
 #include <lv2/urid/urid.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <string>
 
@@ -47,6 +48,8 @@ struct Lv2Instance {
   // counted as changed, and takes the restored port values.
   ParameterPositions restored;
   bool restorePending = false;
+  // Which controls the voice counts as changed, for save(), which may run during run().
+  std::atomic<bool> changed[ParameterCount]{};
 };
 
 Lv2Instance& instanceOf(LV2_Handle handle) {
@@ -132,6 +135,8 @@ void applyControlPorts(Lv2Instance& instance) noexcept QUILLFERN_NONBLOCKING {
     if (instance.parameters[index] != nullptr) {
       setPluginParameter(instance.voice, index, *instance.parameters[index]);
     }
+    instance.changed[index].store(instance.voice.positions.changed[index],
+                                  std::memory_order_relaxed);
   }
 }
 
@@ -160,7 +165,11 @@ void cleanup(LV2_Handle handle) {
 LV2_State_Status save(LV2_Handle handle, LV2_State_Store_Function store, LV2_State_Handle state,
                       uint32_t /*flags*/, const LV2_Feature* const* /*features*/) {
   const Lv2Instance& instance = instanceOf(handle);
-  const std::string symbols = changedSymbols(instance.voice.positions);
+  ParameterPositions positions;
+  for (std::size_t index = 0; index < ParameterCount; ++index) {
+    positions.changed[index] = instance.changed[index].load(std::memory_order_relaxed);
+  }
+  const std::string symbols = changedSymbols(positions);
   return store(state, instance.uris.changedControls, symbols.c_str(), symbols.size() + 1,
                instance.uris.atomString, LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE);
 }
@@ -177,6 +186,9 @@ LV2_State_Status restore(LV2_Handle handle, LV2_State_Retrieve_Function retrieve
   if (value != nullptr && type == instance.uris.atomString) {
     const auto* text = static_cast<const char*>(value);
     markChangedSymbols(std::string(text, strnlen(text, size)), instance.restored);
+  }
+  for (std::size_t index = 0; index < ParameterCount; ++index) {
+    instance.changed[index].store(instance.restored.changed[index], std::memory_order_relaxed);
   }
   instance.restorePending = true;
   return LV2_STATE_SUCCESS;
