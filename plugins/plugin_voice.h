@@ -21,7 +21,8 @@ struct PluginVoice {
 void startPluginVoice(PluginVoice& voice, double sampleRate,
                       const ParameterPositions& positions) noexcept QUILLFERN_NONBLOCKING;
 
-// The host moves parameter `index` to `value` (in the host's units: the position).
+// The host moves parameter `index` to `value` (in the host's units: the position). Another
+// MIDI channel releases the notes held.
 void setPluginParameter(PluginVoice& voice, std::size_t index,
                         double value) noexcept QUILLFERN_NONBLOCKING;
 

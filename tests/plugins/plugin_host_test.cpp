@@ -130,6 +130,19 @@ TEST(PluginHosts, TheMidiChannelParameterChoosesTheChannel) {
     HostedPluginPtr deaf = open(path);
     const std::vector<float> silent = playScore(*deaf, scoreFrom(notes), 64);
     EXPECT_EQ(silent, std::vector<float>(silent.size(), 0.0f)) << path;
+    // Moving to another channel while a key is held releases it: no note is left hanging.
+    HostedPluginPtr moved = open(path);
+    const Score held = scoreFrom("0 midi 90 60 100\n9000 midi 80 60 0\n10000 end\n");
+    ScoreCursor cursor{&held};
+    std::vector<float> played(held.endFrame);
+    playBlock(*moved, cursor, 3000, played.data());
+    presetParameter(*moved, ChannelParameterId, 2);
+    while (cursor.frame < held.endFrame)
+      playBlock(*moved, cursor, 64, played.data() + cursor.frame);
+    EXPECT_EQ(firstDifference(played, rendered(scoreFrom("0 midi 90 60 100\n3000 close\n"
+                                                         "10000 end\n"))),
+              -1)
+        << path;
   }
 }
 
