@@ -38,10 +38,10 @@ struct EngineState {
   EnvelopePositionReader envelopePositionReader = nullptr;
 
   // The sample rate and the lengths that follow from it; set before rendering starts.
-  double sampleRate = 0.0;      // Hz
-  double modelTimeScale = 0.0;  // 44100 Hz / sampleRate: one sample's share of model time
-  int32_t handoverLimit = 0;    // last handover sample (1000 at 44100 Hz)
-  int32_t fadeInSamples = 0;    // length of a note's fade-in (100 at 44100 Hz)
+  double sampleRate = 0.0;          // Hz
+  double modelTimePerPeriod = 0.0;  // per note period counted at 44100 Hz: 8.0 × 44100 / rate
+  int32_t handoverLimit = 0;        // last handover sample (1000 at 44100 Hz)
+  int32_t fadeInSamples = 0;        // length of a note's fade-in (100 at 44100 Hz)
 
   // Voice: written by the MIDI thread, read by the audio thread.
   std::atomic<double> noteFrequency{0.0};      // latest note-on; 0.0 until the first one

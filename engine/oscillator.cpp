@@ -19,18 +19,19 @@ double playedFrequency(const EngineState& state) noexcept {
 
 }  // namespace
 
-float timeStepFor(double frequency, double modelTimeScale) noexcept QUILLFERN_NONBLOCKING {
+float timeStepFor(double frequency, double modelTimePerPeriod) noexcept QUILLFERN_NONBLOCKING {
   // The period is rounded to whole samples at 44100 Hz, ties to even (the default rounding
   // mode), whatever the voice's rate: a note then has the same pitch at every rate, the one it
-  // has always had at 44100 Hz, and only the step's share of it changes with the rate.
+  // has always had at 44100 Hz, and the rate only shares that period's model time out among
+  // more or fewer samples.
   const auto samplesPerPeriod = static_cast<int32_t>(std::lrint(DefaultSampleRate / frequency));
-  return static_cast<float>(1.0 / samplesPerPeriod * ModelTimePerPeriod * modelTimeScale);
+  return static_cast<float>(1.0 / samplesPerPeriod * modelTimePerPeriod);
 }
 
 float oscillatorStep(EngineState& state, ModelVariables& model) noexcept QUILLFERN_NONBLOCKING {
   if (!(state.noteFrequency.load(relaxed) > 0.0)) return state.lastOutput;
 
-  const double h = timeStepFor(playedFrequency(state), state.modelTimeScale);
+  const double h = timeStepFor(playedFrequency(state), state.modelTimePerPeriod);
   const double x = model.x;
   const double y = model.y;
   const double z = model.z;

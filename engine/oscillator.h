@@ -11,9 +11,9 @@
 
 inline constexpr float ModelTimePerPeriod = 8.0f;  // model time units per note period
 
-// Model time advanced by one sample at `frequency` Hz, for a voice whose modelTimeScale is
-// `modelTimeScale` (1.0 at 44100 Hz).
-float timeStepFor(double frequency, double modelTimeScale) noexcept QUILLFERN_NONBLOCKING;
+// Model time advanced by one sample at `frequency` Hz, for a voice whose modelTimePerPeriod is
+// `modelTimePerPeriod` (ModelTimePerPeriod at 44100 Hz).
+float timeStepFor(double frequency, double modelTimePerPeriod) noexcept QUILLFERN_NONBLOCKING;
 
 // Advances the model by one step and returns x times the volume. Before the first note (no
 // note frequency yet) it returns the last output and changes nothing.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "engine/oscillator.h"
 #include "engine/voice_controls.h"
 
 namespace {
@@ -16,7 +17,7 @@ double supportedRate(double sampleRate) noexcept {
 
 void setRate(EngineState& state, double sampleRate) noexcept {
   state.sampleRate = sampleRate;
-  state.modelTimeScale = DefaultSampleRate / sampleRate;
+  state.modelTimePerPeriod = ModelTimePerPeriod * (DefaultSampleRate / sampleRate);
   state.handoverLimit = samplesAtRate(HandoverLimit, sampleRate);
   state.fadeInSamples = samplesAtRate(FadeInSamples, sampleRate);
 }

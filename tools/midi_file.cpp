@@ -19,13 +19,12 @@ constexpr std::size_t FileHeaderBytes = 6;
 constexpr int32_t LongestVariableLength = 4;
 constexpr uint32_t DefaultMicrosecondsPerQuarter = 500000;  // 120 beats per minute
 constexpr int64_t MicrosecondsPerSecond = 1000000;
-constexpr int64_t FramesPerSecond = 44100;
 constexpr uint8_t MetaEvent = 0xFF;
 constexpr uint8_t SystemExclusive = 0xF0;
 constexpr uint8_t SystemExclusiveEscape = 0xF7;
 constexpr uint8_t TempoMeta = 0x51;
 constexpr uint8_t EndOfTrackMeta = 0x2F;
-constexpr int64_t SilenceAfterRelease = FramesPerSecond / 10;
+constexpr double SilenceAfterReleaseSeconds = 0.1;
 
 // A message or tempo change of a track, where it is in time and in the file.
 struct TrackEvent {
@@ -287,8 +286,10 @@ void readTracks(ByteReader& reader, uint32_t tracks, TrackEvents& events) {
   }
 }
 
-// Gives each message its frame through the tempo map; fails on a time past LongestSongFrames.
+// Gives each message its frame at the score's rate through the tempo map; fails on a time past
+// LongestSongSeconds.
 void timeMessages(ByteReader& reader, Clock clock, const TrackEvents& events, Score& score) {
+  const int64_t framesPerSecond = std::llround(score.sampleRate);
   WideInteger units = 0;
   int64_t unitsTick = 0;  // the tick that `units` stands for
   auto nextTempo = events.tempos.begin();
@@ -301,8 +302,8 @@ void timeMessages(ByteReader& reader, Clock clock, const TrackEvents& events, Sc
     }
     const WideInteger now =
         units + static_cast<WideInteger>(event.tick - unitsTick) * clock.unitsPerTick;
-    const WideInteger frame = now * FramesPerSecond / clock.unitsPerSecond;
-    if (frame < LongestSongFrames) return static_cast<int64_t>(frame);
+    const WideInteger frame = now * framesPerSecond / clock.unitsPerSecond;
+    if (frame < LongestSongSeconds * framesPerSecond) return static_cast<int64_t>(frame);
     if (!reader.failed()) reader.track = event.track;
     reader.fail(event.offset, "this event falls after 24 hours");
     return 0;
@@ -316,8 +317,9 @@ void timeMessages(ByteReader& reader, Clock clock, const TrackEvents& events, Sc
 }  // namespace
 
 bool parseMidiFile(std::span<const uint8_t> bytes, const std::string& name, Score& score,
-                   std::string& error) {
+                   std::string& error, double sampleRate) {
   score = Score{};
+  score.sampleRate = sampleRate;
   ByteReader reader;
   reader.bytes = bytes;
   Clock clock;
@@ -340,7 +342,8 @@ bool parseMidiFile(std::span<const uint8_t> bytes, const std::string& name, Scor
 
 void addReleaseTail(Score& score, int32_t releasePosition) {
   score.events.push_back({score.endFrame, ScoreEventKind::Close, 0, 0, 0});
-  const auto release =
-      static_cast<int64_t>(std::ceil(releaseSamplesAt(releasePosition, DefaultSampleRate)));
-  score.endFrame += latencySamplesAt(DefaultSampleRate) + release + SilenceAfterRelease;
+  const double rate = score.sampleRate;
+  const auto release = static_cast<int64_t>(std::ceil(releaseSamplesAt(releasePosition, rate)));
+  const auto silence = std::llround(SilenceAfterReleaseSeconds * rate);
+  score.endFrame += latencySamplesAt(rate) + release + silence;
 }

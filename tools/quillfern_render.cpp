@@ -1,6 +1,6 @@
 // quillfern-render: plays a score or a Standard MIDI File through the synthesizer's engine
-// offline and writes the sound as a 32-bit float mono WAV file at 44100 Hz, and on request a
-// picture of the sound and the model.
+// offline and writes the sound as a 32-bit float mono WAV file at 44100 Hz (or another rate),
+// and on request a picture of the sound and the model.
 #include <sndfile.h>
 #include <unistd.h>
 
@@ -27,9 +27,7 @@ namespace {
 constexpr int ExitRendered = 0;
 constexpr int ExitFailed = 1;
 constexpr int ExitBadInput = 2;
-constexpr int OutputSampleRate = 44100;
-constexpr int64_t ProgressMinimumFrames =
-    int64_t{10} * OutputSampleRate;  // shorter renders stay quiet
+constexpr double ProgressMinimumSeconds = 10.0;  // shorter renders stay quiet
 constexpr int ProgressBarWidth = 40;
 
 constexpr const char* Usage =
@@ -51,6 +49,8 @@ constexpr const char* Usage =
     "  --plot FILE         also draw the waveform and the model's x and z with the notes marked,\n"
     "                      as SVG or, for a name ending in .png, PNG (needs rsvg-convert)\n"
     "  --block FRAMES      frames per render call (default 256); the sound is the same for any\n"
+    "  --rate HZ           sample rate of the render and the WAV file, 22050 to 192000 (default\n"
+    "                      44100); score frames stay counts at 44100 Hz and are scaled to it\n"
     "  -h, --help          this text\n"
     "\n"
     "CONTROLS set the window's sliders before anything else, in the window's positions:\n"
@@ -81,6 +81,7 @@ struct Options {
   std::string outputPath;
   std::string plotPath;
   int32_t blockFrames = DefaultBlockFrames;
+  int32_t sampleRate = static_cast<int32_t>(DefaultSampleRate);
   std::vector<ScoreEvent> controls;  // set at frame 0, in the order given
   bool help = false;
 };
@@ -143,6 +144,12 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
     } else if (argument == "--block" && hasValue) {
       if (!parseBlockFrames(argv[++index], options.blockFrames)) {
         error = "--block takes a whole number of frames from 1 to 1048576";
+        return false;
+      }
+    } else if (argument == "--rate" && hasValue) {
+      if (!parseWholeNumber(argv[++index], static_cast<int32_t>(MinimumSampleRate),
+                            static_cast<int32_t>(MaximumSampleRate), options.sampleRate)) {
+        error = "--rate takes a whole number of hertz from 22050 to 192000";
         return false;
       }
     } else if (!argument.starts_with("-") && options.scorePath.empty()) {
@@ -219,7 +226,7 @@ int renderToFile(const Score& score, const Options& options) {
   partial.replace_filename("." + output.filename().string() + ".partial");
 
   SF_INFO format{};
-  format.samplerate = OutputSampleRate;
+  format.samplerate = static_cast<int>(score.sampleRate);
   format.channels = 1;
   format.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
   SNDFILE* file = sf_open(partial.c_str(), SFM_WRITE, &format);
@@ -232,9 +239,9 @@ int renderToFile(const Score& score, const Options& options) {
   // different files from one second to the next.
   sf_command(file, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
 
-  Progress progress{score.endFrame, 0, -1,
-                    score.endFrame >= ProgressMinimumFrames && isatty(STDERR_FILENO) == 1};
-  PlotRecording recording{startPlotTraces(score.endFrame), {}};
+  const bool longRender = score.endFrame >= ProgressMinimumSeconds * score.sampleRate;
+  Progress progress{score.endFrame, 0, -1, longRender && isatty(STDERR_FILENO) == 1};
+  PlotRecording recording{startPlotTraces(score.endFrame, score.sampleRate), {}};
   bool written = true;
   renderScore(
       score, options.blockFrames,
@@ -281,22 +288,26 @@ int32_t releasePositionOf(const Score& score) {
   return position;
 }
 
-bool parseSong(const std::string& path, const std::string& contents, bool midi, Score& score,
-               std::string& error) {
+// A MIDI file's times are counted at the render's rate, a score's frames scaled to it.
+bool parseSong(const std::string& path, const std::string& contents, bool midi, double sampleRate,
+               Score& score, std::string& error) {
   if (midi) {
     const std::span bytes(reinterpret_cast<const uint8_t*>(contents.data()), contents.size());
-    return parseMidiFile(bytes, path, score, error);
+    return parseMidiFile(bytes, path, score, error, sampleRate);
   }
   std::istringstream text(contents);
-  return parseScore(text, path, score, error);
+  if (!parseScore(text, path, score, error)) return false;
+  score = scoreAtRate(std::move(score), sampleRate);
+  return true;
 }
 
 // Reads the song with the command line's controls set first; a MIDI file plays on until its
 // last release has run out.
-bool readSong(const std::string& path, const std::string& contents,
-              const std::vector<ScoreEvent>& controls, Score& score, std::string& error) {
+bool readSong(const std::string& path, const std::string& contents, const Options& options,
+              Score& score, std::string& error) {
   const bool midi = isMidiFile(path, contents);
-  if (!parseSong(path, contents, midi, score, error)) return false;
+  if (!parseSong(path, contents, midi, options.sampleRate, score, error)) return false;
+  const std::vector<ScoreEvent>& controls = options.controls;
   score.events.insert(score.events.begin(), controls.begin(), controls.end());
   if (midi) addReleaseTail(score, releasePositionOf(score));
   return true;
@@ -322,7 +333,7 @@ int main(int argc, char** argv) {
     return ExitBadInput;
   }
   Score score;
-  if (!readSong(options.scorePath, contentsOf(input), options.controls, score, error)) {
+  if (!readSong(options.scorePath, contentsOf(input), options, score, error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return ExitBadInput;
   }

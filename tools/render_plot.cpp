@@ -17,7 +17,6 @@ extern char** environ;
 
 namespace {
 
-constexpr double FramesPerSecond = 44100.0;
 constexpr int32_t Width = 1200;
 constexpr int32_t Height = 780;
 constexpr double Left = 90.0;  // room for the value labels and the panel names
@@ -265,11 +264,12 @@ void drawPanel(std::string& svg, const Panel& panel) {
           panel.name);
 }
 
-void drawTimeAxis(std::string& svg, int64_t totalFrames, double top, double bottom) {
-  const double seconds = static_cast<double>(totalFrames) / FramesPerSecond;
+void drawTimeAxis(std::string& svg, int64_t totalFrames, double framesPerSecond, double top,
+                  double bottom) {
+  const double seconds = static_cast<double>(totalFrames) / framesPerSecond;
   const double step = gridStep(seconds / 2.0);  // about eight lines across
   for (const double time : gridValues(0.0, seconds, step)) {
-    const std::string x = pixels(xOfFrame(std::llround(time * FramesPerSecond), totalFrames));
+    const std::string x = pixels(xOfFrame(std::llround(time * framesPerSecond), totalFrames));
     element(svg, "line",
             {{"x1", x}, {"x2", x}, {"y1", pixels(top)}, {"y2", pixels(bottom)}, {"stroke", Grid}});
     element(svg, "text", {{"x", x}, {"y", pixels(bottom + 18)}, {"text-anchor", "middle"}},
@@ -367,9 +367,10 @@ bool writeText(const std::filesystem::path& path, const std::string& text) {
 
 }  // namespace
 
-PlotTraces startPlotTraces(int64_t totalFrames) {
+PlotTraces startPlotTraces(int64_t totalFrames, double framesPerSecond) {
   PlotTraces traces;
   traces.totalFrames = totalFrames;
+  traces.framesPerSecond = framesPerSecond;
   const auto columns = static_cast<std::size_t>(std::min<int64_t>(Columns, totalFrames));
   startColumns(traces.output, columns);
   startColumns(traces.x, columns);
@@ -421,7 +422,7 @@ std::string plotSvg(const PlotTraces& traces, const std::vector<NoteMark>& marks
   drawHeader(svg, title, subtitle,
              hasGaps(traces.output) || hasGaps(traces.x) || hasGaps(traces.z));
   const int64_t frames = std::max<int64_t>(traces.totalFrames, 1);
-  drawTimeAxis(svg, frames, top, bottom);
+  drawTimeAxis(svg, frames, traces.framesPerSecond, top, bottom);
   drawNoteMarks(svg, marks, frames, top, bottom);
   for (const Panel& panel : panels) drawPanel(svg, panel);
   svg += "</svg>\n";

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/voice.h"
 #include "tools/score.h"
 
 // The smallest and largest value each column saw; a column with no finite value (a model that
@@ -22,13 +23,14 @@ struct TraceColumns {
 
 struct PlotTraces {
   int64_t totalFrames = 0;
+  double framesPerSecond = DefaultSampleRate;
   int64_t frame = 0;  // frames recorded so far
   TraceColumns output;
   TraceColumns x;
   TraceColumns z;
 };
 
-PlotTraces startPlotTraces(int64_t totalFrames);
+PlotTraces startPlotTraces(int64_t totalFrames, double framesPerSecond = DefaultSampleRate);
 void recordPlotFrame(PlotTraces& traces, float sample, float x, float z);
 
 // A note-on (note ≥ 0, sounding on channel 1), a note-off (on = false) or the port's close.

@@ -1,6 +1,8 @@
 #include "tools/score_render.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -24,6 +26,9 @@ void applyEvent(EngineState& state, const ScoreEvent& event) {
   }
 }
 
+// Exact arithmetic: a frame number times a rate may pass 2^63.
+__extension__ typedef __int128 WideInteger;
+
 void renderWatched(EngineState& state, float* output, int64_t frames, const FrameWatcher& watcher) {
   for (int64_t frame = 0; frame < frames; ++frame) {
     renderFrames(state, output + frame, 1);
@@ -38,7 +43,7 @@ void renderScore(const Score& score, int32_t blockFrames, const BlockSink& sink,
   // The record is the renderer's own, so that renders in one process never share a voice; it
   // starts as the program's does right before its stream starts.
   auto state = std::make_unique<EngineState>();
-  startVoice(*state, DefaultSampleRate);
+  startVoice(*state, score.sampleRate);
   std::vector<float> block(static_cast<std::size_t>(std::max<int32_t>(blockFrames, 1)));
   const auto blockSize = static_cast<int64_t>(block.size());
 
@@ -59,4 +64,19 @@ void renderScore(const Score& score, int32_t blockFrames, const BlockSink& sink,
     sink(block.data(), frames);
     frame += frames;
   }
+}
+
+int64_t framesAtRate(int64_t frames, double fromRate, double toRate) noexcept {
+  const WideInteger scaled =
+      static_cast<WideInteger>(frames) * std::llround(toRate) / std::llround(fromRate);
+  return static_cast<int64_t>(std::min<WideInteger>(scaled, INT64_MAX));
+}
+
+Score scoreAtRate(Score score, double sampleRate) {
+  for (ScoreEvent& event : score.events) {
+    event.frame = framesAtRate(event.frame, score.sampleRate, sampleRate);
+  }
+  score.endFrame = framesAtRate(score.endFrame, score.sampleRate, sampleRate);
+  score.sampleRate = sampleRate;
+  return score;
 }

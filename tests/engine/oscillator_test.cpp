@@ -46,16 +46,16 @@ TEST(Oscillator, OneStepAt440HzUsesTheOldStateInAllThreeEquations) {
 }
 
 TEST(Oscillator, StepSizeFollowsThePeriodRoundedToWholeSamples) {
-  EXPECT_EQ(static_cast<double>(timeStepFor(440.0, 1.0)), 0.07999999821186066);   // 100 samples
-  EXPECT_EQ(timeStepFor(100.0, 1.0), static_cast<float>(8.0 / 441));              // 441 samples
-  EXPECT_EQ(timeStepFor(261.6255653005986, 1.0), static_cast<float>(8.0 / 169));  // 168.56 -> 169
-  EXPECT_EQ(timeStepFor(1000.0, 1.0), static_cast<float>(8.0 / 44));              // 44.1 -> 44
-  EXPECT_EQ(timeStepFor(4186.009044809578, 1.0), static_cast<float>(8.0 / 11));   // 10.535 -> 11
-  EXPECT_EQ(timeStepFor(12543.853951415975, 1.0), 2.0f);                          // 3.516 -> 4
-  EXPECT_EQ(timeStepFor(8.175798915643707, 1.0), static_cast<float>(8.0 / 5394));
+  EXPECT_EQ(static_cast<double>(timeStepFor(440.0, 8.0)), 0.07999999821186066);   // 100 samples
+  EXPECT_EQ(timeStepFor(100.0, 8.0), static_cast<float>(8.0 / 441));              // 441 samples
+  EXPECT_EQ(timeStepFor(261.6255653005986, 8.0), static_cast<float>(8.0 / 169));  // 168.56 -> 169
+  EXPECT_EQ(timeStepFor(1000.0, 8.0), static_cast<float>(8.0 / 44));              // 44.1 -> 44
+  EXPECT_EQ(timeStepFor(4186.009044809578, 8.0), static_cast<float>(8.0 / 11));   // 10.535 -> 11
+  EXPECT_EQ(timeStepFor(12543.853951415975, 8.0), 2.0f);                          // 3.516 -> 4
+  EXPECT_EQ(timeStepFor(8.175798915643707, 8.0), static_cast<float>(8.0 / 5394));
   // A period of exactly 2.5 samples rounds to the even 2, 3.5 to the even 4.
-  EXPECT_EQ(timeStepFor(44100.0 / 2.5, 1.0), 4.0f);
-  EXPECT_EQ(timeStepFor(44100.0 / 3.5, 1.0), 2.0f);
+  EXPECT_EQ(timeStepFor(44100.0 / 2.5, 8.0), 4.0f);
+  EXPECT_EQ(timeStepFor(44100.0 / 3.5, 8.0), 2.0f);
 }
 
 TEST(Oscillator, PlaysThePreviousPitchUpToAndIncludingHandoverSample1000) {
@@ -67,8 +67,8 @@ TEST(Oscillator, PlaysThePreviousPitchUpToAndIncludingHandoverSample1000) {
     stepOscillator(*state);
     return state->y;  // y after one step from zero is exactly one time step
   };
-  EXPECT_EQ(handoverAt(1000), timeStepFor(1000.0, 1.0));
-  EXPECT_EQ(handoverAt(1001), timeStepFor(440.0, 1.0));
+  EXPECT_EQ(handoverAt(1000), timeStepFor(1000.0, 8.0));
+  EXPECT_EQ(handoverAt(1001), timeStepFor(440.0, 8.0));
 }
 
 TEST(Oscillator, PassesLargeOutputsOnUnscaledAndUnlimited) {
