@@ -8,10 +8,12 @@
 #include <iterator>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "plugins/hosts/plugin_host.h"
 #include "tools/midi_file.h"
+#include "tools/score_render.h"
 
 namespace {
 
@@ -53,7 +55,7 @@ bool parseOptions(int argc, char** argv, Options& options) {
   return true;
 }
 
-bool readSong(const std::string& path, Score& score, std::string& error) {
+bool readSong(const std::string& path, double sampleRate, Score& score, std::string& error) {
   std::ifstream file(path, std::ios::binary);
   if (!file) {
     error = "cannot read " + path;
@@ -62,12 +64,14 @@ bool readSong(const std::string& path, Score& score, std::string& error) {
   const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(file), {}};
   const bool isMidi = bytes.size() >= 4 && std::string(bytes.begin(), bytes.begin() + 4) == "MThd";
   if (isMidi) {
-    if (!parseMidiFile(bytes, path, score, error)) return false;
+    if (!parseMidiFile(bytes, path, score, error, sampleRate)) return false;
     addReleaseTail(score, LongestReleasePosition);
     return true;
   }
   std::ifstream text(path);
-  return parseScore(text, path, score, error);
+  if (!parseScore(text, path, score, error)) return false;
+  score = scoreAtRate(std::move(score), sampleRate);
+  return true;
 }
 
 bool writeWav(const std::string& path, const std::vector<float>& samples, double sampleRate) {
@@ -94,7 +98,7 @@ int main(int argc, char** argv) {
   }
   Score score;
   std::string error;
-  if (!readSong(options.songPath, score, error)) {
+  if (!readSong(options.songPath, options.sampleRate, score, error)) {
     std::fprintf(stderr, "quillfern-plugin-host: %s\n", error.c_str());
     return 2;
   }

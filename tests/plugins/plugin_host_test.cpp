@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/voice.h"
 #include "plugins/hosts/plugin_host.h"
 #include "plugins/plugin_parameters.h"
 #include "tools/score_render.h"
@@ -40,9 +41,9 @@ std::vector<float> rendered(const Score& score) {
   return samples;
 }
 
-HostedPluginPtr open(const std::string& path, int32_t maxBlock = 4096) {
+HostedPluginPtr open(const std::string& path, int32_t maxBlock = 4096, double rate = Rate) {
   std::string error;
-  HostedPluginPtr plugin = openPlugin(path, Rate, maxBlock, error);
+  HostedPluginPtr plugin = openPlugin(path, rate, maxBlock, error);
   EXPECT_TRUE(plugin) << path << ": " << error;
   return plugin;
 }
@@ -56,17 +57,25 @@ int64_t firstDifference(const std::vector<float>& a, const std::vector<float>& b
   return -1;
 }
 
-TEST(PluginHosts, EveryScoreInEveryBlockSizeSoundsAsTheRendererDoes) {
+// Every block size at 44100 Hz; other rates against the renderer at that rate.
+TEST(PluginHosts, EveryScoreInEveryBlockSizeAndRateSoundsAsTheRendererDoes) {
+  struct Setting {
+    double rate;
+    int32_t block;
+  };
+  const Setting settings[] = {{Rate, 1},    {Rate, 33},     {Rate, 256},
+                              {Rate, 4096}, {48000.0, 256}, {96000.0, 333}};
   for (const std::string& name : {std::string(QUILLFERN_SCORES "/demo.score"),
                                   std::string(QUILLFERN_TEST_SCORES "/moves.score")}) {
-    const Score score = scoreFile(name);
-    const std::vector<float> expected = rendered(score);
-    for (const std::string& path : Plugins) {
-      for (const int32_t block : {1, 33, 256, 4096}) {
-        HostedPluginPtr plugin = open(path, block);
-        EXPECT_EQ(firstDifference(playScore(*plugin, score, block), expected), -1)
-            << path << " " << name << " in blocks of " << block;
-        EXPECT_EQ(pluginLatencyOf(*plugin), 1001u) << path;
+    for (const Setting& setting : settings) {
+      const Score score = scoreAtRate(scoreFile(name), setting.rate);
+      const std::vector<float> expected = rendered(score);
+      for (const std::string& path : Plugins) {
+        HostedPluginPtr plugin = open(path, setting.block, setting.rate);
+        EXPECT_EQ(firstDifference(playScore(*plugin, score, setting.block), expected), -1)
+            << path << " " << name << " at " << setting.rate << " Hz in blocks of "
+            << setting.block;
+        EXPECT_EQ(pluginLatencyOf(*plugin), latencySamplesAt(setting.rate)) << path;
       }
     }
   }
