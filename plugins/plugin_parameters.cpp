@@ -40,7 +40,8 @@ constexpr std::array<ParameterName, ParameterCount - 1> ControlNames{{
     {SCheckBox, "s", "Neuron", ValueKind::S},
 }};
 
-const std::array<PluginParameter, ParameterCount> Parameters = [] {
+// The window's controls with their names, ranges and initial positions from the engine's table.
+std::array<PluginParameter, ParameterCount> makeParameters() {
   std::array<PluginParameter, ParameterCount> all{};
   for (std::size_t index = 0; index < ControlNames.size(); ++index) {
     const ParameterName& name = ControlNames[index];
@@ -56,7 +57,9 @@ const std::array<PluginParameter, ParameterCount> Parameters = [] {
   all.back() = {ChannelParameterId, "channel",       "MIDI channel",  "MIDI",
                 OmniChannel,        LastMidiChannel, FirstMidiChannel};
   return all;
-}();
+}
+
+const std::array<PluginParameter, ParameterCount> Parameters = makeParameters();
 
 ValueKind kindOf(std::size_t index) {
   return index < ControlNames.size() ? ControlNames[index].kind : ValueKind::Channel;

@@ -122,7 +122,7 @@ ClapHosted* openClap(const std::string& path, double sampleRate, int32_t maxBloc
   auto hosted = std::make_unique<ClapHosted>();
   hosted->library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (hosted->library == nullptr) {
-    error = dlerror();
+    error = dlerror();  // NOLINT(concurrency-mt-unsafe): the host loads from one thread
     return nullptr;
   }
   hosted->entry = static_cast<const clap_plugin_entry_t*>(dlsym(hosted->library, "clap_entry"));

@@ -2,8 +2,8 @@
 // file) or the LV2 plugin (a bundle folder) and writes a 32-bit float mono WAV file.
 #include <sndfile.h>
 
+#include <charconv>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/voice.h"
 #include "plugins/hosts/plugin_host.h"
 #include "tools/midi_file.h"
 #include "tools/score_render.h"
@@ -19,9 +20,10 @@ namespace {
 
 constexpr const char* Usage =
     "usage: quillfern-plugin-host PLUGIN SONG -o OUT.wav [--block FRAMES] [--rate HZ]\n"
-    "PLUGIN is quillfern.clap or the quillfern.lv2 folder; SONG a score or a MIDI file.\n";
+    "PLUGIN is quillfern.clap or the quillfern.lv2 folder; SONG a score or a MIDI file.\n"
+    "FRAMES 1-65536 (default 256), HZ 22050-192000 (default 44100).\n";
 constexpr int32_t DefaultBlock = 256;
-constexpr double DefaultRate = 44100.0;
+constexpr int32_t MostBlockFrames = 1 << 16;
 constexpr int32_t LongestReleasePosition = 5000;  // ms: the tail covers any release setting
 
 struct Options {
@@ -29,8 +31,17 @@ struct Options {
   std::string songPath;
   std::string outputPath;
   int32_t blockFrames = DefaultBlock;
-  double sampleRate = DefaultRate;
+  double sampleRate = DefaultSampleRate;
 };
+
+bool parseWhole(std::string_view text, int32_t minimum, int32_t maximum, int32_t& number) {
+  int32_t value = 0;
+  const auto [end, failure] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || failure != std::errc() || end != text.data() + text.size()) return false;
+  if (value < minimum || value > maximum) return false;
+  number = value;
+  return true;
+}
 
 bool parseOptions(int argc, char** argv, Options& options) {
   std::vector<std::string> positional;
@@ -40,9 +51,14 @@ bool parseOptions(int argc, char** argv, Options& options) {
     if ((argument == "-o" || argument == "--output") && hasValue) {
       options.outputPath = argv[++index];
     } else if (argument == "--block" && hasValue) {
-      options.blockFrames = std::atoi(argv[++index]);
+      if (!parseWhole(argv[++index], 1, MostBlockFrames, options.blockFrames)) return false;
     } else if (argument == "--rate" && hasValue) {
-      options.sampleRate = std::atof(argv[++index]);
+      int32_t rate = 0;
+      if (!parseWhole(argv[++index], static_cast<int32_t>(MinimumSampleRate),
+                      static_cast<int32_t>(MaximumSampleRate), rate)) {
+        return false;
+      }
+      options.sampleRate = rate;
     } else {
       positional.emplace_back(argument);
     }
