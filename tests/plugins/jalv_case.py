@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """jalv plays the LV2 plugin on a JACK server: a JACK MIDI client sends A4 for a second, jack_rec
-records the plugin's output, and the recorded sound must be the renderer's for the same note
-(same pitch, same level: sample for sample within 1e-3; the 32-bit recording rounds, and on a
-busy machine single samples were seen 7e-5 off).
+records the plugin's output, and the recorded note must have the renderer's pitch (its spikes
+over half a second, within 2 %) and level (RMS within 2 %). Usually the recording is
+the rendered note sample for sample; on a busy machine the server may repeat or drop a period.
 
 Run under scripts/with-jack.sh:
   jalv_case.py LV2-FOLDER MIDI-SENDER QUILLFERN-RENDER WORK-FOLDER
@@ -20,7 +20,7 @@ NOTE_MS = 1000
 RECORD_SECONDS = 3
 COMPARED = RATE // 2  # samples compared from the start of the attack
 ONSET = 1e-4  # first sample above this is the attack's start, in both sounds
-TOLERANCE = 1e-3  # a wrong pitch or level is off by tenths
+TOLERANCE = 0.02  # a semitone is 6 %
 
 
 def samples_of(path):
@@ -60,6 +60,13 @@ def wait_for_port(name, seconds=10):
 
 def rms(samples):
     return (sum(value * value for value in samples) / len(samples)) ** 0.5
+
+
+def rising_crossings(samples):
+    """The spikes: rising crossings of the middle of the sound's range (about 100 in half a
+    second of A4, so that a semitone, 6 %, shows clearly)."""
+    middle = (min(samples) + max(samples)) / 2
+    return sum(1 for a, b in zip(samples, samples[1:]) if a < middle <= b)
 
 
 def main():
@@ -107,10 +114,14 @@ def main():
     played = played[start:start + COMPARED]
     expected = expected[expected_start:expected_start + COMPARED]
     worst = max(abs(a - b) for a, b in zip(played, expected))
-    print("recorded RMS %.4f, rendered %.4f, largest difference %.2e"
-          % (rms(played), rms(expected), worst))
-    if len(played) < COMPARED or worst > TOLERANCE:
-        print("the sound jalv played is not the rendered note")
+    level = rms(played) / rms(expected)
+    pitch = rising_crossings(played) / rising_crossings(expected)
+    print("recorded RMS %.4f, rendered %.4f; %d spikes, rendered %d; "
+          "largest sample difference %.2e" % (rms(played), rms(expected),
+                                              rising_crossings(played),
+                                              rising_crossings(expected), worst))
+    if len(played) < COMPARED or abs(level - 1) > TOLERANCE or abs(pitch - 1) > TOLERANCE:
+        print("the note jalv played has not the rendered pitch and level")
         return 1
     return 0
 
