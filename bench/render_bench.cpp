@@ -25,7 +25,7 @@ void countSamples(benchmark::State& run) {
 void RenderCallbackSustain(benchmark::State& run) {
   auto voice = std::make_unique<EngineState>();
   startVoice(*voice, DefaultSampleRate);
-  handleMidiNotice(*voice, MidiDataNotice, packShortMessage(0x90, 57, 100));
+  handleMidiNotice(*voice, MidiDataNotice, packShortMessage(NoteOnChannel1, 57, 100));
   std::vector<float> block(BlockFrames);
   for (int frame = 0; frame < PreRollFrames; frame += BlockFrames) {
     renderFrames(*voice, block.data(), BlockFrames);

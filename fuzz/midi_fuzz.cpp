@@ -26,7 +26,8 @@ uint32_t noticeFor(uint8_t selector) {
 }
 
 bool isNoteOn(uint32_t notice, uint32_t message) {
-  return notice == MidiDataNotice && (message & 0xFF) == 0x90 && ((message >> 16) & 0xFF) != 0;
+  return notice == MidiDataNotice && (message & 0xFF) == NoteOnChannel1 &&
+         ((message >> 16) & 0xFF) != 0;
 }
 
 }  // namespace

@@ -8,9 +8,6 @@
 namespace {
 
 constexpr auto relaxed = std::memory_order_relaxed;
-constexpr uint8_t NoteOnChannel1 = 0x90;
-constexpr uint8_t NoteOffChannel1 = 0x80;
-constexpr uint8_t ControlChangeChannel1 = 0xB0;
 constexpr int32_t AllSoundOff = 120;  // controller numbers
 constexpr int32_t AllNotesOff = 123;
 constexpr double ConcertA = 440.0;  // Hz, MIDI note 69

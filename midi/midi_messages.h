@@ -9,6 +9,17 @@
 #include "engine/engine_state.h"
 #include "engine/nonblocking.h"
 
+// Status bytes, the one place for them: the messages the voice plays (channel 1), and those the
+// MIDI readers must tell apart. A status byte has its top bit set, a data byte never.
+inline constexpr uint8_t FirstStatusByte = 0x80;
+inline constexpr uint8_t LastStatusByte = 0xFF;
+inline constexpr uint8_t NoteOffChannel1 = 0x80;
+inline constexpr uint8_t NoteOnChannel1 = 0x90;
+inline constexpr uint8_t ControlChangeChannel1 = 0xB0;
+inline constexpr uint8_t SystemExclusive = 0xF0;
+inline constexpr uint8_t EndOfExclusive = 0xF7;  // in a MIDI file also an escape's start
+inline constexpr uint8_t MetaEvent = 0xFF;       // in a MIDI file; System Reset on the wire
+
 // The notices a MIDI input port delivers to its callback.
 inline constexpr uint32_t MidiOpenNotice = 0x3C1;
 inline constexpr uint32_t MidiCloseNotice = 0x3C2;

@@ -42,9 +42,6 @@ struct MidiPort {
 
 namespace {
 
-constexpr unsigned char SystemExclusive = 0xF0;
-constexpr unsigned char EndOfExclusive = 0xF7;
-constexpr unsigned char FirstStatusByte = 0x80;
 constexpr size_t ShortMessageMaxBytes = 3;
 // Never a packed short message (those leave the top byte 0): the MIDI thread's sign to deliver
 // the close notice and end.

@@ -8,6 +8,7 @@
 
 #include "engine/envelope.h"
 #include "engine/voice.h"
+#include "midi/midi_messages.h"
 
 namespace {
 
@@ -19,9 +20,6 @@ constexpr std::size_t FileHeaderBytes = 6;
 constexpr int32_t LongestVariableLength = 4;
 constexpr uint32_t DefaultMicrosecondsPerQuarter = 500000;  // 120 beats per minute
 constexpr int64_t MicrosecondsPerSecond = 1000000;
-constexpr uint8_t MetaEvent = 0xFF;
-constexpr uint8_t SystemExclusive = 0xF0;
-constexpr uint8_t SystemExclusiveEscape = 0xF7;
 constexpr uint8_t TempoMeta = 0x51;
 constexpr uint8_t EndOfTrackMeta = 0x2F;
 constexpr double SilenceAfterReleaseSeconds = 0.1;
@@ -168,7 +166,7 @@ bool readTrackEvent(ByteReader& reader, TrackEvent event, uint8_t& runningStatus
   }
   runningStatus = 0;  // system exclusive and meta events cancel running status
   if (status == MetaEvent) return readMetaEvent(reader, event, events);
-  if (status == SystemExclusive || status == SystemExclusiveEscape) {
+  if (status == SystemExclusive || status == EndOfExclusive) {
     skipBytes(reader, readVariableLength(reader, "a system exclusive length"),
               "a system exclusive message");
     return false;

@@ -13,6 +13,8 @@
 #include <limits>
 #include <utility>
 
+#include "midi/midi_messages.h"
+
 extern char** environ;
 
 namespace {
@@ -23,8 +25,6 @@ constexpr double Left = 90.0;  // room for the value labels and the panel names
 constexpr double Right = 1180.0;
 constexpr int32_t Columns = static_cast<int32_t>(Right - Left);
 constexpr double NoteLabelSpacing = 30.0;  // pixels; closer note names are left out
-constexpr uint8_t NoteOn = 0x90;
-constexpr uint8_t NoteOff = 0x80;
 constexpr float Unseen = std::numeric_limits<float>::infinity();
 // The model's orbits stay within a few units, and the output within the volume times those.
 // Beyond this the Euler step has run away (high notes), and drawing such values would squash
@@ -396,8 +396,9 @@ std::vector<NoteMark> noteMarksOf(const Score& score) {
     const bool sounding = (event.message >> 16 & 0xFF) != 0;
     if (event.kind == ScoreEventKind::Close) {
       marks.push_back({event.frame, -1, false});
-    } else if (event.kind == ScoreEventKind::Midi && (status == NoteOn || status == NoteOff)) {
-      marks.push_back({event.frame, note, status == NoteOn && sounding});
+    } else if (event.kind == ScoreEventKind::Midi &&
+               (status == NoteOnChannel1 || status == NoteOffChannel1)) {
+      marks.push_back({event.frame, note, status == NoteOnChannel1 && sounding});
     }
   }
   return marks;

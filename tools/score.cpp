@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "engine/voice_controls.h"
+#include "midi/midi_messages.h"
 
 namespace {
 
@@ -54,8 +55,11 @@ uint32_t readMidiMessage(LineReader& reader) {
   expectFieldCount(reader, 4, MaxFieldsPerLine);
   if (reader.failed()) return 0;
   const auto& words = reader.words;
-  const auto status = readInteger(reader, words[2], 16, "status byte", 0x80, 0xFF);
-  if (status == 0xF0 || status == 0xF7) reader.fail("system exclusive is not a short message");
+  const auto status =
+      readInteger(reader, words[2], 16, "status byte", FirstStatusByte, LastStatusByte);
+  if (status == SystemExclusive || status == EndOfExclusive) {
+    reader.fail("system exclusive is not a short message");
+  }
   const auto data1 = readInteger(reader, words[3], 10, "data byte", 0, 127);
   const auto data2 =
       words.size() == MaxFieldsPerLine ? readInteger(reader, words[4], 10, "data byte", 0, 127) : 0;

@@ -159,6 +159,23 @@ TEST(Envelope, ANoteAfterACloseNoticeStartsWithItsHandoverAndAttack) {
   EXPECT_EQ(levels.back(), 1.0 / 4.40999902512187);  // n = 1 of a fresh attack
 }
 
+// The standalone program's voice reads the window's sliders instead of its own positions.
+int32_t windowPositions(int32_t control) noexcept QUILLFERN_NONBLOCKING {
+  return control == AttackSlider ? 2000 : control == SustainSlider ? 0 : 1000;
+}
+
+TEST(Envelope, ReadsThePositionsThroughItsReaderWhenGivenOne) {
+  auto state = startedEngine();
+  state->envelopePositionReader = windowPositions;
+  setEnvelopeSliders(*state, 1, 1, 50, 1);  // the voice's own, unread
+  pressKey(*state, 69);
+  envelopeLevels(*state, 1);
+  EXPECT_DOUBLE_EQ(state->attackSamples, 132299.96983656226);
+  EXPECT_EQ(state->decaySamples, 44100.0);
+  EXPECT_EQ(state->sustainLevel, 0.0);
+  EXPECT_EQ(state->releaseSamples, 44100.0);
+}
+
 TEST(Envelope, HandoverCountStopsJustPastTheHandoverWhileANoteIsHeld) {
   auto state = startedEngine();
   pressKey(*state, 69);
