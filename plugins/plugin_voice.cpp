@@ -6,8 +6,6 @@
 
 namespace {
 
-constexpr uint8_t StatusBit = 0x80;
-constexpr uint8_t SystemMessages = 0xF0;
 constexpr uint8_t ChannelBits = 0x0F;
 constexpr uint8_t DataBits = 0x7F;
 
@@ -69,7 +67,7 @@ void playMidi(PluginVoice& voice, const uint8_t* bytes,
               std::size_t size) noexcept QUILLFERN_NONBLOCKING {
   if (size == 0) return;
   const uint8_t status = bytes[0];
-  if ((status & StatusBit) == 0 || status >= SystemMessages) return;
+  if (status < FirstStatusByte || status >= SystemExclusive) return;  // channel messages only
   if (!listensTo(voice, status & ChannelBits)) return;
   const auto data1 = static_cast<uint8_t>(size > 1 ? bytes[1] & DataBits : 0);
   const auto data2 = static_cast<uint8_t>(size > 2 ? bytes[2] & DataBits : 0);

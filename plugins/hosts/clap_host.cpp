@@ -21,9 +21,6 @@ struct ClapHosted {
 
 namespace {
 
-constexpr uint8_t StatusMask = 0xFF;
-constexpr uint8_t DataMask = 0x7F;
-
 // One event of either kind the host sends.
 union ClapEvent {
   clap_event_header_t header;
@@ -73,13 +70,11 @@ ClapEvent clapEventOf(const BlockEvent& block) {
     event.parameter.value = score.value;
     return event;
   }
-  const uint32_t message = midiMessageOf(score);
   event.midi.header = {sizeof(clap_event_midi_t), block.offset, CLAP_CORE_EVENT_SPACE_ID,
                        CLAP_EVENT_MIDI, 0};
   event.midi.port_index = 0;
-  event.midi.data[0] = static_cast<uint8_t>(message & StatusMask);
-  event.midi.data[1] = static_cast<uint8_t>((message >> 8) & DataMask);
-  event.midi.data[2] = static_cast<uint8_t>((message >> 16) & DataMask);
+  const std::array<uint8_t, 3> bytes = midiBytesOf(score);
+  std::copy(bytes.begin(), bytes.end(), event.midi.data);
   return event;
 }
 

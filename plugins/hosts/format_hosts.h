@@ -1,6 +1,7 @@
 // The two formats behind plugin_host.h.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -37,5 +38,6 @@ uint32_t lv2Latency(Lv2Hosted& plugin);
 bool saveLv2State(Lv2Hosted& plugin, std::string& state);
 bool loadLv2State(Lv2Hosted& plugin, const std::string& state);
 
-// The short MIDI message a score event stands for (a close is All Notes Off on channel 1).
-uint32_t midiMessageOf(const ScoreEvent& event);
+// The bytes of the short MIDI message a score event stands for (a close is All Notes Off on
+// channel 1).
+std::array<uint8_t, 3> midiBytesOf(const ScoreEvent& event);

@@ -18,8 +18,6 @@ namespace {
 
 constexpr std::size_t SequenceCapacity = 1 << 16;  // bytes of the MIDI input buffer
 constexpr uint32_t ShortMessageBytes = 3;
-constexpr uint8_t StatusMask = 0xFF;
-constexpr uint8_t DataMask = 0x7F;
 
 // Maps URIs to numbers in the order first seen.
 struct UridTable {
@@ -128,7 +126,7 @@ void startSequence(Lv2Hosted& hosted) {
   lv2_atom_sequence_clear(sequence);
 }
 
-void appendMidi(Lv2Hosted& hosted, uint32_t frame, uint32_t message) {
+void appendMidi(Lv2Hosted& hosted, uint32_t frame, const std::array<uint8_t, 3>& bytes) {
   struct {
     LV2_Atom_Event event;
     uint8_t bytes[ShortMessageBytes];
@@ -136,9 +134,7 @@ void appendMidi(Lv2Hosted& hosted, uint32_t frame, uint32_t message) {
   midi.event.time.frames = frame;
   midi.event.body.size = ShortMessageBytes;
   midi.event.body.type = hosted.midiEventType;
-  midi.bytes[0] = static_cast<uint8_t>(message & StatusMask);
-  midi.bytes[1] = static_cast<uint8_t>((message >> 8) & DataMask);
-  midi.bytes[2] = static_cast<uint8_t>((message >> 16) & DataMask);
+  std::copy(bytes.begin(), bytes.end(), midi.bytes);
   lv2_atom_sequence_append_event(sequenceOf(hosted), SequenceCapacity, &midi.event);
 }
 
@@ -169,7 +165,7 @@ void runStretch(Lv2Hosted& hosted, const std::vector<BlockEvent>& events, uint32
     if (event.event == nullptr) {
       appendTransport(hosted, event.offset - from, event.rolling);
     } else if (event.event->kind != ScoreEventKind::Control) {
-      appendMidi(hosted, event.offset - from, midiMessageOf(*event.event));
+      appendMidi(hosted, event.offset - from, midiBytesOf(*event.event));
     }
   }
   connectAudio(hosted, output + from);

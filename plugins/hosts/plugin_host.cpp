@@ -9,8 +9,8 @@
 
 namespace {
 
-constexpr uint8_t ControlChangeChannel1 = 0xB0;
-constexpr uint8_t AllNotesOff = 123;
+constexpr uint8_t AllNotesOff = 123;  // controller number
+constexpr uint32_t ByteMask = 0xFF;
 
 }  // namespace
 
@@ -28,10 +28,12 @@ void HostedPluginDeleter::operator()(HostedPlugin* plugin) const {
   delete plugin;
 }
 
-uint32_t midiMessageOf(const ScoreEvent& event) {
-  return event.kind == ScoreEventKind::Close
-             ? packShortMessage(ControlChangeChannel1, AllNotesOff, 0)
-             : event.message;
+std::array<uint8_t, 3> midiBytesOf(const ScoreEvent& event) {
+  const uint32_t message = event.kind == ScoreEventKind::Close
+                               ? packShortMessage(ControlChangeChannel1, AllNotesOff, 0)
+                               : event.message;
+  return {static_cast<uint8_t>(message & ByteMask), static_cast<uint8_t>((message >> 8) & ByteMask),
+          static_cast<uint8_t>((message >> 16) & ByteMask)};
 }
 
 HostedPluginPtr openPlugin(const std::string& path, double sampleRate, int32_t maxBlockFrames,
