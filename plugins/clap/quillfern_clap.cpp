@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "engine/voice.h"
 #include "plugins/clap/render.h"
