@@ -6,7 +6,7 @@
 #include "engine/voice.h"
 #include "engine/voice_controls.h"
 #include "midi/midi_input.h"
-#include "ui/format_real.h"
+#include "engine/format_real.h"
 #include "ui/toolkit.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "ui/format_real.h"
+#include "engine/format_real.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "app/control_numbers.h"
 #include "engine/voice.h"
-#include "ui/format_real.h"
+#include "engine/format_real.h"
 
 namespace {
 
