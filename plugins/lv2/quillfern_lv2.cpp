@@ -120,7 +120,8 @@ void applyEvent(Lv2Instance& instance, const LV2_Atom_Event& event) noexcept QUI
   const Uris& uris = instance.uris;
   if (event.body.type == uris.midiEvent) {
     playMidi(instance.voice, reinterpret_cast<const uint8_t*>(&event.body + 1), event.body.size);
-  } else if (event.body.type == uris.atomObject || event.body.type == uris.atomBlank) {
+  } else if ((event.body.type == uris.atomObject || event.body.type == uris.atomBlank) &&
+             event.body.size >= sizeof(LV2_Atom_Object_Body)) {
     const auto& object = reinterpret_cast<const LV2_Atom_Object&>(event.body);
     if (object.body.otype == uris.timePosition) followPosition(instance, object);
   }
