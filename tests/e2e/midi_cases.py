@@ -35,3 +35,5 @@ def case_sound_server_killed():
     run.quit_with(lambda: h.type_keys("Escape"))
     lines = run.program.stderr().splitlines()
     print("stderr:", lines)
+    h.check(len(lines) == 1 and "sound server went away" in lines[0],
+            f"stderr must say in one line that the sound server went away: {lines}")
