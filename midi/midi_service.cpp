@@ -242,12 +242,13 @@ bool prepareJackClient(jack_client_t* client) {
          jack_set_port_connect_callback(client, onJackConnection, nullptr) == 0;
 }
 
-// A client under the current name with its input port, unless the one there still serves;
-// false when no server answers. Never starts a server. Only while no port is open.
+// A client under the current name with its input port, unless the one there still serves
+// (the one of an open JACK input always does); false when no server answers. Never starts a
+// server.
 bool openJackSession() {
-  const bool serves = jackSession.client != nullptr && jackSession.clientName == clientName &&
-                      !jackSession.serverGone.load(std::memory_order_acquire);
-  if (serves) return true;
+  const bool gone = jackSession.serverGone.load(std::memory_order_acquire);
+  if (jackSession.client != nullptr && midiPort.open && midiPort.jack) return !gone;
+  if (jackSession.client != nullptr && jackSession.clientName == clientName && !gone) return true;
   closeJackSession();
   quietAudioSystemMessages();
   jack_client_t* const client = jack_client_open(clientName.c_str(), JackNoStartServer, nullptr);
@@ -290,20 +291,18 @@ void deliver(MidiPort& port, uint32_t notice, uint32_t message = 0) noexcept {
 // port of the source's name that came afterwards.
 void followJackSource(MidiPort& port) noexcept {
   JackSourceWatch& source = port.source;
-  if (!source.graphChanged.exchange(false, std::memory_order_acq_rel) &&
-      !source.sourceCame.load(std::memory_order_acquire)) {
-    return;
-  }
+  const bool changed = source.graphChanged.exchange(false, std::memory_order_acq_rel);
+  const bool came = source.sourceCame.exchange(false, std::memory_order_acq_rel);
+  if (!changed && !came) return;
   const bool serverGone = jackSession.serverGone.load(std::memory_order_acquire);
-  jack_client_t* const client = jackSession.client;
   if (source.connected &&
       (serverGone || jack_port_connected_to(jackSession.input, source.name.c_str()) == 0)) {
     source.connected = false;
     deliver(port, MidiSourceGoneNotice);
   }
-  if (serverGone || !source.sourceCame.exchange(false, std::memory_order_acq_rel)) return;
-  if (!source.connected &&
-      jack_connect(client, source.name.c_str(), jack_port_name(jackSession.input)) == 0) {
+  if (serverGone || !came || source.connected) return;
+  if (jack_connect(jackSession.client, source.name.c_str(), jack_port_name(jackSession.input)) ==
+      0) {
     source.connected = true;
     deliver(port, MidiSourceBackNotice);
   }
@@ -314,15 +313,13 @@ bool deliverQueued(MidiPort& port, uint32_t& head) noexcept {
   MidiMessageQueue& queue = port.queue;
   for (uint32_t tail = queue.tail.load(std::memory_order_acquire); head != tail; ++head) {
     const uint32_t message = queue.messages[head % MidiQueueCapacity];
-    if (message == CloseMarker) {
-      deliver(port, MidiCloseNotice);
-    } else {
-      deliver(port, message == LossMarker ? MidiLossNotice : MidiDataNotice,
-              message == LossMarker ? 0 : message);
-    }
+    const uint32_t notice = message == CloseMarker  ? MidiCloseNotice
+                            : message == LossMarker ? MidiLossNotice
+                                                    : MidiDataNotice;
+    deliver(port, notice, notice == MidiDataNotice ? message : 0);
     queue.head.store(head + 1, std::memory_order_release);
     queue.head.notify_all();
-    if (message == CloseMarker) return false;
+    if (notice == MidiCloseNotice) return false;
   }
   return true;
 }
@@ -398,7 +395,7 @@ bool connectAlsaInput(MidiPort& port, const std::string& portName) {
 
 // Connects the session's input port to the source port and starts watching the source.
 bool connectJackInput(MidiPort& port, const std::string& portName) {
-  if (!openJackSession() || jackSession.serverGone.load(std::memory_order_acquire)) return false;
+  if (!openJackSession()) return false;
   if (!jackSession.active) jackSession.active = jack_activate(jackSession.client) == 0;
   if (!jackSession.active ||
       jack_connect(jackSession.client, portName.c_str(), jack_port_name(jackSession.input)) != 0) {
