@@ -371,6 +371,9 @@ void resetPort(MidiPort& port, MidiInProc callback, uintptr_t instance) noexcept
   port.queue.tail.store(0, std::memory_order_relaxed);
   port.queue.dropped.store(0, std::memory_order_relaxed);
   port.queue.lossMarked = false;
+  // Every page of the ring is touched here, so that the real-time producer never takes the
+  // page fault of a first write.
+  port.queue.messages.fill(0);
   port.source.connected = false;
   port.source.graphChanged.store(false, std::memory_order_relaxed);
   port.source.sourceCame.store(false, std::memory_order_relaxed);
