@@ -235,7 +235,10 @@ TEST_F(JackMidiService, AFloodArrivesWholeInFlatMemoryEndingOnItsLastNote) {
 
   EXPECT_EQ(delivered + dropped, FloodMessages + 2);
   // The queue is fixed: what the process holds must not grow with the messages it passed on.
+  // A sanitizer's own records grow with the work done.
+#ifndef QUILLFERN_SANITIZED
   EXPECT_LT(residentLate - residentEarly, 256 * 1024) << residentEarly << " -> " << residentLate;
+#endif
   std::printf("flood: %u delivered, %u dropped, resident %ld -> %ld bytes\n", delivered, dropped,
               residentEarly, residentLate);
 }
