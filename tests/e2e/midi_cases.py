@@ -39,9 +39,9 @@ def case_note_off_burst():
     h.check(h.first_sound(run.recorded()) is None, "the notes began before the release was set")
     run.keyboard.wait_played(timeout=20)
     time.sleep(0.3)
-    wait_status(main, 1, "Off")
     stretches = sounding_stretches(run.recorded())
     h.check(stretches == trials, f"{stretches} stretches of sound for {trials} notes")
+    wait_status(main, 1, "Off")
 
 
 def case_unfinished_sysex():

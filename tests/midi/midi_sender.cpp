@@ -7,10 +7,10 @@
 // after the previous step, or flood:RATE:SECONDS, RATE messages a second for SECONDS seconds
 // (note-ons and note-offs by turns, ending on a note-off), burst:COUNT:HEX, COUNT copies of HEX
 // at once, or alloff, the note-offs of every key on every channel at once (2048 messages, as
-// sequencers send on stop). Times count from the first connection. The sender prints "ready" once
-// its port is there and "sent" once the script is played; then it ends, or with --stay waits for
-// the end of its standard input. The end of standard input ends it at any time, so a sender never
-// outlives the test that started it.
+// sequencers send on stop; channel 1 last). Times count from the first connection. The sender
+// prints "ready" once its port is there and "sent" once the script is played; then it ends, or with
+// --stay waits for the end of its standard input. The end of standard input ends it at any time, so
+// a sender never outlives the test that started it.
 #include <jack/jack.h>
 #include <jack/midiport.h>
 #include <poll.h>
@@ -61,8 +61,9 @@ void appendFlood(std::vector<ScheduledMessage>& script, uint64_t startFrame, uin
   }
 }
 
+// Channel 16 first and channel 1 last, where a queue too short for the burst loses them.
 void appendAllNotesOff(std::vector<ScheduledMessage>& script, uint64_t frame) {
-  for (jack_midi_data_t channel = 0; channel < 16; ++channel) {
+  for (int channel = 15; channel >= 0; --channel) {
     for (jack_midi_data_t note = 0; note < 128; ++note) {
       script.push_back({frame, {static_cast<jack_midi_data_t>(0x80 | channel), note, 0}});
     }
