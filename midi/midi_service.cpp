@@ -64,7 +64,8 @@ struct JackSession {
   jack_port_t* input = nullptr;
   std::string clientName;  // the name it was opened under
   bool active = false;
-  std::atomic<bool> serverGone{false};
+  std::atomic<bool> serverGone{false};     // the server of this client went away
+  std::atomic<bool> anyServerGone{false};  // that of any client so far: never cleared
 };
 
 namespace {
@@ -215,6 +216,7 @@ void onJackConnection(jack_port_id_t, jack_port_id_t, int, void*) noexcept {
 
 // JACK's thread that found the server gone. The client stays open until the program ends.
 void onJackServerGone(jack_status_t, const char*, void*) noexcept {
+  jackSession.anyServerGone.store(true, std::memory_order_release);
   jackSession.serverGone.store(true, std::memory_order_release);
   midiPort.source.graphChanged.store(true, std::memory_order_release);
   wakeMidiThread(midiPort);
@@ -521,7 +523,7 @@ uint32_t droppedMidiMessages(MidiPortHandle handle) noexcept {
 }
 
 bool jackServerWentAway() noexcept {
-  return jackSession.serverGone.load(std::memory_order_acquire);
+  return jackSession.anyServerGone.load(std::memory_order_acquire);
 }
 
 bool packReceivedMessage(const unsigned char* bytes, size_t size, uint32_t* message) noexcept {

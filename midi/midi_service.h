@@ -85,8 +85,8 @@ int32_t closeMidiInput(MidiPortHandle handle) noexcept;
 // Messages lost since the port opened because the MIDI thread was too far behind.
 uint32_t droppedMidiMessages(MidiPortHandle handle) noexcept;
 
-// True once the JACK server the service is a client of has gone away (killed or crashed).
-// Any thread.
+// True once a JACK server the service was a client of has gone away (killed or crashed), even
+// if another has started since. Any thread.
 bool jackServerWentAway() noexcept;
 
 // One message as the system delivers it, as a short message packed for a data notice.
