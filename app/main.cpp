@@ -9,6 +9,7 @@
 #include "engine/engine_state.h"
 #include "engine/voice.h"
 #include "midi/midi_input.h"
+#include "midi/midi_service.h"
 #include "ui/toolkit.h"
 
 namespace {
@@ -52,6 +53,19 @@ void reportNoMainWindow() {
   std::fputs("quillfern: no display could be opened, so the main window cannot be shown\n", stderr);
 }
 
+// PortAudio's JACK host API ends the process with a failed assertion in Pa_Terminate when the
+// JACK server its client belonged to has gone, and the service's own JACK client learns of
+// that loss as PortAudio's does. The program ends right after, so then only the stream is
+// stopped and the library is left as it is.
+void stopAudio() {
+  if (!jackServerWentAway()) {
+    stopAudioStream();
+    return;
+  }
+  std::fputs("quillfern: the JACK sound server went away\n", stderr);
+  Pa_AbortStream(engineState.stream);
+}
+
 void runEventLoop() {
   quitRequested = 0;
   while (quitRequested == 0) dispatch(waitEvent(WaitForever));
@@ -75,7 +89,7 @@ int main() {
   } else {
     reportNoMainWindow();
   }
-  stopAudioStream();
+  stopAudio();
   closeToolkit();
   return EXIT_SUCCESS;
 }
