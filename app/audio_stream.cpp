@@ -56,8 +56,10 @@ void startAudioStream() {
   Pa_StartStream(audioStream.stream);
 }
 
+void abortAudioStream() { Pa_AbortStream(audioStream.stream); }
+
 void stopAudioStream() {
-  Pa_AbortStream(audioStream.stream);
+  abortAudioStream();
   // An error (a negative answer) ends the wait as well: nothing would ever change it.
   while (Pa_IsStreamActive(audioStream.stream) == StreamActive) waitEvent(ShutdownPollMs);
   Pa_Terminate();

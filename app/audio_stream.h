@@ -22,6 +22,10 @@ void openAudioStream();
 // running without sound.
 void startAudioStream();
 
+// Aborts the stream at once and leaves PortAudio as it is: for a process about to end whose
+// sound server has gone, where terminating the library would abort the process.
+void abortAudioStream();
+
 // Aborts the stream at once, keeps the windows serviced until it has stopped, terminates
 // PortAudio.
 void stopAudioStream();

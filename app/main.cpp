@@ -63,7 +63,7 @@ void stopAudio() {
     return;
   }
   std::fputs("quillfern: the JACK sound server went away\n", stderr);
-  Pa_AbortStream(engineState.stream);
+  abortAudioStream();
 }
 
 void runEventLoop() {
