@@ -18,6 +18,7 @@
 
 #include "app/control_numbers.h"
 #include "tools/midi_file.h"
+#include "tools/render_output.h"
 #include "tools/render_plot.h"
 #include "tools/score.h"
 #include "tools/score_render.h"
@@ -78,8 +79,7 @@ constexpr ControlOption ControlOptions[] = {
 
 struct Options {
   std::string scorePath;
-  std::string outputPath;
-  std::string plotPath;
+  OutputOptions output;
   int32_t blockFrames = DefaultBlockFrames;
   std::vector<ScoreEvent> controls;  // set at frame 0, in the order given
   bool help = false;
@@ -98,6 +98,17 @@ bool parseWholeNumber(const std::string& text, int32_t minimum, int32_t maximum,
 bool parseBlockFrames(const std::string& text, int32_t& frames) {
   constexpr int32_t MostBlockFrames = 1 << 20;
   return parseWholeNumber(text, 1, MostBlockFrames, frames);
+}
+
+bool parseNormalizePeak(const std::string& text, double& decibels) {
+  constexpr double Quietest = -100.0;
+  double value = 0.0;
+  const char* last = text.data() + text.size();
+  const auto [end, failure] = std::from_chars(text.data(), last, value);
+  if (text.empty() || failure != std::errc() || end != last) return false;
+  if (!(value >= Quietest && value <= 0.0)) return false;
+  decibels = value;
+  return true;
 }
 
 const ScoreControl& scoreControlOf(int32_t number) {
@@ -135,9 +146,20 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
     if (argument == "-h" || argument == "--help") {
       options.help = true;
     } else if ((argument == "-o" || argument == "--output") && hasValue) {
-      options.outputPath = argv[++index];
+      options.output.soundPath = argv[++index];
     } else if (argument == "--plot" && hasValue) {
-      options.plotPath = argv[++index];
+      options.output.plotPath = argv[++index];
+    } else if (argument == "--format" && hasValue) {
+      options.output.sampleFormat = argv[++index];
+    } else if (argument == "--normalize" && hasValue) {
+      options.output.normalize = true;
+      if (!parseNormalizePeak(argv[++index], options.output.normalizePeak)) {
+        error = "--normalize takes a peak in dBFS from -100 to 0, not '" +
+                std::string(argv[index]) + "'";
+        return false;
+      }
+    } else if (argument == "--dc-block") {
+      options.output.dcBlock = true;
     } else if (const ControlOption* option = findControlOption(argument); option && hasValue) {
       if (!parseControlOption(*option, argv[++index], options, error)) return false;
     } else if (argument == "--block" && hasValue) {
@@ -153,7 +175,7 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
     }
   }
   if (options.help) return true;
-  if (options.scorePath.empty() || options.outputPath.empty()) {
+  if (options.scorePath.empty() || options.output.soundPath.empty()) {
     error = "a score and an output file (-o) are needed";
     return false;
   }
@@ -202,61 +224,34 @@ FrameWatcher plotWatcher(PlotRecording& recording) {
   };
 }
 
-bool writePlot(const Score& score, const PlotRecording& recording, const Options& options) {
+std::string plotOf(const Score& score, const PlotRecording& recording, const Options& options) {
+  if (options.output.plotPath.empty()) return {};
   const std::string title = std::filesystem::path(options.scorePath).filename().string();
-  const std::string svg = plotSvg(recording.traces, noteMarksOf(score), title, recording.settings);
-  std::string error;
-  if (writePlotFile(options.plotPath, svg, error)) return true;
-  std::fprintf(stderr, "quillfern-render: %s\n", error.c_str());
-  return false;
+  return plotSvg(recording.traces, noteMarksOf(score), title, recording.settings);
 }
 
-// Renders into a hidden file beside the output and renames it at the end, so that a failed
-// render never leaves a partial OUT.wav behind.
+// Every output is checked and opened before the render starts; the files become final only
+// when everything has been written, and nothing is left behind on failure.
 int renderToFile(const Score& score, const Options& options) {
-  const std::filesystem::path output(options.outputPath);
-  std::filesystem::path partial = output;
-  partial.replace_filename("." + output.filename().string() + ".partial");
-
-  SF_INFO format{};
-  format.samplerate = OutputSampleRate;
-  format.channels = 1;
-  format.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-  SNDFILE* file = sf_open(partial.c_str(), SFM_WRITE, &format);
-  if (file == nullptr) {
-    std::fprintf(stderr, "quillfern-render: cannot write %s: %s\n", options.outputPath.c_str(),
-                 sf_strerror(nullptr));
-    return ExitFailed;
+  RenderOutputs outputs;
+  std::string error;
+  if (!openRenderOutputs(options.output, options.scorePath, OutputSampleRate, score.endFrame,
+                         outputs, error)) {
+    std::fprintf(stderr, "quillfern-render: %s\n", error.c_str());
+    return ExitBadInput;
   }
-  // libsndfile would add a PEAK chunk with the time of writing: the same song would give
-  // different files from one second to the next.
-  sf_command(file, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
-
   Progress progress{score.endFrame, 0, -1,
                     score.endFrame >= ProgressMinimumFrames && isatty(STDERR_FILENO) == 1};
   PlotRecording recording{startPlotTraces(score.endFrame), {}};
-  bool written = true;
   renderScore(
       score, options.blockFrames,
       [&](const float* samples, int64_t frames) {
-        written = written && sf_writef_float(file, samples, frames) == frames;
+        takeSamples(outputs, samples, frames);
         progress.advance(frames);
       },
-      options.plotPath.empty() ? FrameWatcher{} : plotWatcher(recording));
-  written = sf_close(file) == 0 && written;
-  const bool wantsPlot = !options.plotPath.empty();
-  const bool plotted = written && wantsPlot && writePlot(score, recording, options);
-
-  std::error_code renameError;
-  const bool complete = written && plotted == wantsPlot;
-  if (complete) std::filesystem::rename(partial, output, renameError);
-  if (complete && !renameError) return ExitRendered;
-  if (!written || renameError) {  // a failed picture has said so already
-    std::fprintf(stderr, "quillfern-render: writing %s failed\n", options.outputPath.c_str());
-  }
-  std::error_code ignored;
-  std::filesystem::remove(partial, ignored);
-  if (plotted) std::filesystem::remove(options.plotPath, ignored);  // no picture without sound
+      options.output.plotPath.empty() ? FrameWatcher{} : plotWatcher(recording));
+  if (finishRenderOutputs(outputs, plotOf(score, recording, options), error)) return ExitRendered;
+  std::fprintf(stderr, "quillfern-render: %s\n", error.c_str());
   return ExitFailed;
 }
 
