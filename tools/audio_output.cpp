@@ -127,13 +127,13 @@ bool flushPending(AudioWriter& writer) {
 
 }  // namespace
 
-bool audioFormatOf(const std::string& name, const std::string& sampleOption, AudioFormat& format,
-                   std::string& error) {
+bool audioFormatOf(const std::string& name, bool anyName, const std::string& sampleOption,
+                   AudioFormat& format, std::string& error) {
   const std::string extension = lowerExtension(name);
   const auto* container =
       std::find_if(std::begin(Containers), std::end(Containers),
                    [&](const ContainerInfo& info) { return extension == info.extension; });
-  if (!extension.empty() && container == std::end(Containers)) {
+  if (!extension.empty() && container == std::end(Containers) && !anyName) {
     error =
         "cannot tell the sound format of " + name + ": its name may end in " + knownExtensions();
     return false;

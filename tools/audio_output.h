@@ -21,10 +21,11 @@ struct AudioFormat {
   SampleFormat sample = SampleFormat::Float;
 };
 
-// The format a name's extension asks for, in any case (a name without one, such as a device or
-// "-", gets WAV), with `sampleOption` (--format: "float", "pcm24", "pcm16" or empty) for WAV.
-bool audioFormatOf(const std::string& name, const std::string& sampleOption, AudioFormat& format,
-                   std::string& error);
+// The format a name's extension asks for, in any case, with `sampleOption` (--format: "float",
+// "pcm24", "pcm16" or empty) for WAV. A name without an extension gets WAV, and so does a device
+// or a pipe (`anyName`) whatever its name.
+bool audioFormatOf(const std::string& name, bool anyName, const std::string& sampleOption,
+                   AudioFormat& format, std::string& error);
 
 // Whether this system's libsndfile can write the format at that rate; `error` says why not.
 bool canWriteAudio(const AudioFormat& format, int32_t sampleRate, std::string& error);

@@ -123,6 +123,12 @@ void removeTemporariesOnSignals() {
   signal(SIGPIPE, SIG_IGN);
 }
 
+bool isDeviceOrPipe(const std::string& name) {
+  struct stat status {};
+  return name == "-" ||
+         (stat(name.c_str(), &status) == 0 && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode));
+}
+
 bool openOutput(const std::string& name, OutputFile& file, std::string& error) {
   file = OutputFile{name, name, {}, -1, false};
   if (name == "-") {

@@ -22,6 +22,10 @@ struct OutputFile {
 // and makes a closed pipe a write error instead of a silent death.
 void removeTemporariesOnSignals();
 
+// Whether `name` is standard output ("-") or an existing file that is neither regular nor a
+// directory (a device, a FIFO, a terminal), which is written directly.
+bool isDeviceOrPipe(const std::string& name);
+
 // Opens `name` for writing; false with `error` set ("cannot write NAME: reason").
 bool openOutput(const std::string& name, OutputFile& file, std::string& error);
 

@@ -153,9 +153,12 @@ bool openRenderOutputs(const OutputOptions& options, const std::string& inputPat
   outputs.dcBlocker = dcBlockerAt(sampleRate);
   outputs.normalize = options.normalize;
   outputs.normalizePeak = options.normalizePeak;
-  if (!audioFormatOf(options.soundPath, options.sampleFormat, outputs.format, error)) return false;
-  if (outputs.wantsPicture && !plotFormatOf(options.plotPath, outputs.png, error)) return false;
   if (!checkNotTheInput(options, inputPath, error)) return false;
+  if (!audioFormatOf(options.soundPath, isDeviceOrPipe(options.soundPath), options.sampleFormat,
+                     outputs.format, error)) {
+    return false;
+  }
+  if (outputs.wantsPicture && !plotFormatOf(options.plotPath, outputs.png, error)) return false;
   if (!canWriteAudio(outputs.format, sampleRate, error)) {
     error = "cannot write " + options.soundPath + ": " + error;
     return false;

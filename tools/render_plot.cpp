@@ -197,6 +197,7 @@ std::string pixels(double value) {
 // The multiples of `step` from `low` to `high`, counted in whole steps so that no error adds up.
 std::vector<double> gridValues(double low, double high, double step) {
   std::vector<double> values;
+  if (!(step > 0.0) || !std::isfinite(low) || !std::isfinite(high)) return values;  // no scale
   for (auto index = static_cast<int64_t>(std::ceil(low / step));
        static_cast<double>(index) * step <= high + step * 1e-9; ++index) {
     values.push_back(static_cast<double>(index) * step);
