@@ -117,6 +117,11 @@ bool flushPending(AudioWriter& writer) {
   if (writer.encoder != nullptr) {
     const auto frames = static_cast<sf_count_t>(writer.pending.size());
     writer.failed = sf_writef_float(writer.encoder, writer.pending.data(), frames) != frames;
+  } else if (writer.format.sample == SampleFormat::Float &&
+             std::endian::native == std::endian::little) {
+    // The file's own byte order: the samples go out as they are.
+    writer.failed =
+        !writeAll(writer.descriptor, writer.pending.data(), writer.pending.size() * sizeof(float));
   } else {
     encodeWavSamples(sampleOf(writer.format.sample), writer.pending, writer.bytes);
     writer.failed = !writeAll(writer.descriptor, writer.bytes.data(), writer.bytes.size());

@@ -1,7 +1,6 @@
 // quillfern-render: plays a score or a Standard MIDI File through the synthesizer's engine
-// offline and writes the sound as a 32-bit float mono WAV file at 44100 Hz, and on request a
-// picture of the sound and the model.
-#include <sndfile.h>
+// offline and writes the sound as a mono file at 44100 Hz (WAV, FLAC, Ogg Vorbis, Opus or MP3),
+// and on request a picture of the sound and the model.
 #include <unistd.h>
 
 #include <algorithm>
@@ -34,9 +33,10 @@ constexpr int64_t ProgressMinimumFrames =
 constexpr int ProgressBarWidth = 40;
 
 constexpr const char* Usage =
-    "usage: quillfern-render SONG -o OUT.wav [--plot PICTURE.svg|.png] [CONTROLS] [--block N]\n"
+    "usage: quillfern-render SONG -o OUT.wav [--plot PICTURE.svg|.png] [--format F]\n"
+    "                        [--normalize DBFS] [--dc-block] [CONTROLS] [--block N]\n"
     "\n"
-    "Plays SONG through the neuron voice and writes OUT.wav (32-bit float, mono, 44100 Hz).\n"
+    "Plays SONG through the neuron voice and writes OUT (mono, 44100 Hz).\n"
     "SONG is a Standard MIDI File (format 0 or 1; the render goes on until the last release has\n"
     "run out) or a text score.\n"
     "\n"
@@ -48,15 +48,32 @@ constexpr const char* Usage =
     "  <frame> close                                 the MIDI port closes\n"
     "  <frame> end                                   stop before this frame (required, last)\n"
     "\n"
-    "  -o, --output FILE   the WAV file to write\n"
+    "  -o, --output FILE   the sound file, in the format its name ends in (any case): .wav\n"
+    "                      (32-bit float), .flac (24-bit), .ogg (Vorbis), .opus (which takes\n"
+    "                      only 8000, 12000, 16000, 24000 or 48000 Hz) or .mp3; a name without\n"
+    "                      an ending, a device or a pipe gets WAV, and '-' is standard output.\n"
+    "                      A file is replaced only when the render is complete; a device, FIFO\n"
+    "                      or terminal is written directly and never replaced. A WAV header is\n"
+    "                      whole from its first byte, so WAV needs no seeking back and streams\n"
+    "                      to a pipe; past 4 GiB it becomes RF64.\n"
+    "  --format FORMAT     the WAV file's samples: float (the default), pcm24 or pcm16\n"
+    "  --normalize DBFS    scale the whole render, once it is done, so that its peak is DBFS\n"
+    "                      (-100 to 0)\n"
+    "  --dc-block          take the model's DC offset out with a 5 Hz high-pass filter; without\n"
+    "                      it the samples are exactly the window's\n"
     "  --plot FILE         also draw the waveform and the model's x and z with the notes marked,\n"
-    "                      as SVG or, for a name ending in .png, PNG (needs rsvg-convert)\n"
+    "                      as .svg or .png (any case; PNG needs rsvg-convert)\n"
     "  --block FRAMES      frames per render call (default 256); the sound is the same for any\n"
     "  -h, --help          this text\n"
     "\n"
     "CONTROLS set the window's sliders before anything else, in the window's positions:\n"
     "  --attack 1-2000  --decay 1-5000  --sustain 0-100  --release 1-5000 (envelope)\n"
-    "  --r 1-100  --i 1-1000  --b 1-1000  --a 0-100  --volume 1-100  --s 0|1 (check box)\n";
+    "  --r 1-100  --i 1-1000  --b 1-1000  --a 0-100  --volume 1-100  --s 0|1 (check box)\n"
+    "\n"
+    "After a render one line on stderr gives the peak and RMS in dBFS and the DC offset, with a\n"
+    "warning when the peak passes 0 dBFS in a format that clips (all but float WAV).\n"
+    "Exit status: 0 rendered; 1 writing failed; 2 a bad argument, song or output, found before\n"
+    "rendering (nothing is written).\n";
 
 // The command line's names for the window's controls.
 struct ControlOption {
