@@ -15,6 +15,7 @@ test_packages=(
   xvfb openbox xdotool wmctrl x11-utils fonts-dejavu-core
   dbus-x11 dbus-daemon at-spi2-core python3-pyatspi imagemagick
   clang-22 libclang-rt-22-dev clang-tidy-22 cppcheck
+  sox ffmpeg
 )
 
 wanted=("${build_packages[@]}")
