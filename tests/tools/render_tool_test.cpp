@@ -529,8 +529,9 @@ TEST_F(RenderTool, DevicesPipesAndLinksAreWrittenNeverReplaced) {
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0666), 0);
   fs::permissions(fifo, fs::perms::all);  // past the umask, for the normal user
   const fs::path fromFifo = directory / "from-fifo.wav";
-  ASSERT_EQ(exitCodeOf("cat '" + fifo.string() + "' >'" + fromFifo.string() + "' & " + render +
-                       "'" + fifo.string() + "' 2>/dev/null; wait"),
+  // A reader that gives up, should the render not write into the FIFO.
+  ASSERT_EQ(exitCodeOf("timeout 20 cat '" + fifo.string() + "' >'" + fromFifo.string() + "' & " +
+                       render + "'" + fifo.string() + "' 2>/dev/null; wait"),
             0);
   EXPECT_TRUE(fs::is_fifo(fifo));
   EXPECT_EQ(readSound(fromFifo).samples, reference);
