@@ -196,7 +196,10 @@ bool isSameFile(const std::string& first, const std::string& second, bool firstI
 }
 
 int openScratchFile(std::string& error) {
-  std::string path = (fs::temp_directory_path() / "quillfern-XXXXXX").string();
+  std::error_code unset;  // TMPDIR naming no folder: /tmp
+  fs::path directory = fs::temp_directory_path(unset);
+  if (unset) directory = "/tmp";
+  std::string path = (directory / "quillfern-XXXXXX").string();
   const int descriptor = mkstemp(path.data());
   if (descriptor < 0) {
     error = "cannot make a temporary file in " + fs::path(path).parent_path().string() + ": " +
