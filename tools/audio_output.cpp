@@ -5,7 +5,6 @@
 #include <bit>
 #include <cerrno>
 #include <cmath>
-#include <cstring>
 
 #include "tools/output_file.h"
 
@@ -81,7 +80,7 @@ std::string formatChunk(const SampleInfo& sample, int32_t sampleRate) {
   appendLittleEndian(chunk, static_cast<uint64_t>(sampleRate), 4);
   appendLittleEndian(chunk, static_cast<uint64_t>(sampleRate) * sample.bytes, 4);
   appendLittleEndian(chunk, sample.bytes, 2);
-  appendLittleEndian(chunk, sample.bytes * 8u, 2);
+  appendLittleEndian(chunk, uint64_t{sample.bytes} * 8, 2);
   if (extended) appendLittleEndian(chunk, 0, 2);
   return chunk;
 }
@@ -225,7 +224,7 @@ bool startAudio(AudioWriter& writer, int descriptor, const AudioFormat& format, 
     writer.padded = frames * sample.bytes % 2 != 0;
     const std::string header = wavHeader(format.sample, sampleRate, frames);
     if (writeAll(descriptor, header.data(), header.size())) return true;
-    error = std::strerror(errno);
+    error = systemReason(errno);
     return false;
   }
   SF_INFO info = sndfileInfo(container, sampleRate);
@@ -265,6 +264,6 @@ bool finishAudio(AudioWriter& writer, std::string& error) {
     if (!written) error = encoderError;
     return written;
   }
-  if (!written) error = std::strerror(reason);
+  if (!written) error = systemReason(reason);
   return written;
 }

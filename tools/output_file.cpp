@@ -2,11 +2,13 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -45,9 +47,9 @@ struct SignalsHeld {
     sigset_t held;
     sigemptyset(&held);
     for (const int signal : CleanupSignals) sigaddset(&held, signal);
-    sigprocmask(SIG_BLOCK, &held, &previous);
+    pthread_sigmask(SIG_BLOCK, &held, &previous);
   }
-  ~SignalsHeld() { sigprocmask(SIG_SETMASK, &previous, nullptr); }
+  ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous, nullptr); }
   SignalsHeld(const SignalsHeld&) = delete;
   SignalsHeld& operator=(const SignalsHeld&) = delete;
 };
@@ -68,7 +70,7 @@ void unlistTemporary(const std::string& path) {
 }
 
 bool failWith(const OutputFile& file, int number, std::string& error) {
-  error = "cannot write " + file.name + ": " + std::strerror(number);
+  error = "cannot write " + file.name + ": " + systemReason(number);
   return false;
 }
 
@@ -203,7 +205,7 @@ int openScratchFile(std::string& error) {
   const int descriptor = mkstemp(path.data());
   if (descriptor < 0) {
     error = "cannot make a temporary file in " + fs::path(path).parent_path().string() + ": " +
-            std::strerror(errno);
+            systemReason(errno);
     return -1;
   }
   unlink(path.c_str());
@@ -223,6 +225,11 @@ bool writeAll(int descriptor, const void* bytes, std::size_t size) {
     size -= static_cast<std::size_t>(written);
   }
   return true;
+}
+
+std::string systemReason(int number) {
+  std::array<char, 256> text{};
+  return strerror_r(number, text.data(), text.size());  // GNU: returns the text
 }
 
 std::string lowerExtension(const std::string& name) {

@@ -46,5 +46,8 @@ int openScratchFile(std::string& error);
 // Writes all of `bytes`; false (with errno set) when the file takes less.
 bool writeAll(int descriptor, const void* bytes, std::size_t size);
 
+// strerror's text for an error number, safe in any thread.
+std::string systemReason(int number);
+
 // The lower-cased extension of a name, with its dot: ".wav" for "Song.WAV".
 std::string lowerExtension(const std::string& name);

@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <numbers>
 
 #include "tools/render_plot.h"
@@ -94,7 +93,7 @@ bool writeSpoolScaled(RenderOutputs& outputs, double gain, std::string& error) {
   const auto header = static_cast<off_t>(
       wavHeader(SampleFormat::Float, outputs.sampleRate, outputs.levels.frames).size());
   if (lseek(outputs.spool, header, SEEK_SET) != header) {
-    error = std::string("cannot read the render's temporary file: ") + std::strerror(errno);
+    error = "cannot read the render's temporary file: " + systemReason(errno);
     return false;
   }
   std::vector<float> block(SpoolReadFrames);

@@ -11,7 +11,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <initializer_list>
 #include <limits>
 #include <utility>
@@ -415,7 +414,7 @@ int convertToPng(const std::string& svg, int descriptor) {
 }
 
 bool isProgramOnPath(const char* program) {
-  const char* path = std::getenv("PATH");
+  const char* path = std::getenv("PATH");  // NOLINT(concurrency-mt-unsafe): one thread
   std::string directories = path != nullptr ? path : "/usr/bin:/bin";
   for (std::size_t start = 0; start <= directories.size();) {
     std::size_t end = directories.find(':', start);
@@ -505,7 +504,7 @@ bool plotFormatOf(const std::string& path, bool& png, std::string& error) {
 bool writePlot(int descriptor, const std::string& svg, bool png, std::string& error) {
   if (!png) {
     if (writeAll(descriptor, svg.data(), svg.size())) return true;
-    error = std::strerror(errno);
+    error = systemReason(errno);
     return false;
   }
   const int status = convertToPng(svg, descriptor);
