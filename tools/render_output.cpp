@@ -167,7 +167,10 @@ bool openRenderOutputs(const OutputOptions& options, const std::string& inputPat
                      outputs.format, error)) {
     return false;
   }
-  if (outputs.wantsPicture && !plotFormatOf(options.plotPath, outputs.png, error)) return false;
+  if (outputs.wantsPicture &&
+      !plotFormatOf(options.plotPath, isDeviceOrPipe(options.plotPath), outputs.png, error)) {
+    return false;
+  }
   if (!canWriteAudio(outputs.format, sampleRate, error)) {
     error = "cannot write " + options.soundPath + ": " + error;
     return false;

@@ -489,14 +489,14 @@ std::string plotSvg(const PlotTraces& traces, const std::vector<NoteMark>& marks
   return svg;
 }
 
-bool plotFormatOf(const std::string& path, bool& png, std::string& error) {
+bool plotFormatOf(const std::string& path, bool anyName, bool& png, std::string& error) {
   const std::string extension = lowerExtension(path);
   png = extension == ".png";
   if (png && !isProgramOnPath(PngConverter)) {
     error = "making " + path + " needs rsvg-convert (Debian package librsvg2-bin)";
     return false;
   }
-  if (png || extension == ".svg") return true;
+  if (png || anyName || extension == ".svg") return true;
   error = "cannot tell the picture format of " + path + ": its name may end in .svg or .png";
   return false;
 }

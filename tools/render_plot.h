@@ -46,8 +46,9 @@ std::string plotSvg(const PlotTraces& traces, const std::vector<NoteMark>& marks
                     const std::string& title, const std::string& subtitle);
 
 // Whether `path` names a picture this program draws: .svg, or .png when rsvg-convert is there
-// to make it (in any case); false with `error` set.
-bool plotFormatOf(const std::string& path, bool& png, std::string& error);
+// to make it (in any case); a device or a pipe (`anyName`) gets SVG unless its name says PNG.
+// False with `error` set.
+bool plotFormatOf(const std::string& path, bool anyName, bool& png, std::string& error);
 
 // Writes `svg` to the open file, converted to PNG when `png`; false with `error` set.
 bool writePlot(int descriptor, const std::string& svg, bool png, std::string& error);

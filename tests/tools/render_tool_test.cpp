@@ -378,12 +378,13 @@ TEST_F(RenderTool, EveryFormatReadsBackWithItsRateLengthAndPeak) {
   const fs::path score = writeScore("score.txt", HeldNote);
   const double peak = peakOf(renderSamples(HeldNote));
   const struct {
-    const char* name;
+    std::string name;
     const char* options;
     int format;
     double tolerance;  // of the peak: the format's step, or what a lossy codec moves it
   } cases[] = {
       {"f.wav", "--format float", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 0.0},
+      {std::string(246, 'n') + ".wav", "", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 0.0},  // the longest
       {"i24.wav", "--format pcm24", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 1.0 / (1 << 22)},
       {"i16.Wav", "--format pcm16", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1.0 / (1 << 14)},
       {"SONG.FLAC", "", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 1.0 / (1 << 22)},
