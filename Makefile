@@ -29,7 +29,7 @@ install: build
 	@cmake --install $(BUILD_DIR)
 
 test: test-deps build
-	@ctest --test-dir $(BUILD_DIR) --output-on-failure -j 2 -LE bench
+	@ctest --test-dir $(BUILD_DIR) --output-on-failure -j 2 -LE "bench|long"
 
 # Two sanitizer trees of their own, the same tests in each: AddressSanitizer with
 # UndefinedBehaviorSanitizer, then ThreadSanitizer (the two cannot share a build). Then a clang
@@ -48,10 +48,10 @@ CLANG_FLAGS = -G Ninja -DCMAKE_C_COMPILER=clang-$(CLANG_VERSION) \
 sanitize: test-deps
 	@cmake -S . -B $(ASAN_BUILD_DIR) -G Ninja -DQUILLFERN_SANITIZE=address,undefined >/dev/null
 	@cmake --build $(ASAN_BUILD_DIR)
-	@ctest --test-dir $(ASAN_BUILD_DIR) --output-on-failure -j 2 -LE "soak|bench"
+	@ctest --test-dir $(ASAN_BUILD_DIR) --output-on-failure -j 2 -LE "soak|bench|long"
 	@cmake -S . -B $(TSAN_BUILD_DIR) -G Ninja -DQUILLFERN_SANITIZE=thread >/dev/null
 	@cmake --build $(TSAN_BUILD_DIR)
-	@ctest --test-dir $(TSAN_BUILD_DIR) --output-on-failure -j 2 -LE "soak|bench"
+	@ctest --test-dir $(TSAN_BUILD_DIR) --output-on-failure -j 2 -LE "soak|bench|long"
 	@cmake -S . -B $(RTSAN_BUILD_DIR) $(CLANG_FLAGS) -DQUILLFERN_SANITIZE=realtime >/dev/null
 	@cmake --build $(RTSAN_BUILD_DIR) --target quillfern_realtime_tests
 	@ctest --test-dir $(RTSAN_BUILD_DIR) --output-on-failure -j 2 -L realtime

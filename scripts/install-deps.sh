@@ -17,6 +17,7 @@ test_packages=(
   dbus-x11 dbus-daemon at-spi2-core python3-pyatspi imagemagick
   clang-22 libclang-rt-22-dev clang-tidy-22 cppcheck
   lilv-utils sordi jalv qtractor ardour
+  sox ffmpeg
 )
 
 wanted=("${build_packages[@]}")

@@ -1,7 +1,6 @@
 // quillfern-render: plays a score or a Standard MIDI File through the synthesizer's engine
-// offline and writes the sound as a 32-bit float mono WAV file at 44100 Hz (or another rate),
-// and on request a picture of the sound and the model.
-#include <sndfile.h>
+// offline and writes the sound as a mono file at 44100 Hz or another rate (WAV, FLAC, Ogg
+// Vorbis, Opus or MP3), and on request a picture of the sound and the model.
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,6 +17,7 @@
 
 #include "engine/voice_controls.h"
 #include "tools/midi_file.h"
+#include "tools/render_output.h"
 #include "tools/render_plot.h"
 #include "tools/score.h"
 #include "tools/score_render.h"
@@ -31,9 +31,10 @@ constexpr double ProgressMinimumSeconds = 10.0;  // shorter renders stay quiet
 constexpr int ProgressBarWidth = 40;
 
 constexpr const char* Usage =
-    "usage: quillfern-render SONG -o OUT.wav [--plot PICTURE.svg|.png] [CONTROLS] [--block N]\n"
+    "usage: quillfern-render SONG -o OUT.wav [--plot PICTURE.svg|.png] [--format F]\n"
+    "                        [--normalize DBFS] [--dc-block] [CONTROLS] [--block N]\n"
     "\n"
-    "Plays SONG through the neuron voice and writes OUT.wav (32-bit float, mono, 44100 Hz).\n"
+    "Plays SONG through the neuron voice and writes OUT (mono, 44100 Hz).\n"
     "SONG is a Standard MIDI File (format 0 or 1; the render goes on until the last release has\n"
     "run out) or a text score.\n"
     "\n"
@@ -45,9 +46,22 @@ constexpr const char* Usage =
     "  <frame> close                                 the MIDI port closes\n"
     "  <frame> end                                   stop before this frame (required, last)\n"
     "\n"
-    "  -o, --output FILE   the WAV file to write\n"
+    "  -o, --output FILE   the sound file, in the format its name ends in (any case): .wav\n"
+    "                      (32-bit float), .flac (24-bit), .ogg (Vorbis), .opus (which takes\n"
+    "                      only 8000, 12000, 16000, 24000 or 48000 Hz) or .mp3; a name without\n"
+    "                      an ending, a device or a pipe gets WAV, and '-' is standard output.\n"
+    "                      A file is replaced only when the render is complete; a device, FIFO\n"
+    "                      or terminal is written directly and never replaced. A WAV header is\n"
+    "                      whole from its first byte, so WAV needs no seeking back and streams\n"
+    "                      to a pipe; past 4 GiB it becomes RF64. FLAC, Ogg and MP3 written into\n"
+    "                      a pipe leave their length out of their headers.\n"
+    "  --format FORMAT     the WAV file's samples: float (the default), pcm24 or pcm16\n"
+    "  --normalize DBFS    scale the whole render, once it is done, so that its peak is DBFS\n"
+    "                      (-100 to 0)\n"
+    "  --dc-block          take the model's DC offset out with a 5 Hz high-pass filter; without\n"
+    "                      it the samples are exactly the window's\n"
     "  --plot FILE         also draw the waveform and the model's x and z with the notes marked,\n"
-    "                      as SVG or, for a name ending in .png, PNG (needs rsvg-convert)\n"
+    "                      as .svg or .png (any case; PNG needs rsvg-convert)\n"
     "  --block FRAMES      frames per render call (default 256); the sound is the same for any\n"
     "  --rate HZ           sample rate of the render and the WAV file, 22050 to 192000 (default\n"
     "                      44100); score frames stay counts at 44100 Hz and are scaled to it\n"
@@ -55,7 +69,12 @@ constexpr const char* Usage =
     "\n"
     "CONTROLS set the window's sliders before anything else, in the window's positions:\n"
     "  --attack 1-2000  --decay 1-5000  --sustain 0-100  --release 1-5000 (envelope)\n"
-    "  --r 1-100  --i 1-1000  --b 1-1000  --a 0-100  --volume 1-100  --s 0|1 (check box)\n";
+    "  --r 1-100  --i 1-1000  --b 1-1000  --a 0-100  --volume 1-100  --s 0|1 (check box)\n"
+    "\n"
+    "After a render one line on stderr gives the peak and RMS in dBFS and the DC offset, with a\n"
+    "warning when the peak passes 0 dBFS in a format that clips (all but float WAV).\n"
+    "Exit status: 0 rendered; 1 writing failed; 2 a bad argument, song or output, found before\n"
+    "rendering (nothing is written).\n";
 
 // The command line's names for the window's controls.
 struct ControlOption {
@@ -78,8 +97,7 @@ constexpr ControlOption ControlOptions[] = {
 
 struct Options {
   std::string scorePath;
-  std::string outputPath;
-  std::string plotPath;
+  OutputOptions output;
   int32_t blockFrames = DefaultBlockFrames;
   int32_t sampleRate = static_cast<int32_t>(DefaultSampleRate);
   std::vector<ScoreEvent> controls;  // set at frame 0, in the order given
@@ -99,6 +117,17 @@ bool parseWholeNumber(const std::string& text, int32_t minimum, int32_t maximum,
 bool parseBlockFrames(const std::string& text, int32_t& frames) {
   constexpr int32_t MostBlockFrames = 1 << 20;
   return parseWholeNumber(text, 1, MostBlockFrames, frames);
+}
+
+bool parseNormalizePeak(const std::string& text, double& decibels) {
+  constexpr double Quietest = -100.0;
+  double value = 0.0;
+  const char* last = text.data() + text.size();
+  const auto [end, failure] = std::from_chars(text.data(), last, value);
+  if (text.empty() || failure != std::errc() || end != last) return false;
+  if (!(value >= Quietest && value <= 0.0)) return false;
+  decibels = value;
+  return true;
 }
 
 const ScoreControl& scoreControlOf(int32_t number) {
@@ -136,9 +165,20 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
     if (argument == "-h" || argument == "--help") {
       options.help = true;
     } else if ((argument == "-o" || argument == "--output") && hasValue) {
-      options.outputPath = argv[++index];
+      options.output.soundPath = argv[++index];
     } else if (argument == "--plot" && hasValue) {
-      options.plotPath = argv[++index];
+      options.output.plotPath = argv[++index];
+    } else if (argument == "--format" && hasValue) {
+      options.output.sampleFormat = argv[++index];
+    } else if (argument == "--normalize" && hasValue) {
+      options.output.normalize = true;
+      if (!parseNormalizePeak(argv[++index], options.output.normalizePeak)) {
+        error = "--normalize takes a peak in dBFS from -100 to 0, not '" +
+                std::string(argv[index]) + "'";
+        return false;
+      }
+    } else if (argument == "--dc-block") {
+      options.output.dcBlock = true;
     } else if (const ControlOption* option = findControlOption(argument); option && hasValue) {
       if (!parseControlOption(*option, argv[++index], options, error)) return false;
     } else if (argument == "--block" && hasValue) {
@@ -160,7 +200,7 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
     }
   }
   if (options.help) return true;
-  if (options.scorePath.empty() || options.outputPath.empty()) {
+  if (options.scorePath.empty() || options.output.soundPath.empty()) {
     error = "a score and an output file (-o) are needed";
     return false;
   }
@@ -209,61 +249,34 @@ FrameWatcher plotWatcher(PlotRecording& recording) {
   };
 }
 
-bool writePlot(const Score& score, const PlotRecording& recording, const Options& options) {
+std::string plotOf(const Score& score, const PlotRecording& recording, const Options& options) {
+  if (options.output.plotPath.empty()) return {};
   const std::string title = std::filesystem::path(options.scorePath).filename().string();
-  const std::string svg = plotSvg(recording.traces, noteMarksOf(score), title, recording.settings);
-  std::string error;
-  if (writePlotFile(options.plotPath, svg, error)) return true;
-  std::fprintf(stderr, "quillfern-render: %s\n", error.c_str());
-  return false;
+  return plotSvg(recording.traces, noteMarksOf(score), title, recording.settings);
 }
 
-// Renders into a hidden file beside the output and renames it at the end, so that a failed
-// render never leaves a partial OUT.wav behind.
+// Every output is checked and opened before the render starts; the files become final only
+// when everything has been written, and nothing is left behind on failure.
 int renderToFile(const Score& score, const Options& options) {
-  const std::filesystem::path output(options.outputPath);
-  std::filesystem::path partial = output;
-  partial.replace_filename("." + output.filename().string() + ".partial");
-
-  SF_INFO format{};
-  format.samplerate = static_cast<int>(score.sampleRate);
-  format.channels = 1;
-  format.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-  SNDFILE* file = sf_open(partial.c_str(), SFM_WRITE, &format);
-  if (file == nullptr) {
-    std::fprintf(stderr, "quillfern-render: cannot write %s: %s\n", options.outputPath.c_str(),
-                 sf_strerror(nullptr));
-    return ExitFailed;
+  RenderOutputs outputs;
+  std::string error;
+  if (!openRenderOutputs(options.output, options.scorePath,
+                         static_cast<int32_t>(score.sampleRate), score.endFrame, outputs, error)) {
+    std::fprintf(stderr, "quillfern-render: %s\n", error.c_str());
+    return ExitBadInput;
   }
-  // libsndfile would add a PEAK chunk with the time of writing: the same song would give
-  // different files from one second to the next.
-  sf_command(file, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
-
   const bool longRender = score.endFrame >= ProgressMinimumSeconds * score.sampleRate;
   Progress progress{score.endFrame, 0, -1, longRender && isatty(STDERR_FILENO) == 1};
   PlotRecording recording{startPlotTraces(score.endFrame, score.sampleRate), {}};
-  bool written = true;
   renderScore(
       score, options.blockFrames,
       [&](const float* samples, int64_t frames) {
-        written = written && sf_writef_float(file, samples, frames) == frames;
+        takeSamples(outputs, samples, frames);
         progress.advance(frames);
       },
-      options.plotPath.empty() ? FrameWatcher{} : plotWatcher(recording));
-  written = sf_close(file) == 0 && written;
-  const bool wantsPlot = !options.plotPath.empty();
-  const bool plotted = written && wantsPlot && writePlot(score, recording, options);
-
-  std::error_code renameError;
-  const bool complete = written && plotted == wantsPlot;
-  if (complete) std::filesystem::rename(partial, output, renameError);
-  if (complete && !renameError) return ExitRendered;
-  if (!written || renameError) {  // a failed picture has said so already
-    std::fprintf(stderr, "quillfern-render: writing %s failed\n", options.outputPath.c_str());
-  }
-  std::error_code ignored;
-  std::filesystem::remove(partial, ignored);
-  if (plotted) std::filesystem::remove(options.plotPath, ignored);  // no picture without sound
+      options.output.plotPath.empty() ? FrameWatcher{} : plotWatcher(recording));
+  if (finishRenderOutputs(outputs, plotOf(score, recording, options), error)) return ExitRendered;
+  std::fprintf(stderr, "quillfern-render: %s\n", error.c_str());
   return ExitFailed;
 }
 
