@@ -18,6 +18,7 @@
 
 // The longest song read: a day. Anything longer is a mistake in the file.
 inline constexpr int64_t LongestSongSeconds = int64_t{24} * 60 * 60;
+// The same in frames at 44100 Hz, as a text score counts them.
 inline constexpr auto LongestSongFrames =
     LongestSongSeconds * static_cast<int64_t>(DefaultSampleRate);
 
