@@ -1,7 +1,7 @@
 #!/bin/sh
 # Unpacks the built .deb into a scratch root, as dpkg would install it, and runs what it
-# installed from there: the renderer's version and a short render, then the checks of the
-# installed manual pages, desktop entry and metainfo.
+# installed from there: a short render, the checks of the installed manual pages, desktop
+# entry and metainfo, and the renderer's version against the package's.
 # Usage: deb_install_test.sh QUILLFERN.deb
 set -eu
 deb=$(realpath "$1")
