@@ -30,8 +30,7 @@ size=$(stat -c %s "$root/a4.wav")
 [ "$size" -gt $((4410 * 4)) ] || fail "a4.wav holds $size bytes, fewer than its samples"
 
 "$here/check_man_pages.sh" "$renderer" "$root/usr/share/man/man1"
-"$here/check_metadata.sh" "$root/$desktop" "$root/$metainfo"
-
 version=$(dpkg-deb --field "$deb" Version)
+"$here/check_metadata.sh" "$root/$desktop" "$root/$metainfo" "$version"
 "$renderer" --version | grep -q -F "$version" ||
   fail "quillfern-render --version does not name the package's version $version"
