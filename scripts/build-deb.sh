@@ -13,7 +13,9 @@ mkdir -p "$source_copy"
 # The repository's files as they are in the working tree (uncommitted edits and new files
 # included), nothing that .gitignore leaves out, such as build trees.
 git ls-files -z --cached --others --exclude-standard |
-  while IFS= read -r -d '' file; do [[ -e $file ]] && printf '%s\0' "$file"; done |
+  while IFS= read -r -d '' file; do
+    if [[ -e $file ]]; then printf '%s\0' "$file"; fi  # a deleted file is left out
+  done |
   tar --null --files-from=- -cf - | tar -xf - -C "$source_copy"
 
 export DEB_BUILD_OPTIONS=${DEB_BUILD_OPTIONS:-parallel=$(nproc)}
