@@ -2,7 +2,8 @@
 BUILD_DIR ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: all deps test-deps configure build run demo test sanitize lint bench install clean
+.PHONY: all deps test-deps package-deps configure build build-for-run run demo test sanitize lint \
+  bench install deb deb-check clean
 
 all: build
 
@@ -12,16 +13,23 @@ deps:
 test-deps:
 	@scripts/install-deps.sh --test
 
+package-deps:
+	@scripts/install-deps.sh --package
+
 configure: deps
 	@cmake -S . -B $(BUILD_DIR) -G Ninja $(CMAKE_FLAGS) >/dev/null
 
 build: configure
 	@cmake --build $(BUILD_DIR)
 
-run: build
+# The program and the renderer only: the tests and benchmarks wait for `make test`.
+build-for-run: configure
+	@cmake --build $(BUILD_DIR) --target quillfern quillfern-render
+
+run: build-for-run
 	@$(BUILD_DIR)/app/quillfern
 
-demo: build
+demo: build-for-run
 	@$(BUILD_DIR)/tools/quillfern-render scores/demo.score -o $(BUILD_DIR)/demo.wav
 	@echo "Rendered scores/demo.score to $(BUILD_DIR)/demo.wav"
 
@@ -71,6 +79,17 @@ lint: test-deps
 	  --extra-arg=-Wno-deprecated-declarations
 	@cppcheck --enable=warning,performance,portability --std=c++20 --inline-suppr --quiet \
 	  --error-exitcode=1 -I . $$($(LINT_SOURCES))
+
+# The Debian package, built from a copy of the source under $(BUILD_DIR)/deb; deb-check also
+# runs lintian on it and the installed program from a scratch root.
+deb: package-deps
+	@scripts/build-deb.sh $(BUILD_DIR) >/dev/null
+
+deb-check: package-deps
+	@deb=$$(scripts/build-deb.sh $(BUILD_DIR)) && \
+	  lintian --fail-on error,warning "$$deb" && \
+	  tests/packaging/deb_install_test.sh "$$deb" && \
+	  echo "$$deb: lintian and the install test passed"
 
 bench: test-deps build
 	@python3 scripts/bench-report.py $(BUILD_DIR)/bench/quillfern-bench
