@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The LV2 bundle's Turtle files against the installed LV2 specifications, with lv2_validate
+# The LV2 bundle's Turtle files against the installed LV2 vocabularies, with lv2_validate
 # (lilv-utils) and sord_validate (sordi) on its own as well.
 #   validate_bundle.sh BUNDLE-FOLDER
 set -uo pipefail
@@ -23,6 +23,6 @@ check() {
   grep "Found" <<<"$output"
 }
 check lv2_validate "$bundle"/*.ttl || exit 1
-specifications=$(find /usr/lib/lv2 -maxdepth 2 -name '*.ttl')
-# shellcheck disable=SC2086 # one argument per specification file
-check sord_validate $specifications "$bundle"/*.ttl || exit 1
+vocabularies=$(find /usr/lib/lv2 -maxdepth 2 -name '*.ttl')
+# shellcheck disable=SC2086 # one argument per vocabulary file
+check sord_validate $vocabularies "$bundle"/*.ttl || exit 1
