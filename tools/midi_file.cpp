@@ -24,6 +24,7 @@ constexpr uint8_t MetaEvent = 0xFF;
 constexpr uint8_t SystemExclusive = 0xF0;
 constexpr uint8_t SystemExclusiveEscape = 0xF7;
 constexpr uint8_t TempoMeta = 0x51;
+constexpr uint8_t TrackNameMeta = 0x03;
 constexpr uint8_t EndOfTrackMeta = 0x2F;
 constexpr int64_t SilenceAfterRelease = FramesPerSecond / 10;
 
@@ -39,6 +40,8 @@ struct TrackEvents {
   std::vector<TrackEvent> messages;
   std::vector<TrackEvent> tempos;
   TrackEvent end;  // the latest End of Track
+  uint32_t format = 0;
+  std::vector<std::string> trackNames;  // one for each track read, empty without a name
 };
 
 // Walks the file's bytes. The first problem found is kept with its place; every step does
@@ -106,13 +109,6 @@ void skipBytes(ByteReader& reader, uint32_t length, const char* what) {
   reader.offset += length;
 }
 
-// Data bytes count for a channel message's status: program change and channel pressure
-// carry one, the others two.
-int32_t dataBytesOf(uint8_t status) {
-  const uint8_t kind = status & 0xF0;
-  return kind == 0xC0 || kind == 0xD0 ? 1 : 2;
-}
-
 uint32_t readChannelMessage(ByteReader& reader, uint8_t status) {
   uint32_t message = status;
   for (int32_t index = 0; index < dataBytesOf(status); ++index) {
@@ -124,7 +120,18 @@ uint32_t readChannelMessage(ByteReader& reader, uint8_t status) {
   return message;
 }
 
-// A meta event after its 0xFF: keeps tempo changes, returns true at End of Track.
+// A track's first name, kept for listings.
+void readTrackName(ByteReader& reader, uint32_t length, TrackEvents& events) {
+  std::string& name = events.trackNames.back();
+  const std::size_t start = reader.offset;
+  skipBytes(reader, length, "a meta event");
+  if (name.empty() && !reader.failed()) {
+    name.assign(reinterpret_cast<const char*>(reader.bytes.data() + start), length);
+  }
+}
+
+// A meta event after its 0xFF: keeps tempo changes and the track's name, returns true at End
+// of Track.
 bool readMetaEvent(ByteReader& reader, TrackEvent event, TrackEvents& events) {
   const std::size_t typeOffset = reader.offset;
   const uint8_t type = readByte(reader, "a meta event");
@@ -138,6 +145,10 @@ bool readMetaEvent(ByteReader& reader, TrackEvent event, TrackEvents& events) {
     event.value = readBigEndian(reader, 3, "a tempo change");
     if (event.value == 0) reader.fail(dataOffset, "a tempo of 0 microseconds per quarter note");
     events.tempos.push_back(event);
+    return false;
+  }
+  if (type == TrackNameMeta) {
+    readTrackName(reader, length, events);
     return false;
   }
   skipBytes(reader, length, "a meta event");
@@ -167,7 +178,8 @@ bool readTrackEvent(ByteReader& reader, TrackEvent event, uint8_t& runningStatus
     events.messages.push_back(event);
     return false;
   }
-  runningStatus = 0;  // system exclusive and meta events cancel running status
+  // Running status goes on across system exclusive and meta events: the standard says they
+  // cancel it, but many files rely on it going on, as other players let it.
   if (status == MetaEvent) return readMetaEvent(reader, event, events);
   if (status == SystemExclusive || status == SystemExclusiveEscape) {
     skipBytes(reader, readVariableLength(reader, "a system exclusive length"),
@@ -233,7 +245,7 @@ bool readDivision(ByteReader& reader, Clock& clock) {
   return !reader.failed();
 }
 
-bool readHeader(ByteReader& reader, Clock& clock, uint32_t& tracks) {
+bool readHeader(ByteReader& reader, Clock& clock, uint32_t& format, uint32_t& tracks) {
   reader.limit = reader.bytes.size();
   const std::string_view start(reinterpret_cast<const char*>(reader.bytes.data()),
                                std::min<std::size_t>(reader.bytes.size(), 4));
@@ -247,7 +259,7 @@ bool readHeader(ByteReader& reader, Clock& clock, uint32_t& tracks) {
     reader.fail(4, "a header of " + std::to_string(length) + " bytes (6 expected)");
   }
   const std::size_t body = reader.offset;
-  const uint32_t format = readBigEndian(reader, 2, "the header");
+  format = readBigEndian(reader, 2, "the header");
   if (!reader.failed() && format > 1) {
     reader.fail(body, "format " + std::to_string(format) + " (only formats 0 and 1 are played)");
   }
@@ -275,6 +287,7 @@ void readTracks(ByteReader& reader, uint32_t tracks, TrackEvents& events) {
     reader.limit = size;
     const uint32_t length = readBigEndian(reader, 4, "a chunk header");
     reader.track = kind == "MTrk" ? static_cast<int32_t>(++found) : 0;
+    if (reader.track != 0) events.trackNames.emplace_back();
     if (length > size - reader.offset) {
       reader.fail(chunk, "a chunk of " + std::to_string(length) +
                              " bytes runs past the end of the file (" + std::to_string(size) +
@@ -313,17 +326,15 @@ void timeMessages(ByteReader& reader, Clock clock, const TrackEvents& events, Sc
   score.endFrame = frameAt(events.end);
 }
 
-}  // namespace
-
-bool parseMidiFile(std::span<const uint8_t> bytes, const std::string& name, Score& score,
-                   std::string& error) {
+// Reads the file into `events`, and its messages, timed, into `score`.
+bool readMidiFile(std::span<const uint8_t> bytes, const std::string& name, Score& score,
+                  TrackEvents& events, std::string& error) {
   score = Score{};
   ByteReader reader;
   reader.bytes = bytes;
   Clock clock;
   uint32_t tracks = 0;
-  TrackEvents events;
-  if (readHeader(reader, clock, tracks)) readTracks(reader, tracks, events);
+  if (readHeader(reader, clock, events.format, tracks)) readTracks(reader, tracks, events);
   if (!reader.failed()) {
     const auto byTick = [](const TrackEvent& a, const TrackEvent& b) { return a.tick < b.tick; };
     std::stable_sort(events.messages.begin(), events.messages.end(), byTick);
@@ -336,6 +347,76 @@ bool parseMidiFile(std::span<const uint8_t> bytes, const std::string& name, Scor
   error += ": " + reader.problem;
   score = Score{};
   return false;
+}
+
+std::string lengthOf(int64_t frames) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.3f s (%lld frames)",
+                static_cast<double>(frames) / FramesPerSecond, static_cast<long long>(frames));
+  return text;
+}
+
+std::string noteText(int32_t note) {
+  return noteName(note) + " (" + std::to_string(note) + ")";
+}
+
+// "3 notes from A3 (57) to E4 (64)", or "1 note, C2 (36)".
+std::string notesText(const ChannelNotes& notes) {
+  if (notes.count == 1) return "1 note, " + noteText(notes.lowest);
+  const std::string range = notes.lowest == notes.highest ? "all " + noteText(notes.lowest)
+                                                          : "from " + noteText(notes.lowest) +
+                                                                " to " + noteText(notes.highest);
+  return std::to_string(notes.count) + " notes " + range;
+}
+
+// "track 2 "Melody": " or, for a text score, nothing.
+std::string trackLead(const SongSummary& summary, std::size_t index) {
+  if (summary.format < 0) return {};
+  const std::string& name = summary.tracks[index].name;
+  return "track " + std::to_string(index + 1) +
+         (name.empty() ? "" : " \"" + readableText(name) + "\"") + ": ";
+}
+
+}  // namespace
+
+bool parseMidiFile(std::span<const uint8_t> bytes, const std::string& name, Score& score,
+                   std::string& error) {
+  TrackEvents events;
+  return readMidiFile(bytes, name, score, events, error);
+}
+
+bool summarizeMidiFile(std::span<const uint8_t> bytes, const std::string& name,
+                       SongSummary& summary, std::string& error) {
+  Score score;
+  TrackEvents events;
+  if (!readMidiFile(bytes, name, score, events, error)) return false;
+  summary = SongSummary{static_cast<int32_t>(events.format), {}, score.endFrame};
+  for (const std::string& trackName : events.trackNames) summary.tracks.push_back({trackName, {}});
+  for (const TrackEvent& message : events.messages) {
+    countNote(summary.tracks[static_cast<std::size_t>(message.track - 1)].channels, message.value);
+  }
+  return true;
+}
+
+std::string songListing(const SongSummary& summary, const std::string& name) {
+  std::string listing = name + ": ";
+  if (summary.format >= 0) {
+    listing += "MIDI file of format " + std::to_string(summary.format) + ", " +
+               std::to_string(summary.tracks.size()) + " tracks, ";
+  }
+  listing += "length " + lengthOf(summary.endFrame) + "\n";
+  for (std::size_t track = 0; track < summary.tracks.size(); ++track) {
+    bool anyNotes = false;
+    for (std::size_t channel = 0; channel < MidiChannels; ++channel) {
+      const ChannelNotes& notes = summary.tracks[track].channels[channel];
+      if (notes.count == 0) continue;
+      anyNotes = true;
+      listing += trackLead(summary, track) + "channel " + std::to_string(channel + 1) + ", " +
+                 notesText(notes) + "\n";
+    }
+    if (!anyNotes) listing += trackLead(summary, track) + "no notes\n";
+  }
+  return listing;
 }
 
 void addReleaseTail(Score& score, int32_t releasePosition) {
