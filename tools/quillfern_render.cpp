@@ -190,7 +190,7 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
   }
   if (options.help || options.version) return true;
   if (options.scorePath.empty() || (options.outputPath.empty() && !options.list)) {
-    error = "a score and an output file (-o) are needed";
+    error = "a song and an output file (-o) are needed";
     return false;
   }
   return true;

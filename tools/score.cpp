@@ -6,8 +6,8 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
-#include <cstring>
 #include <sstream>
+#include <system_error>
 
 #include "app/control_numbers.h"
 #include "app/panel_layout.h"
@@ -44,11 +44,11 @@ std::string quoted(std::string_view text) {
   return "'" + readableText(text) + "'";
 }
 
-int64_t readInteger(LineReader& reader, std::string_view text, int base, const std::string& what,
+int64_t readInteger(LineReader& reader, const std::string& given, int base, const std::string& what,
                     int64_t minimum, int64_t maximum) {
   if (reader.failed()) return 0;
-  const std::string_view given = text;
-  if (base == 16 && (text.starts_with("0x") || text.starts_with("0X"))) text.remove_prefix(2);
+  const bool hexPrefix = given.starts_with("0x") || given.starts_with("0X");
+  const std::string text = base == 16 && hexPrefix ? given.substr(2) : given;
   int64_t value = 0;
   const char* last = text.data() + text.size();
   const auto [end, failure] = std::from_chars(text.data(), last, value, base);
@@ -290,7 +290,7 @@ bool readSongFile(const std::string& path, std::string& contents, std::string& e
   }
   if (file >= 0 && !standardInput) close(file);
   if (failure != 0) {
-    error = "cannot read " + name + ": " + std::strerror(failure);
+    error = "cannot read " + name + ": " + std::generic_category().message(failure);
     return false;
   }
   if (contents.size() > LargestSongBytes) {
