@@ -360,13 +360,13 @@ std::string noteText(int32_t note) {
   return noteName(note) + " (" + std::to_string(note) + ")";
 }
 
-// "3 notes from A3 (57) to E4 (64)", or "1 note, C2 (36)".
+// "3 notes from A3 (57) to E4 (64)", "2 notes, all C2 (36)" or "1 note, C2 (36)".
 std::string notesText(const ChannelNotes& notes) {
-  if (notes.count == 1) return "1 note, " + noteText(notes.lowest);
-  const std::string range = notes.lowest == notes.highest ? "all " + noteText(notes.lowest)
-                                                          : "from " + noteText(notes.lowest) +
-                                                                " to " + noteText(notes.highest);
-  return std::to_string(notes.count) + " notes " + range;
+  const std::string count = std::to_string(notes.count) + (notes.count == 1 ? " note" : " notes");
+  if (notes.lowest == notes.highest) {
+    return count + (notes.count == 1 ? ", " : ", all ") + noteText(notes.lowest);
+  }
+  return count + " from " + noteText(notes.lowest) + " to " + noteText(notes.highest);
 }
 
 // "track 2 "Melody": " or, for a text score, nothing.

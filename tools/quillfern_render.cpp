@@ -336,13 +336,13 @@ void warnOfSilentChannel(const Score& score, const std::string& name, int32_t pl
     if (notes[channel].count != 0) channels.push_back(std::to_string(channel + 1));
   }
   if (channels.empty()) return;
-  std::string list = channels.size() == 1 ? "channel " : "channels ";
-  for (const std::string& channel : channels)
-    list += (&channel == &channels[0] ? "" : ", ") + channel;
+  std::string list;
+  for (const std::string& channel : channels) list += (list.empty() ? "" : ", ") + channel;
   std::fprintf(stderr,
                "quillfern-render: warning: %s has no notes on channel %d, the channel played; "
-               "it has notes on %s: play them with --channel %s\n",
-               name.c_str(), played, list.c_str(), channels[0].c_str());
+               "it has notes on %s %s: play them with --channel %s\n",
+               name.c_str(), played, channels.size() == 1 ? "channel" : "channels", list.c_str(),
+               channels[0].c_str());
 }
 
 // Reads the song with the command line's controls set first and the chosen channel played; a
