@@ -17,15 +17,16 @@
 // text lands, so a test can step in between the two.
 thread_local void (*beforeNextAllocation)() = nullptr;
 
-void* operator new(std::size_t size) {
+// Out of line, so that the compiler never sees a new paired with a free.
+[[gnu::noinline]] void* operator new(std::size_t size) {
   if (void (*step)() = std::exchange(beforeNextAllocation, nullptr)) step();
   if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
   throw std::bad_alloc();
 }
-void operator delete(void* memory) noexcept {
+[[gnu::noinline]] void operator delete(void* memory) noexcept {
   std::free(memory);
 }
-void operator delete(void* memory, std::size_t) noexcept {
+[[gnu::noinline]] void operator delete(void* memory, std::size_t) noexcept {
   std::free(memory);
 }
 
