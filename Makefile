@@ -2,7 +2,8 @@
 BUILD_DIR ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: all deps test-deps configure build run demo test sanitize lint bench install clean
+.PHONY: all deps test-deps package-deps configure build build-for-run run demo test sanitize lint \
+  bench install deb deb-check clean
 
 all: build
 
@@ -12,16 +13,23 @@ deps:
 test-deps:
 	@scripts/install-deps.sh --test
 
+package-deps:
+	@scripts/install-deps.sh --package
+
 configure: deps
 	@cmake -S . -B $(BUILD_DIR) -G Ninja $(CMAKE_FLAGS) >/dev/null
 
 build: configure
 	@cmake --build $(BUILD_DIR)
 
-run: build
+# The program and the renderer only: the tests and benchmarks wait for `make test`.
+build-for-run: configure
+	@cmake --build $(BUILD_DIR) --target quillfern quillfern-render
+
+run: build-for-run
 	@$(BUILD_DIR)/app/quillfern
 
-demo: build
+demo: build-for-run
 	@$(BUILD_DIR)/tools/quillfern-render scores/demo.score -o $(BUILD_DIR)/demo.wav
 	@echo "Rendered scores/demo.score to $(BUILD_DIR)/demo.wav"
 
@@ -29,7 +37,7 @@ install: build
 	@cmake --install $(BUILD_DIR)
 
 test: test-deps build
-	@ctest --test-dir $(BUILD_DIR) --output-on-failure -j 2 -LE bench
+	@ctest --test-dir $(BUILD_DIR) --output-on-failure -j 2 -LE "bench|long"
 
 # Two sanitizer trees of their own, the same tests in each: AddressSanitizer with
 # UndefinedBehaviorSanitizer, then ThreadSanitizer (the two cannot share a build). Then a clang
@@ -48,10 +56,10 @@ CLANG_FLAGS = -G Ninja -DCMAKE_C_COMPILER=clang-$(CLANG_VERSION) \
 sanitize: test-deps
 	@cmake -S . -B $(ASAN_BUILD_DIR) -G Ninja -DQUILLFERN_SANITIZE=address,undefined >/dev/null
 	@cmake --build $(ASAN_BUILD_DIR)
-	@ctest --test-dir $(ASAN_BUILD_DIR) --output-on-failure -j 2 -LE "soak|bench"
+	@ctest --test-dir $(ASAN_BUILD_DIR) --output-on-failure -j 2 -LE "soak|bench|long"
 	@cmake -S . -B $(TSAN_BUILD_DIR) -G Ninja -DQUILLFERN_SANITIZE=thread >/dev/null
 	@cmake --build $(TSAN_BUILD_DIR)
-	@ctest --test-dir $(TSAN_BUILD_DIR) --output-on-failure -j 2 -LE "soak|bench"
+	@ctest --test-dir $(TSAN_BUILD_DIR) --output-on-failure -j 2 -LE "soak|bench|long"
 	@cmake -S . -B $(RTSAN_BUILD_DIR) $(CLANG_FLAGS) -DQUILLFERN_SANITIZE=realtime >/dev/null
 	@cmake --build $(RTSAN_BUILD_DIR) --target quillfern_realtime_tests
 	@ctest --test-dir $(RTSAN_BUILD_DIR) --output-on-failure -j 2 -L realtime
@@ -62,7 +70,8 @@ sanitize: test-deps
 
 # Static checks over our own sources: clang-tidy with .clang-tidy's checks, then cppcheck.
 # clang-tidy compiles as clang does, so it is told about stable_sort as the clang trees are.
-LINT_SOURCES = git ls-files 'app/*.cpp' 'engine/*.cpp' 'midi/*.cpp' 'tools/*.cpp' 'ui/*.cpp'
+LINT_SOURCES = git ls-files 'app/*.cpp' 'engine/*.cpp' 'midi/*.cpp' 'plugins/*.cpp' 'tools/*.cpp' \
+  'ui/*.cpp'
 
 lint: test-deps
 	@cmake -S . -B $(BUILD_DIR) -G Ninja $(CMAKE_FLAGS) >/dev/null
@@ -70,6 +79,17 @@ lint: test-deps
 	  --extra-arg=-Wno-deprecated-declarations
 	@cppcheck --enable=warning,performance,portability --std=c++20 --inline-suppr --quiet \
 	  --error-exitcode=1 -I . $$($(LINT_SOURCES))
+
+# The Debian package, built from a copy of the source under $(BUILD_DIR)/deb; deb-check also
+# runs lintian on it and the installed program from a scratch root.
+deb: package-deps
+	@scripts/build-deb.sh $(BUILD_DIR) >/dev/null
+
+deb-check: package-deps
+	@deb=$$(scripts/build-deb.sh $(BUILD_DIR)) && \
+	  lintian --fail-on error,warning "$$deb" && \
+	  tests/packaging/deb_install_test.sh "$$deb" && \
+	  echo "$$deb: lintian and the install test passed"
 
 bench: test-deps build
 	@python3 scripts/bench-report.py $(BUILD_DIR)/bench/quillfern-bench

@@ -1,10 +1,10 @@
-// The numbers of MainWindow's objects. The envelope sliders (5 to 8) are named where the
-// envelope reads them, in engine/envelope.h.
+// The numbers of MainWindow's objects. The ten controls that shape the voice (sliders and the
+// s check box) are named with the voice, in engine/voice_controls.h.
 #pragma once
 
 #include <cstdint>
 
-#include "engine/envelope.h"
+#include "engine/voice_controls.h"
 
 inline constexpr int32_t MainWindow = 1;
 inline constexpr int32_t MainMenu = 0;
@@ -19,17 +19,11 @@ inline constexpr int32_t BReadout = 13;
 inline constexpr int32_t IReadout = 14;
 inline constexpr int32_t RReadout = 15;
 inline constexpr int32_t AReadout = 16;
-inline constexpr int32_t ISlider = 17;
-inline constexpr int32_t BSlider = 18;
-inline constexpr int32_t RSlider = 19;
-inline constexpr int32_t ASlider = 20;
 inline constexpr int32_t ILabel = 21;
 inline constexpr int32_t BLabel = 22;
 inline constexpr int32_t RLabel = 23;
 inline constexpr int32_t ALabel = 24;
 inline constexpr int32_t VolumeLabel = 25;
-inline constexpr int32_t VolumeSlider = 26;
-inline constexpr int32_t SCheckBox = 27;
 
 // Menu items and the Escape shortcut's event.
 inline constexpr int32_t MenuAbout = 1;

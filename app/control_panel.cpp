@@ -3,8 +3,10 @@
 #include "app/control_numbers.h"
 #include "app/panel_layout.h"
 #include "app/parameter_mapping.h"
+#include "engine/voice.h"
+#include "engine/voice_controls.h"
 #include "midi/midi_input.h"
-#include "ui/format_real.h"
+#include "engine/format_real.h"
 #include "ui/toolkit.h"
 
 namespace {
@@ -25,9 +27,10 @@ void addMidiDeviceList() {
 
 void addSliders() {
   for (const SliderLayout& slider : panelSliders()) {
-    addSlider(slider.number, slider.x, SliderY, SliderWidth, SliderHeight, slider.minimum,
-              slider.maximum, SliderVertical);
-    setControlState(slider.number, slider.initial);
+    const VoiceControl& control = *findVoiceControl(slider.number);
+    addSlider(slider.number, slider.x, SliderY, SliderWidth, SliderHeight, control.minimum,
+              control.maximum, SliderVertical);
+    setControlState(slider.number, control.initial);
     setControlAccessibleName(slider.number, slider.accessibleName);
   }
 }
@@ -43,9 +46,11 @@ void addStatusBar() {
   for (const int32_t width : StatusFieldWidths) addStatusField(width);
 }
 
-void showReadout(const ParameterControl& control, float value) {
-  if (control.readout == NoReadout) return;
-  setControlText(control.readout, formatReal(value, control.decimals).c_str());
+void showReadout(int32_t controlNumber, int32_t position) {
+  const ParameterReadout* readout = findParameterReadout(controlNumber);
+  if (readout == nullptr) return;
+  const float value = findParameterControl(controlNumber)->valueAt(position);
+  setControlText(readout->label, formatReal(value, readout->decimals).c_str());
 }
 
 }  // namespace
@@ -72,8 +77,9 @@ void onControlEvent(int32_t controlNumber) {
     return;
   }
   // The state is read now rather than carried with the event, so merged events lose nothing.
-  if (const ParameterControl* control = findParameterControl(controlNumber)) {
-    showReadout(*control,
-                applyControlPosition(engineState, *control, getControlState(controlNumber)));
-  }
+  // The envelope sliders need no event: the voice reads their states at each note's start.
+  if (findParameterControl(controlNumber) == nullptr) return;
+  const int32_t position = getControlState(controlNumber);
+  setVoiceControl(engineState, controlNumber, position);
+  showReadout(controlNumber, position);
 }

@@ -7,15 +7,15 @@
 namespace {
 
 constexpr std::array sliders{
-    SliderLayout{AttackSlider, 250, 1, 2000, 1, "Attack"},
-    SliderLayout{DecaySlider, 270, 1, 5000, 1000, "Decay"},
-    SliderLayout{SustainSlider, 290, 0, 100, 50, "Sustain"},
-    SliderLayout{ReleaseSlider, 310, 1, 5000, 1500, "Release"},
-    SliderLayout{RSlider, 60, 1, 100, 47, "r"},
-    SliderLayout{ISlider, 100, 1, 1000, 500, "I"},
-    SliderLayout{BSlider, 140, 1, 1000, 348, "b"},
-    SliderLayout{ASlider, 180, 0, 100, 20, "a"},
-    SliderLayout{VolumeSlider, 220, 1, 100, 30, "Volume"},
+    SliderLayout{AttackSlider, 250, "Attack"},
+    SliderLayout{DecaySlider, 270, "Decay"},
+    SliderLayout{SustainSlider, 290, "Sustain"},
+    SliderLayout{ReleaseSlider, 310, "Release"},
+    SliderLayout{RSlider, 60, "r"},
+    SliderLayout{ISlider, 100, "I"},
+    SliderLayout{BSlider, 140, "b"},
+    SliderLayout{ASlider, 180, "a"},
+    SliderLayout{VolumeSlider, 220, "Volume"},
 };
 
 // The read-outs show the start-up parameters, not what the sliders' positions would give.

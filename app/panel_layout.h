@@ -1,6 +1,5 @@
-// MainWindow's layout: where each control stands, its range and its position when the window
-// opens. The control panel builds the window from it; the offline renderer starts its controls
-// from the same positions.
+// MainWindow's layout: where each control stands. Ranges and the positions when the window
+// opens are the voice's (engine/voice_controls.h).
 #pragma once
 
 #include <array>
@@ -10,9 +9,6 @@
 struct SliderLayout {
   int32_t number;
   int32_t x;
-  int32_t minimum;
-  int32_t maximum;
-  int32_t initial;
   const char* accessibleName;  // what a screen reader calls it; the label beside it is short
 };
 

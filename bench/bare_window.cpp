@@ -14,6 +14,7 @@
 #include <array>
 
 #include "app/panel_layout.h"
+#include "engine/voice_controls.h"
 
 namespace {
 
@@ -48,8 +49,9 @@ void addControls(QWidget* window, int top) {
   place(devices, {350, 60, 140, 20}, top);
   for (const SliderLayout& layout : panelSliders()) {
     auto* slider = new QSlider(Qt::Vertical, window);
-    slider->setRange(layout.minimum, layout.maximum);
-    slider->setValue(layout.initial);
+    const VoiceControl& control = *findVoiceControl(layout.number);
+    slider->setRange(control.minimum, control.maximum);
+    slider->setValue(control.initial);
     place(slider, {layout.x, SliderY, SliderWidth, SliderHeight}, top);
   }
   for (const LabelLayout& layout : panelLabels()) {

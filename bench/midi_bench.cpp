@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 
 #include "engine/engine_state.h"
+#include "engine/voice.h"
 #include "midi/midi_input.h"
 #include "midi/midi_messages.h"
 
@@ -14,7 +15,7 @@ void emptyCallback(MidiPortHandle, uint32_t, uintptr_t, uintptr_t, uintptr_t) no
 
 // A note-on and its note-off per iteration: the two messages every key press brings.
 void deliverKeyPresses(benchmark::State& run, MidiInProc callback) {
-  assignStartupValues(engineState);
+  startVoice(engineState, DefaultSampleRate);
   MidiInProc volatile deliver = callback;  // an indirect call, as the service makes it
   const uintptr_t noteOn = packShortMessage(0x90, 69, 100);
   const uintptr_t noteOff = packShortMessage(0x80, 69, 0);

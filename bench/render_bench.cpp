@@ -5,10 +5,10 @@
 #include <memory>
 #include <vector>
 
-#include "engine/oscillator.h"
 #include "engine/render.h"
+#include "engine/voice.h"
+#include "engine/voice_controls.h"
 #include "midi/midi_messages.h"
-#include "ui/control_state.h"
 
 namespace {
 
@@ -20,20 +20,18 @@ void countSamples(benchmark::State& run) {
   run.SetItemsProcessed(run.iterations() * BlockFrames);
 }
 
-// The live callback on the program's own engine state, with a note held in its sustain.
+// The render path as the live callback runs it, on a voice at 44100 Hz with its envelope at
+// the window's initial positions and a note held in its sustain.
 void RenderCallbackSustain(benchmark::State& run) {
-  assignStartupValues(engineState);
-  publishControlState(5, 1);
-  publishControlState(6, 1000);
-  publishControlState(7, 50);
-  publishControlState(8, 1500);
-  handleMidiNotice(engineState, MidiDataNotice, packShortMessage(0x90, 57, 100));
+  auto voice = std::make_unique<EngineState>();
+  startVoice(*voice, DefaultSampleRate);
+  handleMidiNotice(*voice, MidiDataNotice, packShortMessage(NoteOnChannel1, 57, 100));
   std::vector<float> block(BlockFrames);
   for (int frame = 0; frame < PreRollFrames; frame += BlockFrames) {
-    RenderCallback(nullptr, block.data(), BlockFrames, nullptr, 0, nullptr);
+    renderFrames(*voice, block.data(), BlockFrames);
   }
   for (auto _ : run) {
-    RenderCallback(nullptr, block.data(), BlockFrames, nullptr, 0, nullptr);
+    renderFrames(*voice, block.data(), BlockFrames);
     benchmark::DoNotOptimize(block.data());
     benchmark::ClobberMemory();
   }
@@ -81,7 +79,7 @@ BENCHMARK(BareModelRecurrence);
 // the voice must (a slider move is heard from the next sample).
 void RecurrenceReadingSharedParameters(benchmark::State& run) {
   auto state = std::make_unique<EngineState>();
-  assignStartupValues(*state);
+  startVoice(*state, DefaultSampleRate);
   EngineState* shared = state.get();
   benchmark::DoNotOptimize(shared);
   constexpr auto relaxed = std::memory_order_relaxed;

@@ -1,18 +1,23 @@
-// The one record through which the window thread, the MIDI thread and the audio thread
-// cooperate. There is one instance with static lifetime, `engineState`; tests and the offline
-// renderer may make records of their own.
+// One voice: the record through which the thread that owns its controls (the window thread,
+// a plugin's host), the MIDI thread and the audio thread cooperate. Everything the voice needs
+// is here, so that voices in one process never share anything. The standalone program's voice
+// is `engineState`; the offline renderer, each plugin instance and tests make their own.
 //
 // Fields that two threads touch are relaxed atomics: every read and write is one whole value,
 // never half a double, and no lock or wait is involved. Fields that only the audio thread
-// touches are plain. Times are in samples at 44100 samples per second; frequencies in Hz.
+// touches are plain. Times are in samples at the voice's sample rate; frequencies in Hz.
 #pragma once
-
-#include <portaudio.h>
 
 #include <atomic>
 #include <cstdint>
 
+#include "engine/nonblocking.h"
+
 inline constexpr int32_t NoteTextCapacity = 32;
+
+// Reads an envelope slider's latest position from elsewhere, on the audio thread, never
+// waiting (the standalone program's window publishes its sliders' states this way).
+using EnvelopePositionReader = int32_t (*)(int32_t control) noexcept QUILLFERN_NONBLOCKING;
 
 struct EngineState {
   // Model parameters and volume: written by the window thread, read by the audio thread.
@@ -22,6 +27,21 @@ struct EngineState {
   std::atomic<float> paramR{0.0f};  // rate r of the slow variable z
   std::atomic<float> paramS{0.0f};  // s of the z equation
   std::atomic<float> volume{0.0f};  // gain from x to the output
+
+  // Envelope slider positions, read at each note's start: written by the controls' thread.
+  std::atomic<int32_t> attackPosition{0};
+  std::atomic<int32_t> decayPosition{0};
+  std::atomic<int32_t> sustainPosition{0};
+  std::atomic<int32_t> releasePosition{0};
+  // Where the positions are read instead when set: the standalone program's window, whose
+  // sliders' states change the moment the user moves them, before their events are handled.
+  EnvelopePositionReader envelopePositionReader = nullptr;
+
+  // The sample rate and the lengths that follow from it; set before rendering starts.
+  double sampleRate = 0.0;          // Hz
+  double modelTimePerPeriod = 0.0;  // per note period counted at 44100 Hz: 8.0 × 44100 / rate
+  int32_t handoverLimit = 0;        // last handover sample (1000 at 44100 Hz)
+  int32_t fadeInSamples = 0;        // length of a note's fade-in (100 at 44100 Hz)
 
   // Voice: written by the MIDI thread, read by the audio thread.
   std::atomic<double> noteFrequency{0.0};      // latest note-on; 0.0 until the first one
@@ -37,7 +57,7 @@ struct EngineState {
   // Audio thread only.
   int32_t noteSamples = 0;      // samples since the current note's attack began
   int32_t handoverSamples = 0;  // gate-open samples since the settings were read
-  double handoverLevel = 0.0;   // level of the latest gate-closed sample
+  double handoverLevel = 0.0;   // level the handover fades from
   double attackSamples = 0.0;
   double decaySamples = 0.0;
   double sustainLevel = 0.0;
@@ -49,11 +69,6 @@ struct EngineState {
   float y = 0.0f;              // fast, spiking variable
   float z = 0.0f;              // slow, bursting variable
   float lastOutput = 0.0f;     // x times volume after the latest step
-
-  // Audio stream: window thread only.
-  PaStream* stream = nullptr;
-  int32_t audioError = 0;
-  PaStreamParameters outputParameters{};
 };
 
 // x, y and z while the render callback runs a block of frames. They stay in registers from one
@@ -75,8 +90,6 @@ inline void storeModelVariables(EngineState& state, const ModelVariables& model)
   state.z = model.z;
 }
 
-// The program's engine state, zero-filled before anything runs.
+// The standalone program's voice, zero-filled before anything runs. Nothing on the render path
+// refers to it: the audio stream's callback and the MIDI input hand it over.
 extern EngineState engineState;
-
-// Gives a zero-filled record the start-up values, in their fixed order.
-void assignStartupValues(EngineState& state) noexcept;

@@ -2,13 +2,11 @@
 
 #include <cmath>
 
-#include "engine/oscillator.h"
-#include "ui/control_state.h"
+#include "engine/voice_controls.h"
 
 namespace {
 
 constexpr auto relaxed = std::memory_order_relaxed;
-constexpr double HandoverLength = 1000.0;       // samples, divisor of the handover fade
 constexpr double HandoverExponent = 1.0;        // a straight fade
 constexpr double AttackGrowth = 1.00517037535;  // per slider step
 constexpr double AttackScale = 0.0994856;       // milliseconds at position 0
@@ -34,11 +32,24 @@ void setNoteFlag(EngineState& state, std::atomic<int32_t>& flag) noexcept {
   }
 }
 
-void readSettings(EngineState& state) noexcept {
-  state.attackSamples = attackSamplesAt(getControlState(AttackSlider));
-  state.decaySamples = decaySamplesAt(getControlState(DecaySlider));
-  state.sustainLevel = sustainLevelAt(getControlState(SustainSlider));
-  state.releaseSamples = releaseSamplesAt(getControlState(ReleaseSlider));
+int32_t envelopePosition(const EngineState& state, int32_t control,
+                         const std::atomic<int32_t>& own) noexcept {
+  const EnvelopePositionReader reader = state.envelopePositionReader;
+  return reader != nullptr ? reader(control) : own.load(relaxed);
+}
+
+// Once per note, out of the render loop's way: inlined there, its calls made the compiler keep
+// the model's variables in memory through every sample, about a tenth of a sample's cost.
+[[gnu::cold, gnu::noinline]] void readSettings(EngineState& state) noexcept {
+  const double rate = state.sampleRate;
+  state.attackSamples =
+      attackSamplesAt(envelopePosition(state, AttackSlider, state.attackPosition), rate);
+  state.decaySamples =
+      decaySamplesAt(envelopePosition(state, DecaySlider, state.decayPosition), rate);
+  state.sustainLevel =
+      sustainLevelAt(envelopePosition(state, SustainSlider, state.sustainPosition));
+  state.releaseSamples =
+      releaseSamplesAt(envelopePosition(state, ReleaseSlider, state.releasePosition), rate);
 }
 
 double releaseLevel(const EngineState& state, int32_t n) noexcept {
@@ -47,7 +58,9 @@ double releaseLevel(const EngineState& state, int32_t n) noexcept {
 }
 
 double handoverLevel(const EngineState& state) noexcept {
-  const double faded = std::pow(state.handoverSamples / HandoverLength, HandoverExponent);
+  // The handover's last sample is also the divisor: the fade reaches 0.0 exactly there.
+  const double length = state.handoverLimit;
+  const double faded = std::pow(state.handoverSamples / length, HandoverExponent);
   return (1.0 - faded) * state.handoverLevel;
 }
 
@@ -71,20 +84,20 @@ void startAttack(EngineState& state, ModelVariables& model) noexcept {
 
 }  // namespace
 
-double attackSamplesAt(int32_t position) noexcept QUILLFERN_NONBLOCKING {
-  return std::pow(AttackGrowth, position) * AttackScale / MillisecondsPerSecond * SampleRate;
+double attackSamplesAt(int32_t position, double sampleRate) noexcept QUILLFERN_NONBLOCKING {
+  return std::pow(AttackGrowth, position) * AttackScale / MillisecondsPerSecond * sampleRate;
 }
 
-double decaySamplesAt(int32_t position) noexcept QUILLFERN_NONBLOCKING {
-  return position / MillisecondsPerSecond * SampleRate;
+double decaySamplesAt(int32_t position, double sampleRate) noexcept QUILLFERN_NONBLOCKING {
+  return position / MillisecondsPerSecond * sampleRate;
 }
 
 double sustainLevelAt(int32_t position) noexcept QUILLFERN_NONBLOCKING {
   return position / PercentPerUnit;
 }
 
-double releaseSamplesAt(int32_t position) noexcept QUILLFERN_NONBLOCKING {
-  return decaySamplesAt(position);
+double releaseSamplesAt(int32_t position, double sampleRate) noexcept QUILLFERN_NONBLOCKING {
+  return decaySamplesAt(position, sampleRate);
 }
 
 int32_t envelopeStep(EngineState& state, ModelVariables& model,
@@ -103,13 +116,17 @@ int32_t envelopeStep(EngineState& state, ModelVariables& model,
   if (state.envelopeReady.load(relaxed) == 0) {
     setNoteFlag(state, state.envelopeReady);
     state.handoverSamples = -1;
+    // The handover fades from what the sample just before gave, gate-closed or not: a note-off
+    // and the next note-on between two blocks leave no gate-closed sample to take it from.
+    state.handoverLevel = state.envelopeLevel;
     readSettings(state);
   }
   // Counting stops just past the handover: only "above the limit or not" matters later, and a
   // note held for days must not overflow the count.
-  if (state.handoverSamples <= HandoverLimit) ++state.handoverSamples;
+  const int32_t handoverLimit = state.handoverLimit;
+  if (state.handoverSamples <= handoverLimit) ++state.handoverSamples;
 
-  if (state.handoverSamples <= HandoverLimit) {
+  if (state.handoverSamples <= handoverLimit) {
     state.envelopeLevel = handoverLevel(state);
   } else {
     if (state.oscillatorReset.load(relaxed) == 0) {

@@ -1,30 +1,24 @@
 // The envelope: the gain by which each output sample is multiplied.
 //
-// While a note is held: a handover that fades out whatever still sounds over 1000 samples
-// (at the pitch of the note before), then the model's reset, attack, decay and sustain. After
-// the last key is released: a straight-line release to silence. The four envelope sliders are
-// read once per note, on its first gate-open sample. Audio thread only.
+// While a note is held: a handover that fades out whatever still sounds over 1000 samples at
+// 44100 Hz (at the pitch of the note before), then the model's reset, attack, decay and
+// sustain. After the last key is released: a straight-line release to silence. The four
+// envelope positions are read once per note, on its first gate-open sample. Audio thread only.
 #pragma once
 
 #include <cstdint>
 
 #include "engine/engine_state.h"
-#include "ui/nonblocking.h"
-
-// Control numbers of the envelope sliders.
-inline constexpr int32_t AttackSlider = 5;
-inline constexpr int32_t DecaySlider = 6;
-inline constexpr int32_t SustainSlider = 7;
-inline constexpr int32_t ReleaseSlider = 8;
+#include "engine/nonblocking.h"
 
 // noteSamples past this is set back to 0 (after about 13.5 hours without a new note).
 inline constexpr int32_t NoteSamplesLimit = 2147483640;
 
-// Envelope times in samples (not rounded) for a slider position.
-double attackSamplesAt(int32_t position) noexcept QUILLFERN_NONBLOCKING;
-double decaySamplesAt(int32_t position) noexcept QUILLFERN_NONBLOCKING;
+// Envelope times in samples at `sampleRate` (Hz, not rounded) for a slider position.
+double attackSamplesAt(int32_t position, double sampleRate) noexcept QUILLFERN_NONBLOCKING;
+double decaySamplesAt(int32_t position, double sampleRate) noexcept QUILLFERN_NONBLOCKING;
 double sustainLevelAt(int32_t position) noexcept QUILLFERN_NONBLOCKING;
-double releaseSamplesAt(int32_t position) noexcept QUILLFERN_NONBLOCKING;
+double releaseSamplesAt(int32_t position, double sampleRate) noexcept QUILLFERN_NONBLOCKING;
 
 // Sets envelopeLevel for the frame whose noteSamples is `n`; may set noteSamples to 0 and, when
 // a note's attack begins, the model's variables too. Returns 0, which callers ignore.

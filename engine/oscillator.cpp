@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "engine/voice.h"
+
 namespace {
 
 constexpr auto relaxed = std::memory_order_relaxed;
@@ -11,22 +13,25 @@ constexpr float ZOffset = 1.6f;  // the float nearest 1.6, as the z equation use
 
 // During a note's handover the model goes on at the pitch of the note released before it.
 double playedFrequency(const EngineState& state) noexcept {
-  return state.handoverSamples <= HandoverLimit ? state.previousFrequency.load(relaxed)
-                                                : state.noteFrequency.load(relaxed);
+  return state.handoverSamples <= state.handoverLimit ? state.previousFrequency.load(relaxed)
+                                                      : state.noteFrequency.load(relaxed);
 }
 
 }  // namespace
 
-float timeStepFor(double frequency) noexcept QUILLFERN_NONBLOCKING {
-  // The period is rounded to whole samples, ties to even (the default rounding mode).
-  const auto samplesPerPeriod = static_cast<int32_t>(std::lrint(SampleRate / frequency));
-  return static_cast<float>(1.0 / samplesPerPeriod * ModelTimePerPeriod);
+float timeStepFor(double frequency, double modelTimePerPeriod) noexcept QUILLFERN_NONBLOCKING {
+  // The period is rounded to whole samples at 44100 Hz, ties to even (the default rounding
+  // mode), whatever the voice's rate: a note then has the same pitch at every rate, the one it
+  // has always had at 44100 Hz, and the rate only shares that period's model time out among
+  // more or fewer samples.
+  const auto samplesPerPeriod = static_cast<int32_t>(std::lrint(DefaultSampleRate / frequency));
+  return static_cast<float>(1.0 / samplesPerPeriod * modelTimePerPeriod);
 }
 
 float oscillatorStep(EngineState& state, ModelVariables& model) noexcept QUILLFERN_NONBLOCKING {
   if (!(state.noteFrequency.load(relaxed) > 0.0)) return state.lastOutput;
 
-  const double h = timeStepFor(playedFrequency(state));
+  const double h = timeStepFor(playedFrequency(state), state.modelTimePerPeriod);
   const double x = model.x;
   const double y = model.y;
   const double z = model.z;

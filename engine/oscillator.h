@@ -1,20 +1,19 @@
 // The neuron oscillator: one explicit Euler step of the Hindmarsh-Rose model per output sample,
 //   dx/dt = y - a x^3 + b x^2 - z + i,   dy/dt = c - d x^2 - y,   dz/dt = r (s (x + 1.6) - z),
 // with c = 1 and d = 5. The step size follows the pitch: the model advances 8 time units per
-// period of the note, the period rounded to whole samples. Audio thread only.
+// period of the note, the period rounded to whole samples at 44100 Hz. Audio thread only.
 #pragma once
 
 #include <cstdint>
 
 #include "engine/engine_state.h"
-#include "ui/nonblocking.h"
+#include "engine/nonblocking.h"
 
-inline constexpr double SampleRate = 44100.0;      // samples per second
-inline constexpr int32_t HandoverLimit = 1000;     // last handover sample, in samples
 inline constexpr float ModelTimePerPeriod = 8.0f;  // model time units per note period
 
-// Model time advanced by one sample at `frequency` Hz.
-float timeStepFor(double frequency) noexcept QUILLFERN_NONBLOCKING;
+// Model time advanced by one sample at `frequency` Hz, for a voice whose modelTimePerPeriod is
+// `modelTimePerPeriod` (ModelTimePerPeriod at 44100 Hz).
+float timeStepFor(double frequency, double modelTimePerPeriod) noexcept QUILLFERN_NONBLOCKING;
 
 // Advances the model by one step and returns x times the volume. Before the first note (no
 // note frequency yet) it returns the last output and changes nothing.

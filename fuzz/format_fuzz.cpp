@@ -12,7 +12,7 @@
 #include <cstring>
 #include <string>
 
-#include "ui/format_real.h"
+#include "engine/format_real.h"
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "engine/engine_state.h"
+#include "engine/voice.h"
 #include "midi/midi_messages.h"
 
 namespace {
@@ -25,14 +26,15 @@ uint32_t noticeFor(uint8_t selector) {
 }
 
 bool isNoteOn(uint32_t notice, uint32_t message) {
-  return notice == MidiDataNotice && (message & 0xFF) == 0x90 && ((message >> 16) & 0xFF) != 0;
+  return notice == MidiDataNotice && (message & 0xFF) == NoteOnChannel1 &&
+         ((message >> 16) & 0xFF) != 0;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   auto state = std::make_unique<EngineState>();
-  assignStartupValues(*state);
+  startVoice(*state, DefaultSampleRate);
   bool noteOnSeen = false;
   for (std::size_t at = 0; at + NoticeBytes <= size; at += NoticeBytes) {
     const uint32_t notice = noticeFor(data[at]);

@@ -25,13 +25,34 @@ void chooseStartupMidiDevice(uint32_t count) {
   }
 }
 
+namespace {
+
+void showMidiStatus(bool running) noexcept {
+  if (statusBarExists(MainStatusBar)) {
+    setStatusText(MainStatusBar, MidiStatusField, running ? "MIDI IN" : "No MIDI IN",
+                  StatusTextCentred);
+  }
+}
+
+void showNoteText() noexcept {
+  if (statusBarExists(MainStatusBar)) {
+    setStatusText(MainStatusBar, NoteStatusField, engineState.noteText, StatusTextCentred);
+  }
+}
+
+// Messages were lost or the keyboard went away: a note-off may be among what never arrives,
+// so every held note is released as when the port closes.
+void releaseHeldNotes() noexcept {
+  handleMidiNotice(engineState, MidiCloseNotice, 0);
+  showNoteText();
+}
+
+}  // namespace
+
 void openMidiPort() {
   int32_t result = openMidiInput(&midiInput.midiHandle, midiInput.midiDeviceId, midiInCallback, 0);
   if (result == MidiOk) result = startMidiInput(midiInput.midiHandle);
-  if (statusBarExists(MainStatusBar)) {
-    setStatusText(MainStatusBar, MidiStatusField, result == MidiOk ? "MIDI IN" : "No MIDI IN",
-                  StatusTextCentred);
-  }
+  showMidiStatus(result == MidiOk);
 }
 
 void onMidiDeviceSelected() {
@@ -46,8 +67,18 @@ void onMidiDeviceSelected() {
 
 void midiInCallback(MidiPortHandle, uint32_t notice, uintptr_t, uintptr_t param1,
                     uintptr_t) noexcept {
-  if (handleMidiNotice(engineState, notice, static_cast<uint32_t>(param1)) &&
-      statusBarExists(MainStatusBar)) {
-    setStatusText(MainStatusBar, NoteStatusField, engineState.noteText, StatusTextCentred);
+  switch (notice) {
+    case MidiLossNotice:
+      releaseHeldNotes();
+      break;
+    case MidiSourceGoneNotice:
+      releaseHeldNotes();
+      showMidiStatus(false);
+      break;
+    case MidiSourceBackNotice:
+      showMidiStatus(true);
+      break;
+    default:
+      if (handleMidiNotice(engineState, notice, static_cast<uint32_t>(param1))) showNoteText();
   }
 }

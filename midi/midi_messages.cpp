@@ -3,13 +3,13 @@
 #include <cmath>
 #include <cstring>
 
-#include "ui/format_real.h"
+#include "engine/format_real.h"
 
 namespace {
 
 constexpr auto relaxed = std::memory_order_relaxed;
-constexpr uint8_t NoteOnChannel1 = 0x90;
-constexpr uint8_t NoteOffChannel1 = 0x80;
+constexpr int32_t AllSoundOff = 120;  // controller numbers
+constexpr int32_t AllNotesOff = 123;
 constexpr double ConcertA = 440.0;  // Hz, MIDI note 69
 constexpr double ConcertANote = 69.0;
 constexpr double SemitonesPerOctave = 12.0;
@@ -30,14 +30,26 @@ void setNoteOnText(EngineState& state, double frequency) noexcept {
                  FrequencyDecimals);
 }
 
+void endNote(EngineState& state) noexcept {
+  // The gate closes before the per-note flags are cleared; the audio thread looks at the gate
+  // again after setting a flag, so these stores are sequentially consistent (see envelope).
+  state.gate.store(0, std::memory_order_seq_cst);
+  setNoteText(state, "Off");
+  state.envelopeReady.store(0, std::memory_order_seq_cst);
+  state.oscillatorReset.store(0, std::memory_order_seq_cst);
+  state.previousFrequency.store(state.noteFrequency.load(relaxed), relaxed);
+}
+
 void handleShortMessage(EngineState& state, uint32_t message) noexcept {
   const auto status = static_cast<uint8_t>(message & 0xFF);
-  const auto note = static_cast<int32_t>((message >> 8) & 0xFF);
+  const auto data1 = static_cast<int32_t>((message >> 8) & 0xFF);
   const auto velocity = static_cast<uint8_t>((message >> 16) & 0xFF);
   if (status == NoteOnChannel1 && velocity != 0) {
-    startNote(state, note);
+    startNote(state, data1);
   } else if (status == NoteOnChannel1 || status == NoteOffChannel1) {
     releaseNote(state);
+  } else if (status == ControlChangeChannel1 && (data1 == AllNotesOff || data1 == AllSoundOff)) {
+    closeVoice(state);  // a panic button: every key up, whatever was lost on the way
   }
 }
 
@@ -61,20 +73,20 @@ void startNote(EngineState& state, int32_t noteNumber) noexcept QUILLFERN_NONBLO
 void releaseNote(EngineState& state) noexcept QUILLFERN_NONBLOCKING {
   int32_t held = state.heldNotes.load(relaxed);
   if (held != 0) state.heldNotes.store(--held, relaxed);
-  if (held != 0) return;
-  // The gate closes before the per-note flags are cleared; the audio thread looks at the gate
-  // again after setting a flag, so these stores are sequentially consistent (see envelope).
-  state.gate.store(0, std::memory_order_seq_cst);
-  setNoteText(state, "Off");
-  state.envelopeReady.store(0, std::memory_order_seq_cst);
-  state.oscillatorReset.store(0, std::memory_order_seq_cst);
-  state.previousFrequency.store(state.noteFrequency.load(relaxed), relaxed);
+  if (held == 0) endNote(state);
 }
 
+// While keys are held this ends the note as the release of the last key would, so that the
+// next note starts with its handover, model reset and attack.
 void closeVoice(EngineState& state) noexcept QUILLFERN_NONBLOCKING {
+  const int32_t held = state.heldNotes.load(relaxed);
   state.heldNotes.store(0, relaxed);
-  state.gate.store(0, std::memory_order_seq_cst);
-  setNoteText(state, "Off");
+  if (held != 0) {
+    endNote(state);
+  } else {
+    state.gate.store(0, std::memory_order_seq_cst);
+    setNoteText(state, "Off");
+  }
 }
 
 bool handleMidiNotice(EngineState& state, uint32_t notice,

@@ -1,12 +1,30 @@
 // What incoming MIDI does to the voice: note-on and note-off of channel 1 set the pitch, the
 // gate and the held-key count (monophonic, legato), and keep the note text that the status
-// bar shows. Runs on the MIDI thread; never allocates, never waits.
+// bar shows; All Notes Off and All Sound Off of channel 1 release every held key, as the
+// port's close notice does. Runs on the MIDI thread; never allocates, never waits.
 #pragma once
 
 #include <cstdint>
 
 #include "engine/engine_state.h"
-#include "ui/nonblocking.h"
+#include "engine/nonblocking.h"
+
+// Status bytes, the one place for them: the messages the voice plays (channel 1), and those the
+// MIDI readers must tell apart. A status byte has its top bit set, a data byte never.
+inline constexpr uint8_t FirstStatusByte = 0x80;
+inline constexpr uint8_t LastStatusByte = 0xFF;
+inline constexpr uint8_t NoteOffChannel1 = 0x80;
+inline constexpr uint8_t NoteOnChannel1 = 0x90;
+inline constexpr uint8_t ControlChangeChannel1 = 0xB0;
+inline constexpr uint8_t ProgramChangeChannel1 = 0xC0;
+inline constexpr uint8_t ChannelPressureChannel1 = 0xD0;
+inline constexpr uint8_t ChannelBits = 0x0F;      // a channel message's channel, counted from 0
+inline constexpr uint8_t SystemExclusive = 0xF0;  // and the system messages from here on
+inline constexpr uint8_t TimeCodeQuarterFrame = 0xF1;
+inline constexpr uint8_t SongPosition = 0xF2;
+inline constexpr uint8_t SongSelect = 0xF3;
+inline constexpr uint8_t EndOfExclusive = 0xF7;  // in a MIDI file also an escape's start
+inline constexpr uint8_t MetaEvent = 0xFF;       // in a MIDI file; System Reset on the wire
 
 // The notices a MIDI input port delivers to its callback.
 inline constexpr uint32_t MidiOpenNotice = 0x3C1;

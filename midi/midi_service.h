@@ -6,9 +6,15 @@
 // ports, each in the order its system reports them. Device ids are positions in the list
 // made by the latest countMidiInputs.
 //
+// The service stays a client of the JACK server from the first listing that finds one to the
+// end of the program: it watches a JACK input's source through the server's own notices (the
+// source's client ended, the port went away or was disconnected; a port of its name came
+// again) and learns when the server itself goes away.
+//
 // A port goes through open -> start -> stop -> close. The callback receives an open notice
 // when the port opens, one data notice per short message received while started, and a close
-// notice when the port closes, always after every data notice received before it. Once
+// notice when the port closes, always after every data notice received before it. Between
+// them come, in their place among the data notices, the service's own notices below. Once
 // closeMidiInput returns, the callback is not called again for that port. A port still open
 // when the program ends is closed on the way out (through the same path).
 //
@@ -29,6 +35,12 @@ using MidiPortHandle = MidiPort*;
 using MidiInProc = void (*)(MidiPortHandle handle, uint32_t notice, uintptr_t instance,
                             uintptr_t param1, uintptr_t param2) noexcept;
 
+// The service's own notices. After a loss notice or a source-gone notice the receiver must
+// release every held note: a note-off may have been among what did not arrive.
+inline constexpr uint32_t MidiLossNotice = 0x3D1;        // messages were dropped here
+inline constexpr uint32_t MidiSourceGoneNotice = 0x3D2;  // the input's source went away
+inline constexpr uint32_t MidiSourceBackNotice = 0x3D3;  // it came again and is connected
+
 // Results of the port operations.
 inline constexpr int32_t MidiOk = 0;
 inline constexpr int32_t MidiOpenFailed = 1;     // the system refused or the port is gone
@@ -36,8 +48,12 @@ inline constexpr int32_t MidiBadDeviceId = 2;    // no such position in the list
 inline constexpr int32_t MidiPortBusy = 4;       // the service's port is already open
 inline constexpr int32_t MidiInvalidHandle = 5;  // not the handle of an open port
 
-// Messages waiting for the MIDI thread; more than this many in arrears are dropped.
-inline constexpr uint32_t MidiQueueCapacity = 1024;
+// Messages waiting for the MIDI thread; more than this many in arrears are dropped. A JACK
+// MIDI port buffer holds 32768 bytes whatever the period (jackd 1.9), which takes at most 2727
+// messages in one cycle (measured: jack_midi_event_write until it fails, 1- and 3-byte
+// messages alike); this holds six such cycles. A power of two, so that the free-running
+// 32-bit positions wrap onto the same slots.
+inline constexpr uint32_t MidiQueueCapacity = 16384;
 
 // The client name under which the service appears to ALSA and JACK ("Quillfern" unless set).
 // Takes effect at the next listing or opening.
@@ -68,6 +84,10 @@ int32_t closeMidiInput(MidiPortHandle handle) noexcept;
 
 // Messages lost since the port opened because the MIDI thread was too far behind.
 uint32_t droppedMidiMessages(MidiPortHandle handle) noexcept;
+
+// True once a JACK server the service was a client of has gone away (killed or crashed), even
+// if another has started since. Any thread.
+bool jackServerWentAway() noexcept;
 
 // One message as the system delivers it, as a short message packed for a data notice.
 // False for what is not a short message: nothing, system exclusive, or more than 3 bytes.

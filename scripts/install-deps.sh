@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian packages Quillfern needs to build (and, with --test, to run its
-# whole test suite), skipping those already present. Uses sudo when not run as root.
+# Installs the Debian packages Quillfern needs to build (with --package, also to build and
+# check its Debian package; with --test, to run its whole test suite and the package's
+# checks), skipping those already present. Uses sudo when not run as root.
 set -euo pipefail
 
 build_packages=(
@@ -8,18 +9,25 @@ build_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libgl-dev libxcb1-dev
   portaudio19-dev librtmidi-dev libsndfile1-dev libjack-jackd2-dev libasound2-dev
-  librsvg2-bin
+  librsvg2-bin scdoc
+  dpf-source lv2-dev liblilv-dev
 )
 test_packages=(
   jackd2 libasound2-plugins alsa-utils
   xvfb openbox xdotool wmctrl x11-utils fonts-dejavu-core
   dbus-x11 dbus-daemon at-spi2-core python3-pyatspi imagemagick
   clang-22 libclang-rt-22-dev clang-tidy-22 cppcheck
+  lilv-utils sordi jalv qtractor ardour
+  sox ffmpeg
+  appstream desktop-file-utils man-db
 )
+package_packages=(build-essential debhelper dpkg-dev lintian)
 
 wanted=("${build_packages[@]}")
 if [[ "${1:-}" == "--test" ]]; then
-  wanted+=("${test_packages[@]}")
+  wanted+=("${test_packages[@]}" "${package_packages[@]}")
+elif [[ "${1:-}" == "--package" ]]; then
+  wanted+=("${package_packages[@]}")
 fi
 
 missing=()

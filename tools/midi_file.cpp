@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "engine/envelope.h"
-#include "engine/oscillator.h"
+#include "engine/voice.h"
+#include "midi/midi_messages.h"
 
 namespace {
 
@@ -19,14 +20,10 @@ constexpr std::size_t FileHeaderBytes = 6;
 constexpr int32_t LongestVariableLength = 4;
 constexpr uint32_t DefaultMicrosecondsPerQuarter = 500000;  // 120 beats per minute
 constexpr int64_t MicrosecondsPerSecond = 1000000;
-constexpr int64_t FramesPerSecond = 44100;
-constexpr uint8_t MetaEvent = 0xFF;
-constexpr uint8_t SystemExclusive = 0xF0;
-constexpr uint8_t SystemExclusiveEscape = 0xF7;
 constexpr uint8_t TempoMeta = 0x51;
 constexpr uint8_t TrackNameMeta = 0x03;
 constexpr uint8_t EndOfTrackMeta = 0x2F;
-constexpr int64_t SilenceAfterRelease = FramesPerSecond / 10;
+constexpr double SilenceAfterReleaseSeconds = 0.1;
 
 // A message or tempo change of a track, where it is in time and in the file.
 struct TrackEvent {
@@ -164,7 +161,7 @@ bool readTrackEvent(ByteReader& reader, TrackEvent event, uint8_t& runningStatus
   event.offset = reader.offset;
   uint8_t status = readByte(reader, "an event");
   if (reader.failed()) return false;
-  if ((status & 0x80) == 0) {
+  if (status < FirstStatusByte) {
     if (runningStatus == 0) {
       reader.fail(event.offset, "a data byte (" + hexByte(status) + ") with no status before it");
       return false;
@@ -181,7 +178,7 @@ bool readTrackEvent(ByteReader& reader, TrackEvent event, uint8_t& runningStatus
   // Running status goes on across system exclusive and meta events: the standard says they
   // cancel it, but many files rely on it going on, as other players let it.
   if (status == MetaEvent) return readMetaEvent(reader, event, events);
-  if (status == SystemExclusive || status == SystemExclusiveEscape) {
+  if (status == SystemExclusive || status == EndOfExclusive) {
     skipBytes(reader, readVariableLength(reader, "a system exclusive length"),
               "a system exclusive message");
     return false;
@@ -300,8 +297,10 @@ void readTracks(ByteReader& reader, uint32_t tracks, TrackEvents& events) {
   }
 }
 
-// Gives each message its frame through the tempo map; fails on a time past LongestSongFrames.
+// Gives each message its frame at the score's rate through the tempo map; fails on a time past
+// LongestSongSeconds.
 void timeMessages(ByteReader& reader, Clock clock, const TrackEvents& events, Score& score) {
+  const int64_t framesPerSecond = std::llround(score.sampleRate);
   WideInteger units = 0;
   int64_t unitsTick = 0;  // the tick that `units` stands for
   auto nextTempo = events.tempos.begin();
@@ -314,8 +313,8 @@ void timeMessages(ByteReader& reader, Clock clock, const TrackEvents& events, Sc
     }
     const WideInteger now =
         units + static_cast<WideInteger>(event.tick - unitsTick) * clock.unitsPerTick;
-    const WideInteger frame = now * FramesPerSecond / clock.unitsPerSecond;
-    if (frame < LongestSongFrames) return static_cast<int64_t>(frame);
+    const WideInteger frame = now * framesPerSecond / clock.unitsPerSecond;
+    if (frame < LongestSongSeconds * framesPerSecond) return static_cast<int64_t>(frame);
     if (!reader.failed()) reader.track = event.track;
     reader.fail(event.offset, "this event falls after 24 hours");
     return 0;
@@ -326,10 +325,11 @@ void timeMessages(ByteReader& reader, Clock clock, const TrackEvents& events, Sc
   score.endFrame = frameAt(events.end);
 }
 
-// Reads the file into `events`, and its messages, timed, into `score`.
-bool readMidiFile(std::span<const uint8_t> bytes, const std::string& name, Score& score,
-                  TrackEvents& events, std::string& error) {
+// Reads the file into `events`, and its messages, timed at `sampleRate`, into `score`.
+bool readMidiFile(std::span<const uint8_t> bytes, const std::string& name, double sampleRate,
+                  Score& score, TrackEvents& events, std::string& error) {
   score = Score{};
+  score.sampleRate = sampleRate;
   ByteReader reader;
   reader.bytes = bytes;
   Clock clock;
@@ -349,10 +349,10 @@ bool readMidiFile(std::span<const uint8_t> bytes, const std::string& name, Score
   return false;
 }
 
-std::string lengthOf(int64_t frames) {
+std::string lengthOf(int64_t frames, double sampleRate) {
   char text[64];
-  std::snprintf(text, sizeof text, "%.3f s (%lld frames)",
-                static_cast<double>(frames) / FramesPerSecond, static_cast<long long>(frames));
+  std::snprintf(text, sizeof text, "%.3f s (%lld frames)", static_cast<double>(frames) / sampleRate,
+                static_cast<long long>(frames));
   return text;
 }
 
@@ -380,17 +380,17 @@ std::string trackLead(const SongSummary& summary, std::size_t index) {
 }  // namespace
 
 bool parseMidiFile(std::span<const uint8_t> bytes, const std::string& name, Score& score,
-                   std::string& error) {
+                   std::string& error, double sampleRate) {
   TrackEvents events;
-  return readMidiFile(bytes, name, score, events, error);
+  return readMidiFile(bytes, name, sampleRate, score, events, error);
 }
 
-bool summarizeMidiFile(std::span<const uint8_t> bytes, const std::string& name,
+bool summarizeMidiFile(std::span<const uint8_t> bytes, const std::string& name, double sampleRate,
                        SongSummary& summary, std::string& error) {
   Score score;
   TrackEvents events;
-  if (!readMidiFile(bytes, name, score, events, error)) return false;
-  summary = SongSummary{static_cast<int32_t>(events.format), {}, score.endFrame};
+  if (!readMidiFile(bytes, name, sampleRate, score, events, error)) return false;
+  summary = SongSummary{static_cast<int32_t>(events.format), {}, score.endFrame, sampleRate};
   for (const std::string& trackName : events.trackNames) summary.tracks.push_back({trackName, {}});
   for (const TrackEvent& message : events.messages) {
     countNote(summary.tracks[static_cast<std::size_t>(message.track - 1)].channels, message.value);
@@ -404,7 +404,7 @@ std::string songListing(const SongSummary& summary, const std::string& name) {
     listing += "MIDI file of format " + std::to_string(summary.format) + ", " +
                std::to_string(summary.tracks.size()) + " tracks, ";
   }
-  listing += "length " + lengthOf(summary.endFrame) + "\n";
+  listing += "length " + lengthOf(summary.endFrame, summary.sampleRate) + "\n";
   for (std::size_t track = 0; track < summary.tracks.size(); ++track) {
     bool anyNotes = false;
     for (std::size_t channel = 0; channel < MidiChannels; ++channel) {
@@ -421,6 +421,8 @@ std::string songListing(const SongSummary& summary, const std::string& name) {
 
 void addReleaseTail(Score& score, int32_t releasePosition) {
   score.events.push_back({score.endFrame, ScoreEventKind::Close, 0, 0, 0});
-  const auto release = static_cast<int64_t>(std::ceil(releaseSamplesAt(releasePosition)));
-  score.endFrame += HandoverLimit + 1 + release + SilenceAfterRelease;
+  const double rate = score.sampleRate;
+  const auto release = static_cast<int64_t>(std::ceil(releaseSamplesAt(releasePosition, rate)));
+  const auto silence = std::llround(SilenceAfterReleaseSeconds * rate);
+  score.endFrame += latencySamplesAt(rate) + release + silence;
 }

@@ -1,7 +1,6 @@
 // quillfern-render: plays a score or a Standard MIDI File through the synthesizer's engine
-// offline and writes the sound as a 32-bit float mono WAV file at 44100 Hz, and on request a
-// picture of the sound and the model.
-#include <sndfile.h>
+// offline and writes the sound as a mono file at 44100 Hz or another rate (WAV, FLAC, Ogg
+// Vorbis, Opus or MP3), and on request a picture of the sound and the model.
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,9 +14,10 @@
 #include <string_view>
 #include <vector>
 
-#include "app/control_numbers.h"
 #include "app/version.h"
+#include "engine/voice_controls.h"
 #include "tools/midi_file.h"
+#include "tools/render_output.h"
 #include "tools/render_plot.h"
 #include "tools/score.h"
 #include "tools/score_render.h"
@@ -27,29 +27,42 @@ namespace {
 constexpr int ExitRendered = 0;
 constexpr int ExitFailed = 1;
 constexpr int ExitBadInput = 2;
-constexpr int OutputSampleRate = 44100;
-constexpr int64_t ProgressMinimumFrames =
-    int64_t{10} * OutputSampleRate;  // shorter renders stay quiet
+constexpr double ProgressMinimumSeconds = 10.0;  // shorter renders stay quiet
 constexpr int ProgressBarWidth = 40;
 
 constexpr const char* Usage =
-    "usage: quillfern-render SONG -o OUT.wav [OPTIONS] [CONTROLS]\n"
-    "       quillfern-render SONG --list\n"
+    "usage: quillfern-render SONG -o OUT [OPTIONS] [CONTROLS]\n"
+    "       quillfern-render SONG --list [--channel N] [--rate HZ]\n"
     "       quillfern-render --help | --version\n"
     "\n"
-    "Plays SONG through the neuron voice and writes OUT.wav (32-bit float, mono, 44100 Hz).\n"
-    "SONG is a Standard MIDI File of format 0 or 1, or a text score; '-' reads it from standard\n"
-    "input. A MIDI file plays on until the release of its last note has run out.\n"
+    "Plays SONG through the neuron voice and writes OUT, mono, at 44100 Hz unless --rate says\n"
+    "otherwise. SONG is a Standard MIDI File of format 0 or 1, or a text score; '-' reads it\n"
+    "from standard input. A MIDI file plays on until the release of its last note has run out.\n"
     "\n"
-    "  -o, --output FILE   Writes the sound to FILE.\n"
+    "  -o, --output FILE   Writes the sound to FILE, in the format its name ends in (any case):\n"
+    "                      .wav (32-bit float), .flac (24-bit), .ogg (Vorbis), .opus (which\n"
+    "                      takes only 8000, 12000, 16000, 24000 or 48000 Hz) or .mp3. A name\n"
+    "                      without an ending, a device or a pipe gets WAV, and '-' is standard\n"
+    "                      output. A file is replaced only when the render is complete; a\n"
+    "                      device, FIFO or terminal is written directly and never replaced. A\n"
+    "                      WAV header is whole from its first byte, so WAV needs no seeking\n"
+    "                      back and streams to a pipe; past 4 GiB it becomes RF64. FLAC, Ogg\n"
+    "                      and MP3 written into a pipe leave their length out of their headers.\n"
+    "  --format FORMAT     Sets the WAV file's samples: float (the default), pcm24 or pcm16.\n"
+    "  --normalize DBFS    Scales the whole render, once it is done, so that its peak is DBFS\n"
+    "                      (-100 to 0).\n"
+    "  --dc-block          Takes the model's DC offset out with a 5 Hz high-pass filter. Without\n"
+    "                      it the samples are exactly the window's.\n"
     "  --plot FILE         Also draws the waveform and the model's x and z with the notes marked,\n"
-    "                      as SVG, or as PNG for a name ending in .png (made with rsvg-convert).\n"
+    "                      as .svg or .png (any case; PNG is made with rsvg-convert).\n"
     "  --channel N         Plays the notes of MIDI channel N (1 to 16) as the window plays those\n"
     "                      of channel 1. Without it, only channel 1 plays.\n"
     "  --list              Prints the song's tracks, the notes on each channel and the song's\n"
     "                      length, and renders nothing.\n"
     "  --block FRAMES      Renders FRAMES frames per call (1 to 1048576, default 256). The sound\n"
     "                      is the same for any block size.\n"
+    "  --rate HZ           Renders and writes at HZ, 22050 to 192000 (default 44100). Score\n"
+    "                      frames still count at 44100 Hz and are scaled to it.\n"
     "  -h, --help          Prints this text.\n"
     "  --version           Prints the version.\n"
     "\n"
@@ -69,15 +82,21 @@ constexpr const char* Usage =
     "A text score has one event a line, and '#' starts a comment. Frames are sample indices at\n"
     "44100 Hz, and they never go backwards.\n"
     "  <frame> midi <status> [<data>...]   A MIDI message at its natural length, such as\n"
-    "                                      '0 midi 90 69 100' or '0 midi F8'. The status byte\n"
-    "                                      is hex; data bytes are decimal, or hex as in 0x7B.\n"
+    "                                      '0 midi 90 69 100', '0 midi C0 5' or '0 midi F8'.\n"
+    "                                      The status byte is hex; data bytes are decimal, or\n"
+    "                                      hex as in 0x7B. A second data byte left out reads 0.\n"
     "  <frame> control <number> <value>    Sets a control: 5 A, 6 D, 7 S, 8 R, 17 I, 18 b,\n"
     "                                      19 r, 20 a, 26 Vol, 27 s (0 or 1).\n"
     "  <frame> close                       The MIDI port closes, and held notes are released.\n"
     "  <frame> end                         The render stops before this frame. Every score\n"
     "                                      ends with it, at most 24 hours in.\n"
     "\n"
-    "Exit status: 0 when the sound is written, 1 when writing fails, 2 for a bad song or option.\n";
+    "After a render, one line on stderr gives the peak and RMS in dBFS and the DC offset, with\n"
+    "a warning when the peak passes 0 dBFS in a format that clips (all but float WAV).\n"
+    "\n"
+    "Exit status: 0 when the sound is written (or the help, version or listing printed); 1 when\n"
+    "writing fails after the render has started; 2 for a bad option, song or output, found\n"
+    "before rendering, when nothing is written.\n";
 
 // The command line's names for the window's controls.
 struct ControlOption {
@@ -100,9 +119,9 @@ constexpr ControlOption ControlOptions[] = {
 
 struct Options {
   std::string scorePath;
-  std::string outputPath;
-  std::string plotPath;
+  OutputOptions output;
   int32_t blockFrames = DefaultBlockFrames;
+  int32_t sampleRate = static_cast<int32_t>(DefaultSampleRate);
   std::vector<ScoreEvent> controls;  // set at frame 0, in the order given
   int32_t channel = 1;               // the MIDI channel played
   bool help = false;
@@ -123,6 +142,17 @@ bool parseWholeNumber(const std::string& text, int32_t minimum, int32_t maximum,
 bool parseBlockFrames(const std::string& text, int32_t& frames) {
   constexpr int32_t MostBlockFrames = 1 << 20;
   return parseWholeNumber(text, 1, MostBlockFrames, frames);
+}
+
+bool parseNormalizePeak(const std::string& text, double& decibels) {
+  constexpr double Quietest = -100.0;
+  double value = 0.0;
+  const char* last = text.data() + text.size();
+  const auto [end, failure] = std::from_chars(text.data(), last, value);
+  if (text.empty() || failure != std::errc() || end != last) return false;
+  if (!(value >= Quietest && value <= 0.0)) return false;
+  decibels = value;
+  return true;
 }
 
 const ScoreControl& scoreControlOf(int32_t number) {
@@ -171,14 +201,31 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
         return false;
       }
     } else if ((argument == "-o" || argument == "--output") && hasValue) {
-      options.outputPath = argv[++index];
+      options.output.soundPath = argv[++index];
     } else if (argument == "--plot" && hasValue) {
-      options.plotPath = argv[++index];
+      options.output.plotPath = argv[++index];
+    } else if (argument == "--format" && hasValue) {
+      options.output.sampleFormat = argv[++index];
+    } else if (argument == "--normalize" && hasValue) {
+      options.output.normalize = true;
+      if (!parseNormalizePeak(argv[++index], options.output.normalizePeak)) {
+        error = "--normalize takes a peak in dBFS from -100 to 0, not '" +
+                readableText(argv[index]) + "'";
+        return false;
+      }
+    } else if (argument == "--dc-block") {
+      options.output.dcBlock = true;
     } else if (const ControlOption* option = findControlOption(argument); option && hasValue) {
       if (!parseControlOption(*option, argv[++index], options, error)) return false;
     } else if (argument == "--block" && hasValue) {
       if (!parseBlockFrames(argv[++index], options.blockFrames)) {
         error = "--block takes a whole number of frames from 1 to 1048576";
+        return false;
+      }
+    } else if (argument == "--rate" && hasValue) {
+      if (!parseWholeNumber(argv[++index], static_cast<int32_t>(MinimumSampleRate),
+                            static_cast<int32_t>(MaximumSampleRate), options.sampleRate)) {
+        error = "--rate takes a whole number of hertz from 22050 to 192000";
         return false;
       }
     } else if ((argument == "-" || !argument.starts_with("-")) && options.scorePath.empty()) {
@@ -189,7 +236,7 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
     }
   }
   if (options.help || options.version) return true;
-  if (options.scorePath.empty() || (options.outputPath.empty() && !options.list)) {
+  if (options.scorePath.empty() || (options.output.soundPath.empty() && !options.list)) {
     error = "a song and an output file (-o) are needed";
     return false;
   }
@@ -238,61 +285,34 @@ FrameWatcher plotWatcher(PlotRecording& recording) {
   };
 }
 
-bool writePlot(const Score& score, const PlotRecording& recording, const Options& options) {
-  const std::string title = std::filesystem::path(options.scorePath).filename().string();
-  const std::string svg = plotSvg(recording.traces, noteMarksOf(score), title, recording.settings);
-  std::string error;
-  if (writePlotFile(options.plotPath, svg, error)) return true;
-  std::fprintf(stderr, "quillfern-render: %s\n", error.c_str());
-  return false;
+std::string plotOf(const Score& score, const PlotRecording& recording, const Options& options) {
+  if (options.output.plotPath.empty()) return {};
+  const std::string title = std::filesystem::path(songNameOf(options.scorePath)).filename();
+  return plotSvg(recording.traces, noteMarksOf(score), title, recording.settings);
 }
 
-// Renders into a hidden file beside the output and renames it at the end, so that a failed
-// render never leaves a partial OUT.wav behind.
+// Every output is checked and opened before the render starts; the files become final only
+// when everything has been written, and nothing is left behind on failure.
 int renderToFile(const Score& score, const Options& options) {
-  const std::filesystem::path output(options.outputPath);
-  std::filesystem::path partial = output;
-  partial.replace_filename("." + output.filename().string() + ".partial");
-
-  SF_INFO format{};
-  format.samplerate = OutputSampleRate;
-  format.channels = 1;
-  format.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-  SNDFILE* file = sf_open(partial.c_str(), SFM_WRITE, &format);
-  if (file == nullptr) {
-    std::fprintf(stderr, "quillfern-render: cannot write %s: %s\n", options.outputPath.c_str(),
-                 sf_strerror(nullptr));
-    return ExitFailed;
+  RenderOutputs outputs;
+  std::string error;
+  if (!openRenderOutputs(options.output, options.scorePath,
+                         static_cast<int32_t>(score.sampleRate), score.endFrame, outputs, error)) {
+    std::fprintf(stderr, "quillfern-render: %s\n", error.c_str());
+    return ExitBadInput;
   }
-  // libsndfile would add a PEAK chunk with the time of writing: the same song would give
-  // different files from one second to the next.
-  sf_command(file, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
-
-  Progress progress{score.endFrame, 0, -1,
-                    score.endFrame >= ProgressMinimumFrames && isatty(STDERR_FILENO) == 1};
-  PlotRecording recording{startPlotTraces(score.endFrame), {}};
-  bool written = true;
+  const bool longRender = score.endFrame >= ProgressMinimumSeconds * score.sampleRate;
+  Progress progress{score.endFrame, 0, -1, longRender && isatty(STDERR_FILENO) == 1};
+  PlotRecording recording{startPlotTraces(score.endFrame, score.sampleRate), {}};
   renderScore(
       score, options.blockFrames,
       [&](const float* samples, int64_t frames) {
-        written = written && sf_writef_float(file, samples, frames) == frames;
+        takeSamples(outputs, samples, frames);
         progress.advance(frames);
       },
-      options.plotPath.empty() ? FrameWatcher{} : plotWatcher(recording));
-  written = sf_close(file) == 0 && written;
-  const bool wantsPlot = !options.plotPath.empty();
-  const bool plotted = written && wantsPlot && writePlot(score, recording, options);
-
-  std::error_code renameError;
-  const bool complete = written && plotted == wantsPlot;
-  if (complete) std::filesystem::rename(partial, output, renameError);
-  if (complete && !renameError) return ExitRendered;
-  if (!written || renameError) {  // a failed picture has said so already
-    std::fprintf(stderr, "quillfern-render: writing %s failed\n", options.outputPath.c_str());
-  }
-  std::error_code ignored;
-  std::filesystem::remove(partial, ignored);
-  if (plotted) std::filesystem::remove(options.plotPath, ignored);  // no picture without sound
+      options.output.plotPath.empty() ? FrameWatcher{} : plotWatcher(recording));
+  if (finishRenderOutputs(outputs, plotOf(score, recording, options), error)) return ExitRendered;
+  std::fprintf(stderr, "quillfern-render: %s\n", error.c_str());
   return ExitFailed;
 }
 
@@ -316,14 +336,17 @@ int32_t releasePositionOf(const Score& score) {
   return position;
 }
 
-bool parseSong(const std::string& path, const std::string& contents, bool midi, Score& score,
-               std::string& error) {
+// A MIDI file's times are counted at the render's rate, a score's frames scaled to it.
+bool parseSong(const std::string& path, const std::string& contents, bool midi, double sampleRate,
+               Score& score, std::string& error) {
   if (midi) {
     const std::span bytes(reinterpret_cast<const uint8_t*>(contents.data()), contents.size());
-    return parseMidiFile(bytes, path, score, error);
+    return parseMidiFile(bytes, path, score, error, sampleRate);
   }
   std::istringstream text(contents);
-  return parseScore(text, path, score, error);
+  if (!parseScore(text, path, score, error)) return false;
+  score = scoreAtRate(std::move(score), sampleRate);
+  return true;
 }
 
 // A song that has notes, but none on the channel played, would render silence: says which
@@ -350,7 +373,7 @@ void warnOfSilentChannel(const Score& score, const std::string& name, int32_t pl
 bool readSong(const std::string& name, const std::string& contents, const Options& options,
               Score& score, std::string& error) {
   const bool midi = isMidiFile(options.scorePath, contents);
-  if (!parseSong(name, contents, midi, score, error)) return false;
+  if (!parseSong(name, contents, midi, options.sampleRate, score, error)) return false;
   warnOfSilentChannel(score, name, options.channel);
   playChannel(score, options.channel);
   score.events.insert(score.events.begin(), options.controls.begin(), options.controls.end());
@@ -364,12 +387,13 @@ bool listSong(const std::string& name, const std::string& contents, const Option
   SongSummary summary;
   if (isMidiFile(options.scorePath, contents)) {
     const std::span bytes(reinterpret_cast<const uint8_t*>(contents.data()), contents.size());
-    if (!summarizeMidiFile(bytes, name, summary, error)) return false;
+    if (!summarizeMidiFile(bytes, name, options.sampleRate, summary, error)) return false;
   } else {
     Score score;
-    if (!parseSong(name, contents, false, score, error)) return false;
+    if (!parseSong(name, contents, false, options.sampleRate, score, error)) return false;
     summary.tracks.push_back({"", notesByChannel(score)});
     summary.endFrame = score.endFrame;
+    summary.sampleRate = score.sampleRate;
   }
   std::fputs(songListing(summary, name).c_str(), stdout);
   return true;

@@ -1,31 +1,33 @@
 #include "tools/render_plot.h"
 
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
+#include <cstdlib>
 #include <initializer_list>
 #include <limits>
 #include <utility>
+
+#include "midi/midi_messages.h"
+#include "tools/output_file.h"
 
 extern char** environ;
 
 namespace {
 
-constexpr double FramesPerSecond = 44100.0;
 constexpr int32_t Width = 1200;
 constexpr int32_t Height = 780;
 constexpr double Left = 90.0;  // room for the value labels and the panel names
 constexpr double Right = 1180.0;
 constexpr int32_t Columns = static_cast<int32_t>(Right - Left);
 constexpr double NoteLabelSpacing = 30.0;  // pixels; closer note names are left out
-constexpr uint8_t NoteOn = 0x90;
-constexpr uint8_t NoteOff = 0x80;
 constexpr float Unseen = std::numeric_limits<float>::infinity();
 // The model's orbits stay within a few units, and the output within the volume times those.
 // Beyond this the Euler step has run away (high notes), and drawing such values would squash
@@ -77,10 +79,48 @@ std::string number(double value, int32_t decimals) {
   return text;
 }
 
+// The length of the UTF-8 sequence at `at` and its code point, or 0 when the bytes there are not
+// one (a stray or missing continuation byte, an overlong form, a surrogate, past U+10FFFF).
+int decodeUtf8(const std::string& text, std::size_t at, char32_t& point) {
+  const auto lead = static_cast<unsigned char>(text[at]);
+  const int length = lead < 0x80       ? 1
+                     : lead >> 5 == 6  ? 2
+                     : lead >> 4 == 14 ? 3
+                     : lead >> 3 == 30 ? 4
+                                       : 0;
+  if (length == 0 || at + static_cast<std::size_t>(length) > text.size()) return 0;
+  point = length == 1 ? lead : lead & (0x7F >> length);
+  for (int index = 1; index < length; ++index) {
+    const auto next = static_cast<unsigned char>(text[at + static_cast<std::size_t>(index)]);
+    if (next >> 6 != 2) return 0;
+    point = point << 6 | (next & 0x3F);
+  }
+  static constexpr char32_t Smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (point < Smallest[length] || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF))
+    return 0;
+  return length;
+}
+
+// The characters XML 1.0 allows in a document; no escape makes the others well-formed.
+bool allowedInXml(char32_t point) {
+  return point == 0x9 || point == 0xA || point == 0xD || (point >= 0x20 && point <= 0xD7FF) ||
+         (point >= 0xE000 && point <= 0xFFFD) || point >= 0x10000;
+}
+
+// Text as XML character data: markup characters escaped, and every byte that is not valid
+// UTF-8 or is a character XML forbids (control characters) shown as U+FFFD.
 std::string escaped(const std::string& text) {
+  static constexpr const char* Replacement = "\xEF\xBF\xBD";
   std::string result;
-  for (const char c : text) {
-    switch (c) {
+  for (std::size_t at = 0; at < text.size();) {
+    char32_t point = 0;
+    const int length = decodeUtf8(text, at, point);
+    if (length == 0 || !allowedInXml(point)) {
+      result += Replacement;
+      at += length == 0 ? 1 : static_cast<std::size_t>(length);
+      continue;
+    }
+    switch (point) {
       case '&':
         result += "&amp;";
         break;
@@ -94,8 +134,9 @@ std::string escaped(const std::string& text) {
         result += "&quot;";
         break;
       default:
-        result += c;
+        result.append(text, at, static_cast<std::size_t>(length));
     }
+    at += static_cast<std::size_t>(length);
   }
   return result;
 }
@@ -147,6 +188,7 @@ std::string pixels(double value) {
 // The multiples of `step` from `low` to `high`, counted in whole steps so that no error adds up.
 std::vector<double> gridValues(double low, double high, double step) {
   std::vector<double> values;
+  if (!(step > 0.0) || !std::isfinite(low) || !std::isfinite(high)) return values;  // no scale
   for (auto index = static_cast<int64_t>(std::ceil(low / step));
        static_cast<double>(index) * step <= high + step * 1e-9; ++index) {
     values.push_back(static_cast<double>(index) * step);
@@ -259,11 +301,12 @@ void drawPanel(std::string& svg, const Panel& panel) {
           panel.name);
 }
 
-void drawTimeAxis(std::string& svg, int64_t totalFrames, double top, double bottom) {
-  const double seconds = static_cast<double>(totalFrames) / FramesPerSecond;
+void drawTimeAxis(std::string& svg, int64_t totalFrames, double framesPerSecond, double top,
+                  double bottom) {
+  const double seconds = static_cast<double>(totalFrames) / framesPerSecond;
   const double step = gridStep(seconds / 2.0);  // about eight lines across
   for (const double time : gridValues(0.0, seconds, step)) {
-    const std::string x = pixels(xOfFrame(std::llround(time * FramesPerSecond), totalFrames));
+    const std::string x = pixels(xOfFrame(std::llround(time * framesPerSecond), totalFrames));
     element(svg, "line",
             {{"x1", x}, {"x2", x}, {"y1", pixels(top)}, {"y2", pixels(bottom)}, {"stroke", Grid}});
     element(svg, "text", {{"x", x}, {"y", pixels(bottom + 18)}, {"text-anchor", "middle"}},
@@ -338,32 +381,50 @@ bool hasGaps(const TraceColumns& trace) {
   return false;
 }
 
-// Runs rsvg-convert on the SVG file; returns its exit status, or -1 when it cannot start.
-int convertToPng(const std::filesystem::path& svg, const std::filesystem::path& png) {
-  std::string program = "rsvg-convert";
-  std::string outputFlag = "-o";
-  std::string output = png.string();
-  std::string input = svg.string();
-  char* argv[] = {program.data(), outputFlag.data(), output.data(), input.data(), nullptr};
+constexpr const char* PngConverter = "rsvg-convert";
+
+// Converts the SVG text to PNG with rsvg-convert, reading it from a memory file and writing to
+// `descriptor`; returns its exit status, or -1 when it cannot start.
+int convertToPng(const std::string& svg, int descriptor) {
+  const int input = memfd_create("quillfern-plot", MFD_CLOEXEC);
+  if (input < 0 || !writeAll(input, svg.data(), svg.size()) || lseek(input, 0, SEEK_SET) != 0) {
+    if (input >= 0) close(input);
+    return -1;
+  }
+  std::string program = PngConverter;
+  char* argv[] = {program.data(), nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, input, STDIN_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, descriptor, STDOUT_FILENO);
   pid_t child = 0;
-  if (posix_spawnp(&child, program.c_str(), nullptr, nullptr, argv, environ) != 0) return -1;
+  const bool started = posix_spawnp(&child, PngConverter, &actions, nullptr, argv, environ) == 0;
+  posix_spawn_file_actions_destroy(&actions);
+  close(input);
   int status = 0;
-  if (waitpid(child, &status, 0) != child) return -1;
+  if (!started || waitpid(child, &status, 0) != child) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-bool writeText(const std::filesystem::path& path, const std::string& text) {
-  std::ofstream stream(path, std::ios::binary);
-  stream << text;
-  stream.close();
-  return !stream.fail();
+bool isProgramOnPath(const char* program) {
+  const char* path = std::getenv("PATH");  // NOLINT(concurrency-mt-unsafe): one thread
+  std::string directories = path != nullptr ? path : "/usr/bin:/bin";
+  for (std::size_t start = 0; start <= directories.size();) {
+    std::size_t end = directories.find(':', start);
+    if (end == std::string::npos) end = directories.size();
+    const std::string directory = end > start ? directories.substr(start, end - start) : ".";
+    if (access((directory + "/" + program).c_str(), X_OK) == 0) return true;
+    start = end + 1;
+  }
+  return false;
 }
 
 }  // namespace
 
-PlotTraces startPlotTraces(int64_t totalFrames) {
+PlotTraces startPlotTraces(int64_t totalFrames, double framesPerSecond) {
   PlotTraces traces;
   traces.totalFrames = totalFrames;
+  traces.framesPerSecond = framesPerSecond;
   const auto columns = static_cast<std::size_t>(std::min<int64_t>(Columns, totalFrames));
   startColumns(traces.output, columns);
   startColumns(traces.x, columns);
@@ -389,8 +450,9 @@ std::vector<NoteMark> noteMarksOf(const Score& score) {
     const bool sounding = (event.message >> 16 & 0xFF) != 0;
     if (event.kind == ScoreEventKind::Close) {
       marks.push_back({event.frame, -1, false});
-    } else if (event.kind == ScoreEventKind::Midi && (status == NoteOn || status == NoteOff)) {
-      marks.push_back({event.frame, note, status == NoteOn && sounding});
+    } else if (event.kind == ScoreEventKind::Midi &&
+               (status == NoteOnChannel1 || status == NoteOffChannel1)) {
+      marks.push_back({event.frame, note, status == NoteOnChannel1 && sounding});
     }
   }
   return marks;
@@ -415,41 +477,34 @@ std::string plotSvg(const PlotTraces& traces, const std::vector<NoteMark>& marks
   drawHeader(svg, title, subtitle,
              hasGaps(traces.output) || hasGaps(traces.x) || hasGaps(traces.z));
   const int64_t frames = std::max<int64_t>(traces.totalFrames, 1);
-  drawTimeAxis(svg, frames, top, bottom);
+  drawTimeAxis(svg, frames, traces.framesPerSecond, top, bottom);
   drawNoteMarks(svg, marks, frames, top, bottom);
   for (const Panel& panel : panels) drawPanel(svg, panel);
   svg += "</svg>\n";
   return svg;
 }
 
-bool writePlotFile(const std::string& path, const std::string& svg, std::string& error) {
-  const std::filesystem::path target(path);
-  std::filesystem::path partial = target;
-  partial.replace_filename("." + target.filename().string() + ".partial");
-  const bool png = target.extension() == ".png";
-  std::filesystem::path svgFile = partial;
-  if (png) svgFile += ".svg";
-
-  std::error_code ignored;
-  bool written = writeText(svgFile, svg);
-  if (written && png) {
-    const int status = convertToPng(svgFile, partial);
-    if (status != 0) {
-      error = status == -1 ? "making a PNG needs rsvg-convert (Debian package librsvg2-bin)"
-                           : "rsvg-convert could not make " + path;
-      std::filesystem::remove(svgFile, ignored);
-      std::filesystem::remove(partial, ignored);
-      return false;
-    }
-    std::filesystem::remove(svgFile, ignored);
-  }
-  std::error_code renameError;
-  if (written) std::filesystem::rename(partial, target, renameError);
-  if (!written || renameError) {
-    std::filesystem::remove(partial, ignored);
-    std::filesystem::remove(svgFile, ignored);
-    error = "cannot write " + path;
+bool plotFormatOf(const std::string& path, bool anyName, bool& png, std::string& error) {
+  const std::string extension = lowerExtension(path);
+  png = extension == ".png";
+  if (png && !isProgramOnPath(PngConverter)) {
+    error = "making " + path + " needs rsvg-convert (Debian package librsvg2-bin)";
     return false;
   }
-  return true;
+  if (png || anyName || extension == ".svg") return true;
+  error = "cannot tell the picture format of " + path + ": its name may end in .svg or .png";
+  return false;
+}
+
+bool writePlot(int descriptor, const std::string& svg, bool png, std::string& error) {
+  if (!png) {
+    if (writeAll(descriptor, svg.data(), svg.size())) return true;
+    error = systemReason(errno);
+    return false;
+  }
+  const int status = convertToPng(svg, descriptor);
+  if (status == 0) return true;
+  error = status == -1 ? "rsvg-convert (Debian package librsvg2-bin) did not run"
+                       : "rsvg-convert failed with exit code " + std::to_string(status);
+  return false;
 }

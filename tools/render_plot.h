@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/voice.h"
 #include "tools/score.h"
 
 // The smallest and largest value each column saw; a column with no finite value (a model that
@@ -22,13 +23,14 @@ struct TraceColumns {
 
 struct PlotTraces {
   int64_t totalFrames = 0;
+  double framesPerSecond = DefaultSampleRate;
   int64_t frame = 0;  // frames recorded so far
   TraceColumns output;
   TraceColumns x;
   TraceColumns z;
 };
 
-PlotTraces startPlotTraces(int64_t totalFrames);
+PlotTraces startPlotTraces(int64_t totalFrames, double framesPerSecond = DefaultSampleRate);
 void recordPlotFrame(PlotTraces& traces, float sample, float x, float z);
 
 // A note-on (note ≥ 0, sounding on channel 1), a note-off (on = false) or the port's close.
@@ -45,6 +47,10 @@ std::vector<NoteMark> noteMarksOf(const Score& score);
 std::string plotSvg(const PlotTraces& traces, const std::vector<NoteMark>& marks,
                     const std::string& title, const std::string& subtitle);
 
-// Writes `svg` to `path`, converted to PNG when the name ends in ".png". Nothing is left at
-// `path` on failure; returns false with `error` set.
-bool writePlotFile(const std::string& path, const std::string& svg, std::string& error);
+// Whether `path` names a picture this program draws: .svg, or .png when rsvg-convert is there
+// to make it (in any case); a device or a pipe (`anyName`) gets SVG unless its name says PNG.
+// False with `error` set.
+bool plotFormatOf(const std::string& path, bool anyName, bool& png, std::string& error);
+
+// Writes `svg` to the open file, converted to PNG when `png`; false with `error` set.
+bool writePlot(int descriptor, const std::string& svg, bool png, std::string& error);

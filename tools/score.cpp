@@ -3,14 +3,15 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <sstream>
 #include <system_error>
 
-#include "app/control_numbers.h"
-#include "app/panel_layout.h"
+#include "engine/voice_controls.h"
+#include "midi/midi_messages.h"
 #include "tools/midi_file.h"
 
 namespace {
@@ -18,8 +19,6 @@ namespace {
 constexpr std::size_t MaxFieldsPerLine = 5;
 constexpr std::size_t LongestEcho = 40;  // characters of a token that a message repeats
 constexpr std::string_view ByteOrderMark = "\xEF\xBB\xBF";
-constexpr uint8_t NoteOnKind = 0x90;
-constexpr uint8_t SystemKind = 0xF0;
 
 // What went wrong on the line being read; empty while all is well. Each step below does
 // nothing once a problem is set, so a line reads top to bottom without a test after each step.
@@ -73,17 +72,19 @@ int64_t readDataByte(LineReader& reader, const std::string& text) {
   return readInteger(reader, text, hex ? 16 : 10, "data byte", 0, 127);
 }
 
-// A message of at least its natural length; the bytes beyond it (up to three bytes in all) are
-// carried along as scores written before natural lengths did.
+// A message at its natural length. As scores were written before natural lengths, a second
+// data byte left out reads 0, and bytes beyond the natural length (up to three bytes in all)
+// are carried along.
 uint32_t readMidiMessage(LineReader& reader) {
   expectFieldCount(reader, 3, MaxFieldsPerLine);
   if (reader.failed()) return 0;
   const auto& words = reader.words;
-  const auto status = readInteger(reader, words[2], 16, "status byte", 0x80, 0xFF);
+  const auto status =
+      readInteger(reader, words[2], 16, "status byte", FirstStatusByte, LastStatusByte);
   const int32_t needed = dataBytesOf(static_cast<uint8_t>(status));
   const auto given = static_cast<int32_t>(words.size() - 3);
   if (needed < 0) reader.fail("system exclusive is not a short message");
-  if (given < needed) {
+  if (given < std::min(needed, 1)) {
     reader.fail("status byte " + readableText(words[2]) + " takes " + std::to_string(needed) +
                 (needed == 1 ? " data byte, not " : " data bytes, not ") + std::to_string(given));
   }
@@ -247,10 +248,9 @@ std::string invisibleName(char32_t point) {
 const std::vector<ScoreControl>& scoreControls() {
   static const std::vector<ScoreControl> controls = [] {
     std::vector<ScoreControl> all;
-    for (const SliderLayout& slider : panelSliders()) {
-      all.push_back({slider.number, slider.minimum, slider.maximum, slider.initial});
+    for (const VoiceControl& control : voiceControls()) {
+      all.push_back({control.number, control.minimum, control.maximum, control.initial});
     }
-    all.push_back({SCheckBox, 0, 1, 0});  // unchecked when the window opens
     return all;
   }();
   return controls;
@@ -307,23 +307,18 @@ std::string songNameOf(const std::string& path) {
 }
 
 int32_t dataBytesOf(uint8_t status) {
-  switch (status & 0xF0) {
-    case 0xC0:  // program change
-    case 0xD0:  // channel pressure
-      return 1;
-    case SystemKind:
-      break;
-    default:
-      return 2;
+  if (status < SystemExclusive) {
+    const auto kind = static_cast<uint8_t>(status & ~ChannelBits);
+    return kind == ProgramChangeChannel1 || kind == ChannelPressureChannel1 ? 1 : 2;
   }
   switch (status) {
-    case 0xF0:  // system exclusive and its end
-    case 0xF7:
+    case SystemExclusive:
+    case EndOfExclusive:
       return -1;
-    case 0xF1:  // time code quarter frame
-    case 0xF3:  // song select
+    case TimeCodeQuarterFrame:
+    case SongSelect:
       return 1;
-    case 0xF2:  // song position
+    case SongPosition:
       return 2;
     default:  // tune request, real-time messages
       return 0;
@@ -356,8 +351,8 @@ std::string noteName(int32_t note) {
 void countNote(NotesByChannel& channels, uint32_t message) {
   const uint32_t status = message & 0xFF;
   const int32_t note = static_cast<int32_t>(message >> 8 & 0x7F);
-  if ((status & 0xF0) != NoteOnKind || (message >> 16 & 0x7F) == 0) return;
-  ChannelNotes& notes = channels[status & 0x0F];
+  if ((status & ~ChannelBits) != NoteOnChannel1 || (message >> 16 & 0x7F) == 0) return;
+  ChannelNotes& notes = channels[status & ChannelBits];
   ++notes.count;
   notes.lowest = std::min(notes.lowest, note);
   notes.highest = std::max(notes.highest, note);
@@ -375,9 +370,9 @@ void playChannel(Score& score, int32_t channel) {
   const auto chosen = static_cast<uint32_t>(channel - 1);
   for (ScoreEvent& event : score.events) {
     const uint32_t status = event.message & 0xFF;
-    if (event.kind != ScoreEventKind::Midi || status >= SystemKind) continue;
-    const uint32_t from = status & 0x0F;
+    if (event.kind != ScoreEventKind::Midi || status >= SystemExclusive) continue;
+    const uint32_t from = status & ChannelBits;
     const uint32_t to = from == chosen ? 0 : from == 0 ? chosen : from;
-    event.message = (event.message & ~0x0Fu) | to;
+    event.message = (event.message & ~uint32_t{ChannelBits}) | to;
   }
 }

@@ -17,6 +17,8 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/voice.h"
+
 enum class ScoreEventKind { Midi, Control, Close };
 
 struct ScoreEvent {
@@ -28,8 +30,9 @@ struct ScoreEvent {
 };
 
 struct Score {
-  std::vector<ScoreEvent> events;  // in the order they are applied
-  int64_t endFrame = 0;            // frames rendered
+  std::vector<ScoreEvent> events;         // in the order they are applied
+  int64_t endFrame = 0;                   // frames rendered
+  double sampleRate = DefaultSampleRate;  // Hz: the rate its frames count and it renders at
 };
 
 // A control the score may set, with the range of positions it takes and its position when the

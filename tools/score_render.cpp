@@ -1,25 +1,16 @@
 #include "tools/score_render.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
-#include "app/parameter_mapping.h"
 #include "engine/render.h"
+#include "engine/voice.h"
 #include "midi/midi_messages.h"
-#include "ui/control_state.h"
 
 namespace {
-
-// What the window does when the user sets a control: its state changes, and a control that
-// sets a model parameter stores it from that state (the envelope sliders are only read at the
-// next note's start).
-void setControl(EngineState& state, int32_t control, int32_t value) {
-  publishControlState(control, value);
-  if (const ParameterControl* parameter = findParameterControl(control)) {
-    applyControlPosition(state, *parameter, getControlState(control));
-  }
-}
 
 void applyEvent(EngineState& state, const ScoreEvent& event) {
   switch (event.kind) {
@@ -27,7 +18,7 @@ void applyEvent(EngineState& state, const ScoreEvent& event) {
       handleMidiNotice(state, MidiDataNotice, event.message);
       break;
     case ScoreEventKind::Control:
-      setControl(state, event.control, event.value);
+      setVoiceControl(state, event.control, event.value);
       break;
     case ScoreEventKind::Close:
       handleMidiNotice(state, MidiCloseNotice, 0);
@@ -35,16 +26,8 @@ void applyEvent(EngineState& state, const ScoreEvent& event) {
   }
 }
 
-// The program's state right before its stream starts: start-up values, controls at their
-// initial positions (whose handlers have not run), the gate closed.
-// The record is the renderer's own, so that renders in one process never share a voice.
-void startEngine(EngineState& state) {
-  assignStartupValues(state);
-  for (const ScoreControl& control : scoreControls()) {
-    publishControlState(control.number, control.initial);
-  }
-  state.gate.store(0);
-}
+// Exact arithmetic: a frame number times a rate may pass 2^63.
+__extension__ typedef __int128 WideInteger;
 
 void renderWatched(EngineState& state, float* output, int64_t frames, const FrameWatcher& watcher) {
   for (int64_t frame = 0; frame < frames; ++frame) {
@@ -57,8 +40,10 @@ void renderWatched(EngineState& state, float* output, int64_t frames, const Fram
 
 void renderScore(const Score& score, int32_t blockFrames, const BlockSink& sink,
                  const FrameWatcher& watcher) {
+  // The record is the renderer's own, so that renders in one process never share a voice; it
+  // starts as the program's does right before its stream starts.
   auto state = std::make_unique<EngineState>();
-  startEngine(*state);
+  startVoice(*state, score.sampleRate);
   std::vector<float> block(static_cast<std::size_t>(std::max<int32_t>(blockFrames, 1)));
   const auto blockSize = static_cast<int64_t>(block.size());
 
@@ -79,4 +64,19 @@ void renderScore(const Score& score, int32_t blockFrames, const BlockSink& sink,
     sink(block.data(), frames);
     frame += frames;
   }
+}
+
+int64_t framesAtRate(int64_t frames, double fromRate, double toRate) noexcept {
+  const WideInteger scaled =
+      static_cast<WideInteger>(frames) * std::llround(toRate) / std::llround(fromRate);
+  return static_cast<int64_t>(std::min<WideInteger>(scaled, INT64_MAX));
+}
+
+Score scoreAtRate(Score score, double sampleRate) {
+  for (ScoreEvent& event : score.events) {
+    event.frame = framesAtRate(event.frame, score.sampleRate, sampleRate);
+  }
+  score.endFrame = framesAtRate(score.endFrame, score.sampleRate, sampleRate);
+  score.sampleRate = sampleRate;
+  return score;
 }

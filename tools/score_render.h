@@ -1,6 +1,6 @@
 // Plays a score through the same engine code as the live program: the render callback in
 // blocks of a chosen size, split where events fall, MIDI notices through the message handling,
-// control changes through the control state table and the parameter formulas.
+// control changes as the window's controls make them, on a voice of the renderer's own.
 #pragma once
 
 #include <cstdint>
@@ -18,7 +18,14 @@ using BlockSink = std::function<void(const float* samples, int64_t frames)>;
 // model needs. Watching renders one frame per call, so it costs time, never a sample's value.
 using FrameWatcher = std::function<void(const EngineState& state, float sample)>;
 
-// Renders `score` from a freshly started engine; the output is the same for every block size
-// and with or without a watcher.
+// Renders `score` from a freshly started voice at the score's sample rate; the output is the
+// same for every block size and with or without a watcher.
 void renderScore(const Score& score, int32_t blockFrames, const BlockSink& sink,
                  const FrameWatcher& watcher = {});
+
+// `frames` at `fromRate` counted at `toRate` (both in Hz): the frame during which the same
+// moment falls, floor(frames × toRate / fromRate), exact for any whole rates.
+int64_t framesAtRate(int64_t frames, double fromRate, double toRate) noexcept;
+
+// The same score with every frame counted at `sampleRate`, to be rendered at that rate.
+Score scoreAtRate(Score score, double sampleRate);

@@ -8,7 +8,7 @@
 #pragma once
 
 #include <cstdint>
-#include "ui/nonblocking.h"
+#include "engine/nonblocking.h"
 
 // Control numbers 0 to ControlStateCapacity - 1 are kept; others read as 0.
 inline constexpr int32_t ControlStateCapacity = 1024;

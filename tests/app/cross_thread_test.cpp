@@ -15,10 +15,9 @@
 #include <vector>
 
 #include "app/control_numbers.h"
-#include "app/parameter_mapping.h"
 #include "engine/engine_state.h"
-#include "engine/envelope.h"
 #include "engine/render.h"
+#include "engine/voice.h"
 #include "midi/midi_messages.h"
 #include "toolkit_test_support.h"
 #include "ui/control_state.h"
@@ -58,9 +57,8 @@ void playMidi(EngineState& state, std::atomic<int32_t>& broken) {
 TEST(CrossThread, WindowMidiAndAudioThreadsAtOnceLeaveTheVoiceConsistent) {
   openPanelWindow();
   auto state = std::make_unique<EngineState>();
-  assignStartupValues(*state);
-  const ParameterControl* iControl = findParameterControl(ISlider);
-  ASSERT_NE(iControl, nullptr);
+  startVoice(*state, DefaultSampleRate);
+  state->envelopePositionReader = getControlState;  // the window's sliders, as in the program
 
   std::atomic<bool> stopAudio{false};
   std::atomic<int64_t> nonFinite{0};
@@ -85,7 +83,7 @@ TEST(CrossThread, WindowMidiAndAudioThreadsAtOnceLeaveTheVoiceConsistent) {
   for (int32_t step = 0; !midiDone.load(); ++step) {
     setControlState(PanelAttackSlider, 1 + step % 2000);
     setControlState(PanelISlider, 1 + step % 1000);
-    applyControlPosition(*state, *iControl, getControlState(PanelISlider));
+    setVoiceControl(*state, ISlider, getControlState(PanelISlider));
     publishControlState(DecaySlider, 1 + step % 5000);
     publishControlState(SustainSlider, step % 101);
     publishControlState(ReleaseSlider, 1 + step % 5000);

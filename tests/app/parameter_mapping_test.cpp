@@ -3,13 +3,14 @@
 #include <gtest/gtest.h>
 
 #include "app/control_numbers.h"
-#include "ui/format_real.h"
+#include "engine/voice.h"
+#include "engine/format_real.h"
 
 namespace {
 
 std::string readoutAt(int32_t control, int32_t position) {
-  const ParameterControl* found = findParameterControl(control);
-  return formatReal(found->valueAt(position), found->decimals);
+  return formatReal(findParameterControl(control)->valueAt(position),
+                    findParameterReadout(control)->decimals);
 }
 
 TEST(ParameterMapping, ReadoutsAtTheEndsAndStartPositions) {
@@ -45,14 +46,17 @@ TEST(ParameterMapping, ValuesAreStoredAtSinglePrecision) {
 
 TEST(ParameterMapping, ControlsSetTheirOwnParameterAndNoOther) {
   EngineState state;
-  assignStartupValues(state);
-  applyControlPosition(state, *findParameterControl(VolumeSlider), 100);
-  applyControlPosition(state, *findParameterControl(SCheckBox), 0);
+  startVoice(state, DefaultSampleRate);
+  setVoiceControl(state, VolumeSlider, 100);
+  setVoiceControl(state, SCheckBox, 0);
+  setVoiceControl(state, ReleaseSlider, 20);
   EXPECT_EQ(state.volume.load(), 1.0f);
   EXPECT_EQ(state.paramS.load(), 2.8f);
   EXPECT_EQ(state.paramI.load(), 3.0f);
-  EXPECT_EQ(findParameterControl(VolumeSlider)->readout, NoReadout);
-  EXPECT_EQ(findParameterControl(RSlider)->readout, RReadout);
+  EXPECT_EQ(state.releasePosition.load(), 20);
+  EXPECT_EQ(state.attackPosition.load(), 1);
+  EXPECT_EQ(findParameterReadout(VolumeSlider), nullptr);
+  EXPECT_EQ(findParameterReadout(RSlider)->label, RReadout);
   for (const int32_t other :
        {AttackSlider, DecaySlider, SustainSlider, ReleaseSlider, MidiDeviceList, IReadout, 0, -1}) {
     EXPECT_EQ(findParameterControl(other), nullptr) << other;

@@ -18,13 +18,14 @@ import harness as h
 import runtime_cases
 import soak_cases
 import sound_cases
+import midi_cases
 import window_cases
 from session import Skipped
 
 SKIPPED = 77  # the exit code that tells CTest a case could not run here
 
 CASES = {name[len("case_"):]: case
-         for module in (window_cases, sound_cases, runtime_cases, soak_cases)
+         for module in (window_cases, sound_cases, midi_cases, runtime_cases, soak_cases)
          for name, case in vars(module).items() if name.startswith("case_")}
 
 

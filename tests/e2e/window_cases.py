@@ -2,6 +2,8 @@
 box without audio output, and the start without any display."""
 
 import os
+import re
+import subprocess
 import time
 
 import harness as h
@@ -189,17 +191,41 @@ def case_no_midi_input():
 NO_JACK = {"JACK_NO_START_SERVER": "1", "JACK_DEFAULT_SERVER": "quillfern-e2e-no-server"}
 
 
+def title_bar(window):
+    """(width in pixels of the window's title in openbox's title font, sans 8 points bold, at
+    the display's resolution; height of its title bar)."""
+    title = subprocess.run(["xdotool", "getwindowname", str(window)], capture_output=True,
+                           text=True).stdout.strip()
+    dpi = re.search(r"resolution:\s+(\d+)x", subprocess.run(
+        ["xdpyinfo"], capture_output=True, text=True).stdout)[1]
+    font = subprocess.run(["fc-match", "--format=%{file}", "sans:bold"], capture_output=True,
+                          text=True).stdout
+    width = subprocess.run(["convert", "-density", dpi, "-font", font, "-pointsize", "8",
+                            f"label:{title}", "-format", "%w", "info:"],
+                           capture_output=True, text=True, check=True).stdout
+    extents = subprocess.run(["xprop", "-id", str(window), "_NET_FRAME_EXTENTS"],
+                             capture_output=True, text=True).stdout
+    return int(width), int(extents.split("=")[1].split(",")[2])
+
+
 def case_no_audio_output():
     """No audio output at all: the "PortAudio" box with the library's text, no main window,
-    exit code 0 after OK."""
+    exit code 0 after OK. The box is wide enough for its whole title beside the title bar's
+    icon and three buttons, each about as wide as the bar is high."""
     if h.has_sound_card():
         raise Skipped("this machine has a sound card, which PortAudio would find")
     os.environ.update(NO_JACK)
     run = Quillfern("no-audio", audio="none")
     box = sr.window(run.app, "PortAudio")
-    h.x_window("PortAudio")
+    x_box = h.x_window("PortAudio")
     texts = [label.name for label in sr.descendants(box, "label") if label.name]
     h.check(texts == ["Invalid device"], f"PortAudio box text {texts}")
+    title_width, bar_height = title_bar(x_box)
+    box_width = h.client_size(x_box)[0]
+    print(f"box {box_width} px wide, title {title_width} px, title bar {bar_height} px high")
+    h.check(box_width >= title_width + 4 * bar_height,
+            f"the box is {box_width} px wide, its title needs {title_width} px and the title "
+            f"bar's icon and buttons {4 * bar_height} px")
     h.check(not h.x_windows("Quillfern"), "the main window opened without audio output")
     run.quit_with(lambda: h.type_keys("Return"))
 

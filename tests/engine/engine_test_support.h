@@ -1,4 +1,4 @@
-// Helpers for the engine tests: a started engine on the heap, controls at their positions
+// Helpers for the engine tests: a started voice on the heap, its controls at their positions
 // when the window opens, and a note played through the same handling as live MIDI.
 #pragma once
 
@@ -9,20 +9,21 @@
 #include "engine/envelope.h"
 #include "engine/oscillator.h"
 #include "engine/render.h"
+#include "engine/voice.h"
+#include "engine/voice_controls.h"
 #include "midi/midi_messages.h"
-#include "ui/control_state.h"
 
-inline void setEnvelopeSliders(int32_t attack, int32_t decay, int32_t sustain, int32_t release) {
-  publishControlState(AttackSlider, attack);
-  publishControlState(DecaySlider, decay);
-  publishControlState(SustainSlider, sustain);
-  publishControlState(ReleaseSlider, release);
+inline void setEnvelopeSliders(EngineState& state, int32_t attack, int32_t decay, int32_t sustain,
+                               int32_t release) {
+  setVoiceControl(state, AttackSlider, attack);
+  setVoiceControl(state, DecaySlider, decay);
+  setVoiceControl(state, SustainSlider, sustain);
+  setVoiceControl(state, ReleaseSlider, release);
 }
 
-inline std::unique_ptr<EngineState> startedEngine() {
+inline std::unique_ptr<EngineState> startedEngine(double sampleRate = DefaultSampleRate) {
   auto state = std::make_unique<EngineState>();
-  assignStartupValues(*state);
-  setEnvelopeSliders(1, 1000, 50, 1500);
+  startVoice(*state, sampleRate);
   return state;
 }
 

@@ -11,13 +11,13 @@ namespace {
 constexpr int HandoverFrames = 1001;  // gate-open frames before the attack starts
 
 TEST(EnvelopeSettings, ConvertSliderPositionsToSamples) {
-  EXPECT_DOUBLE_EQ(attackSamplesAt(1), 4.40999902512187);
-  EXPECT_DOUBLE_EQ(attackSamplesAt(2000), 132299.96983656226);
-  EXPECT_EQ(decaySamplesAt(1000), 44100.0);
-  EXPECT_EQ(decaySamplesAt(1), 44.1);
+  EXPECT_DOUBLE_EQ(attackSamplesAt(1, DefaultSampleRate), 4.40999902512187);
+  EXPECT_DOUBLE_EQ(attackSamplesAt(2000, DefaultSampleRate), 132299.96983656226);
+  EXPECT_EQ(decaySamplesAt(1000, DefaultSampleRate), 44100.0);
+  EXPECT_EQ(decaySamplesAt(1, DefaultSampleRate), 44.1);
   EXPECT_EQ(sustainLevelAt(50), 0.5);
   EXPECT_EQ(sustainLevelAt(0), 0.0);
-  EXPECT_EQ(releaseSamplesAt(1500), 66150.0);
+  EXPECT_EQ(releaseSamplesAt(1500, DefaultSampleRate), 66150.0);
 }
 
 TEST(Envelope, IsSilentBeforeTheFirstNoteFromTheVeryFirstSample) {
@@ -68,7 +68,7 @@ TEST(Envelope, ShortestAttackEndsAtItsRoundedLengthAndDecaysToSustain) {
 TEST(Envelope, SustainExtremesGiveSilenceOrAFlatTop) {
   for (const int32_t sustain : {0, 100}) {
     auto state = startedEngine();
-    setEnvelopeSliders(1, 10, sustain, 1500);  // decay 441 samples
+    setEnvelopeSliders(*state, 1, 10, sustain, 1500);  // decay 441 samples
     pressKey(*state, 69);
     envelopeLevels(*state, HandoverFrames);
     const auto levels = envelopeLevels(*state, 1000);
@@ -82,7 +82,7 @@ TEST(Envelope, SustainExtremesGiveSilenceOrAFlatTop) {
 
 TEST(Envelope, ReleaseFallsInAStraightLineFromTheLastGateOpenLevel) {
   auto state = startedEngine();
-  setEnvelopeSliders(1, 1, 50, 1);  // release 44.1 samples
+  setEnvelopeSliders(*state, 1, 1, 50, 1);  // release 44.1 samples
   pressKey(*state, 69);
   envelopeLevels(*state, HandoverFrames + 100);
   releaseKey(*state, 69);
@@ -95,7 +95,7 @@ TEST(Envelope, ReleaseFallsInAStraightLineFromTheLastGateOpenLevel) {
 
 TEST(Envelope, ReleaseDuringTheHandoverStartsFromTheHandoverLevel) {
   auto state = startedEngine();
-  setEnvelopeSliders(1, 1, 100, 5000);
+  setEnvelopeSliders(*state, 1, 1, 100, 5000);
   pressKey(*state, 60);
   envelopeLevels(*state, HandoverFrames + 10);
   releaseKey(*state, 60);
@@ -112,23 +112,24 @@ TEST(Envelope, ReleaseDuringTheHandoverStartsFromTheHandoverLevel) {
   EXPECT_GT(release[0], releasedFrom * 0.999);
 }
 
-TEST(Envelope, NoteOffAndOnBetweenTwoBlocksJumpToTheOldHandoverLevel) {
+TEST(Envelope, NoteOffAndOnBetweenTwoBlocksFadeFromTheLevelReached) {
   auto state = startedEngine();
-  setEnvelopeSliders(1, 1, 100, 5000);
+  setEnvelopeSliders(*state, 1, 1, 100, 5000);
   pressKey(*state, 60);
   envelopeLevels(*state, HandoverFrames + 100);
   releaseKey(*state, 60);
   pressKey(*state, 62);  // no gate-closed sample in between
-  const auto levels = envelopeLevels(*state, 2);
-  EXPECT_EQ(levels[0], 0.0);  // the level before note 60 began, not its sustain
-  EXPECT_EQ(state->handoverSamples, 1);
+  const auto levels = envelopeLevels(*state, 501);
+  EXPECT_EQ(levels[0], 1.0);  // the sustain the released note had reached, no jump
+  EXPECT_EQ(levels[500], 0.5);
+  EXPECT_EQ(state->handoverSamples, 500);
 }
 
 TEST(Envelope, LegatoKeepsTheNoteItsSettingsAndItsHandover) {
   auto state = startedEngine();
   pressKey(*state, 69);
   envelopeLevels(*state, 500);
-  setEnvelopeSliders(2000, 5000, 0, 5000);  // moved while the note sounds: no effect
+  setEnvelopeSliders(*state, 2000, 5000, 0, 5000);  // moved while the note sounds: no effect
   pressKey(*state, 72);
   envelopeLevels(*state, 1000);
   EXPECT_EQ(state->oscillatorReset.load(), 1);
@@ -146,16 +147,33 @@ TEST(Envelope, LegatoKeepsTheNoteItsSettingsAndItsHandover) {
   EXPECT_EQ(state->sustainLevel, 0.0);
 }
 
-TEST(Envelope, GateReopenedAfterACloseNoticeGoesOnWithoutAHandover) {
+TEST(Envelope, ANoteAfterACloseNoticeStartsWithItsHandoverAndAttack) {
   auto state = startedEngine();
   pressKey(*state, 69);
   envelopeLevels(*state, HandoverFrames + 50000);
   handleMidiNotice(*state, MidiCloseNotice, 0);
   envelopeLevels(*state, 100000);  // the release runs out
   pressKey(*state, 69);
-  const auto levels = envelopeLevels(*state, 1);
-  EXPECT_EQ(levels[0], 0.5);  // straight to the sustain level
-  EXPECT_EQ(state->handoverSamples, 1001);
+  const auto levels = envelopeLevels(*state, HandoverFrames + 2);
+  for (int k = 0; k < HandoverFrames + 1; ++k) ASSERT_EQ(levels[k], 0.0) << k;
+  EXPECT_EQ(levels.back(), 1.0 / 4.40999902512187);  // n = 1 of a fresh attack
+}
+
+// The standalone program's voice reads the window's sliders instead of its own positions.
+int32_t windowPositions(int32_t control) noexcept QUILLFERN_NONBLOCKING {
+  return control == AttackSlider ? 2000 : control == SustainSlider ? 0 : 1000;
+}
+
+TEST(Envelope, ReadsThePositionsThroughItsReaderWhenGivenOne) {
+  auto state = startedEngine();
+  state->envelopePositionReader = windowPositions;
+  setEnvelopeSliders(*state, 1, 1, 50, 1);  // the voice's own, unread
+  pressKey(*state, 69);
+  envelopeLevels(*state, 1);
+  EXPECT_DOUBLE_EQ(state->attackSamples, 132299.96983656226);
+  EXPECT_EQ(state->decaySamples, 44100.0);
+  EXPECT_EQ(state->sustainLevel, 0.0);
+  EXPECT_EQ(state->releaseSamples, 44100.0);
 }
 
 TEST(Envelope, HandoverCountStopsJustPastTheHandoverWhileANoteIsHeld) {

@@ -96,8 +96,8 @@ TEST(Voice, NoteOffWithNothingHeldStillReleases) {
 
 TEST(Voice, OtherChannelsAndMessagesChangeNothingButAskForTheText) {
   auto state = startedEngine();
-  const uint8_t ignored[][3] = {{0x91, 69, 100}, {0x81, 69, 0}, {0xB0, 7, 100},
-                                {0xE0, 0, 64},   {0xF8, 0, 0},  {0xFE, 0, 0}};
+  const uint8_t ignored[][3] = {{0x91, 69, 100}, {0x81, 69, 0}, {0xB0, 7, 100}, {0xB0, 121, 0},
+                                {0xB1, 123, 0},  {0xE0, 0, 64}, {0xF8, 0, 0},   {0xFE, 0, 0}};
   for (const auto& message : ignored) {
     EXPECT_TRUE(send(*state, message[0], message[1], message[2]));
     EXPECT_EQ(state->heldNotes.load(), 0);
@@ -107,19 +107,30 @@ TEST(Voice, OtherChannelsAndMessagesChangeNothingButAskForTheText) {
   }
 }
 
-TEST(Voice, CloseNoticeSilencesButKeepsTheNoteFlagsAndDoesNotAskForTheText) {
-  auto state = startedEngine();
-  send(*state, 0x90, 69, 100);
-  send(*state, 0x90, 72, 100);
-  state->envelopeReady = 1;
-  state->oscillatorReset = 1;
-  EXPECT_FALSE(handleMidiNotice(*state, MidiCloseNotice, 0));
-  EXPECT_EQ(state->heldNotes.load(), 0);
-  EXPECT_EQ(state->gate.load(), 0);
-  EXPECT_EQ(noteText(*state), "Off");
-  EXPECT_EQ(state->envelopeReady.load(), 1);
-  EXPECT_EQ(state->oscillatorReset.load(), 1);
-  EXPECT_EQ(state->previousFrequency.load(), 100.0);
+// The port's close notice, All Notes Off and All Sound Off on channel 1 release a voice with
+// keys held as the last key's release would; only the data messages ask for the text.
+TEST(Voice, CloseNoticeAndPanicControllersReleaseEveryHeldKey) {
+  const struct {
+    uint32_t notice;
+    uint32_t message;
+    bool asksForText;
+  } releases[] = {{MidiCloseNotice, 0, false},
+                  {MidiDataNotice, packShortMessage(0xB0, 123, 0), true},
+                  {MidiDataNotice, packShortMessage(0xB0, 120, 0), true}};
+  for (const auto& release : releases) {
+    auto state = startedEngine();
+    send(*state, 0x90, 69, 100);
+    send(*state, 0x90, 72, 100);
+    state->envelopeReady = 1;
+    state->oscillatorReset = 1;
+    EXPECT_EQ(handleMidiNotice(*state, release.notice, release.message), release.asksForText);
+    EXPECT_EQ(state->heldNotes.load(), 0);
+    EXPECT_EQ(state->gate.load(), 0);
+    EXPECT_EQ(noteText(*state), "Off");
+    EXPECT_EQ(state->envelopeReady.load(), 0);
+    EXPECT_EQ(state->oscillatorReset.load(), 0);
+    EXPECT_NEAR(state->previousFrequency.load(), 523.251131, 1e-6);
+  }
 }
 
 TEST(Voice, OpenAndUnknownNoticesChangeNothing) {

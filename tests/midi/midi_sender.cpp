@@ -5,10 +5,12 @@
 //
 // STEP is MS:HEX, the bytes HEX (e.g. 904564 for a note-on of note 69) sent MS milliseconds
 // after the previous step, or flood:RATE:SECONDS, RATE messages a second for SECONDS seconds
-// (note-ons and note-offs by turns, ending on a note-off). Times count from the first
-// connection. The sender prints "ready" once its port is there and "sent" once the script is
-// played; then it ends, or with --stay waits for the end of its standard input. The end of
-// standard input ends it at any time, so a sender never outlives the test that started it.
+// (note-ons and note-offs by turns, ending on a note-off), burst:COUNT:HEX, COUNT copies of HEX
+// at once, or alloff, the note-offs of every key on every channel at once (2048 messages, as
+// sequencers send on stop; channel 1 last). Times count from the first connection. The sender
+// prints "ready" once its port is there and "sent" once the script is played; then it ends, or with
+// --stay waits for the end of its standard input. The end of standard input ends it at any time, so
+// a sender never outlives the test that started it.
 #include <jack/jack.h>
 #include <jack/midiport.h>
 #include <poll.h>
@@ -59,9 +61,28 @@ void appendFlood(std::vector<ScheduledMessage>& script, uint64_t startFrame, uin
   }
 }
 
+// Channel 16 first and channel 1 last, where a queue too short for the burst loses them.
+void appendAllNotesOff(std::vector<ScheduledMessage>& script, uint64_t frame) {
+  for (int channel = 15; channel >= 0; --channel) {
+    for (jack_midi_data_t note = 0; note < 128; ++note) {
+      script.push_back({frame, {static_cast<jack_midi_data_t>(0x80 | channel), note, 0}});
+    }
+  }
+}
+
 // Returns the frame after the last message of the step.
 uint64_t appendStep(std::vector<ScheduledMessage>& script, const std::string& step, uint64_t frame,
                     uint64_t sampleRate) {
+  if (step == "alloff") {
+    appendAllNotesOff(script, frame);
+    return frame;
+  }
+  if (step.rfind("burst:", 0) == 0) {
+    const size_t colon = step.find(':', 6);
+    const std::vector<jack_midi_data_t> bytes = parseHex(step.substr(colon + 1));
+    script.insert(script.end(), std::stoull(step.substr(6, colon - 6)), {frame, bytes});
+    return frame;
+  }
   if (step.rfind("flood:", 0) == 0) {
     const size_t colon = step.find(':', 6);
     const uint64_t rate = std::stoull(step.substr(6, colon - 6));

@@ -38,7 +38,8 @@ inline void recordNotice(MidiPortHandle, uint32_t notice, uintptr_t, uintptr_t p
                          uintptr_t) noexcept {
   const auto message = static_cast<uint32_t>(param1);
   EngineState& voice = noticeRecord.voice;
-  handleMidiNotice(voice, notice, message);
+  const bool releases = notice == MidiLossNotice || notice == MidiSourceGoneNotice;
+  handleMidiNotice(voice, releases ? MidiCloseNotice : notice, message);
   const uint32_t count = noticeRecord.count.load(std::memory_order_relaxed);
   if (count < RecordedNoticeCapacity) {
     noticeRecord.notices[count] = {notice, message, voice.heldNotes.load(), voice.gate.load(),

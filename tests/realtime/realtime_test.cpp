@@ -1,16 +1,18 @@
 // The audio and MIDI delivery paths under clang's real-time sanitizer: every function marked
 // QUILLFERN_NONBLOCKING is checked at run time, and anything it calls that allocates, locks,
 // waits or makes a blocking system call ends the program with a report. Here notes are played
-// through those functions as the program plays them: the render callback on the program's
-// engine state, MIDI notices as the MIDI thread delivers them, sliders moved between notes.
+// through those functions as the program plays them: the render path on the program's voice,
+// reading the window's envelope sliders, MIDI notices as the MIDI thread delivers them,
+// sliders moved between notes.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <vector>
 
 #include "engine/engine_state.h"
-#include "engine/envelope.h"
 #include "engine/render.h"
+#include "engine/voice.h"
+#include "engine/voice_controls.h"
 #include "midi/midi_messages.h"
 #include "ui/control_state.h"
 
@@ -21,7 +23,7 @@ constexpr unsigned long BufferFrames = 256;
 void renderBuffers(int buffers) {
   std::vector<float> buffer(BufferFrames);
   for (int i = 0; i < buffers; ++i) {
-    RenderCallback(nullptr, buffer.data(), buffer.size(), nullptr, 0, nullptr);
+    renderFrames(engineState, buffer.data(), buffer.size());
   }
 }
 
@@ -30,10 +32,12 @@ void deliver(uint32_t notice, uint32_t message) {
 }
 
 TEST(RealtimePaths, NotesPlayedThroughTheCallbackAndMidiHandlingNeverBlock) {
-  assignStartupValues(engineState);
+  startVoice(engineState, DefaultSampleRate);
+  engineState.envelopePositionReader = getControlState;
   for (int32_t note = 24; note < 108; note += 5) {
     publishControlState(AttackSlider, 1 + note * 7);
     publishControlState(SustainSlider, note % 101);
+    setVoiceControl(engineState, ISlider, note * 9);
     deliver(MidiDataNotice, packShortMessage(0x90, static_cast<uint8_t>(note), 100));
     renderBuffers(8);
     deliver(MidiDataNotice, packShortMessage(0x90, static_cast<uint8_t>(note + 3), 90));

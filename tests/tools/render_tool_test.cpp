@@ -1,17 +1,23 @@
 // Runs the quillfern-render program as a user would and looks at the WAV files it writes.
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sndfile.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <numeric>
 #include <string>
 #include <vector>
 
 #include "engine/envelope.h"
 #include "tests/tools/midi_bytes.h"
+#include "tools/audio_output.h"
 
 namespace {
 
@@ -22,6 +28,46 @@ struct RenderRun {
   std::string errors;
 };
 
+// As root, permissions would not be checked: renders run as a normal user would run them.
+const passwd* normalUser() {
+  return ::geteuid() == 0 ? ::getpwnam("nobody") : nullptr;
+}
+
+std::string asNormalUser() {
+  return normalUser() != nullptr ? "setpriv --reuid=nobody --regid=nogroup --clear-groups " : "";
+}
+
+int exitCodeOf(const std::string& command) {
+  const int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+struct Sound {
+  SF_INFO info{};
+  std::vector<float> samples;
+};
+
+Sound readSound(const std::filesystem::path& path) {
+  Sound sound;
+  SNDFILE* file = sf_open(path.c_str(), SFM_READ, &sound.info);
+  if (file == nullptr) return sound;
+  sound.samples.resize(static_cast<std::size_t>(sound.info.frames));
+  sound.samples.resize(
+      static_cast<std::size_t>(sf_readf_float(file, sound.samples.data(), sound.info.frames)));
+  sf_close(file);
+  return sound;
+}
+
+double peakOf(const std::vector<float>& samples) {
+  double peak = 0.0;
+  for (const float sample : samples) peak = std::max(peak, std::fabs(double{sample}));
+  return peak;
+}
+
+double meanOf(const std::vector<float>& samples) {
+  return std::accumulate(samples.begin(), samples.end(), 0.0) / samples.size();
+}
+
 class RenderTool : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -29,6 +75,9 @@ class RenderTool : public ::testing::Test {
                 ("quillfern-render-test-" + std::to_string(::getpid()) + "-" +
                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::create_directories(directory);
+    if (const passwd* user = normalUser()) {
+      ASSERT_EQ(::chown(directory.c_str(), user->pw_uid, user->pw_gid), 0);
+    }
   }
   void TearDown() override { fs::remove_all(directory); }
 
@@ -40,11 +89,11 @@ class RenderTool : public ::testing::Test {
 
   RenderRun run(const fs::path& score, const fs::path& output, const std::string& extra = "") {
     const fs::path errors = directory / "stderr.txt";
-    const std::string command = std::string(QUILLFERN_RENDER) + " '" + score.string() + "' -o '" +
-                                output.string() + "' " + extra + " 2>'" + errors.string() + "'";
-    const int status = std::system(command.c_str());
+    const std::string command = asNormalUser() + QUILLFERN_RENDER + " '" + score.string() +
+                                "' -o '" + output.string() + "' " + extra + " 2>'" +
+                                errors.string() + "'";
     RenderRun result;
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.exitCode = exitCodeOf(command);
     std::ifstream stream(errors);
     std::getline(stream, result.errors, '\0');
     return result;
@@ -195,14 +244,6 @@ TEST_F(RenderTool, MalformedScoresNameTheLineAndLeaveNoFile) {
   }
 }
 
-TEST_F(RenderTool, UnwritableOutputFailsWithoutLeavingFiles) {
-  const fs::path score = writeScore("score.txt", "0 midi 90 69 1\n10 end\n");
-  const RenderRun result = run(score, directory / "missing-folder" / "out.wav");
-  EXPECT_EQ(result.exitCode, 1);
-  EXPECT_NE(result.errors.find("cannot write"), std::string::npos);
-  EXPECT_FALSE(fs::exists(directory / "missing-folder"));
-}
-
 TEST_F(RenderTool, BadArgumentsShowTheUsage) {
   const fs::path score = writeScore("score.txt", "10 end\n");
   const RenderRun badBlock = run(score, directory / "out.wav", "--block 0");
@@ -288,10 +329,15 @@ TEST_F(RenderTool, ListShowsTracksNotesByChannelAndLengthWithoutRendering) {
 TEST_F(RenderTool, ReadsStandardInputAndRefusesWhatCannotBeRead) {
   const std::string note = "0 midi 90 57 100\n20000 end\n";
   const fs::path output = directory / "out.wav";
-  const RenderRun piped = run("-", output, "<'" + writeScore("s.txt", note).string() + "'");
+  const fs::path song = writeScore("s.txt", note);
+  const RenderRun piped = run("-", output, "<'" + song.string() + "'");
   EXPECT_EQ(piped.exitCode, 0) << piped.errors;
   EXPECT_EQ(readWav(output), renderSamples(note));
   fs::remove(output);
+  const RenderRun ontoItself = run("-", song, "<'" + song.string() + "'");
+  EXPECT_EQ(ontoItself.exitCode, 2);
+  EXPECT_NE(ontoItself.errors.find("it is the song being read"), std::string::npos);
+  EXPECT_EQ(bytesOf(song), note);
   const std::pair<fs::path, std::string> unreadable[] = {
       {directory, "cannot read " + directory.string() + ": Is a directory"},
       {"/dev/zero", "/dev/zero is larger than 64 MiB"},
@@ -366,7 +412,8 @@ TEST_F(RenderTool, DamagedMidiFilesNameThePlaceAndLeaveNoFiles) {
 }
 
 TEST_F(RenderTool, PlotsAreWellFormedPicturesThatLeaveTheSoundAlone) {
-  const fs::path song = writeScore("song.mid", midi_bytes::twoTrackSong());
+  // A name that is not UTF-8 and holds a control character still gives well-formed XML.
+  const fs::path song = writeScore("song\x01\xFF.mid", midi_bytes::twoTrackSong());
   const fs::path svg = directory / "song.svg";
   ASSERT_EQ(run(song, directory / "plain.wav").exitCode, 0);
   const RenderRun plotted = run(song, directory / "plotted.wav", "--plot '" + svg.string() + "'");
@@ -385,23 +432,234 @@ TEST_F(RenderTool, PlotsAreWellFormedPicturesThatLeaveTheSoundAlone) {
   EXPECT_LT(text.size(), 200000u);  // traces kept per pixel column, not per sample
 
   if (std::system("command -v rsvg-convert >/dev/null") != 0) GTEST_SKIP() << "no rsvg-convert";
-  const fs::path png = directory / "song.png";
+  const fs::path png = directory / "song.PNG";
   ASSERT_EQ(run(song, directory / "png.wav", "--plot '" + png.string() + "'").exitCode, 0);
   const std::string picture = bytesOf(png);
   ASSERT_GT(picture.size(), 24u);
   EXPECT_EQ(picture.substr(0, 8), "\x89PNG\r\n\x1A\n");
   EXPECT_EQ(picture.substr(16, 8), midi_bytes::bigEndian(1200, 4) + midi_bytes::bigEndian(780, 4));
-  EXPECT_FALSE(fs::exists(directory / ".song.png.partial.svg"));
 }
 
-TEST_F(RenderTool, AnUnwritablePlotLeavesNoSoundFile) {
-  const fs::path score = writeScore("score.txt", "0 midi 90 69 1\n10 end\n");
-  const RenderRun result =
-      run(score, directory / "out.wav", "--plot '" + (directory / "no" / "p.svg").string() + "'");
-  EXPECT_EQ(result.exitCode, 1);
-  EXPECT_NE(result.errors.find("cannot write"), std::string::npos) << result.errors;
-  EXPECT_FALSE(fs::exists(directory / "out.wav"));
-  EXPECT_FALSE(fs::exists(directory / ".out.wav.partial"));
+// Short enough to run in a blink, long enough that a check left until after rendering shows.
+constexpr const char* TenMinutes = "0 midi 90 57 100\n26460000 end\n";
+constexpr const char* HeldNote = "0 midi 90 57 100\n132300 midi 80 57 0\n220500 end\n";
+
+TEST_F(RenderTool, EveryFormatReadsBackWithItsRateLengthAndPeak) {
+  const fs::path score = writeScore("score.txt", HeldNote);
+  const double peak = peakOf(renderSamples(HeldNote));
+  const struct {
+    std::string name;
+    const char* options;
+    int format;
+    double tolerance;  // of the peak: the format's step, or what a lossy codec moves it
+  } cases[] = {
+      {"f.wav", "--format float", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 0.0},
+      {std::string(246, 'n') + ".wav", "", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 0.0},  // the longest
+      {"i24.wav", "--format pcm24", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 1.0 / (1 << 22)},
+      {"i16.Wav", "--format pcm16", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1.0 / (1 << 14)},
+      {"SONG.FLAC", "", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 1.0 / (1 << 22)},
+      {"v.ogg", "", SF_FORMAT_OGG | SF_FORMAT_VORBIS, 0.05 * peak},
+      {"m.mp3", "", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, 0.05 * peak},
+  };
+  const bool tools = exitCodeOf("command -v sox ffmpeg >/dev/null") == 0;
+  for (const auto& c : cases) {
+    const fs::path output = directory / c.name;
+    const RenderRun result = run(score, output, c.options);
+    ASSERT_EQ(result.exitCode, 0) << c.name << result.errors;
+    const Sound sound = readSound(output);
+    EXPECT_EQ(sound.info.format, c.format) << c.name;
+    EXPECT_EQ(sound.info.samplerate, 44100) << c.name;
+    EXPECT_EQ(sound.samples.size(), 220500u) << c.name;
+    EXPECT_NEAR(peakOf(sound.samples), peak, c.tolerance) << c.name;
+    if (!tools || (sound.info.format & SF_FORMAT_TYPEMASK) != SF_FORMAT_WAV) continue;
+    // sox and ffmpeg read every WAV without a word (ffmpeg's guess that a file without a
+    // speaker mask is mono is turned off: it says so for its own plain WAV files too).
+    const std::string quiet = " 2>&1 | grep . && exit 1 || exit 0";
+    EXPECT_EQ(exitCodeOf("sox -V2 '" + output.string() + "' -n" + quiet), 0) << c.name;
+    EXPECT_EQ(exitCodeOf("ffmpeg -nostdin -v warning -guess_layout_max 0 -i '" + output.string() +
+                         "' -f null -" + quiet),
+              0)
+        << c.name;
+  }
+}
+
+TEST(WavHeader, BecomesRf64PastTheRiffLimitAndReadsBack) {
+  const fs::path path = fs::temp_directory_path() / ("wav-header-" + std::to_string(::getpid()));
+  const struct {
+    SampleFormat sample;
+    int64_t frames;
+    uint64_t largestRiff;
+    int major;
+  } cases[] = {
+      {SampleFormat::Float, 1000, UINT32_MAX, SF_FORMAT_WAV},
+      {SampleFormat::Float, 1000, 4000, SF_FORMAT_RF64},
+      {SampleFormat::Pcm24, 1001, UINT32_MAX, SF_FORMAT_WAV},  // odd: a pad byte follows
+      {SampleFormat::Pcm24, 1001, 3000, SF_FORMAT_RF64},
+      {SampleFormat::Float, (int64_t{1} << 30) + 7, UINT32_MAX, SF_FORMAT_RF64},  // 4 GiB, sparse
+  };
+  for (const auto& c : cases) {
+    const std::string header = wavHeader(c.sample, 44100, c.frames, c.largestRiff);
+    const int bytes = c.sample == SampleFormat::Float ? 4 : 3;
+    std::ofstream(path, std::ios::binary) << header;
+    fs::resize_file(path, header.size() + (c.frames * bytes + 1) / 2 * 2);
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    ASSERT_NE(file, nullptr) << c.frames << sf_strerror(nullptr);
+    sf_close(file);
+    EXPECT_EQ(info.format & SF_FORMAT_TYPEMASK, c.major) << c.frames;
+    EXPECT_EQ(info.frames, c.frames) << c.frames;
+  }
+  fs::remove(path);
+}
+
+TEST_F(RenderTool, LevelLineNormalizeAndDcBlock) {
+  const fs::path score = writeScore("score.txt", HeldNote);
+  const fs::path output = directory / "out.wav";
+  const RenderRun plain = run(score, output);
+  const std::vector<float> samples = readSound(output).samples;
+  double peak = 0, rms = 0, dc = 0;
+  ASSERT_EQ(
+      std::sscanf(plain.errors.c_str(),
+                  "quillfern-render: peak %lf dBFS, RMS %lf dBFS, DC offset %lf", &peak, &rms, &dc),
+      3)
+      << plain.errors;
+  const double meanSquare =
+      std::inner_product(samples.begin(), samples.end(), samples.begin(), 0.0) / samples.size();
+  EXPECT_NEAR(peak, 20 * std::log10(peakOf(samples)), 0.005);
+  EXPECT_NEAR(rms, 10 * std::log10(meanSquare), 0.005);
+  EXPECT_NEAR(dc, meanOf(samples), 0.00005);
+  EXPECT_LT(dc, -0.05);  // the model's offset, which --dc-block takes out
+  for (const char* format : {"float", "pcm16"}) {
+    const RenderRun normalized =
+        run(score, output, std::string("--normalize -1 --format ") + format);
+    ASSERT_EQ(normalized.exitCode, 0) << normalized.errors;
+    EXPECT_NEAR(20 * std::log10(peakOf(readSound(output).samples)), -1.0, 0.01) << format;
+  }
+  ASSERT_EQ(run(score, output, "--dc-block").exitCode, 0);
+  EXPECT_LT(std::fabs(meanOf(readSound(output).samples)), 1e-4);
+  // At full volume the peak passes 0 dBFS: float keeps it, integer and lossy formats clip.
+  EXPECT_EQ(run(score, output, "--volume 100").errors.find("warning"), std::string::npos);
+  EXPECT_NE(run(score, output, "--volume 100 --format pcm24").errors.find("clips"),
+            std::string::npos);
+}
+
+std::vector<std::string> namesIn(const fs::path& directory) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(directory)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST_F(RenderTool, OutputProblemsAreFoundBeforeRenderingAndHarmNothing) {
+  const fs::path score = writeScore("score.txt", TenMinutes);
+  fs::create_directory(directory / "folder");
+  fs::create_directory(directory / "locked");
+  fs::permissions(directory / "locked", fs::perms::owner_read | fs::perms::owner_exec);
+  writeScore("readonly.wav", "keep");
+  fs::permissions(directory / "readonly.wav", fs::perms::owner_read);
+  fs::create_hard_link(score, directory / "again.wav");
+  fs::create_symlink(score, directory / "alias.svg");
+  const std::string at = directory.string() + "/";
+  const struct {
+    std::string output;
+    std::string extra;
+    std::string message;
+  } cases[] = {
+      {at + "missing/out.wav", "",
+       "cannot write " + at + "missing/out.wav: No such file or directory"},
+      {at + "folder", "", "cannot write " + at + "folder: Is a directory"},
+      {at + "locked/out.wav", "", "cannot write " + at + "locked/out.wav: Permission denied"},
+      {at + "readonly.wav", "", "cannot write " + at + "readonly.wav: Permission denied"},
+      {at + "again.wav", "", "will not write " + at + "again.wav: it is the song being read"},
+      {at + "out.wav", "--plot '" + at + "alias.svg'", "it is the song being read"},
+      {at + "out.wav", "--plot '" + at + "folder/../score.txt'", "it is the song being read"},
+      {at + "out.wav", "--plot " + at + "out.jpg", "cannot tell the picture format of"},
+      {at + "out.aiff", "", "cannot tell the sound format of"},
+      {at + "out.opus", "", "cannot write Opus at 44100 Hz"},
+      {at + "out.wav", "--format pcm8", "--format takes float, pcm24 or pcm16, not 'pcm8'"},
+  };
+  writeScore("stderr.txt", "");
+  const std::vector<std::string> before = namesIn(directory);
+  for (const auto& c : cases) {
+    const RenderRun result = run(score, c.output, c.extra);
+    EXPECT_EQ(result.exitCode, 2) << c.output;
+    EXPECT_NE(result.errors.find(c.message), std::string::npos) << result.errors;
+    EXPECT_EQ(namesIn(directory), before) << c.output;
+  }
+  EXPECT_EQ(bytesOf(score), TenMinutes);
+  EXPECT_EQ(bytesOf(directory / "readonly.wav"), "keep");
+}
+
+TEST_F(RenderTool, DevicesPipesAndLinksAreWrittenNeverReplaced) {
+  const fs::path score = writeScore("score.txt", HeldNote);
+  const std::vector<float> reference = renderSamples(HeldNote);
+  const std::string render = asNormalUser() + QUILLFERN_RENDER + " '" + score.string() + "' -o ";
+  const fs::path fifo = directory / "fifo.wav";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0666), 0);
+  fs::permissions(fifo, fs::perms::all);  // past the umask, for the normal user
+  const fs::path fromFifo = directory / "from-fifo.wav";
+  // A reader that gives up, should the render not write into the FIFO.
+  ASSERT_EQ(exitCodeOf("timeout 20 cat '" + fifo.string() + "' >'" + fromFifo.string() + "' & " +
+                       render + "'" + fifo.string() + "' 2>/dev/null; wait"),
+            0);
+  EXPECT_TRUE(fs::is_fifo(fifo));
+  EXPECT_EQ(readSound(fromFifo).samples, reference);
+  ASSERT_EQ(
+      exitCodeOf(render + "- 2>/dev/null | cat >'" + (directory / "stdout.wav").string() + "'"), 0);
+  EXPECT_EQ(readSound(directory / "stdout.wav").samples, reference);
+  fs::create_symlink("target.wav", directory / "link.wav");
+  ASSERT_EQ(run(score, directory / "link.wav").exitCode, 0);
+  EXPECT_TRUE(fs::is_symlink(directory / "link.wav"));
+  EXPECT_EQ(readSound(directory / "target.wav").samples, reference);
+
+  // Devices only as root, in a mount namespace of our own with a /dev of our own: the
+  // machine's devices are never at risk.
+  if (::geteuid() != 0 || exitCodeOf("unshare -m true 2>/dev/null") != 0) {
+    GTEST_SKIP() << "devices need root and a mount namespace";
+  }
+  const std::string devices =
+      "unshare -m sh -c 'mount -t tmpfs none /dev && mknod -m 666 /dev/null c 1 3 && "
+      "mknod -m 666 /dev/full c 1 7 && ln -s /proc/self/fd/1 /dev/stdout && "
+      "R=\"" QUILLFERN_RENDER " " +
+      score.string() +
+      " -o\" && $R /dev/null 2>/dev/null && "
+      "{ $R /dev/stdout 2>/dev/null | cat >" +
+      (directory / "dev-stdout.wav").string() +
+      "; } && "
+      "{ $R /dev/full 2>/dev/null; test $? = 2; } && test -c /dev/null && test -c /dev/full && "
+      "test -L /dev/stdout'";
+  EXPECT_EQ(exitCodeOf(devices), 0);
+  EXPECT_EQ(readSound(directory / "dev-stdout.wav").samples, reference);
+}
+
+TEST_F(RenderTool, InterruptedAndSimultaneousRendersLeaveNoLitterAndNoMixture) {
+  const fs::path score = writeScore("score.txt", TenMinutes);
+  const fs::path output = directory / "out.wav";
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    // Waits for the temporary files to appear, then interrupts the render.
+    const std::string command = asNormalUser() + QUILLFERN_RENDER + " '" + score.string() +
+                                "' -o '" + output.string() + "' --plot '" + output.string() +
+                                ".svg' & for i in $(seq 500); do ls -A '" + directory.string() +
+                                "' | grep -q quillfern- && break; sleep 0.01; done; kill -" +
+                                std::to_string(signal) + " $!; wait $!; exit $(( $? - 128 ))";
+    EXPECT_EQ(exitCodeOf(command), signal);
+    EXPECT_EQ(namesIn(directory), std::vector<std::string>{"score.txt"}) << signal;
+  }
+  const fs::path other = writeScore("other.txt", "0 midi 90 60 100\n2646000 end\n");
+  writeScore("score.txt", "0 midi 90 57 100\n2646000 end\n");
+  const std::string render = asNormalUser() + QUILLFERN_RENDER + " -o '" + output.string() + "' ";
+  ASSERT_EQ(exitCodeOf(render + "'" + score.string() + "' 2>/dev/null & " + render + "'" +
+                       other.string() + "' 2>/dev/null; wait"),
+            0);
+  const std::vector<float> both = readSound(output).samples;
+  ASSERT_EQ(run(other, output).exitCode, 0);
+  const std::vector<float> second = readSound(output).samples;
+  ASSERT_EQ(run(score, output).exitCode, 0);
+  EXPECT_TRUE(both == second || both == readSound(output).samples);
+  EXPECT_EQ(namesIn(directory),
+            (std::vector<std::string>{"other.txt", "out.wav", "score.txt", "stderr.txt"}));
 }
 
 }  // namespace

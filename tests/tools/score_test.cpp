@@ -77,8 +77,9 @@ TEST(ScoreReader, ReadsMessagesAtTheirNaturalLengthAndNamesWhatIsWrong) {
       {"0 midi C0 5", "5c0"},
       {"0 midi 0xb0 0x7B 0", "7bb0"},
       {"0 midi F2 1 2", "201f2"},
-      {"0 midi F8 0", "f8"},  // written before natural lengths
-      {"0 midi 90 69", "s:1: status byte 90 takes 2 data bytes, not 1"},
+      {"0 midi F8 0", "f8"},     // written before natural lengths
+      {"0 midi 90 69", "4590"},  // the velocity left out reads 0
+      {"0 midi 90", "s:1: status byte 90 takes 2 data bytes, not 0"},
       {"0 midi D0", "s:1: status byte D0 takes 1 data byte, not 0"},
       {"0 midi F7", "s:1: system exclusive is not a short message"},
       {"0 midi 90 69 0x80", "s:1: data byte 0x80 is out of range 0 to 127"},

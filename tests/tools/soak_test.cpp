@@ -10,8 +10,8 @@
 #include <string>
 
 #include "engine/envelope.h"
-#include "engine/oscillator.h"
 #include "engine/render.h"
+#include "engine/voice.h"
 #include "tools/score.h"
 #include "tools/score_render.h"
 
@@ -59,7 +59,8 @@ void look(SoakFindings& seen, float sample) {
     seen.lastBeforeCrossing = sample;
   }
   if (sinceCrossing > 0 && sinceCrossing < FadeInSamples) {
-    const auto fade = static_cast<float>(fadeInFactor(static_cast<int32_t>(sinceCrossing)));
+    const auto fade =
+        static_cast<float>(fadeInFactor(static_cast<int32_t>(sinceCrossing), FadeInSamples));
     seen.fadeInExcess = std::max(seen.fadeInExcess, magnitude / fade);
   }
   if (sinceCrossing >= FadeInSamples && sinceCrossing < FadeInSamples + WindowFrames) {

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "app/panel_layout.h"
+#include "engine/voice_controls.h"
 
 Events takeWaitingEvents() {
   Events events;
@@ -40,9 +41,10 @@ void addPanelSlider(int32_t number) {
   const auto sliders = panelSliders();
   const SliderLayout& slider = *std::find_if(
       sliders.begin(), sliders.end(), [&](const SliderLayout& s) { return s.number == number; });
-  addSlider(slider.number, slider.x, SliderY, SliderWidth, SliderHeight, slider.minimum,
-            slider.maximum, SliderVertical);
-  setControlState(slider.number, slider.initial);
+  const VoiceControl& control = *findVoiceControl(number);
+  addSlider(slider.number, slider.x, SliderY, SliderWidth, SliderHeight, control.minimum,
+            control.maximum, SliderVertical);
+  setControlState(slider.number, control.initial);
 }
 
 void addPanelLabel(int32_t number) {

@@ -1,4 +1,4 @@
-#include "ui/format_real.h"
+#include "engine/format_real.h"
 
 #include <gtest/gtest.h>
 

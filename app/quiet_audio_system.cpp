@@ -1,4 +1,4 @@
-#include "engine/quiet_audio_system.h"
+#include "app/quiet_audio_system.h"
 
 #include <alsa/asoundlib.h>
 #include <jack/jack.h>

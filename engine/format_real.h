@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include "ui/nonblocking.h"
+#include "engine/nonblocking.h"
 
 // The longest text: a negative double of the largest finite magnitude with 512 decimals.
 inline constexpr std::size_t FormatRealMaxLength = 823;

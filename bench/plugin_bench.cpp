@@ -1,0 +1,73 @@
+// The plugins' process cost per sample, set against the standalone render callback's
+// (RenderCallbackSustain): the same note held in its sustain, 256 frames a block, rendered
+// through the CLAP process() and the LV2 run() as a host calls them, with no events.
+#include <benchmark/benchmark.h>
+
+#include <string>
+#include <vector>
+
+#include "midi/midi_messages.h"
+#include "plugins/hosts/format_hosts.h"
+
+namespace {
+
+constexpr int BlockFrames = 256;
+constexpr int PreRollFrames = 100000;  // past the handover, the attack and the decay
+constexpr double Rate = 44100.0;
+
+// The first block carries the note-on, the pre-roll brings the note to its sustain.
+template <typename Plugin, typename Process>
+void playSustainedNote(Plugin& plugin, Process process, std::vector<float>& block) {
+  const ScoreEvent noteOn{0, ScoreEventKind::Midi, packShortMessage(0x90, 57, 100), 0, 0};
+  process(plugin, {{0, &noteOn}}, BlockFrames, block.data());
+  for (int frame = BlockFrames; frame < PreRollFrames; frame += BlockFrames) {
+    process(plugin, {}, BlockFrames, block.data());
+  }
+}
+
+template <typename Plugin, typename Process>
+void measure(benchmark::State& run, Plugin& plugin, Process process) {
+  std::vector<float> block(BlockFrames);
+  playSustainedNote(plugin, process, block);
+  const std::vector<BlockEvent> none;
+  for (auto _ : run) {
+    process(plugin, none, BlockFrames, block.data());
+    benchmark::DoNotOptimize(block.data());
+    benchmark::ClobberMemory();
+  }
+  run.SetItemsProcessed(run.iterations() * BlockFrames);
+}
+
+// One format's way in: how our offline host opens, plays and closes it.
+template <typename Plugin>
+struct Format {
+  Plugin* (*open)(const std::string& path, double rate, int32_t maxBlock, std::string& error);
+  void (*process)(Plugin& plugin, const std::vector<BlockEvent>& events, uint32_t frames,
+                  float* output);
+  void (*close)(Plugin* plugin);
+  const char* path;
+};
+
+template <typename Plugin>
+void sustain(benchmark::State& run, const Format<Plugin>& format) {
+  std::string error;
+  Plugin* plugin = format.open(format.path, Rate, BlockFrames, error);
+  if (plugin == nullptr) {
+    run.SkipWithError(error.c_str());
+    return;
+  }
+  measure(run, *plugin, format.process);
+  format.close(plugin);
+}
+
+void ClapProcessSustain(benchmark::State& run) {
+  sustain(run, Format<ClapHosted>{openClap, processClap, closeClap, QUILLFERN_CLAP_PATH});
+}
+BENCHMARK(ClapProcessSustain);
+
+void Lv2RunSustain(benchmark::State& run) {
+  sustain(run, Format<Lv2Hosted>{openLv2, runLv2, closeLv2, QUILLFERN_LV2_BUNDLE});
+}
+BENCHMARK(Lv2RunSustain);
+
+}  // namespace

@@ -1,0 +1,39 @@
+// One voice's life: its start at a sample rate, its controls, and the delay of its notes.
+// Everything here acts on the voice's own record only.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/engine_state.h"
+#include "engine/nonblocking.h"
+
+inline constexpr double DefaultSampleRate = 44100.0;  // Hz: the rate every length is given at
+inline constexpr double MinimumSampleRate = 22050.0;  // Hz
+inline constexpr double MaximumSampleRate = 192000.0;
+
+// Lengths in samples at DefaultSampleRate; a voice at another rate keeps their durations.
+inline constexpr int32_t HandoverLimit = 1000;  // last sample of a note's handover
+inline constexpr int32_t FadeInSamples = 100;   // a note's fade-in
+
+// Gives a zero-filled record the program's start-up values at `sampleRate` (Hz): parameters at
+// their start-up values (r 0.01, b 2.5, ... not those of the initial positions), envelope
+// positions at the window's initial positions, gate closed. A rate outside MinimumSampleRate
+// to MaximumSampleRate is taken as the nearer of the two (and NaN as DefaultSampleRate).
+void startVoice(EngineState& state, double sampleRate) noexcept;
+
+// What moving one of the window's ten controls does to the voice: a model parameter through its
+// formula (from the next sample on), an envelope position stored for the next note's start.
+// A position outside the control's range is taken as the nearer end. Any thread that owns the
+// voice's controls. Unknown control numbers are ignored.
+void setVoiceControl(EngineState& state, int32_t control,
+                     int32_t position) noexcept QUILLFERN_NONBLOCKING;
+
+// The delay from a note-on to the start of its attack, in samples at the voice's rate (1001 at
+// 44100 Hz): the handover. A plugin reports it as its latency.
+int32_t voiceLatencySamples(const EngineState& state) noexcept;
+
+// The same delay for a voice at `sampleRate`.
+int32_t latencySamplesAt(double sampleRate) noexcept;
+
+// A length of `samples` at DefaultSampleRate, in whole samples at `sampleRate`.
+int32_t samplesAtRate(int32_t samples, double sampleRate) noexcept;

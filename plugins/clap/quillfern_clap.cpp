@@ -1,0 +1,434 @@
+// Quillfern as a CLAP instrument: one mono output, MIDI in, the window's ten controls and the
+// MIDI channel as parameters. Every MIDI and parameter event is applied at its own sample: the
+// block is rendered in pieces between events.
+//
+// Threads: the host's main thread reads and saves the parameters through `shared`; the audio
+// thread owns the voice while the instance is active and publishes each parameter it applies.
+// A state loaded while active reaches the voice at the start of the next block.
+#include <clap/entry.h>
+#include <clap/ext/audio-ports.h>
+#include <clap/ext/latency.h>
+#include <clap/ext/note-ports.h>
+#include <clap/ext/params.h>
+#include <clap/ext/state.h>
+#include <clap/plugin-factory.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "engine/voice.h"
+#include "plugins/clap/render.h"
+#include "plugins/plugin_voice.h"
+
+namespace {
+
+constexpr auto relaxed = std::memory_order_relaxed;
+constexpr clap_id MainPort = 0;
+constexpr std::size_t StateLimit = 1 << 16;  // bytes: far above any state this version writes
+
+const char* Features[] = {CLAP_PLUGIN_FEATURE_INSTRUMENT, CLAP_PLUGIN_FEATURE_SYNTHESIZER,
+                          CLAP_PLUGIN_FEATURE_MONO, nullptr};
+
+const clap_plugin_descriptor_t Descriptor = {
+    CLAP_VERSION_INIT,
+    "org.quillfern.synth",
+    "Quillfern",
+    "Quillfern",
+    "",
+    "",
+    "",
+    QUILLFERN_VERSION,
+    "A neuron model played as an instrument: the Hindmarsh-Rose equations at the pitch of the "
+    "note",
+    Features,
+};
+
+// The positions the host reads and saves, written by whichever thread applies a change.
+struct SharedPositions {
+  std::atomic<int32_t> position[ParameterCount];
+  std::atomic<bool> changed[ParameterCount];
+};
+
+struct ClapInstance {
+  clap_plugin_t plugin{};
+  const clap_host_t* host = nullptr;
+  const clap_host_params_t* hostParams = nullptr;
+  PluginVoice voice;
+  SharedPositions shared;
+  std::atomic<bool> reloadPending{false};
+  double sampleRate = DefaultSampleRate;
+  bool active = false;
+};
+
+ClapInstance& instanceOf(const clap_plugin_t* plugin) {
+  return *static_cast<ClapInstance*>(plugin->plugin_data);
+}
+
+ParameterPositions snapshotOf(const SharedPositions& shared) noexcept QUILLFERN_NONBLOCKING {
+  ParameterPositions positions;
+  for (std::size_t index = 0; index < ParameterCount; ++index) {
+    positions.position[index] = shared.position[index].load(relaxed);
+    positions.changed[index] = shared.changed[index].load(relaxed);
+  }
+  return positions;
+}
+
+void publish(SharedPositions& shared, const ParameterPositions& positions,
+             std::size_t index) noexcept QUILLFERN_NONBLOCKING {
+  shared.position[index].store(positions.position[index], relaxed);
+  shared.changed[index].store(positions.changed[index], relaxed);
+}
+
+void publishAll(SharedPositions& shared, const ParameterPositions& positions) noexcept {
+  for (std::size_t index = 0; index < ParameterCount; ++index) publish(shared, positions, index);
+}
+
+// A loaded state replaces the voice, as a fresh instance with those settings would play.
+void takeReload(ClapInstance& instance) noexcept QUILLFERN_NONBLOCKING {
+  if (!instance.reloadPending.exchange(false, std::memory_order_acquire)) return;
+  startPluginVoice(instance.voice, instance.sampleRate, snapshotOf(instance.shared));
+}
+
+void applyParameter(ClapInstance& instance,
+                    const clap_event_param_value_t& event) noexcept QUILLFERN_NONBLOCKING {
+  const int32_t index = parameterIndexOfId(event.param_id);
+  if (index < 0) return;
+  const auto slot = static_cast<std::size_t>(index);
+  setPluginParameter(instance.voice, slot, event.value);
+  publish(instance.shared, instance.voice.positions, slot);
+}
+
+// The host's input event list belongs to its audio thread: its functions are real-time safe by
+// the CLAP contract, though their C types cannot say so to clang's effect analysis.
+#if defined(__clang__)
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wfunction-effects"
+#endif
+uint32_t eventCount(const clap_input_events_t& events) noexcept QUILLFERN_NONBLOCKING {
+  return events.size(&events);
+}
+
+const clap_event_header_t& eventAt(const clap_input_events_t& events,
+                                   uint32_t index) noexcept QUILLFERN_NONBLOCKING {
+  return *events.get(&events, index);
+}
+#if defined(__clang__)
+#pragma clang diagnostic pop
+#endif
+
+bool isRolling(uint32_t transportFlags) noexcept QUILLFERN_NONBLOCKING {
+  return (transportFlags & CLAP_TRANSPORT_IS_PLAYING) != 0;
+}
+
+void applyEvent(ClapInstance& instance,
+                const clap_event_header_t& header) noexcept QUILLFERN_NONBLOCKING {
+  if (header.space_id != CLAP_CORE_EVENT_SPACE_ID) return;
+  switch (header.type) {
+    case CLAP_EVENT_MIDI: {
+      const auto& midi = reinterpret_cast<const clap_event_midi_t&>(header);
+      playMidi(instance.voice, midi.data, sizeof midi.data);
+      break;
+    }
+    case CLAP_EVENT_PARAM_VALUE:
+      applyParameter(instance, reinterpret_cast<const clap_event_param_value_t&>(header));
+      break;
+    case CLAP_EVENT_TRANSPORT:
+      followTransport(instance.voice,
+                      isRolling(reinterpret_cast<const clap_event_transport_t&>(header).flags));
+      break;
+    default:
+      break;
+  }
+}
+
+clap_process_status process(const clap_plugin_t* plugin,
+                            const clap_process_t* block) noexcept QUILLFERN_NONBLOCKING {
+  ClapInstance& instance = instanceOf(plugin);
+  takeReload(instance);
+  if (block->audio_outputs_count == 0 || block->audio_outputs[0].channel_count == 0) {
+    return CLAP_PROCESS_ERROR;
+  }
+  float* output = block->audio_outputs[0].data32[0];
+  if (block->transport != nullptr)
+    followTransport(instance.voice, isRolling(block->transport->flags));
+  const uint32_t frames = block->frames_count;
+  const uint32_t events = eventCount(*block->in_events);
+  uint32_t done = 0;
+  for (uint32_t event = 0; event < events; ++event) {
+    const clap_event_header_t& header = eventAt(*block->in_events, event);
+    const uint32_t at = std::clamp(header.time, done, frames);
+    renderVoice(instance.voice, output + done, at - done);
+    done = at;
+    applyEvent(instance, header);
+  }
+  renderVoice(instance.voice, output + done, frames - done);
+  return CLAP_PROCESS_CONTINUE;
+}
+
+// Plugin.
+
+bool init(const clap_plugin_t* plugin) {
+  ClapInstance& instance = instanceOf(plugin);
+  instance.hostParams = static_cast<const clap_host_params_t*>(
+      instance.host->get_extension(instance.host, CLAP_EXT_PARAMS));
+  return true;
+}
+
+void destroy(const clap_plugin_t* plugin) {
+  delete &instanceOf(plugin);
+}
+
+bool activate(const clap_plugin_t* plugin, double sampleRate, uint32_t /*minFrames*/,
+              uint32_t /*maxFrames*/) {
+  if (!(sampleRate >= MinimumSampleRate && sampleRate <= MaximumSampleRate)) return false;
+  ClapInstance& instance = instanceOf(plugin);
+  instance.sampleRate = sampleRate;
+  instance.reloadPending.store(false);
+  startPluginVoice(instance.voice, sampleRate, snapshotOf(instance.shared));
+  instance.active = true;
+  return true;
+}
+
+void deactivate(const clap_plugin_t* plugin) {
+  instanceOf(plugin).active = false;
+}
+
+bool startProcessing(const clap_plugin_t* /*plugin*/) {
+  return true;
+}
+
+void stopProcessing(const clap_plugin_t* /*plugin*/) {}
+
+// Silence and no note held, the settings kept.
+void reset(const clap_plugin_t* plugin) noexcept QUILLFERN_NONBLOCKING {
+  ClapInstance& instance = instanceOf(plugin);
+  startPluginVoice(instance.voice, instance.sampleRate, instance.voice.positions);
+}
+
+void onMainThread(const clap_plugin_t* /*plugin*/) {}
+
+// Audio and note ports: one mono output, one MIDI input.
+
+uint32_t onePortOut(const clap_plugin_t* /*plugin*/, bool isInput) {
+  return isInput ? 0 : 1;
+}
+
+uint32_t onePortIn(const clap_plugin_t* /*plugin*/, bool isInput) {
+  return isInput ? 1 : 0;
+}
+
+bool audioPort(const clap_plugin_t* /*plugin*/, uint32_t index, bool isInput,
+               clap_audio_port_info_t* info) {
+  if (isInput || index != 0) return false;
+  *info = {};
+  info->id = MainPort;
+  std::snprintf(info->name, sizeof info->name, "Output");
+  info->flags = CLAP_AUDIO_PORT_IS_MAIN;
+  info->channel_count = 1;
+  info->port_type = CLAP_PORT_MONO;
+  info->in_place_pair = CLAP_INVALID_ID;
+  return true;
+}
+
+bool notePort(const clap_plugin_t* /*plugin*/, uint32_t index, bool isInput,
+              clap_note_port_info_t* info) {
+  if (!isInput || index != 0) return false;
+  *info = {};
+  info->id = MainPort;
+  info->supported_dialects = CLAP_NOTE_DIALECT_MIDI;
+  info->preferred_dialect = CLAP_NOTE_DIALECT_MIDI;
+  std::snprintf(info->name, sizeof info->name, "MIDI in");
+  return true;
+}
+
+// Parameters.
+
+const PluginParameter* parameterOf(clap_id id) {
+  const int32_t index = parameterIndexOfId(id);
+  return index < 0 ? nullptr : &pluginParameters()[static_cast<std::size_t>(index)];
+}
+
+uint32_t parameterCount(const clap_plugin_t* /*plugin*/) {
+  return ParameterCount;
+}
+
+bool parameterInfo(const clap_plugin_t* /*plugin*/, uint32_t index, clap_param_info_t* info) {
+  if (index >= ParameterCount) return false;
+  const PluginParameter& parameter = pluginParameters()[index];
+  *info = {};
+  info->id = parameter.id;
+  info->flags = CLAP_PARAM_IS_STEPPED | CLAP_PARAM_IS_AUTOMATABLE;
+  std::snprintf(info->name, sizeof info->name, "%s", parameter.name);
+  std::snprintf(info->module, sizeof info->module, "%s", parameter.module);
+  info->min_value = parameter.minimum;
+  info->max_value = parameter.maximum;
+  info->default_value = parameter.initial;
+  return true;
+}
+
+bool parameterValue(const clap_plugin_t* plugin, clap_id id, double* value) {
+  const int32_t index = parameterIndexOfId(id);
+  if (index < 0) return false;
+  *value = instanceOf(plugin).shared.position[index].load(relaxed);
+  return true;
+}
+
+bool valueToText(const clap_plugin_t* /*plugin*/, clap_id id, double value, char* text,
+                 uint32_t size) {
+  const PluginParameter* parameter = parameterOf(id);
+  if (parameter == nullptr || size == 0) return false;
+  formatParameterValue(*parameter, positionOfValue(*parameter, value), text, size);
+  return true;
+}
+
+bool textToValue(const clap_plugin_t* /*plugin*/, clap_id id, const char* text, double* value) {
+  const PluginParameter* parameter = parameterOf(id);
+  int32_t position = 0;
+  if (parameter == nullptr || !parseParameterText(*parameter, text, position)) return false;
+  *value = position;
+  return true;
+}
+
+// Parameter changes outside process(): on the audio thread while active, else on the main
+// thread, where they wait in `shared` for the next activation.
+void flush(const clap_plugin_t* plugin, const clap_input_events_t* in,
+           const clap_output_events_t* /*out*/) {
+  ClapInstance& instance = instanceOf(plugin);
+  if (instance.active) takeReload(instance);
+  ParameterPositions idle = snapshotOf(instance.shared);
+  for (uint32_t event = 0; event < in->size(in); ++event) {
+    const clap_event_header_t* header = in->get(in, event);
+    if (header->space_id != CLAP_CORE_EVENT_SPACE_ID || header->type != CLAP_EVENT_PARAM_VALUE) {
+      continue;
+    }
+    const auto& change = *reinterpret_cast<const clap_event_param_value_t*>(header);
+    const int32_t index = parameterIndexOfId(change.param_id);
+    if (instance.active) {
+      applyParameter(instance, change);
+    } else if (index >= 0) {
+      const auto slot = static_cast<std::size_t>(index);
+      moveParameter(idle, slot, positionOfValue(pluginParameters()[slot], change.value));
+      publish(instance.shared, idle, slot);
+    }
+  }
+}
+
+// State: the text of stateText().
+
+bool saveState(const clap_plugin_t* plugin, const clap_ostream_t* stream) {
+  const std::string text = stateText(snapshotOf(instanceOf(plugin).shared));
+  for (std::size_t written = 0; written < text.size();) {
+    const int64_t wrote = stream->write(stream, text.data() + written, text.size() - written);
+    if (wrote <= 0) return false;
+    written += static_cast<std::size_t>(wrote);
+  }
+  return true;
+}
+
+bool readAll(const clap_istream_t* stream, std::string& text) {
+  char chunk[4096];
+  for (;;) {
+    const int64_t read = stream->read(stream, chunk, sizeof chunk);
+    if (read < 0) return false;
+    if (read == 0) return true;
+    text.append(chunk, static_cast<std::size_t>(read));
+    if (text.size() > StateLimit) return false;
+  }
+}
+
+bool loadState(const clap_plugin_t* plugin, const clap_istream_t* stream) {
+  ClapInstance& instance = instanceOf(plugin);
+  std::string text;
+  ParameterPositions positions;
+  if (!readAll(stream, text) || !parseStateText(text, positions)) return false;
+  publishAll(instance.shared, positions);
+  if (instance.active) instance.reloadPending.store(true, std::memory_order_release);
+  if (instance.hostParams != nullptr) {
+    instance.hostParams->rescan(instance.host, CLAP_PARAM_RESCAN_VALUES);
+  }
+  return true;
+}
+
+// Latency and render mode.
+
+uint32_t latency(const clap_plugin_t* plugin) {
+  return pluginLatency(instanceOf(plugin).voice);
+}
+
+bool noHardRealtimeRequirement(const clap_plugin_t* /*plugin*/) {
+  return false;
+}
+
+// The voice renders the same samples in either mode.
+bool setRenderMode(const clap_plugin_t* /*plugin*/, clap_plugin_render_mode /*mode*/) {
+  return true;
+}
+
+const clap_plugin_audio_ports_t AudioPorts = {onePortOut, audioPort};
+const clap_plugin_note_ports_t NotePorts = {onePortIn, notePort};
+const clap_plugin_params_t Params = {parameterCount, parameterInfo, parameterValue,
+                                     valueToText,    textToValue,   flush};
+const clap_plugin_state_t State = {saveState, loadState};
+const clap_plugin_latency_t Latency = {latency};
+const clap_plugin_render_t Render = {noHardRealtimeRequirement, setRenderMode};
+
+const void* extension(const clap_plugin_t* /*plugin*/, const char* id) {
+  const std::string_view name = id;
+  if (name == CLAP_EXT_AUDIO_PORTS) return &AudioPorts;
+  if (name == CLAP_EXT_NOTE_PORTS) return &NotePorts;
+  if (name == CLAP_EXT_PARAMS) return &Params;
+  if (name == CLAP_EXT_STATE) return &State;
+  if (name == CLAP_EXT_LATENCY) return &Latency;
+  if (name == CLAP_EXT_RENDER) return &Render;
+  return nullptr;
+}
+
+const clap_plugin_t* createInstance(const clap_host_t* host) {
+  auto* instance = new ClapInstance;
+  instance->host = host;
+  publishAll(instance->shared, initialPositions());
+  startPluginVoice(instance->voice, DefaultSampleRate, initialPositions());
+  instance->plugin = {&Descriptor,     instance,       init,  destroy, activate,  deactivate,
+                      startProcessing, stopProcessing, reset, process, extension, onMainThread};
+  return &instance->plugin;
+}
+
+// Factory and entry.
+
+uint32_t pluginCount(const clap_plugin_factory_t* /*factory*/) {
+  return 1;
+}
+
+const clap_plugin_descriptor_t* descriptorAt(const clap_plugin_factory_t* /*factory*/,
+                                             uint32_t index) {
+  return index == 0 ? &Descriptor : nullptr;
+}
+
+const clap_plugin_t* createPlugin(const clap_plugin_factory_t* /*factory*/, const clap_host_t* host,
+                                  const char* id) {
+  if (!clap_version_is_compatible(host->clap_version) || std::strcmp(id, Descriptor.id) != 0) {
+    return nullptr;
+  }
+  return createInstance(host);
+}
+
+const clap_plugin_factory_t Factory = {pluginCount, descriptorAt, createPlugin};
+
+bool entryInit(const char* /*path*/) {
+  return true;
+}
+
+void entryDeinit() {}
+
+const void* factory(const char* id) {
+  return std::strcmp(id, CLAP_PLUGIN_FACTORY_ID) == 0 ? &Factory : nullptr;
+}
+
+}  // namespace
+
+extern "C" CLAP_EXPORT const clap_plugin_entry_t clap_entry = {CLAP_VERSION_INIT, entryInit,
+                                                               entryDeinit, factory};

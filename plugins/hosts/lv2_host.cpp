@@ -1,0 +1,280 @@
+// The LV2 side of our offline host, through lilv: one instance, its ports connected to the
+// host's own values, MIDI in an atom sequence at its frame, control moves written to their
+// ports between run() calls.
+#include <lilv/lilv.h>
+#include <lv2/atom/util.h>
+#include <lv2/midi/midi.h>
+#include <lv2/time/time.h>
+#include <lv2/urid/urid.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+
+#include "plugins/hosts/format_hosts.h"
+#include "plugins/plugin_parameters.h"
+
+namespace {
+
+constexpr std::size_t SequenceCapacity = 1 << 16;  // bytes of the MIDI input buffer
+constexpr uint32_t ShortMessageBytes = 3;
+
+// Maps URIs to numbers in the order first seen.
+struct UridTable {
+  std::vector<std::string> uris;
+  std::map<std::string, LV2_URID> ids;
+};
+
+LV2_URID mapUri(LV2_URID_Map_Handle handle, const char* uri) {
+  auto& table = *static_cast<UridTable*>(handle);
+  const auto [entry, added] = table.ids.emplace(uri, table.uris.size() + 1);
+  if (added) table.uris.emplace_back(uri);
+  return entry->second;
+}
+
+const char* unmapUri(LV2_URID_Unmap_Handle handle, LV2_URID urid) {
+  const auto& table = *static_cast<UridTable*>(handle);
+  return urid >= 1 && urid <= table.uris.size() ? table.uris[urid - 1].c_str() : nullptr;
+}
+
+}  // namespace
+
+struct Lv2Hosted {
+  LilvWorld* world = nullptr;
+  const LilvPlugin* plugin = nullptr;
+  LilvInstance* instance = nullptr;
+  UridTable urids;
+  LV2_URID_Map map{&urids, mapUri};
+  LV2_URID_Unmap unmap{&urids, unmapUri};
+  LV2_Feature mapFeature{LV2_URID__map, &map};
+  LV2_Feature unmapFeature{LV2_URID__unmap, &unmap};
+  const LV2_Feature* features[3]{&mapFeature, &unmapFeature, nullptr};
+  std::vector<float> portValues;                // one per port; control ports use theirs
+  std::map<std::string, uint32_t> portIndices;  // by symbol
+  std::vector<uint64_t> sequence;               // 8-byte aligned, as atoms must be
+  float* output = nullptr;
+  LV2_URID sequenceType = 0;
+  LV2_URID midiEventType = 0;
+  LV2_URID objectType = 0;
+  LV2_URID positionType = 0;
+  LV2_URID speedKey = 0;
+  LV2_URID floatType = 0;
+};
+
+namespace {
+
+bool portIs(const Lv2Hosted& hosted, const LilvPort* port, const char* classUri) {
+  LilvNode* node = lilv_new_uri(hosted.world, classUri);
+  const bool is = lilv_port_is_a(hosted.plugin, port, node);
+  lilv_node_free(node);
+  return is;
+}
+
+void connectPorts(Lv2Hosted& hosted) {
+  const uint32_t ports = lilv_plugin_get_num_ports(hosted.plugin);
+  hosted.portValues.assign(ports, 0.0f);
+  std::vector<float> defaults(ports, 0.0f);
+  lilv_plugin_get_port_ranges_float(hosted.plugin, nullptr, nullptr, defaults.data());
+  for (uint32_t index = 0; index < ports; ++index) {
+    const LilvPort* port = lilv_plugin_get_port_by_index(hosted.plugin, index);
+    hosted.portIndices[lilv_node_as_string(lilv_port_get_symbol(hosted.plugin, port))] = index;
+    if (portIs(hosted, port, LV2_CORE__ControlPort)) {
+      hosted.portValues[index] = defaults[index];
+      lilv_instance_connect_port(hosted.instance, index, &hosted.portValues[index]);
+    } else if (portIs(hosted, port, LV2_ATOM__AtomPort)) {
+      lilv_instance_connect_port(hosted.instance, index, hosted.sequence.data());
+    }
+  }
+}
+
+const LilvPlugin* pluginInBundle(LilvWorld* world, LilvNode* bundle) {
+  const LilvPlugins* plugins = lilv_world_get_all_plugins(world);
+  LILV_FOREACH(plugins, entry, plugins) {
+    const LilvPlugin* plugin = lilv_plugins_get(plugins, entry);
+    if (lilv_node_equals(lilv_plugin_get_bundle_uri(plugin), bundle)) return plugin;
+  }
+  return nullptr;
+}
+
+void connectAudio(Lv2Hosted& hosted, float* output) {
+  if (output == hosted.output) return;
+  const uint32_t ports = lilv_plugin_get_num_ports(hosted.plugin);
+  for (uint32_t index = 0; index < ports; ++index) {
+    if (portIs(hosted, lilv_plugin_get_port_by_index(hosted.plugin, index), LV2_CORE__AudioPort)) {
+      lilv_instance_connect_port(hosted.instance, index, output);
+    }
+  }
+  hosted.output = output;
+}
+
+void setControl(Lv2Hosted& hosted, const ScoreEvent& event) {
+  const int32_t index = parameterIndexOfId(static_cast<uint32_t>(event.control));
+  if (index < 0) return;
+  const auto port =
+      hosted.portIndices.find(pluginParameters()[static_cast<std::size_t>(index)].symbol);
+  if (port != hosted.portIndices.end())
+    hosted.portValues[port->second] = static_cast<float>(event.value);
+}
+
+auto* sequenceOf(Lv2Hosted& hosted) {
+  return reinterpret_cast<LV2_Atom_Sequence*>(hosted.sequence.data());
+}
+
+void startSequence(Lv2Hosted& hosted) {
+  LV2_Atom_Sequence* sequence = sequenceOf(hosted);
+  sequence->atom.type = hosted.sequenceType;
+  lv2_atom_sequence_clear(sequence);
+}
+
+void appendMidi(Lv2Hosted& hosted, uint32_t frame, const std::array<uint8_t, 3>& bytes) {
+  struct {
+    LV2_Atom_Event event;
+    uint8_t bytes[ShortMessageBytes];
+  } midi{};
+  midi.event.time.frames = frame;
+  midi.event.body.size = ShortMessageBytes;
+  midi.event.body.type = hosted.midiEventType;
+  std::copy(bytes.begin(), bytes.end(), midi.bytes);
+  lv2_atom_sequence_append_event(sequenceOf(hosted), SequenceCapacity, &midi.event);
+}
+
+// The transport as a time:Position object with its speed alone: 1 rolling, 0 stopped.
+void appendTransport(Lv2Hosted& hosted, uint32_t frame, bool rolling) {
+  struct {
+    LV2_Atom_Event event;
+    LV2_Atom_Object_Body object;
+    LV2_Atom_Property_Body speed;
+    float value;
+  } position{};
+  position.event.time.frames = frame;
+  position.event.body.size = sizeof position - sizeof position.event;
+  position.event.body.type = hosted.objectType;
+  position.object.otype = hosted.positionType;
+  position.speed.key = hosted.speedKey;
+  position.speed.value = {sizeof(float), hosted.floatType};
+  position.value = rolling ? 1.0f : 0.0f;
+  lv2_atom_sequence_append_event(sequenceOf(hosted), SequenceCapacity, &position.event);
+}
+
+// One run() over [from, to) of the block, with the MIDI events of that stretch.
+void runStretch(Lv2Hosted& hosted, const std::vector<BlockEvent>& events, uint32_t from,
+                uint32_t to, float* output) {
+  startSequence(hosted);
+  for (const BlockEvent& event : events) {
+    if (event.offset < from || event.offset >= to) continue;
+    if (event.event == nullptr) {
+      appendTransport(hosted, event.offset - from, event.rolling);
+    } else if (event.event->kind != ScoreEventKind::Control) {
+      appendMidi(hosted, event.offset - from, midiBytesOf(*event.event));
+    }
+  }
+  connectAudio(hosted, output + from);
+  lilv_instance_run(hosted.instance, to - from);
+}
+
+}  // namespace
+
+Lv2Hosted* openLv2(const std::string& bundlePath, double sampleRate, int32_t /*maxBlockFrames*/,
+                   std::string& error) {
+  auto hosted = std::make_unique<Lv2Hosted>();
+  hosted->sequence.assign(SequenceCapacity / sizeof(uint64_t) + 1, 0);
+  hosted->world = lilv_world_new();
+  hosted->sequenceType = hosted->map.map(hosted->map.handle, LV2_ATOM__Sequence);
+  hosted->midiEventType = hosted->map.map(hosted->map.handle, LV2_MIDI__MidiEvent);
+  hosted->objectType = hosted->map.map(hosted->map.handle, LV2_ATOM__Object);
+  hosted->positionType = hosted->map.map(hosted->map.handle, LV2_TIME__Position);
+  hosted->speedKey = hosted->map.map(hosted->map.handle, LV2_TIME__speed);
+  hosted->floatType = hosted->map.map(hosted->map.handle, LV2_ATOM__Float);
+  std::string folder = bundlePath;
+  if (!folder.ends_with('/')) folder += '/';
+  LilvNode* bundle = lilv_new_file_uri(hosted->world, nullptr, folder.c_str());
+  lilv_world_load_bundle(hosted->world, bundle);
+  hosted->plugin = pluginInBundle(hosted->world, bundle);
+  lilv_node_free(bundle);
+  if (hosted->plugin == nullptr) {
+    error = bundlePath + ": no LV2 plugin in this bundle";
+    closeLv2(hosted.release());
+    return nullptr;
+  }
+  hosted->instance = lilv_plugin_instantiate(hosted->plugin, sampleRate, hosted->features);
+  if (hosted->instance == nullptr) {
+    error = bundlePath + ": the plugin was not instantiated";
+    closeLv2(hosted.release());
+    return nullptr;
+  }
+  connectPorts(*hosted);
+  lilv_instance_activate(hosted->instance);
+  return hosted.release();
+}
+
+void closeLv2(Lv2Hosted* hosted) {
+  if (hosted->instance != nullptr) {
+    lilv_instance_deactivate(hosted->instance);
+    lilv_instance_free(hosted->instance);
+  }
+  lilv_world_free(hosted->world);
+  delete hosted;
+}
+
+void runLv2(Lv2Hosted& hosted, const std::vector<BlockEvent>& events, uint32_t frames,
+            float* output) {
+  uint32_t from = 0;
+  for (const BlockEvent& event : events) {
+    if (event.event == nullptr || event.event->kind != ScoreEventKind::Control) continue;
+    if (event.offset > from) {
+      runStretch(hosted, events, from, event.offset, output);
+      from = event.offset;
+    }
+    setControl(hosted, *event.event);
+  }
+  if (frames > from) runStretch(hosted, events, from, frames, output);
+}
+
+uint32_t lv2Latency(Lv2Hosted& hosted) {
+  const auto port = hosted.portIndices.find("latency");
+  return port == hosted.portIndices.end() ? 0
+                                          : static_cast<uint32_t>(hosted.portValues[port->second]);
+}
+
+namespace {
+
+const void* portValueOf(const char* symbol, void* data, uint32_t* size, uint32_t* type) {
+  auto& hosted = *static_cast<Lv2Hosted*>(data);
+  const auto port = hosted.portIndices.find(symbol);
+  *size = sizeof(float);
+  *type = hosted.map.map(hosted.map.handle, LV2_ATOM__Float);
+  return port == hosted.portIndices.end() ? nullptr : &hosted.portValues[port->second];
+}
+
+void setPortValue(const char* symbol, void* data, const void* value, uint32_t size,
+                  uint32_t /*type*/) {
+  auto& hosted = *static_cast<Lv2Hosted*>(data);
+  const auto port = hosted.portIndices.find(symbol);
+  if (port != hosted.portIndices.end() && size == sizeof(float)) {
+    hosted.portValues[port->second] = *static_cast<const float*>(value);
+  }
+}
+
+}  // namespace
+
+bool saveLv2State(Lv2Hosted& hosted, std::string& state) {
+  LilvState* snapshot =
+      lilv_state_new_from_instance(hosted.plugin, hosted.instance, &hosted.map, nullptr, nullptr,
+                                   nullptr, nullptr, portValueOf, &hosted, 0, hosted.features);
+  if (snapshot == nullptr) return false;
+  char* text = lilv_state_to_string(hosted.world, &hosted.map, &hosted.unmap, snapshot,
+                                    "urn:quillfern:saved-state", nullptr);
+  lilv_state_free(snapshot);
+  if (text == nullptr) return false;
+  state = text;
+  lilv_free(text);
+  return true;
+}
+
+bool loadLv2State(Lv2Hosted& hosted, const std::string& state) {
+  LilvState* snapshot = lilv_state_new_from_string(hosted.world, &hosted.map, state.c_str());
+  if (snapshot == nullptr) return false;
+  lilv_state_restore(snapshot, hosted.instance, setPortValue, &hosted, 0, hosted.features);
+  lilv_state_free(snapshot);
+  return true;
+}

@@ -1,0 +1,104 @@
+#include "plugins/hosts/plugin_host.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <optional>
+
+#include "midi/midi_messages.h"
+#include "plugins/hosts/format_hosts.h"
+
+namespace {
+
+constexpr uint8_t AllNotesOff = 123;  // controller number
+constexpr uint32_t ByteMask = 0xFF;
+
+}  // namespace
+
+struct HostedPlugin {
+  ClapHosted* clap = nullptr;
+  Lv2Hosted* lv2 = nullptr;
+  int32_t maxBlockFrames = 0;
+  std::vector<ScoreEvent> presets;  // parameter changes for the next block's start
+  std::optional<bool> transport;    // a transport change for the next block's start
+};
+
+void HostedPluginDeleter::operator()(HostedPlugin* plugin) const {
+  if (plugin->clap != nullptr) closeClap(plugin->clap);
+  if (plugin->lv2 != nullptr) closeLv2(plugin->lv2);
+  delete plugin;
+}
+
+std::array<uint8_t, 3> midiBytesOf(const ScoreEvent& event) {
+  const uint32_t message = event.kind == ScoreEventKind::Close
+                               ? packShortMessage(ControlChangeChannel1, AllNotesOff, 0)
+                               : event.message;
+  return {static_cast<uint8_t>(message & ByteMask), static_cast<uint8_t>((message >> 8) & ByteMask),
+          static_cast<uint8_t>((message >> 16) & ByteMask)};
+}
+
+HostedPluginPtr openPlugin(const std::string& path, double sampleRate, int32_t maxBlockFrames,
+                           std::string& error) {
+  HostedPluginPtr plugin(new HostedPlugin);
+  plugin->maxBlockFrames = maxBlockFrames;
+  if (std::filesystem::is_directory(path)) {
+    plugin->lv2 = openLv2(path, sampleRate, maxBlockFrames, error);
+  } else {
+    plugin->clap = openClap(path, sampleRate, maxBlockFrames, error);
+  }
+  if (plugin->clap == nullptr && plugin->lv2 == nullptr) return nullptr;
+  return plugin;
+}
+
+int64_t playBlock(HostedPlugin& plugin, ScoreCursor& cursor, int64_t frames, float* output) {
+  const Score& score = *cursor.score;
+  const int64_t start = cursor.frame;
+  const int64_t end =
+      std::min({start + frames, score.endFrame, start + int64_t{plugin.maxBlockFrames}});
+  std::vector<BlockEvent> events;
+  if (plugin.transport) events.push_back({0, nullptr, *plugin.transport});
+  for (const ScoreEvent& preset : plugin.presets) events.push_back({0, &preset});
+  for (; cursor.nextEvent < score.events.size(); ++cursor.nextEvent) {
+    const ScoreEvent& event = score.events[cursor.nextEvent];
+    if (event.frame >= end) break;
+    const int64_t at = std::max(event.frame, start);
+    events.push_back({static_cast<uint32_t>(at - start), &event});
+  }
+  const auto count = static_cast<uint32_t>(end - start);
+  if (plugin.clap != nullptr) processClap(*plugin.clap, events, count, output);
+  if (plugin.lv2 != nullptr) runLv2(*plugin.lv2, events, count, output);
+  cursor.frame = end;
+  plugin.presets.clear();
+  plugin.transport.reset();
+  return end - start;
+}
+
+void presetParameter(HostedPlugin& plugin, uint32_t id, int32_t position) {
+  plugin.presets.push_back({0, ScoreEventKind::Control, 0, static_cast<int32_t>(id), position});
+}
+
+void setTransport(HostedPlugin& plugin, bool rolling) {
+  plugin.transport = rolling;
+}
+
+std::vector<float> playScore(HostedPlugin& plugin, const Score& score, int32_t blockFrames) {
+  std::vector<float> samples(static_cast<std::size_t>(score.endFrame));
+  ScoreCursor cursor{&score};
+  while (cursor.frame < score.endFrame) {
+    playBlock(plugin, cursor, blockFrames, samples.data() + cursor.frame);
+  }
+  return samples;
+}
+
+uint32_t pluginLatencyOf(HostedPlugin& plugin) {
+  return plugin.clap != nullptr ? clapLatency(*plugin.clap) : lv2Latency(*plugin.lv2);
+}
+
+bool savePluginState(HostedPlugin& plugin, std::string& state) {
+  return plugin.clap != nullptr ? saveClapState(*plugin.clap, state)
+                                : saveLv2State(*plugin.lv2, state);
+}
+
+bool loadPluginState(HostedPlugin& plugin, const std::string& state) {
+  return plugin.clap != nullptr ? loadClapState(*plugin.clap, state)
+                                : loadLv2State(*plugin.lv2, state);
+}

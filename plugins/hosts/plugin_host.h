@@ -1,0 +1,54 @@
+// Our own offline plugin host: loads the CLAP plugin (a .clap file, through dlopen) or the LV2
+// plugin (a bundle folder, through lilv) and plays a score through it, as a DAW would play a
+// MIDI track: MIDI events at their frame, control moves as parameter changes (CLAP: events at
+// their frame; LV2: port values, taken at the start of a run(), so the block is split there),
+// the score's close as All Notes Off. Not real-time: tests and the command line use it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tools/score.h"
+
+struct HostedPlugin;
+struct HostedPluginDeleter {
+  void operator()(HostedPlugin* plugin) const;
+};
+using HostedPluginPtr = std::unique_ptr<HostedPlugin, HostedPluginDeleter>;
+
+// Loads and activates the plugin at `path` for `sampleRate` (Hz) and blocks of at most
+// `maxBlockFrames`; null with `error` set when that fails.
+HostedPluginPtr openPlugin(const std::string& path, double sampleRate, int32_t maxBlockFrames,
+                           std::string& error);
+
+// Where a score stands in its playing.
+struct ScoreCursor {
+  const Score* score = nullptr;
+  std::size_t nextEvent = 0;
+  int64_t frame = 0;
+};
+
+// Plays the next `frames` frames of the score (fewer at its end) into `output`; returns how
+// many were played.
+int64_t playBlock(HostedPlugin& plugin, ScoreCursor& cursor, int64_t frames, float* output);
+
+// Sets a parameter by its CLAP id (LV2: the port of that parameter) at the start of the next
+// block, for what a score cannot say, such as the MIDI channel.
+void presetParameter(HostedPlugin& plugin, uint32_t id, int32_t position);
+
+// The host's transport starts or stops at the start of the next block (stopping releases the
+// voice).
+void setTransport(HostedPlugin& plugin, bool rolling);
+
+// The whole score in blocks of `blockFrames`.
+std::vector<float> playScore(HostedPlugin& plugin, const Score& score, int32_t blockFrames);
+
+// The latency the plugin reports, in samples.
+uint32_t pluginLatencyOf(HostedPlugin& plugin);
+
+// The plugin's saved state as the host stores it (CLAP: the plugin's stream; LV2: lilv's
+// Turtle text with the port values), and loading it into an instance.
+bool savePluginState(HostedPlugin& plugin, std::string& state);
+bool loadPluginState(HostedPlugin& plugin, const std::string& state);

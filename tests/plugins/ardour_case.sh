@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Ardour loads the LV2 plugin headless and plays a note through it (ardour_session.lua).
+#   ardour_case.sh LV2-FOLDER WORK-FOLDER
+set -uo pipefail
+if ! command -v ardour7-lua >/dev/null; then
+  echo "SKIP: Ardour's Lua session tool ardour7-lua is not installed (Debian: ardour)"
+  exit 77
+fi
+work=$(realpath -m "$2")
+rm -rf "$work" && mkdir -p "$work"
+export LV2_PATH
+LV2_PATH=$(realpath "$1")
+# Ardour keeps its configuration and plugin cache in the home folder: a private one per run.
+export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_CACHE_HOME="$work/home/.cache"
+export QUILLFERN_ARDOUR_SESSION="$work/session"
+output=$(timeout 120 ardour7-lua "$(dirname "$0")/ardour_session.lua" 2>&1)
+status=$?
+echo "$output"
+[[ $status -eq 0 ]] && ! grep -q "^FAILED" <<<"$output" && grep -q "^meter before" <<<"$output"

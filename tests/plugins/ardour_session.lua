@@ -1,0 +1,52 @@
+-- Ardour without a window or a sound card (ardour7-lua, Dummy backend): a new session, a MIDI
+-- track with Quillfern as its instrument, a note written to the track's input, and the track's
+-- meter must go from silence to a sound. Run by ardour_case.sh, which sets the session folder.
+local folder = os.getenv("QUILLFERN_ARDOUR_SESSION")
+local function fail(what)
+  print("FAILED: " .. what)
+  os.exit(1)
+end
+
+local session = create_session(folder, "quillfern", 44100)
+if not session then fail("no session") end
+-- The new session finishes setting itself up (ports, connections) in its own threads first.
+ARDOUR.LuaAPI.usleep(500000)
+-- Without strict I/O: with it, Ardour 7 re-registers the track's output ports when the mono
+-- instrument is added, and now and then crashes on "Port already exists" while doing so.
+local tracks = Session:new_midi_track(
+  ARDOUR.ChanCount(ARDOUR.DataType("midi"), 1), ARDOUR.ChanCount(ARDOUR.DataType("audio"), 2),
+  false, ARDOUR.PluginInfo(), nil, nil, 1, "Neuron", ARDOUR.PresentationInfo.max_order,
+  ARDOUR.TrackMode.Normal, false, false)
+local track
+for t in tracks:iter() do track = t end
+if not track then fail("no MIDI track") end
+local instrument =
+  ARDOUR.LuaAPI.new_plugin(Session, "urn:quillfern:synth", ARDOUR.PluginType.LV2, "")
+if instrument:isnil() then fail("Ardour does not find the Quillfern LV2 plugin") end
+track:add_processor_by_index(instrument, 0, nil, true)
+if track:nth_plugin(0):isnil() then fail("Quillfern is not on the track") end
+print("track '" .. track:name() .. "' plays " .. track:nth_plugin(0):display_name())
+
+local function level()
+  return track:peak_meter():meter_level(0, ARDOUR.MeterType.MeterPeak)
+end
+
+local function send(status, note, velocity)
+  local parser = ARDOUR.RawMidiParser()
+  parser:process_byte(status)
+  parser:process_byte(note)
+  parser:process_byte(velocity)
+  track:to_track():to_midi_track():write_immediate_event(
+    Evoral.EventType.MIDI_EVENT, parser:buffer_size(), parser:midi_buffer())
+end
+
+ARDOUR.LuaAPI.usleep(300000)
+local before = level()
+send(0x90, 69, 100)
+ARDOUR.LuaAPI.usleep(500000)
+local during = level()
+send(0x80, 69, 0)
+print(string.format("meter before the note: peak %.4f; while it sounds: peak %.4f", before, during))
+close_session()
+if before > 1e-6 then fail("the track sounded before the note") end
+if during < 0.01 then fail("the note made no sound") end

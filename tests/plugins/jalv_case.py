@@ -1,0 +1,130 @@
+#!/usr/bin/env python3
+"""jalv plays the LV2 plugin on a JACK server: a JACK MIDI client sends A4 for a second, jack_rec
+records the plugin's output, and the recorded note must have the renderer's pitch (its spikes
+over half a second, within 2 %) and level (RMS within 2 %). Usually the recording is
+the rendered note sample for sample; on a busy machine the server may repeat or drop a period.
+
+Run under scripts/with-jack.sh:
+  jalv_case.py LV2-FOLDER MIDI-SENDER QUILLFERN-RENDER WORK-FOLDER
+Exits 77 (skipped) where jalv is not installed."""
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import time
+
+SKIPPED = 77
+RATE = 44100
+NOTE_MS = 1000
+RECORD_SECONDS = 3
+COMPARED = RATE // 2  # samples compared from the start of the attack
+ONSET = 1e-4  # first sample above this is the attack's start, in both sounds
+TOLERANCE = 0.02  # a semitone is 6 %
+
+
+def samples_of(path):
+    """Mono samples of a WAV file: 32-bit float or 16/24/32-bit integer PCM."""
+    data = open(path, "rb").read()
+    position = 12
+    kind = bits = None
+    while position + 8 <= len(data):
+        chunk, size = data[position:position + 4], struct.unpack("<I", data[position + 4:position + 8])[0]
+        body = data[position + 8:position + 8 + size]
+        if chunk == b"fmt ":
+            kind, _, _, _, _, bits = struct.unpack("<HHIIHH", body[:16])
+        elif chunk == b"data":
+            if kind == 3:
+                return list(struct.unpack("<%df" % (len(body) // 4), body))
+            width = bits // 8
+            scale = float(1 << (bits - 1))
+            return [int.from_bytes(body[i:i + width], "little", signed=True) / scale
+                    for i in range(0, len(body) - width + 1, width)]
+        position += 8 + size + (size & 1)
+    raise ValueError(path + ": no data")
+
+
+def onset(samples):
+    return next(i for i, value in enumerate(samples) if abs(value) > ONSET)
+
+
+def wait_for_port(name, seconds=10):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        ports = subprocess.run(["jack_lsp"], capture_output=True, text=True).stdout.split()
+        if name in ports:
+            return True
+        time.sleep(0.1)
+    return False
+
+
+def rms(samples):
+    return (sum(value * value for value in samples) / len(samples)) ** 0.5
+
+
+def rising_crossings(samples):
+    """The spikes: rising crossings of the middle of the sound's range (about 100 in half a
+    second of A4, so that a semitone, 6 %, shows clearly)."""
+    middle = (min(samples) + max(samples)) / 2
+    return sum(1 for a, b in zip(samples, samples[1:]) if a < middle <= b)
+
+
+def main():
+    lv2_folder, sender, render, work = (os.path.abspath(argument) for argument in sys.argv[1:5])
+    if shutil.which("jalv") is None:
+        print("SKIP: jalv is not installed (Debian: jalv)")
+        return SKIPPED
+    os.makedirs(work, exist_ok=True)
+    recording = os.path.join(work, "jalv.wav")
+    reference = os.path.join(work, "jalv-reference.wav")
+    score = os.path.join(work, "jalv-note.score")
+    with open(score, "w") as file:
+        file.write("0 midi 90 69 100\n%d midi 80 69 0\n%d end\n" % (NOTE_MS * RATE // 1000, 2 * RATE))
+    subprocess.run([render, score, "-o", reference], check=True)
+
+    environment = dict(os.environ, LV2_PATH=lv2_folder)
+    started = []
+    try:
+        jalv = subprocess.Popen(["jalv", "-x", "-n", "quillfern-jalv", "urn:quillfern:synth"],
+                                env=environment, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL)
+        started.append(jalv)
+        if not wait_for_port("quillfern-jalv:out"):
+            print("jalv did not show its ports")
+            return 1
+        recorder = subprocess.Popen(["jack_rec", "-f", recording, "-d", str(RECORD_SECONDS),
+                                     "-b", "32", "quillfern-jalv:out"], stdout=subprocess.DEVNULL)
+        started.append(recorder)
+        keys = subprocess.Popen([sender, "quillfern-keys", "300:904564", "%d:804500" % NOTE_MS],
+                                stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        started.append(keys)
+        if not wait_for_port("quillfern-keys:out"):
+            print("the MIDI sender did not show its port")
+            return 1
+        subprocess.run(["jack_connect", "quillfern-keys:out", "quillfern-jalv:midi_in"], check=True)
+        recorder.wait(timeout=RECORD_SECONDS + 10)
+    finally:
+        for process in reversed(started):
+            if process.poll() is None:
+                process.terminate()
+                process.wait(timeout=10)
+
+    played = samples_of(recording)
+    expected = samples_of(reference)
+    start, expected_start = onset(played), onset(expected)
+    played = played[start:start + COMPARED]
+    expected = expected[expected_start:expected_start + COMPARED]
+    worst = max(abs(a - b) for a, b in zip(played, expected))
+    level = rms(played) / rms(expected)
+    pitch = rising_crossings(played) / rising_crossings(expected)
+    print("recorded RMS %.4f, rendered %.4f; %d spikes, rendered %d; "
+          "largest sample difference %.2e" % (rms(played), rms(expected),
+                                              rising_crossings(played),
+                                              rising_crossings(expected), worst))
+    if len(played) < COMPARED or abs(level - 1) > TOLERANCE or abs(pitch - 1) > TOLERANCE:
+        print("the note jalv played has not the rendered pitch and level")
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

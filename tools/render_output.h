@@ -1,0 +1,69 @@
+// The renderer's outputs from the first check to the last byte: every path checked and opened
+// before rendering, the samples on their way to the file (DC removal, levels, normalization),
+// and the files made final together, or neither.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "tools/audio_output.h"
+#include "tools/output_file.h"
+
+struct OutputOptions {
+  std::string soundPath;
+  std::string plotPath;      // empty: no picture
+  std::string sampleFormat;  // --format, empty for the default
+  bool normalize = false;
+  double normalizePeak = 0.0;  // dBFS
+  bool dcBlock = false;
+};
+
+// A one-pole high-pass filter that takes the model's offset out of the sound.
+struct DcBlocker {
+  double coefficient = 0.0;
+  double lastInput = 0.0;
+  double lastOutput = 0.0;
+};
+
+struct SoundLevels {
+  double peak = 0.0;
+  double sum = 0.0;
+  double sumOfSquares = 0.0;
+  int64_t frames = 0;
+};
+
+struct RenderOutputs {
+  AudioFormat format;
+  OutputFile sound;
+  OutputFile picture;
+  bool png = false;
+  bool wantsPicture = false;
+  int32_t sampleRate = 0;
+  AudioWriter writer;
+  bool dcBlock = false;
+  DcBlocker dcBlocker;
+  std::vector<float> filtered;  // a block after DC removal
+  SoundLevels levels;
+  bool normalize = false;
+  double normalizePeak = 0.0;
+  int spool = -1;           // the render in float, when normalizing
+  AudioWriter spoolWriter;  // raw floats into the spool, in large blocks
+  std::string failure;      // the first failure while rendering
+};
+
+// Checks every output and opens it, for a render of `frames` samples at `sampleRate` of the
+// song read from `inputPath`; false with `error` set (exit code 2) when any would fail.
+bool openRenderOutputs(const OutputOptions& options, const std::string& inputPath,
+                       int32_t sampleRate, int64_t frames, RenderOutputs& outputs,
+                       std::string& error);
+
+// Takes a block of the render on its way to the sound file.
+void takeSamples(RenderOutputs& outputs, const float* samples, int64_t frames);
+
+// Ends the sound file (normalizing it first when asked) and writes `svg` as the picture when
+// one is wanted, then makes both final; on any failure neither is left. Prints the levels
+// line. False with `error` set.
+bool finishRenderOutputs(RenderOutputs& outputs, const std::string& svg, std::string& error);
+
+// Removes whatever was opened, leaving every target as it was.
+void discardRenderOutputs(RenderOutputs& outputs);
