@@ -11,10 +11,6 @@
 
 namespace {
 
-constexpr int32_t WindowWidth = 510;   // pixels of client area
-constexpr int32_t WindowHeight = 230;  // including the menu bar's and the status bar's share
-constexpr int32_t StatusFieldWidths[] = {100, 100, 30};
-
 void addMenu() {
   if (createMenuBar(MainMenu, windowHandle(MainWindow)) == 0) return;
   addMenuTitle("?");
@@ -23,7 +19,8 @@ void addMenu() {
 }
 
 void addMidiDeviceList() {
-  addComboBox(MidiDeviceList, 350, 60, 140, 20);
+  addComboBox(MidiDeviceList, DeviceListPlace.x, DeviceListPlace.y, DeviceListPlace.width,
+              DeviceListPlace.height);
   setControlAccessibleName(MidiDeviceList, "MIDI input");
   chooseStartupMidiDevice(listMidiDevices());
 }
@@ -59,7 +56,7 @@ void showReadout(int32_t controlNumber, int32_t position) {
 }  // namespace
 
 bool openControlPanel() {
-  if (openWindow(MainWindow, 0, 0, WindowWidth, WindowHeight, "Quillfern",
+  if (openWindow(MainWindow, 0, 0, PanelWidth, PanelHeight, "Quillfern",
                  WindowTitleBar + WindowScreenCentred) == 0) {
     return false;
   }
@@ -67,7 +64,8 @@ bool openControlPanel() {
   addMidiDeviceList();
   addSliders();
   addLabels();
-  addCheckBox(SCheckBox, 20, 90, 40, 20, "s");
+  addCheckBox(SCheckBox, CheckBoxPlace.x, CheckBoxPlace.y, CheckBoxPlace.width,
+              CheckBoxPlace.height, "s");
   addStatusBar();
   addKeyboardShortcut(MainWindow, KeyEscape, MenuQuit);
   return true;

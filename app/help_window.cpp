@@ -2,12 +2,12 @@
 
 #include <array>
 
+#include "app/version.h"
 #include "ui/toolkit.h"
 
-const char* const aboutText =
-    "Quillfern v1.01\r"
-    "The sound of an excited neuron - \r"
-    "based on Hindmarsh-Rose equations";
+const char* const aboutText = "Quillfern v" QUILLFERN_VERSION
+                              "\rThe sound of an excited neuron - \r"
+                              "based on Hindmarsh-Rose equations";
 
 namespace {
 

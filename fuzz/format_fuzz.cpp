@@ -1,10 +1,13 @@
-// formatReal against the C library's "%.*f" for any double and decimal count, with the
-// toolkit's own texts for NaN and the infinities, its decimal counts (-1 means 10, others
-// below 0 mean 0, above 512 mean 512), the sign of zero dropped, and texts cut to any buffer.
+// formatReal for any double, decimal count and buffer, checked by what its text must be rather
+// than by writing it again: the toolkit's own texts for NaN and the infinities; otherwise a sign
+// only for a value below zero, digits without leading zeros, a point and exactly the decimals
+// asked for (-1 means 10, others below 0 mean 0, above 512 mean 512), and a number that reads
+// back through strtod to within half a unit of its last decimal. Cut to any buffer, the text
+// keeps its beginning, is terminated, and its whole length is returned.
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -17,17 +20,36 @@ void require(bool promise) {
   if (!promise) std::abort();
 }
 
-std::string expectedText(double value, int32_t decimals) {
-  if (std::isnan(value)) return "NaN";
-  if (std::isinf(value)) return value > 0 ? "+Infinity" : "-Infinity";
-  int32_t count = decimals;
-  if (decimals == -1) count = 10;
-  if (decimals < -1) count = 0;
-  if (decimals > 512) count = 512;
-  char text[FormatRealMaxLength + 1];
-  const int length = std::snprintf(text, sizeof text, "%.*f", count, value == 0.0 ? 0.0 : value);
-  require(length > 0 && static_cast<std::size_t>(length) <= FormatRealMaxLength);
-  return text;
+int32_t decimalsMeant(int32_t decimals) {
+  if (decimals == -1) return 10;
+  return std::clamp(decimals, 0, 512);
+}
+
+bool allDigits(const std::string& text) {
+  return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+void requireFixedPoint(const std::string& text, double value, int32_t decimals) {
+  require(text.size() <= FormatRealMaxLength);
+  const bool negative = text.starts_with("-");
+  require(negative == (value < 0.0));
+  const std::string digits = text.substr(negative ? 1 : 0);
+  const std::size_t point = digits.find('.');
+  const std::string whole = digits.substr(0, point);
+  require(allDigits(whole) && (whole == "0" || !whole.starts_with("0")));
+  if (decimals == 0) {
+    require(point == std::string::npos);
+  } else {
+    require(point != std::string::npos &&
+            point + 1 + static_cast<std::size_t>(decimals) == digits.size());
+    require(allDigits(digits.substr(point + 1)));
+  }
+  // The text is the value rounded to its decimals; reading it back rounds once more, to the
+  // nearest double.
+  const double readBack = std::strtod(text.c_str(), nullptr);
+  const double halfUnit = 0.5 * std::pow(10.0, -decimals);
+  const double ulp = std::fabs(std::nextafter(value, 0.0) - value);
+  require(std::fabs(readBack - value) <= halfUnit * (1.0 + 1e-12) + 2.0 * ulp);
 }
 
 }  // namespace
@@ -41,19 +63,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   std::memcpy(&decimals, data + sizeof value, sizeof decimals);
   const std::size_t bufferSize = data[sizeof value + sizeof decimals];
 
-  const std::string expected = expectedText(value, decimals);
-  require(formatReal(value, decimals) == expected);
-  if (value == static_cast<double>(static_cast<float>(value))) {
-    require(formatReal(static_cast<float>(value), decimals) == expected);
+  const std::string text = formatReal(value, decimals);
+  if (std::isnan(value)) {
+    require(text == "NaN");
+  } else if (std::isinf(value)) {
+    require(text == (value > 0 ? "+Infinity" : "-Infinity"));
+  } else {
+    requireFixedPoint(text, value, decimalsMeant(decimals));
+  }
+  if (value == static_cast<double>(static_cast<float>(value)) || std::isnan(value)) {
+    require(formatReal(static_cast<float>(value), decimals) == text);
   }
 
   // Cut to a small buffer: the text's beginning, terminated, and the whole length returned.
   char cut[256];
   std::memset(cut, 'x', sizeof cut);
-  require(formatRealInto(cut, bufferSize, value, decimals) == expected.size());
+  require(formatRealInto(cut, bufferSize, value, decimals) == text.size());
   if (bufferSize > 0) {
-    const std::size_t kept = expected.size() < bufferSize ? expected.size() : bufferSize - 1;
-    require(std::strncmp(cut, expected.c_str(), kept) == 0 && cut[kept] == '\0');
+    const std::size_t kept = std::min(text.size(), bufferSize - 1);
+    require(std::strncmp(cut, text.c_str(), kept) == 0 && cut[kept] == '\0');
   }
   if (bufferSize < sizeof cut) require(cut[bufferSize] == 'x');
   return 0;

@@ -16,7 +16,13 @@ inline constexpr uint8_t LastStatusByte = 0xFF;
 inline constexpr uint8_t NoteOffChannel1 = 0x80;
 inline constexpr uint8_t NoteOnChannel1 = 0x90;
 inline constexpr uint8_t ControlChangeChannel1 = 0xB0;
-inline constexpr uint8_t SystemExclusive = 0xF0;
+inline constexpr uint8_t ProgramChangeChannel1 = 0xC0;
+inline constexpr uint8_t ChannelPressureChannel1 = 0xD0;
+inline constexpr uint8_t ChannelBits = 0x0F;      // a channel message's channel, counted from 0
+inline constexpr uint8_t SystemExclusive = 0xF0;  // and the system messages from here on
+inline constexpr uint8_t TimeCodeQuarterFrame = 0xF1;
+inline constexpr uint8_t SongPosition = 0xF2;
+inline constexpr uint8_t SongSelect = 0xF3;
 inline constexpr uint8_t EndOfExclusive = 0xF7;  // in a MIDI file also an escape's start
 inline constexpr uint8_t MetaEvent = 0xFF;       // in a MIDI file; System Reset on the wire
 

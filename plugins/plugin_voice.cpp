@@ -6,7 +6,6 @@
 
 namespace {
 
-constexpr uint8_t ChannelBits = 0x0F;
 constexpr uint8_t DataBits = 0x7F;
 
 constexpr std::size_t ChannelIndex = ParameterCount - 1;

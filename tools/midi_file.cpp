@@ -21,6 +21,7 @@ constexpr int32_t LongestVariableLength = 4;
 constexpr uint32_t DefaultMicrosecondsPerQuarter = 500000;  // 120 beats per minute
 constexpr int64_t MicrosecondsPerSecond = 1000000;
 constexpr uint8_t TempoMeta = 0x51;
+constexpr uint8_t TrackNameMeta = 0x03;
 constexpr uint8_t EndOfTrackMeta = 0x2F;
 constexpr double SilenceAfterReleaseSeconds = 0.1;
 
@@ -36,6 +37,8 @@ struct TrackEvents {
   std::vector<TrackEvent> messages;
   std::vector<TrackEvent> tempos;
   TrackEvent end;  // the latest End of Track
+  uint32_t format = 0;
+  std::vector<std::string> trackNames;  // one for each track read, empty without a name
 };
 
 // Walks the file's bytes. The first problem found is kept with its place; every step does
@@ -103,13 +106,6 @@ void skipBytes(ByteReader& reader, uint32_t length, const char* what) {
   reader.offset += length;
 }
 
-// Data bytes count for a channel message's status: program change and channel pressure
-// carry one, the others two.
-int32_t dataBytesOf(uint8_t status) {
-  const uint8_t kind = status & 0xF0;
-  return kind == 0xC0 || kind == 0xD0 ? 1 : 2;
-}
-
 uint32_t readChannelMessage(ByteReader& reader, uint8_t status) {
   uint32_t message = status;
   for (int32_t index = 0; index < dataBytesOf(status); ++index) {
@@ -121,7 +117,18 @@ uint32_t readChannelMessage(ByteReader& reader, uint8_t status) {
   return message;
 }
 
-// A meta event after its 0xFF: keeps tempo changes, returns true at End of Track.
+// A track's first name, kept for listings.
+void readTrackName(ByteReader& reader, uint32_t length, TrackEvents& events) {
+  std::string& name = events.trackNames.back();
+  const std::size_t start = reader.offset;
+  skipBytes(reader, length, "a meta event");
+  if (name.empty() && !reader.failed()) {
+    name.assign(reinterpret_cast<const char*>(reader.bytes.data() + start), length);
+  }
+}
+
+// A meta event after its 0xFF: keeps tempo changes and the track's name, returns true at End
+// of Track.
 bool readMetaEvent(ByteReader& reader, TrackEvent event, TrackEvents& events) {
   const std::size_t typeOffset = reader.offset;
   const uint8_t type = readByte(reader, "a meta event");
@@ -137,6 +144,10 @@ bool readMetaEvent(ByteReader& reader, TrackEvent event, TrackEvents& events) {
     events.tempos.push_back(event);
     return false;
   }
+  if (type == TrackNameMeta) {
+    readTrackName(reader, length, events);
+    return false;
+  }
   skipBytes(reader, length, "a meta event");
   if (type != EndOfTrackMeta) return false;
   if (event.tick >= events.end.tick) events.end = event;
@@ -150,7 +161,7 @@ bool readTrackEvent(ByteReader& reader, TrackEvent event, uint8_t& runningStatus
   event.offset = reader.offset;
   uint8_t status = readByte(reader, "an event");
   if (reader.failed()) return false;
-  if ((status & 0x80) == 0) {
+  if (status < FirstStatusByte) {
     if (runningStatus == 0) {
       reader.fail(event.offset, "a data byte (" + hexByte(status) + ") with no status before it");
       return false;
@@ -164,7 +175,8 @@ bool readTrackEvent(ByteReader& reader, TrackEvent event, uint8_t& runningStatus
     events.messages.push_back(event);
     return false;
   }
-  runningStatus = 0;  // system exclusive and meta events cancel running status
+  // Running status goes on across system exclusive and meta events: the standard says they
+  // cancel it, but many files rely on it going on, as other players let it.
   if (status == MetaEvent) return readMetaEvent(reader, event, events);
   if (status == SystemExclusive || status == EndOfExclusive) {
     skipBytes(reader, readVariableLength(reader, "a system exclusive length"),
@@ -230,7 +242,7 @@ bool readDivision(ByteReader& reader, Clock& clock) {
   return !reader.failed();
 }
 
-bool readHeader(ByteReader& reader, Clock& clock, uint32_t& tracks) {
+bool readHeader(ByteReader& reader, Clock& clock, uint32_t& format, uint32_t& tracks) {
   reader.limit = reader.bytes.size();
   const std::string_view start(reinterpret_cast<const char*>(reader.bytes.data()),
                                std::min<std::size_t>(reader.bytes.size(), 4));
@@ -244,7 +256,7 @@ bool readHeader(ByteReader& reader, Clock& clock, uint32_t& tracks) {
     reader.fail(4, "a header of " + std::to_string(length) + " bytes (6 expected)");
   }
   const std::size_t body = reader.offset;
-  const uint32_t format = readBigEndian(reader, 2, "the header");
+  format = readBigEndian(reader, 2, "the header");
   if (!reader.failed() && format > 1) {
     reader.fail(body, "format " + std::to_string(format) + " (only formats 0 and 1 are played)");
   }
@@ -272,6 +284,7 @@ void readTracks(ByteReader& reader, uint32_t tracks, TrackEvents& events) {
     reader.limit = size;
     const uint32_t length = readBigEndian(reader, 4, "a chunk header");
     reader.track = kind == "MTrk" ? static_cast<int32_t>(++found) : 0;
+    if (reader.track != 0) events.trackNames.emplace_back();
     if (length > size - reader.offset) {
       reader.fail(chunk, "a chunk of " + std::to_string(length) +
                              " bytes runs past the end of the file (" + std::to_string(size) +
@@ -312,18 +325,16 @@ void timeMessages(ByteReader& reader, Clock clock, const TrackEvents& events, Sc
   score.endFrame = frameAt(events.end);
 }
 
-}  // namespace
-
-bool parseMidiFile(std::span<const uint8_t> bytes, const std::string& name, Score& score,
-                   std::string& error, double sampleRate) {
+// Reads the file into `events`, and its messages, timed at `sampleRate`, into `score`.
+bool readMidiFile(std::span<const uint8_t> bytes, const std::string& name, double sampleRate,
+                  Score& score, TrackEvents& events, std::string& error) {
   score = Score{};
   score.sampleRate = sampleRate;
   ByteReader reader;
   reader.bytes = bytes;
   Clock clock;
   uint32_t tracks = 0;
-  TrackEvents events;
-  if (readHeader(reader, clock, tracks)) readTracks(reader, tracks, events);
+  if (readHeader(reader, clock, events.format, tracks)) readTracks(reader, tracks, events);
   if (!reader.failed()) {
     const auto byTick = [](const TrackEvent& a, const TrackEvent& b) { return a.tick < b.tick; };
     std::stable_sort(events.messages.begin(), events.messages.end(), byTick);
@@ -336,6 +347,76 @@ bool parseMidiFile(std::span<const uint8_t> bytes, const std::string& name, Scor
   error += ": " + reader.problem;
   score = Score{};
   return false;
+}
+
+std::string lengthOf(int64_t frames, double sampleRate) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.3f s (%lld frames)", static_cast<double>(frames) / sampleRate,
+                static_cast<long long>(frames));
+  return text;
+}
+
+std::string noteText(int32_t note) {
+  return noteName(note) + " (" + std::to_string(note) + ")";
+}
+
+// "3 notes from A3 (57) to E4 (64)", "2 notes, all C2 (36)" or "1 note, C2 (36)".
+std::string notesText(const ChannelNotes& notes) {
+  const std::string count = std::to_string(notes.count) + (notes.count == 1 ? " note" : " notes");
+  if (notes.lowest == notes.highest) {
+    return count + (notes.count == 1 ? ", " : ", all ") + noteText(notes.lowest);
+  }
+  return count + " from " + noteText(notes.lowest) + " to " + noteText(notes.highest);
+}
+
+// "track 2 "Melody": " or, for a text score, nothing.
+std::string trackLead(const SongSummary& summary, std::size_t index) {
+  if (summary.format < 0) return {};
+  const std::string& name = summary.tracks[index].name;
+  return "track " + std::to_string(index + 1) +
+         (name.empty() ? "" : " \"" + readableText(name) + "\"") + ": ";
+}
+
+}  // namespace
+
+bool parseMidiFile(std::span<const uint8_t> bytes, const std::string& name, Score& score,
+                   std::string& error, double sampleRate) {
+  TrackEvents events;
+  return readMidiFile(bytes, name, sampleRate, score, events, error);
+}
+
+bool summarizeMidiFile(std::span<const uint8_t> bytes, const std::string& name, double sampleRate,
+                       SongSummary& summary, std::string& error) {
+  Score score;
+  TrackEvents events;
+  if (!readMidiFile(bytes, name, sampleRate, score, events, error)) return false;
+  summary = SongSummary{static_cast<int32_t>(events.format), {}, score.endFrame, sampleRate};
+  for (const std::string& trackName : events.trackNames) summary.tracks.push_back({trackName, {}});
+  for (const TrackEvent& message : events.messages) {
+    countNote(summary.tracks[static_cast<std::size_t>(message.track - 1)].channels, message.value);
+  }
+  return true;
+}
+
+std::string songListing(const SongSummary& summary, const std::string& name) {
+  std::string listing = name + ": ";
+  if (summary.format >= 0) {
+    listing += "MIDI file of format " + std::to_string(summary.format) + ", " +
+               std::to_string(summary.tracks.size()) + " tracks, ";
+  }
+  listing += "length " + lengthOf(summary.endFrame, summary.sampleRate) + "\n";
+  for (std::size_t track = 0; track < summary.tracks.size(); ++track) {
+    bool anyNotes = false;
+    for (std::size_t channel = 0; channel < MidiChannels; ++channel) {
+      const ChannelNotes& notes = summary.tracks[track].channels[channel];
+      if (notes.count == 0) continue;
+      anyNotes = true;
+      listing += trackLead(summary, track) + "channel " + std::to_string(channel + 1) + ", " +
+                 notesText(notes) + "\n";
+    }
+    if (!anyNotes) listing += trackLead(summary, track) + "no notes\n";
+  }
+  return listing;
 }
 
 void addReleaseTail(Score& score, int32_t releasePosition) {

@@ -3,8 +3,9 @@
 //
 // Every channel message of every track, on every channel, becomes a MIDI event of the score;
 // the engine ignores what it does not play. Meta events other than tempo changes and End of
-// Track, and system exclusive messages, are skipped. A message falls on the sample during which
-// its time falls: frame = floor(seconds × rate), computed exactly in integers from the ticks
+// Track, and system exclusive messages, are skipped; running status goes on across them, as
+// many files rely on it. A message falls on the sample during which its time falls:
+// frame = floor(seconds × rate), computed exactly in integers from the ticks
 // and the tempo map (120 beats per minute until the first tempo change). Messages of the same
 // tick keep their order within a track; between tracks, the earlier track goes first.
 #pragma once
@@ -12,6 +13,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "engine/voice.h"
 #include "tools/score.h"
@@ -28,6 +30,26 @@ inline constexpr auto LongestSongFrames =
 // Frames count at `sampleRate` (Hz, a whole number).
 bool parseMidiFile(std::span<const uint8_t> bytes, const std::string& name, Score& score,
                    std::string& error, double sampleRate = DefaultSampleRate);
+
+// What a listing of a MIDI file shows: its tracks with their notes by channel, and its length.
+struct TrackNotes {
+  std::string name;  // the track's first name event, empty without one
+  NotesByChannel channels;
+};
+
+struct SongSummary {
+  int32_t format = -1;  // 0 or 1 for a MIDI file, -1 for a text score
+  std::vector<TrackNotes> tracks;
+  int64_t endFrame = 0;
+  double sampleRate = DefaultSampleRate;  // Hz: the rate endFrame counts at
+};
+
+// Reads `bytes` as parseMidiFile does, into a summary.
+bool summarizeMidiFile(std::span<const uint8_t> bytes, const std::string& name, double sampleRate,
+                       SongSummary& summary, std::string& error);
+
+// The summary as lines of text, headed by the song's name, format and length.
+std::string songListing(const SongSummary& summary, const std::string& name);
 
 // The port closes where the song ends, releasing notes still held, and the render goes on
 // until the release of the last note has run out: the voice's handover (1001 samples at

@@ -4,17 +4,17 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <span>
 #include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "app/version.h"
 #include "engine/voice_controls.h"
 #include "tools/midi_file.h"
 #include "tools/render_output.h"
@@ -31,50 +31,72 @@ constexpr double ProgressMinimumSeconds = 10.0;  // shorter renders stay quiet
 constexpr int ProgressBarWidth = 40;
 
 constexpr const char* Usage =
-    "usage: quillfern-render SONG -o OUT.wav [--plot PICTURE.svg|.png] [--format F]\n"
-    "                        [--normalize DBFS] [--dc-block] [CONTROLS] [--block N]\n"
+    "usage: quillfern-render SONG -o OUT [OPTIONS] [CONTROLS]\n"
+    "       quillfern-render SONG --list [--channel N] [--rate HZ]\n"
+    "       quillfern-render --help | --version\n"
     "\n"
-    "Plays SONG through the neuron voice and writes OUT (mono, 44100 Hz).\n"
-    "SONG is a Standard MIDI File (format 0 or 1; the render goes on until the last release has\n"
-    "run out) or a text score.\n"
+    "Plays SONG through the neuron voice and writes OUT, mono, at 44100 Hz unless --rate says\n"
+    "otherwise. SONG is a Standard MIDI File of format 0 or 1, or a text score; '-' reads it\n"
+    "from standard input. A MIDI file plays on until the release of its last note has run out.\n"
     "\n"
-    "Score lines (frames are sample indices at 44100 Hz, never going backwards; # comments):\n"
-    "  <frame> midi <status-hex> <data1> [<data2>]   a MIDI message, e.g. '0 midi 90 69 100'\n"
-    "  <frame> control <number> <value>              5 attack, 6 decay, 7 sustain, 8 release,\n"
-    "                                                17 I, 18 B, 19 R, 20 A, 26 volume,\n"
-    "                                                27 s check box (0/1)\n"
-    "  <frame> close                                 the MIDI port closes\n"
-    "  <frame> end                                   stop before this frame (required, last)\n"
+    "  -o, --output FILE   Writes the sound to FILE, in the format its name ends in (any case):\n"
+    "                      .wav (32-bit float), .flac (24-bit), .ogg (Vorbis), .opus (which\n"
+    "                      takes only 8000, 12000, 16000, 24000 or 48000 Hz) or .mp3. A name\n"
+    "                      without an ending, a device or a pipe gets WAV, and '-' is standard\n"
+    "                      output. A file is replaced only when the render is complete; a\n"
+    "                      device, FIFO or terminal is written directly and never replaced. A\n"
+    "                      WAV header is whole from its first byte, so WAV needs no seeking\n"
+    "                      back and streams to a pipe; past 4 GiB it becomes RF64. FLAC, Ogg\n"
+    "                      and MP3 written into a pipe leave their length out of their headers.\n"
+    "  --format FORMAT     Sets the WAV file's samples: float (the default), pcm24 or pcm16.\n"
+    "  --normalize DBFS    Scales the whole render, once it is done, so that its peak is DBFS\n"
+    "                      (-100 to 0).\n"
+    "  --dc-block          Takes the model's DC offset out with a 5 Hz high-pass filter. Without\n"
+    "                      it the samples are exactly the window's.\n"
+    "  --plot FILE         Also draws the waveform and the model's x and z with the notes marked,\n"
+    "                      as .svg or .png (any case; PNG is made with rsvg-convert).\n"
+    "  --channel N         Plays the notes of MIDI channel N (1 to 16) as the window plays those\n"
+    "                      of channel 1. Without it, only channel 1 plays.\n"
+    "  --list              Prints the song's tracks, the notes on each channel and the song's\n"
+    "                      length, and renders nothing.\n"
+    "  --block FRAMES      Renders FRAMES frames per call (1 to 1048576, default 256). The sound\n"
+    "                      is the same for any block size.\n"
+    "  --rate HZ           Renders and writes at HZ, 22050 to 192000 (default 44100). Score\n"
+    "                      frames still count at 44100 Hz and are scaled to it.\n"
+    "  -h, --help          Prints this text.\n"
+    "  --version           Prints the version.\n"
     "\n"
-    "  -o, --output FILE   the sound file, in the format its name ends in (any case): .wav\n"
-    "                      (32-bit float), .flac (24-bit), .ogg (Vorbis), .opus (which takes\n"
-    "                      only 8000, 12000, 16000, 24000 or 48000 Hz) or .mp3; a name without\n"
-    "                      an ending, a device or a pipe gets WAV, and '-' is standard output.\n"
-    "                      A file is replaced only when the render is complete; a device, FIFO\n"
-    "                      or terminal is written directly and never replaced. A WAV header is\n"
-    "                      whole from its first byte, so WAV needs no seeking back and streams\n"
-    "                      to a pipe; past 4 GiB it becomes RF64. FLAC, Ogg and MP3 written into\n"
-    "                      a pipe leave their length out of their headers.\n"
-    "  --format FORMAT     the WAV file's samples: float (the default), pcm24 or pcm16\n"
-    "  --normalize DBFS    scale the whole render, once it is done, so that its peak is DBFS\n"
-    "                      (-100 to 0)\n"
-    "  --dc-block          take the model's DC offset out with a 5 Hz high-pass filter; without\n"
-    "                      it the samples are exactly the window's\n"
-    "  --plot FILE         also draw the waveform and the model's x and z with the notes marked,\n"
-    "                      as .svg or .png (any case; PNG needs rsvg-convert)\n"
-    "  --block FRAMES      frames per render call (default 256); the sound is the same for any\n"
-    "  --rate HZ           sample rate of the render and the WAV file, 22050 to 192000 (default\n"
-    "                      44100); score frames stay counts at 44100 Hz and are scaled to it\n"
-    "  -h, --help          this text\n"
+    "CONTROLS set the window's controls before anything else happens, in the positions the\n"
+    "window shows:\n"
+    "  --attack 1-2000     A, the envelope's attack\n"
+    "  --decay 1-5000      D, the envelope's decay\n"
+    "  --sustain 0-100     S, the envelope's sustain level\n"
+    "  --release 1-5000    R, the envelope's release\n"
+    "  --r 1-100           r\n"
+    "  --i 1-1000          I\n"
+    "  --b 1-1000          b\n"
+    "  --a 0-100           a\n"
+    "  --volume 1-100      Vol\n"
+    "  --s 0|1             s, the check box: 1 gives s = 4.0, 0 gives s = 2.8\n"
     "\n"
-    "CONTROLS set the window's sliders before anything else, in the window's positions:\n"
-    "  --attack 1-2000  --decay 1-5000  --sustain 0-100  --release 1-5000 (envelope)\n"
-    "  --r 1-100  --i 1-1000  --b 1-1000  --a 0-100  --volume 1-100  --s 0|1 (check box)\n"
+    "A text score has one event a line, and '#' starts a comment. Frames are sample indices at\n"
+    "44100 Hz, and they never go backwards.\n"
+    "  <frame> midi <status> [<data>...]   A MIDI message at its natural length, such as\n"
+    "                                      '0 midi 90 69 100', '0 midi C0 5' or '0 midi F8'.\n"
+    "                                      The status byte is hex; data bytes are decimal, or\n"
+    "                                      hex as in 0x7B. A second data byte left out reads 0.\n"
+    "  <frame> control <number> <value>    Sets a control: 5 A, 6 D, 7 S, 8 R, 17 I, 18 b,\n"
+    "                                      19 r, 20 a, 26 Vol, 27 s (0 or 1).\n"
+    "  <frame> close                       The MIDI port closes, and held notes are released.\n"
+    "  <frame> end                         The render stops before this frame. Every score\n"
+    "                                      ends with it, at most 24 hours in.\n"
     "\n"
-    "After a render one line on stderr gives the peak and RMS in dBFS and the DC offset, with a\n"
-    "warning when the peak passes 0 dBFS in a format that clips (all but float WAV).\n"
-    "Exit status: 0 rendered; 1 writing failed; 2 a bad argument, song or output, found before\n"
-    "rendering (nothing is written).\n";
+    "After a render, one line on stderr gives the peak and RMS in dBFS and the DC offset, with\n"
+    "a warning when the peak passes 0 dBFS in a format that clips (all but float WAV).\n"
+    "\n"
+    "Exit status: 0 when the sound is written (or the help, version or listing printed); 1 when\n"
+    "writing fails after the render has started; 2 for a bad option, song or output, found\n"
+    "before rendering, when nothing is written.\n";
 
 // The command line's names for the window's controls.
 struct ControlOption {
@@ -101,7 +123,10 @@ struct Options {
   int32_t blockFrames = DefaultBlockFrames;
   int32_t sampleRate = static_cast<int32_t>(DefaultSampleRate);
   std::vector<ScoreEvent> controls;  // set at frame 0, in the order given
+  int32_t channel = 1;               // the MIDI channel played
   bool help = false;
+  bool version = false;
+  bool list = false;
 };
 
 bool parseWholeNumber(const std::string& text, int32_t minimum, int32_t maximum, int32_t& number) {
@@ -144,7 +169,7 @@ bool parseControlOption(const ControlOption& option, const std::string& text, Op
   if (!parseWholeNumber(text, control.minimum, control.maximum, event.value)) {
     error = std::string(option.name) + " takes a whole number from " +
             std::to_string(control.minimum) + " to " + std::to_string(control.maximum) + ", not '" +
-            text + "'";
+            readableText(text) + "'";
     return false;
   }
   options.controls.push_back(event);
@@ -164,6 +189,17 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
     const bool hasValue = index + 1 < argc;
     if (argument == "-h" || argument == "--help") {
       options.help = true;
+    } else if (argument == "--version") {
+      options.version = true;
+    } else if (argument == "--list") {
+      options.list = true;
+    } else if (argument == "--channel" && hasValue) {
+      if (!parseWholeNumber(argv[++index], 1, static_cast<int32_t>(MidiChannels),
+                            options.channel)) {
+        error =
+            "--channel takes a MIDI channel from 1 to 16, not '" + readableText(argv[index]) + "'";
+        return false;
+      }
     } else if ((argument == "-o" || argument == "--output") && hasValue) {
       options.output.soundPath = argv[++index];
     } else if (argument == "--plot" && hasValue) {
@@ -174,7 +210,7 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
       options.output.normalize = true;
       if (!parseNormalizePeak(argv[++index], options.output.normalizePeak)) {
         error = "--normalize takes a peak in dBFS from -100 to 0, not '" +
-                std::string(argv[index]) + "'";
+                readableText(argv[index]) + "'";
         return false;
       }
     } else if (argument == "--dc-block") {
@@ -192,16 +228,16 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
         error = "--rate takes a whole number of hertz from 22050 to 192000";
         return false;
       }
-    } else if (!argument.starts_with("-") && options.scorePath.empty()) {
+    } else if ((argument == "-" || !argument.starts_with("-")) && options.scorePath.empty()) {
       options.scorePath = argument;
     } else {
-      error = "unexpected argument '" + std::string(argument) + "'";
+      error = "unexpected argument '" + readableText(argument) + "'";
       return false;
     }
   }
-  if (options.help) return true;
-  if (options.scorePath.empty() || options.output.soundPath.empty()) {
-    error = "a score and an output file (-o) are needed";
+  if (options.help || options.version) return true;
+  if (options.scorePath.empty() || (options.output.soundPath.empty() && !options.list)) {
+    error = "a song and an output file (-o) are needed";
     return false;
   }
   return true;
@@ -251,7 +287,7 @@ FrameWatcher plotWatcher(PlotRecording& recording) {
 
 std::string plotOf(const Score& score, const PlotRecording& recording, const Options& options) {
   if (options.output.plotPath.empty()) return {};
-  const std::string title = std::filesystem::path(options.scorePath).filename().string();
+  const std::string title = std::filesystem::path(songNameOf(options.scorePath)).filename();
   return plotSvg(recording.traces, noteMarksOf(score), title, recording.settings);
 }
 
@@ -280,13 +316,12 @@ int renderToFile(const Score& score, const Options& options) {
   return ExitFailed;
 }
 
-std::string contentsOf(std::ifstream& input) {
-  return {std::istreambuf_iterator<char>(input), std::istreambuf_iterator<char>()};
-}
-
-// A MIDI file by its first bytes, or by its name when it is too damaged to show them.
+// A MIDI file by its first bytes, or by its name (in any case) when it is too damaged to show
+// them.
 bool isMidiFile(const std::string& path, const std::string& contents) {
-  const std::string extension = std::filesystem::path(path).extension().string();
+  std::string extension = std::filesystem::path(path).extension().string();
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return contents.starts_with("MThd") || extension == ".mid" || extension == ".midi" ||
          extension == ".smf";
 }
@@ -314,15 +349,53 @@ bool parseSong(const std::string& path, const std::string& contents, bool midi, 
   return true;
 }
 
-// Reads the song with the command line's controls set first; a MIDI file plays on until its
-// last release has run out.
-bool readSong(const std::string& path, const std::string& contents, const Options& options,
+// A song that has notes, but none on the channel played, would render silence: says which
+// channels have them.
+void warnOfSilentChannel(const Score& score, const std::string& name, int32_t played) {
+  const NotesByChannel notes = notesByChannel(score);
+  if (notes[static_cast<std::size_t>(played - 1)].count != 0) return;
+  std::vector<std::string> channels;
+  for (std::size_t channel = 0; channel < MidiChannels; ++channel) {
+    if (notes[channel].count != 0) channels.push_back(std::to_string(channel + 1));
+  }
+  if (channels.empty()) return;
+  std::string list;
+  for (const std::string& channel : channels) list += (list.empty() ? "" : ", ") + channel;
+  std::fprintf(stderr,
+               "quillfern-render: warning: %s has no notes on channel %d, the channel played; "
+               "it has notes on %s %s: play them with --channel %s\n",
+               name.c_str(), played, channels.size() == 1 ? "channel" : "channels", list.c_str(),
+               channels[0].c_str());
+}
+
+// Reads the song with the command line's controls set first and the chosen channel played; a
+// MIDI file plays on until its last release has run out.
+bool readSong(const std::string& name, const std::string& contents, const Options& options,
               Score& score, std::string& error) {
-  const bool midi = isMidiFile(path, contents);
-  if (!parseSong(path, contents, midi, options.sampleRate, score, error)) return false;
-  const std::vector<ScoreEvent>& controls = options.controls;
-  score.events.insert(score.events.begin(), controls.begin(), controls.end());
+  const bool midi = isMidiFile(options.scorePath, contents);
+  if (!parseSong(name, contents, midi, options.sampleRate, score, error)) return false;
+  warnOfSilentChannel(score, name, options.channel);
+  playChannel(score, options.channel);
+  score.events.insert(score.events.begin(), options.controls.begin(), options.controls.end());
   if (midi) addReleaseTail(score, releasePositionOf(score));
+  return true;
+}
+
+// Prints the song's tracks, notes by channel and length.
+bool listSong(const std::string& name, const std::string& contents, const Options& options,
+              std::string& error) {
+  SongSummary summary;
+  if (isMidiFile(options.scorePath, contents)) {
+    const std::span bytes(reinterpret_cast<const uint8_t*>(contents.data()), contents.size());
+    if (!summarizeMidiFile(bytes, name, options.sampleRate, summary, error)) return false;
+  } else {
+    Score score;
+    if (!parseSong(name, contents, false, options.sampleRate, score, error)) return false;
+    summary.tracks.push_back({"", notesByChannel(score)});
+    summary.endFrame = score.endFrame;
+    summary.sampleRate = score.sampleRate;
+  }
+  std::fputs(songListing(summary, name).c_str(), stdout);
   return true;
 }
 
@@ -339,16 +412,23 @@ int main(int argc, char** argv) {
     std::fputs(Usage, stdout);
     return ExitRendered;
   }
+  if (options.version) {
+    std::printf("quillfern-render %s\n", QUILLFERN_VERSION);
+    return ExitRendered;
+  }
 
-  std::ifstream input(options.scorePath, std::ios::binary);
-  if (!input) {
-    std::fprintf(stderr, "quillfern-render: cannot read %s\n", options.scorePath.c_str());
+  std::string contents;
+  if (!readSongFile(options.scorePath, contents, error)) {
+    std::fprintf(stderr, "quillfern-render: %s\n", error.c_str());
     return ExitBadInput;
   }
+  const std::string name = songNameOf(options.scorePath);
   Score score;
-  if (!readSong(options.scorePath, contentsOf(input), options, score, error)) {
+  const bool read = options.list ? listSong(name, contents, options, error)
+                                 : readSong(name, contents, options, score, error);
+  if (!read) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return ExitBadInput;
   }
-  return renderToFile(score, options);
+  return options.list ? ExitRendered : renderToFile(score, options);
 }

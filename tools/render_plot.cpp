@@ -141,12 +141,6 @@ std::string escaped(const std::string& text) {
   return result;
 }
 
-std::string noteName(int32_t note) {
-  static constexpr std::array<const char*, 12> names = {"C",  "C#", "D",  "D#", "E",  "F",
-                                                        "F#", "G",  "G#", "A",  "A#", "B"};
-  return names[static_cast<std::size_t>(note % 12)] + std::to_string(note / 12 - 1);
-}
-
 // 1, 2 or 5 times a power of ten, near a quarter of `span`: four or so grid lines.
 double gridStep(double span) {
   const double raw = span / 4.0;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/control_numbers.h"
+#include "app/panel_layout.h"
 #include "engine/engine_state.h"
 #include "midi/midi_input.h"
 #include "notice_recorder.h"
@@ -53,12 +54,12 @@ QComboBox* deviceList() {
 // Start-up as the program makes it: the window with the device list and the status bar, the
 // listing, the start-up choice and the first opening.
 void startUp() {
-  openWindow(MainWindow, 0, 0, 510, 230, "Quillfern", WindowTitleBar + WindowScreenCentred);
-  addComboBox(MidiDeviceList, 350, 60, 140, 20);
+  openWindow(MainWindow, 0, 0, PanelWidth, PanelHeight, "Quillfern",
+             WindowTitleBar + WindowScreenCentred);
+  addComboBox(MidiDeviceList, DeviceListPlace.x, DeviceListPlace.y, DeviceListPlace.width,
+              DeviceListPlace.height);
   createStatusBar(MainStatusBar, windowHandle(MainWindow));
-  addStatusField(100);
-  addStatusField(100);
-  addStatusField(30);
+  for (const int32_t width : StatusFieldWidths) addStatusField(width);
   chooseStartupMidiDevice(listMidiDevices());
   openMidiPort();
   handleWaitingEvents();

@@ -81,6 +81,17 @@ TEST(MidiFile, AcceptsLongerHeadersForeignChunksAndLongDeltas) {
   EXPECT_EQ(reading.score.events.at(0).frame, int64_t{0x0FFFFFFF} * 22050 / 32767);
 }
 
+TEST(MidiFile, RunningStatusGoesOnAcrossMetaAndSystemExclusiveEvents) {
+  const std::string file =
+      header(0, 1, 96) +
+      track(event(0, bytes({0x91, 60, 1})) + event(0, bytes({0xFF, 0x01, 0})) +
+            event(0, bytes({62, 2})) + event(0, bytes({0xF0, 1, 0xF7})) + event(0, bytes({64, 0})));
+  const Reading reading = read(file);
+  ASSERT_TRUE(reading.accepted) << reading.error;
+  EXPECT_EQ(framedMessages(reading.score), (std::vector<std::pair<int64_t, uint32_t>>{
+                                               {0, 0x013C91}, {0, 0x023E91}, {0, 0x004091}}));
+}
+
 TEST(MidiFile, RejectsDamageNamingOffsetAndTrack) {
   const std::string head = header(1, 1, 96);  // 14 bytes; a track's events begin at 22
   const auto oneTrack = [&](const std::string& events) { return head + chunk("MTrk", events); };
@@ -115,9 +126,6 @@ TEST(MidiFile, RejectsDamageNamingOffsetAndTrack) {
        "offset 25, track 1: a system exclusive message of 9 bytes runs past the end of the track"},
       {oneTrack(bytes({0, 0xF8}) + endOfTrack),
        "offset 23, track 1: status byte 0xF8 has no place in a MIDI file"},
-      // A meta event ends running status: the data bytes after it have no status.
-      {oneTrack(bytes({0, 0x90, 60, 1, 0, 0xFF, 0x01, 0, 0, 60, 0}) + endOfTrack),
-       "offset 31, track 1: a data byte (0x3C) with no status"},
       {header(1, 2, 96) + track("") + chunk("MTrk", bytes({0, 0x90, 200, 1}) + endOfTrack),
        "offset 36, track 2: data byte expected, found 0xC8"},
       {header(0, 1, 1) + track(tempo(0, 0xFFFFFF) + event(0x0FFFFFFF, bytes({0x90, 60, 1}))),

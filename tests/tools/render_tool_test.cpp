@@ -232,7 +232,7 @@ TEST_F(RenderTool, MalformedScoresNameTheLineAndLeaveNoFile) {
       {"10 end\n20 close\n", "score.txt:2: nothing may follow 'end'"},
       {"x midi 90 1 1\n10 end\n", "score.txt:1: bad frame 'x'"},
       {"0 close now\n10 end\n", "score.txt:1: too many values for 'close'"},
-      {"0 midi 90\n10 end\n", "score.txt:1: 'midi' needs more values"},
+      {"0 midi\n10 end\n", "score.txt:1: 'midi' needs more values"},
   };
   for (const auto& c : cases) {
     const fs::path output = directory / "never.wav";
@@ -278,6 +278,76 @@ TEST_F(RenderTool, MidiFileSoundsExactlyLikeItsScore) {
     ASSERT_EQ(score[frame], 0.0f) << frame;
   }
   EXPECT_NE(score[56503 + 1001 + 60000], 0.0f);
+}
+
+TEST_F(RenderTool, ChannelOptionPlaysAnotherChannelAndSilenceIsWarnedOf) {
+  using namespace midi_bytes;
+  const auto note = [](int channel, int key) {
+    return event(0, bytes({0x90 | channel, key, 100})) +
+           event(9600, bytes({0x80 | channel, key, 0}));
+  };
+  const std::string channelOne = header(0, 1, 96) + track(note(0, 60));
+  const std::string channelThree = header(0, 1, 96) + track(note(2, 60));
+  const std::string both = header(1, 2, 96) + track(note(0, 72)) + track(note(2, 60));
+
+  const RenderRun silent = run(writeScore("three.mid", channelThree), directory / "out.wav");
+  EXPECT_EQ(silent.exitCode, 0);
+  EXPECT_NE(silent.errors.find("no notes on channel 1"), std::string::npos) << silent.errors;
+  EXPECT_NE(silent.errors.find("notes on channel 3: play them with --channel 3"), std::string::npos)
+      << silent.errors;
+  const std::vector<float> silence = readWav(directory / "out.wav");
+  EXPECT_TRUE(std::all_of(silence.begin(), silence.end(), [](float s) { return s == 0.0f; }));
+
+  // Channel 3 plays as channel 1 would, and channel 1 is silent in its place.
+  const std::vector<float> played = renderSamples(channelOne, "", "one.mid");
+  EXPECT_NE(played[20000], 0.0f);
+  EXPECT_EQ(renderSamples(channelThree, "--channel 3", "three.mid"), played);
+  EXPECT_EQ(renderSamples(both, "--channel 3", "both.mid"), played);
+  EXPECT_EQ(run(writeScore("both.mid", both), directory / "out.wav", "--channel 17").exitCode, 2);
+}
+
+TEST_F(RenderTool, ListShowsTracksNotesByChannelAndLengthWithoutRendering) {
+  using namespace midi_bytes;
+  const std::string file =
+      header(1, 2, 96) + track(event(0, bytes({0xFF, 0x03, 5}) + "Tempo") + tempo(0, 250000), 192) +
+      track(event(0, bytes({0xFF, 0x03, 4}) + "Lead") + event(0, bytes({0x90, 57, 100})) +
+            event(0, bytes({0x99, 36, 90})) + event(48, bytes({0x80, 57, 0})) +
+            event(0, bytes({0x90, 64, 100})) + event(48, bytes({0x90, 64, 0})));
+  const fs::path listing = directory / "listing.txt";
+  const RenderRun result = run(writeScore("song.mid", file), directory / "out.wav",
+                               "--list >'" + listing.string() + "'");
+  EXPECT_EQ(result.exitCode, 0) << result.errors;
+  EXPECT_EQ(bytesOf(listing),
+            (directory / "song.mid").string() +
+                ": MIDI file of format 1, 2 tracks, length 0.500 s (22050 frames)\n"
+                "track 1 \"Tempo\": no notes\n"
+                "track 2 \"Lead\": channel 1, 2 notes from A3 (57) to E4 (64)\n"
+                "track 2 \"Lead\": channel 10, 1 note, C2 (36)\n");
+  EXPECT_FALSE(fs::exists(directory / "out.wav"));
+}
+
+TEST_F(RenderTool, ReadsStandardInputAndRefusesWhatCannotBeRead) {
+  const std::string note = "0 midi 90 57 100\n20000 end\n";
+  const fs::path output = directory / "out.wav";
+  const fs::path song = writeScore("s.txt", note);
+  const RenderRun piped = run("-", output, "<'" + song.string() + "'");
+  EXPECT_EQ(piped.exitCode, 0) << piped.errors;
+  EXPECT_EQ(readWav(output), renderSamples(note));
+  fs::remove(output);
+  const RenderRun ontoItself = run("-", song, "<'" + song.string() + "'");
+  EXPECT_EQ(ontoItself.exitCode, 2);
+  EXPECT_NE(ontoItself.errors.find("it is the song being read"), std::string::npos);
+  EXPECT_EQ(bytesOf(song), note);
+  const std::pair<fs::path, std::string> unreadable[] = {
+      {directory, "cannot read " + directory.string() + ": Is a directory"},
+      {"/dev/zero", "/dev/zero is larger than 64 MiB"},
+  };
+  for (const auto& [path, message] : unreadable) {
+    const RenderRun result = run(path, output);
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_NE(result.errors.find(message), std::string::npos) << result.errors;
+    EXPECT_FALSE(fs::exists(output));
+  }
 }
 
 TEST_F(RenderTool, ControlOptionsSetTheSlidersBeforeAnythingElse) {

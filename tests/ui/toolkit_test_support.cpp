@@ -2,7 +2,11 @@
 
 #include <QApplication>
 #include <QTest>
+#include <algorithm>
 #include <cstdio>
+
+#include "app/panel_layout.h"
+#include "engine/voice_controls.h"
 
 Events takeWaitingEvents() {
   Events events;
@@ -31,25 +35,46 @@ QLabel* statusField(int32_t window, int32_t statusBar, int32_t field) {
                         : bar->findChild<QLabel*>(QStringLiteral("statusField%1").arg(field));
 }
 
+namespace {
+
+void addPanelSlider(int32_t number) {
+  const auto sliders = panelSliders();
+  const SliderLayout& slider = *std::find_if(
+      sliders.begin(), sliders.end(), [&](const SliderLayout& s) { return s.number == number; });
+  const VoiceControl& control = *findVoiceControl(number);
+  addSlider(slider.number, slider.x, SliderY, SliderWidth, SliderHeight, control.minimum,
+            control.maximum, SliderVertical);
+  setControlState(slider.number, control.initial);
+}
+
+void addPanelLabel(int32_t number) {
+  const auto labels = panelLabels();
+  const LabelLayout& label = *std::find_if(
+      labels.begin(), labels.end(), [&](const LabelLayout& l) { return l.number == number; });
+  addTextLabel(label.number, label.x, label.y, label.width, LabelHeight, label.text);
+}
+
+}  // namespace
+
 void openPanelWindow() {
-  openWindow(PanelWindow, 0, 0, 510, 230, "Quillfern", WindowTitleBar + WindowScreenCentred);
+  openWindow(PanelWindow, 0, 0, PanelWidth, PanelHeight, "Quillfern",
+             WindowTitleBar + WindowScreenCentred);
   createMenuBar(0, windowHandle(PanelWindow));
   addMenuTitle("?");
-  addMenuItem(1, "About");
-  addMenuItem(2, "Help");
-  addComboBox(PanelDeviceList, 350, 60, 140, 20);
+  addMenuItem(MenuAbout, "About");
+  addMenuItem(MenuHelp, "Help");
+  addComboBox(PanelDeviceList, DeviceListPlace.x, DeviceListPlace.y, DeviceListPlace.width,
+              DeviceListPlace.height);
   addControlItem(PanelDeviceList, -1, "Midi Through Port-0");
   addControlItem(PanelDeviceList, -1, "Keyboard");
   setControlState(PanelDeviceList, 0);
-  addSlider(PanelAttackSlider, 250, 40, 20, 120, 1, 2000, SliderVertical);
-  addSlider(PanelISlider, 100, 40, 20, 120, 1, 1000, SliderVertical);
-  setControlState(PanelISlider, 500);
-  addTextLabel(PanelIReadout, 90, 160, 30, 20, "3.000");
-  addCheckBox(PanelCheckBox, 20, 90, 40, 20, "s");
+  addPanelSlider(PanelAttackSlider);
+  addPanelSlider(PanelISlider);
+  addPanelLabel(PanelIReadout);
+  addCheckBox(PanelCheckBox, CheckBoxPlace.x, CheckBoxPlace.y, CheckBoxPlace.width,
+              CheckBoxPlace.height, "s");
   createStatusBar(0, windowHandle(PanelWindow));
-  addStatusField(100);
-  addStatusField(100);
-  addStatusField(30);
+  for (const int32_t width : StatusFieldWidths) addStatusField(width);
   addKeyboardShortcut(PanelWindow, KeyEscape, PanelQuitShortcut);
   waitUntilActive(PanelWindow);
 }

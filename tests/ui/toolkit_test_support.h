@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/control_numbers.h"
 #include "ui/toolkit.h"
 
 struct RaisedEvent {
@@ -47,19 +48,19 @@ bool waitUntilActive(int32_t window);
 
 QLabel* statusField(int32_t window, int32_t statusBar, int32_t field);
 
-// Numbers and places as in the program's main window.
-inline constexpr int32_t PanelWindow = 1;
-inline constexpr int32_t PanelDeviceList = 4;
-inline constexpr int32_t PanelAttackSlider = 5;
-inline constexpr int32_t PanelISlider = 17;
-inline constexpr int32_t PanelIReadout = 14;
-inline constexpr int32_t PanelCheckBox = 27;
-inline constexpr int32_t PanelQuitShortcut = 111;
+// The program's main window's numbers for the controls the toolkit tests use.
+inline constexpr int32_t PanelWindow = MainWindow;
+inline constexpr int32_t PanelDeviceList = MidiDeviceList;
+inline constexpr int32_t PanelAttackSlider = AttackSlider;
+inline constexpr int32_t PanelISlider = ISlider;
+inline constexpr int32_t PanelIReadout = IReadout;
+inline constexpr int32_t PanelCheckBox = SCheckBox;
+inline constexpr int32_t PanelQuitShortcut = MenuQuit;
 
-// Opens window 1 at 510 x 230, centred, with a menu "?" (About 1, Help 2), a device list with
-// two entries, the attack slider (1 to 2000), the I slider (1 to 1000) with its read-out, the
-// check box, a status bar with fields of 100, 100 and 30 pixels and the Escape shortcut; and
-// waits until it is active.
+// Opens window 1 laid out as the program's main window (app/panel_layout.h), centred, with a
+// menu "?" (About, Help), a device list with two entries, the attack slider (1 to 2000), the
+// I slider (1 to 1000) with its read-out, the check box, the status bar's fields and the Escape
+// shortcut; and waits until it is active.
 void openPanelWindow();
 
 // Standard output (and whatever else the command sends there) of a shell command.
