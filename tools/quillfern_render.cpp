@@ -16,6 +16,7 @@
 
 #include "app/version.h"
 #include "engine/voice_controls.h"
+#include "tools/audio_output.h"
 #include "tools/midi_file.h"
 #include "tools/render_output.h"
 #include "tools/render_plot.h"
@@ -41,7 +42,8 @@ constexpr const char* Usage =
     "\n"
     "  -o, --output FILE   Writes the sound to FILE, in the format its name ends in (any case):\n"
     "                      .wav (32-bit float), .flac (24-bit), .ogg (Vorbis), .opus (which\n"
-    "                      takes only 8000, 12000, 16000, 24000 or 48000 Hz) or .mp3. A name\n"
+    "                      takes only 8000, 12000, 16000, 24000 or 48000 Hz: 48000 unless\n"
+    "                      --rate says otherwise) or .mp3. A name\n"
     "                      without an ending, a device or a pipe gets WAV, and '-' is standard\n"
     "                      output. A file is replaced only when the render is complete; a\n"
     "                      device, FIFO or terminal is written directly and never replaced. A\n"
@@ -183,7 +185,19 @@ const ControlOption* findControlOption(std::string_view argument) {
   return nullptr;
 }
 
+// Opus carries at most 48000 Hz and not 44100; the voice sounds the same at any rate, so an
+// Opus file asked for without --rate is rendered at 48000 Hz rather than refused.
+constexpr int32_t OpusSampleRate = 48000;
+
+bool asksForOpus(const std::string& soundPath) {
+  AudioFormat format;
+  std::string ignored;
+  return audioFormatOf(soundPath, false, "", format, ignored) &&
+         format.container == AudioContainer::Opus;
+}
+
 bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
+  bool rateGiven = false;
   for (int index = 1; index < argc; ++index) {
     const std::string_view argument = argv[index];
     const bool hasValue = index + 1 < argc;
@@ -228,6 +242,7 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
         error = "--rate takes a whole number of hertz from 22050 to 192000";
         return false;
       }
+      rateGiven = true;
     } else if ((argument == "-" || !argument.starts_with("-")) && options.scorePath.empty()) {
       options.scorePath = argument;
     } else {
@@ -236,6 +251,7 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
     }
   }
   if (options.help || options.version) return true;
+  if (!rateGiven && asksForOpus(options.output.soundPath)) options.sampleRate = OpusSampleRate;
   if (options.scorePath.empty() || (options.output.soundPath.empty() && !options.list)) {
     error = "a song and an output file (-o) are needed";
     return false;

@@ -481,6 +481,14 @@ TEST_F(RenderTool, EveryFormatReadsBackWithItsRateLengthAndPeak) {
               0)
         << c.name;
   }
+  // Opus takes no 44100 Hz: without --rate it gets 48000 Hz, the same sound.
+  ASSERT_EQ(run(score, directory / "o.opus", "").exitCode, 0);
+  const Sound opus = readSound(directory / "o.opus");
+  EXPECT_EQ(opus.info.format, SF_FORMAT_OGG | SF_FORMAT_OPUS);
+  EXPECT_EQ(opus.info.samplerate, 48000);
+  EXPECT_EQ(opus.samples.size(), 240000u);
+  // At its default bit rate the codec overshoots the spikes by about a third.
+  EXPECT_NEAR(peakOf(opus.samples), peak, 0.4 * peak);
 }
 
 TEST(WavHeader, BecomesRf64PastTheRiffLimitAndReadsBack) {
@@ -577,7 +585,7 @@ TEST_F(RenderTool, OutputProblemsAreFoundBeforeRenderingAndHarmNothing) {
       {at + "out.wav", "--plot '" + at + "folder/../score.txt'", "it is the song being read"},
       {at + "out.wav", "--plot " + at + "out.jpg", "cannot tell the picture format of"},
       {at + "out.aiff", "", "cannot tell the sound format of"},
-      {at + "out.opus", "", "cannot write Opus at 44100 Hz"},
+      {at + "out.opus", "--rate 44100", "cannot write Opus at 44100 Hz"},
       {at + "out.wav", "--format pcm8", "--format takes float, pcm24 or pcm16, not 'pcm8'"},
   };
   writeScore("stderr.txt", "");
