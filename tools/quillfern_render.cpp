@@ -317,7 +317,8 @@ int renderToFile(const Score& score, const Options& options) {
     std::fprintf(stderr, "quillfern-render: %s\n", error.c_str());
     return ExitBadInput;
   }
-  const bool longRender = score.endFrame >= ProgressMinimumSeconds * score.sampleRate;
+  const bool longRender =
+      static_cast<double>(score.endFrame) >= ProgressMinimumSeconds * score.sampleRate;
   Progress progress{score.endFrame, 0, -1, longRender && isatty(STDERR_FILENO) == 1};
   PlotRecording recording{startPlotTraces(score.endFrame, score.sampleRate), {}};
   renderScore(
