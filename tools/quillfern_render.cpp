@@ -155,16 +155,10 @@ bool parseNormalizePeak(const std::string& text, double& decibels) {
   return true;
 }
 
-const ScoreControl& scoreControlOf(int32_t number) {
-  const auto& controls = scoreControls();
-  return *std::find_if(controls.begin(), controls.end(),
-                       [&](const ScoreControl& control) { return control.number == number; });
-}
-
 // A control option with its value; false with `error` set when the value is out of range.
 bool parseControlOption(const ControlOption& option, const std::string& text, Options& options,
                         std::string& error) {
-  const ScoreControl& control = scoreControlOf(option.control);
+  const VoiceControl& control = *findVoiceControl(option.control);
   ScoreEvent event{0, ScoreEventKind::Control, 0, control.number, 0};
   if (!parseWholeNumber(text, control.minimum, control.maximum, event.value)) {
     error = std::string(option.name) + " takes a whole number from " +
@@ -327,7 +321,7 @@ bool isMidiFile(const std::string& path, const std::string& contents) {
 }
 
 int32_t releasePositionOf(const Score& score) {
-  int32_t position = scoreControlOf(ReleaseSlider).initial;
+  int32_t position = findVoiceControl(ReleaseSlider)->initial;
   for (const ScoreEvent& event : score.events) {
     if (event.kind == ScoreEventKind::Control && event.control == ReleaseSlider) {
       position = event.value;

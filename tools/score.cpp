@@ -100,7 +100,7 @@ void readControl(LineReader& reader, ScoreEvent& event) {
   expectFieldCount(reader, 4, 4);
   if (reader.failed()) return;
   const auto number = readInteger(reader, reader.words[2], 10, "control number", 0, INT32_MAX);
-  for (const ScoreControl& control : scoreControls()) {
+  for (const VoiceControl& control : voiceControls()) {
     if (control.number != number) continue;
     event.kind = ScoreEventKind::Control;
     event.control = control.number;
@@ -244,17 +244,6 @@ std::string invisibleName(char32_t point) {
 }
 
 }  // namespace
-
-const std::vector<ScoreControl>& scoreControls() {
-  static const std::vector<ScoreControl> controls = [] {
-    std::vector<ScoreControl> all;
-    for (const VoiceControl& control : voiceControls()) {
-      all.push_back({control.number, control.minimum, control.maximum, control.initial});
-    }
-    return all;
-  }();
-  return controls;
-}
 
 bool parseScore(std::istream& input, const std::string& name, Score& score, std::string& error) {
   score = Score{};

@@ -35,17 +35,6 @@ struct Score {
   double sampleRate = DefaultSampleRate;  // Hz: the rate its frames count and it renders at
 };
 
-// A control the score may set, with the range of positions it takes and its position when the
-// window opens.
-struct ScoreControl {
-  int32_t number;
-  int32_t minimum;
-  int32_t maximum;
-  int32_t initial;
-};
-
-const std::vector<ScoreControl>& scoreControls();
-
 // Reads a score. On a malformed one, returns false with `error` set to "name:line: problem".
 bool parseScore(std::istream& input, const std::string& name, Score& score, std::string& error);
 
