@@ -52,11 +52,12 @@ void setPluginParameter(PluginVoice& voice, std::size_t index,
                         double value) noexcept QUILLFERN_NONBLOCKING {
   const PluginParameter& parameter = pluginParameters()[index];
   const int32_t position = positionOfValue(parameter, value);
+  // The voice already plays this position (or the start-up value, for a control not yet
+  // moved): an LV2 host hands over every control port in every block.
+  if (position == voice.positions.position[index]) return;
   // Notes held on the old channel would never see their note-off: another channel releases
   // them, as closing a MIDI port does.
-  if (!isControl(index) && position != voice.positions.position[index]) {
-    handleMidiNotice(voice.engine, MidiCloseNotice, 0);
-  }
+  if (!isControl(index)) handleMidiNotice(voice.engine, MidiCloseNotice, 0);
   if (moveParameter(voice.positions, index, position) && isControl(index)) {
     setVoiceControl(voice.engine, static_cast<int32_t>(parameter.id), position);
   }
