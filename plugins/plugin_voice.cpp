@@ -19,24 +19,11 @@ bool listensTo(const PluginVoice& voice, uint8_t channelBits) noexcept {
   return channel == OmniChannel || channel == channelBits + FirstMidiChannel;
 }
 
-// startVoice only stores start-up values into the record; the engine does not mark it for
-// clang's effect analysis, so say so here (the real-time sanitizer still checks it at run time).
-#if defined(__clang__)
-#pragma clang diagnostic push
-#pragma clang diagnostic ignored "-Wfunction-effects"
-#endif
-void restartVoice(EngineState& engine, double sampleRate) noexcept QUILLFERN_NONBLOCKING {
-  startVoice(engine, sampleRate);
-}
-#if defined(__clang__)
-#pragma clang diagnostic pop
-#endif
-
 }  // namespace
 
 void startPluginVoice(PluginVoice& voice, double sampleRate,
                       const ParameterPositions& positions) noexcept QUILLFERN_NONBLOCKING {
-  restartVoice(voice.engine, sampleRate);
+  startVoice(voice.engine, sampleRate);
   voice.positions = positions;
   voice.transportRolling = false;
   const auto parameters = pluginParameters();
