@@ -3,8 +3,6 @@
 // Vorbis, Opus or MP3), and on request a picture of the sound and the model.
 #include <unistd.h>
 
-#include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
@@ -313,9 +311,7 @@ int renderToFile(const Score& score, const Options& options) {
 // A MIDI file by its first bytes, or by its name (in any case) when it is too damaged to show
 // them.
 bool isMidiFile(const std::string& path, const std::string& contents) {
-  std::string extension = std::filesystem::path(path).extension().string();
-  std::transform(extension.begin(), extension.end(), extension.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  const std::string extension = lowerExtension(path);
   return contents.starts_with("MThd") || extension == ".mid" || extension == ".midi" ||
          extension == ".smf";
 }
