@@ -127,16 +127,6 @@ struct Options {
   bool list = false;
 };
 
-bool parseWholeNumber(const std::string& text, int32_t minimum, int32_t maximum, int32_t& number) {
-  int32_t value = 0;
-  const char* last = text.data() + text.size();
-  const auto [end, failure] = std::from_chars(text.data(), last, value);
-  if (text.empty() || failure != std::errc() || end != last) return false;
-  if (value < minimum || value > maximum) return false;
-  number = value;
-  return true;
-}
-
 bool parseBlockFrames(const std::string& text, int32_t& frames) {
   constexpr int32_t MostBlockFrames = 1 << 20;
   return parseWholeNumber(text, 1, MostBlockFrames, frames);

@@ -264,6 +264,16 @@ bool parseScore(std::istream& input, const std::string& name, Score& score, std:
   return true;
 }
 
+bool parseWholeNumber(std::string_view text, int32_t minimum, int32_t maximum, int32_t& number) {
+  int32_t value = 0;
+  const char* last = text.data() + text.size();
+  const auto [end, failure] = std::from_chars(text.data(), last, value);
+  if (text.empty() || failure != std::errc() || end != last) return false;
+  if (value < minimum || value > maximum) return false;
+  number = value;
+  return true;
+}
+
 bool readSongFile(const std::string& path, std::string& contents, std::string& error) {
   const bool standardInput = path == "-";
   const std::string name = songNameOf(path);

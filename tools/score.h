@@ -46,6 +46,10 @@ bool readSongFile(const std::string& path, std::string& contents, std::string& e
 // The song's name in messages: its path, or "stdin" for "-".
 std::string songNameOf(const std::string& path);
 
+// A command line's whole number, decimal, from `minimum` to `maximum`; false, leaving `number`
+// alone, for anything else.
+bool parseWholeNumber(std::string_view text, int32_t minimum, int32_t maximum, int32_t& number);
+
 // The data bytes that follow a status byte: 0, 1 or 2; -1 for system exclusive (F0, F7),
 // which is no short message.
 int32_t dataBytesOf(uint8_t status);
