@@ -7,7 +7,6 @@
 
 #include "engine/render.h"
 #include "engine/voice.h"
-#include "engine/voice_controls.h"
 #include "midi/midi_messages.h"
 
 namespace {

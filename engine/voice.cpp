@@ -58,7 +58,7 @@ std::atomic<int32_t>* envelopePositionOf(EngineState& state, int32_t control) no
 
 }  // namespace
 
-void startVoice(EngineState& state, double sampleRate) noexcept {
+void startVoice(EngineState& state, double sampleRate) noexcept QUILLFERN_NONBLOCKING {
   setRate(state, supportedRate(sampleRate));
   assignStartupValues(state);
   // The envelope's positions only: the model's parameters keep their start-up values, not those
@@ -91,6 +91,6 @@ int32_t latencySamplesAt(double sampleRate) noexcept {
   return samplesAtRate(HandoverLimit, supportedRate(sampleRate)) + 1;
 }
 
-int32_t samplesAtRate(int32_t samples, double sampleRate) noexcept {
+int32_t samplesAtRate(int32_t samples, double sampleRate) noexcept QUILLFERN_NONBLOCKING {
   return static_cast<int32_t>(std::lrint(samples * sampleRate / DefaultSampleRate));
 }

@@ -19,7 +19,7 @@ inline constexpr int32_t FadeInSamples = 100;   // a note's fade-in
 // their start-up values (r 0.01, b 2.5, ... not those of the initial positions), envelope
 // positions at the window's initial positions, gate closed. A rate outside MinimumSampleRate
 // to MaximumSampleRate is taken as the nearer of the two (and NaN as DefaultSampleRate).
-void startVoice(EngineState& state, double sampleRate) noexcept;
+void startVoice(EngineState& state, double sampleRate) noexcept QUILLFERN_NONBLOCKING;
 
 // What moving one of the window's ten controls does to the voice: a model parameter through its
 // formula (from the next sample on), an envelope position stored for the next note's start.
@@ -36,4 +36,4 @@ int32_t voiceLatencySamples(const EngineState& state) noexcept;
 int32_t latencySamplesAt(double sampleRate) noexcept;
 
 // A length of `samples` at DefaultSampleRate, in whole samples at `sampleRate`.
-int32_t samplesAtRate(int32_t samples, double sampleRate) noexcept;
+int32_t samplesAtRate(int32_t samples, double sampleRate) noexcept QUILLFERN_NONBLOCKING;

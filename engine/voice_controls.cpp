@@ -38,7 +38,7 @@ constexpr std::array parameterControls{
 
 }  // namespace
 
-std::span<const VoiceControl> voiceControls() noexcept {
+std::span<const VoiceControl> voiceControls() noexcept QUILLFERN_NONBLOCKING {
   return controls;
 }
 

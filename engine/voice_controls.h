@@ -33,7 +33,7 @@ struct VoiceControl {
 };
 
 // The ten controls in a fixed order: envelope, model, volume, s.
-std::span<const VoiceControl> voiceControls() noexcept;
+std::span<const VoiceControl> voiceControls() noexcept QUILLFERN_NONBLOCKING;
 const VoiceControl* findVoiceControl(int32_t number) noexcept QUILLFERN_NONBLOCKING;
 
 // The formulas, from a position to the parameter: r 0.0005 at 1 to 0.3 at 100, exponential;

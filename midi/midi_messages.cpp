@@ -8,8 +8,6 @@
 namespace {
 
 constexpr auto relaxed = std::memory_order_relaxed;
-constexpr int32_t AllSoundOff = 120;  // controller numbers
-constexpr int32_t AllNotesOff = 123;
 constexpr double ConcertA = 440.0;  // Hz, MIDI note 69
 constexpr double ConcertANote = 69.0;
 constexpr double SemitonesPerOctave = 12.0;

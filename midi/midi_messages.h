@@ -26,6 +26,10 @@ inline constexpr uint8_t SongSelect = 0xF3;
 inline constexpr uint8_t EndOfExclusive = 0xF7;  // in a MIDI file also an escape's start
 inline constexpr uint8_t MetaEvent = 0xFF;       // in a MIDI file; System Reset on the wire
 
+// The controllers of a keyboard's panic button, which release every held key.
+inline constexpr uint8_t AllSoundOff = 120;
+inline constexpr uint8_t AllNotesOff = 123;
+
 // The notices a MIDI input port delivers to its callback.
 inline constexpr uint32_t MidiOpenNotice = 0x3C1;
 inline constexpr uint32_t MidiCloseNotice = 0x3C2;

@@ -19,24 +19,11 @@ bool listensTo(const PluginVoice& voice, uint8_t channelBits) noexcept {
   return channel == OmniChannel || channel == channelBits + FirstMidiChannel;
 }
 
-// startVoice only stores start-up values into the record; the engine does not mark it for
-// clang's effect analysis, so say so here (the real-time sanitizer still checks it at run time).
-#if defined(__clang__)
-#pragma clang diagnostic push
-#pragma clang diagnostic ignored "-Wfunction-effects"
-#endif
-void restartVoice(EngineState& engine, double sampleRate) noexcept QUILLFERN_NONBLOCKING {
-  startVoice(engine, sampleRate);
-}
-#if defined(__clang__)
-#pragma clang diagnostic pop
-#endif
-
 }  // namespace
 
 void startPluginVoice(PluginVoice& voice, double sampleRate,
                       const ParameterPositions& positions) noexcept QUILLFERN_NONBLOCKING {
-  restartVoice(voice.engine, sampleRate);
+  startVoice(voice.engine, sampleRate);
   voice.positions = positions;
   voice.transportRolling = false;
   const auto parameters = pluginParameters();
@@ -52,11 +39,12 @@ void setPluginParameter(PluginVoice& voice, std::size_t index,
                         double value) noexcept QUILLFERN_NONBLOCKING {
   const PluginParameter& parameter = pluginParameters()[index];
   const int32_t position = positionOfValue(parameter, value);
+  // The voice already plays this position (or the start-up value, for a control not yet
+  // moved): an LV2 host hands over every control port in every block.
+  if (position == voice.positions.position[index]) return;
   // Notes held on the old channel would never see their note-off: another channel releases
   // them, as closing a MIDI port does.
-  if (!isControl(index) && position != voice.positions.position[index]) {
-    handleMidiNotice(voice.engine, MidiCloseNotice, 0);
-  }
+  if (!isControl(index)) handleMidiNotice(voice.engine, MidiCloseNotice, 0);
   if (moveParameter(voice.positions, index, position) && isControl(index)) {
     setVoiceControl(voice.engine, static_cast<int32_t>(parameter.id), position);
   }

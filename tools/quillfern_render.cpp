@@ -3,8 +3,6 @@
 // Vorbis, Opus or MP3), and on request a picture of the sound and the model.
 #include <unistd.h>
 
-#include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
@@ -131,16 +129,6 @@ struct Options {
   bool list = false;
 };
 
-bool parseWholeNumber(const std::string& text, int32_t minimum, int32_t maximum, int32_t& number) {
-  int32_t value = 0;
-  const char* last = text.data() + text.size();
-  const auto [end, failure] = std::from_chars(text.data(), last, value);
-  if (text.empty() || failure != std::errc() || end != last) return false;
-  if (value < minimum || value > maximum) return false;
-  number = value;
-  return true;
-}
-
 bool parseBlockFrames(const std::string& text, int32_t& frames) {
   constexpr int32_t MostBlockFrames = 1 << 20;
   return parseWholeNumber(text, 1, MostBlockFrames, frames);
@@ -157,16 +145,10 @@ bool parseNormalizePeak(const std::string& text, double& decibels) {
   return true;
 }
 
-const ScoreControl& scoreControlOf(int32_t number) {
-  const auto& controls = scoreControls();
-  return *std::find_if(controls.begin(), controls.end(),
-                       [&](const ScoreControl& control) { return control.number == number; });
-}
-
 // A control option with its value; false with `error` set when the value is out of range.
 bool parseControlOption(const ControlOption& option, const std::string& text, Options& options,
                         std::string& error) {
-  const ScoreControl& control = scoreControlOf(option.control);
+  const VoiceControl& control = *findVoiceControl(option.control);
   ScoreEvent event{0, ScoreEventKind::Control, 0, control.number, 0};
   if (!parseWholeNumber(text, control.minimum, control.maximum, event.value)) {
     error = std::string(option.name) + " takes a whole number from " +
@@ -336,15 +318,13 @@ int renderToFile(const Score& score, const Options& options) {
 // A MIDI file by its first bytes, or by its name (in any case) when it is too damaged to show
 // them.
 bool isMidiFile(const std::string& path, const std::string& contents) {
-  std::string extension = std::filesystem::path(path).extension().string();
-  std::transform(extension.begin(), extension.end(), extension.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  const std::string extension = lowerExtension(path);
   return contents.starts_with("MThd") || extension == ".mid" || extension == ".midi" ||
          extension == ".smf";
 }
 
 int32_t releasePositionOf(const Score& score) {
-  int32_t position = scoreControlOf(ReleaseSlider).initial;
+  int32_t position = findVoiceControl(ReleaseSlider)->initial;
   for (const ScoreEvent& event : score.events) {
     if (event.kind == ScoreEventKind::Control && event.control == ReleaseSlider) {
       position = event.value;

@@ -100,7 +100,7 @@ void readControl(LineReader& reader, ScoreEvent& event) {
   expectFieldCount(reader, 4, 4);
   if (reader.failed()) return;
   const auto number = readInteger(reader, reader.words[2], 10, "control number", 0, INT32_MAX);
-  for (const ScoreControl& control : scoreControls()) {
+  for (const VoiceControl& control : voiceControls()) {
     if (control.number != number) continue;
     event.kind = ScoreEventKind::Control;
     event.control = control.number;
@@ -245,17 +245,6 @@ std::string invisibleName(char32_t point) {
 
 }  // namespace
 
-const std::vector<ScoreControl>& scoreControls() {
-  static const std::vector<ScoreControl> controls = [] {
-    std::vector<ScoreControl> all;
-    for (const VoiceControl& control : voiceControls()) {
-      all.push_back({control.number, control.minimum, control.maximum, control.initial});
-    }
-    return all;
-  }();
-  return controls;
-}
-
 bool parseScore(std::istream& input, const std::string& name, Score& score, std::string& error) {
   score = Score{};
   ScoreReader reader{name, score, 0, 0, false, {}};
@@ -272,6 +261,16 @@ bool parseScore(std::istream& input, const std::string& name, Score& score, std:
     error = name + ":" + std::to_string(reader.lineNumber) + ": the score has no 'end'";
     return false;
   }
+  return true;
+}
+
+bool parseWholeNumber(std::string_view text, int32_t minimum, int32_t maximum, int32_t& number) {
+  int32_t value = 0;
+  const char* last = text.data() + text.size();
+  const auto [end, failure] = std::from_chars(text.data(), last, value);
+  if (text.empty() || failure != std::errc() || end != last) return false;
+  if (value < minimum || value > maximum) return false;
+  number = value;
   return true;
 }
 

@@ -35,17 +35,6 @@ struct Score {
   double sampleRate = DefaultSampleRate;  // Hz: the rate its frames count and it renders at
 };
 
-// A control the score may set, with the range of positions it takes and its position when the
-// window opens.
-struct ScoreControl {
-  int32_t number;
-  int32_t minimum;
-  int32_t maximum;
-  int32_t initial;
-};
-
-const std::vector<ScoreControl>& scoreControls();
-
 // Reads a score. On a malformed one, returns false with `error` set to "name:line: problem".
 bool parseScore(std::istream& input, const std::string& name, Score& score, std::string& error);
 
@@ -56,6 +45,10 @@ bool readSongFile(const std::string& path, std::string& contents, std::string& e
 
 // The song's name in messages: its path, or "stdin" for "-".
 std::string songNameOf(const std::string& path);
+
+// A command line's whole number, decimal, from `minimum` to `maximum`; false, leaving `number`
+// alone, for anything else.
+bool parseWholeNumber(std::string_view text, int32_t minimum, int32_t maximum, int32_t& number);
 
 // The data bytes that follow a status byte: 0, 1 or 2; -1 for system exclusive (F0, F7),
 // which is no short message.

@@ -293,26 +293,33 @@ bool textToValue(const clap_plugin_t* /*plugin*/, clap_id id, const char* text, 
   return true;
 }
 
+// A parameter change while inactive, on the main thread: it waits in `shared` for the next
+// activation.
+void keepParameter(SharedPositions& shared, const clap_event_param_value_t& change) {
+  const int32_t index = parameterIndexOfId(change.param_id);
+  if (index < 0) return;
+  const auto slot = static_cast<std::size_t>(index);
+  ParameterPositions idle = snapshotOf(shared);
+  moveParameter(idle, slot, positionOfValue(pluginParameters()[slot], change.value));
+  publish(shared, idle, slot);
+}
+
 // Parameter changes outside process(): on the audio thread while active, else on the main
-// thread, where they wait in `shared` for the next activation.
+// thread.
 void flush(const clap_plugin_t* plugin, const clap_input_events_t* in,
            const clap_output_events_t* /*out*/) {
   ClapInstance& instance = instanceOf(plugin);
   if (instance.active) takeReload(instance);
-  ParameterPositions idle = snapshotOf(instance.shared);
   for (uint32_t event = 0; event < in->size(in); ++event) {
     const clap_event_header_t* header = in->get(in, event);
     if (header->space_id != CLAP_CORE_EVENT_SPACE_ID || header->type != CLAP_EVENT_PARAM_VALUE) {
       continue;
     }
     const auto& change = *reinterpret_cast<const clap_event_param_value_t*>(header);
-    const int32_t index = parameterIndexOfId(change.param_id);
     if (instance.active) {
       applyParameter(instance, change);
-    } else if (index >= 0) {
-      const auto slot = static_cast<std::size_t>(index);
-      moveParameter(idle, slot, positionOfValue(pluginParameters()[slot], change.value));
-      publish(instance.shared, idle, slot);
+    } else {
+      keepParameter(instance.shared, change);
     }
   }
 }

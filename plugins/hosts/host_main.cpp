@@ -2,7 +2,6 @@
 // file) or the LV2 plugin (a bundle folder) and writes a 32-bit float mono WAV file.
 #include <sndfile.h>
 
-#include <charconv>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -14,6 +13,7 @@
 #include "engine/voice.h"
 #include "plugins/hosts/plugin_host.h"
 #include "tools/midi_file.h"
+#include "tools/score.h"
 #include "tools/score_render.h"
 
 namespace {
@@ -34,15 +34,6 @@ struct Options {
   double sampleRate = DefaultSampleRate;
 };
 
-bool parseWhole(std::string_view text, int32_t minimum, int32_t maximum, int32_t& number) {
-  int32_t value = 0;
-  const auto [end, failure] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || failure != std::errc() || end != text.data() + text.size()) return false;
-  if (value < minimum || value > maximum) return false;
-  number = value;
-  return true;
-}
-
 bool parseOptions(int argc, char** argv, Options& options) {
   std::vector<std::string> positional;
   for (int index = 1; index < argc; ++index) {
@@ -51,11 +42,11 @@ bool parseOptions(int argc, char** argv, Options& options) {
     if ((argument == "-o" || argument == "--output") && hasValue) {
       options.outputPath = argv[++index];
     } else if (argument == "--block" && hasValue) {
-      if (!parseWhole(argv[++index], 1, MostBlockFrames, options.blockFrames)) return false;
+      if (!parseWholeNumber(argv[++index], 1, MostBlockFrames, options.blockFrames)) return false;
     } else if (argument == "--rate" && hasValue) {
       int32_t rate = 0;
-      if (!parseWhole(argv[++index], static_cast<int32_t>(MinimumSampleRate),
-                      static_cast<int32_t>(MaximumSampleRate), rate)) {
+      if (!parseWholeNumber(argv[++index], static_cast<int32_t>(MinimumSampleRate),
+                            static_cast<int32_t>(MaximumSampleRate), rate)) {
         return false;
       }
       options.sampleRate = rate;

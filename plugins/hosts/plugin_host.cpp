@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr uint8_t AllNotesOff = 123;  // controller number
 constexpr uint32_t ByteMask = 0xFF;
 
 }  // namespace

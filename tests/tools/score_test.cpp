@@ -6,6 +6,8 @@
 #include <random>
 #include <sstream>
 
+#include "engine/voice_controls.h"
+
 namespace {
 
 bool parse(const std::string& text, Score& score, std::string& error) {
@@ -50,7 +52,7 @@ TEST(ScoreReader, ReadsEveryKindOfEventInOrder) {
 }
 
 TEST(ScoreReader, EveryControlAcceptsItsWholeRangeAndNothingBeyond) {
-  for (const ScoreControl& control : scoreControls()) {
+  for (const VoiceControl& control : voiceControls()) {
     Score score;
     std::string error;
     const std::string number = std::to_string(control.number);
