@@ -56,7 +56,9 @@ void startAudioStream() {
   Pa_StartStream(audioStream.stream);
 }
 
-void abortAudioStream() { Pa_AbortStream(audioStream.stream); }
+void abortAudioStream() {
+  Pa_AbortStream(audioStream.stream);
+}
 
 void stopAudioStream() {
   abortAudioStream();

@@ -3,10 +3,10 @@
 #include "app/control_numbers.h"
 #include "app/panel_layout.h"
 #include "app/parameter_mapping.h"
+#include "engine/format_real.h"
 #include "engine/voice.h"
 #include "engine/voice_controls.h"
 #include "midi/midi_input.h"
-#include "engine/format_real.h"
 #include "ui/toolkit.h"
 
 namespace {

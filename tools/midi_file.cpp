@@ -314,7 +314,8 @@ void timeMessages(ByteReader& reader, Clock clock, const TrackEvents& events, Sc
     const WideInteger now =
         units + static_cast<WideInteger>(event.tick - unitsTick) * clock.unitsPerTick;
     const WideInteger frame = now * framesPerSecond / clock.unitsPerSecond;
-    if (frame < WideInteger{LongestSongSeconds} * framesPerSecond) return static_cast<int64_t>(frame);
+    if (frame < WideInteger{LongestSongSeconds} * framesPerSecond)
+      return static_cast<int64_t>(frame);
     if (!reader.failed()) reader.track = event.track;
     reader.fail(event.offset, "this event falls after 24 hours");
     return 0;

@@ -294,8 +294,8 @@ std::string plotOf(const Score& score, const PlotRecording& recording, const Opt
 int renderToFile(const Score& score, const Options& options) {
   RenderOutputs outputs;
   std::string error;
-  if (!openRenderOutputs(options.output, options.scorePath,
-                         static_cast<int32_t>(score.sampleRate), score.endFrame, outputs, error)) {
+  if (!openRenderOutputs(options.output, options.scorePath, static_cast<int32_t>(score.sampleRate),
+                         score.endFrame, outputs, error)) {
     std::fprintf(stderr, "quillfern-render: %s\n", error.c_str());
     return ExitBadInput;
   }

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "app/control_numbers.h"
-#include "engine/voice.h"
 #include "engine/format_real.h"
+#include "engine/voice.h"
 
 namespace {
 

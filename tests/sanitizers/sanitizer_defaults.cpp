@@ -5,7 +5,9 @@ extern "C" {
 
 // fontconfig keeps a few hundred bytes of its configuration for the whole process and never
 // frees them; Qt loads it to find the interface font.
-const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig.so\n";
+}
 
 // Qt, glib, D-Bus and the audio libraries (PortAudio, ALSA with its JACK plugin, JACK) are not
 // instrumented: their own futex- and semaphore-based handovers are invisible to the sanitizer,
@@ -34,6 +36,8 @@ const char* __tsan_default_suppressions() {
 }
 
 // The X libraries destroy their connection's lock while it is held when the display closes.
-const char* __tsan_default_options() { return "report_destroy_locked=0"; }
+const char* __tsan_default_options() {
+  return "report_destroy_locked=0";
+}
 
 }  // extern "C"
