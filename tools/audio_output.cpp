@@ -125,6 +125,7 @@ bool flushPending(AudioWriter& writer) {
     encodeWavSamples(sampleOf(writer.format.sample), writer.pending, writer.bytes);
     writer.failed = !writeAll(writer.descriptor, writer.bytes.data(), writer.bytes.size());
   }
+  if (writer.failed) writer.failure = errno;
   writer.pending.clear();
   return !writer.failed;
 }
@@ -251,11 +252,11 @@ bool writeAudio(AudioWriter& writer, const float* samples, int64_t count) {
 
 bool finishAudio(AudioWriter& writer, std::string& error) {
   bool written = flushPending(writer);
-  int reason = errno;
+  int reason = writer.failure;
   if (written && writer.padded) {
     const unsigned char pad = 0;
     written = writeAll(writer.descriptor, &pad, 1);
-    reason = errno;
+    if (!written) reason = errno;
   }
   if (writer.encoder != nullptr) {
     const std::string encoderError = sf_strerror(writer.encoder);

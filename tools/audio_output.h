@@ -46,6 +46,7 @@ struct AudioWriter {
   std::vector<unsigned char> bytes;  // one block in the WAV file's sample format
   bool padded = false;               // the data chunk's size is odd: a pad byte closes it
   bool failed = false;
+  int failure = 0;  // errno of the write that failed, kept until the end reports it
 };
 
 // Starts the file on `descriptor` (left open) for exactly `frames` samples.
