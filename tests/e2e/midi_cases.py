@@ -8,7 +8,7 @@ import time
 
 import harness as h
 import screen_reader as sr
-from session import KEYBOARD, NOTE_ON_A4, Quillfern, activate, main_window, wait_status
+from session import KEYBOARD, NOTE_ON_A4, Quillfern, Skipped, activate, main_window, wait_status
 
 SILENCE = h.SAMPLE_RATE // 20  # samples of exact zeros that part two notes: 50 ms
 
@@ -29,6 +29,11 @@ def case_note_off_burst():
     """Twenty times a held note and then the note-offs of every key on every channel at once
     (2048 messages, as sequencers send on stop): every note ends. With the release at 1 ms each
     note is a stretch of sound of its own; a stuck note would run into the next one."""
+    if os.environ.get("QUILLFERN_SANITIZE"):
+        # Instrumented, the JACK client does not always keep up with a 2048-message cycle, and
+        # the case then measures the sanitizer's speed; the queue's own loss handling is tested
+        # under the sanitizers by the MIDI service's JACK tests.
+        raise Skipped("a sanitizer build is too slow for a 2048-message JACK cycle")
     trials = 20
     steps = ["100:" + NOTE_ON_A4, "100:FE", "alloff"] * trials
     run = Quillfern("note-off-burst", ["2000:FE", *steps])  # time to set the release first
