@@ -21,7 +21,7 @@ test_packages=(
   sox ffmpeg
   appstream desktop-file-utils man-db
 )
-package_packages=(build-essential debhelper dpkg-dev lintian)
+package_packages=(build-essential debhelper dpkg-dev lintian autopkgtest)
 
 wanted=("${build_packages[@]}")
 if [[ "${1:-}" == "--test" ]]; then
