@@ -3,7 +3,7 @@ BUILD_DIR ?= build
 CMAKE_FLAGS ?=
 
 .PHONY: all deps test-deps package-deps configure build build-for-run run demo test sanitize lint \
-  bench install deb deb-check clean
+  bench install deb dsc deb-check clean
 
 all: build
 
@@ -86,16 +86,17 @@ lint: test-deps
 	@cppcheck --enable=warning,performance,portability --std=c++20 --inline-suppr --quiet \
 	  --error-exitcode=1 -I . $$($(LINT_SOURCES))
 
-# The Debian package, built from a copy of the source under $(BUILD_DIR)/deb; deb-check also
-# runs lintian on it and the installed program from a scratch root.
+# The Debian packages, built from a copy of the source under $(BUILD_DIR)/deb: the binary
+# packages (deb) or the source package (dsc). deb-check builds both together and checks them
+# (scripts/check-deb.sh): lintian, the installed files, autopkgtest, the home-folder install.
 deb: package-deps
-	@scripts/build-deb.sh $(BUILD_DIR) >/dev/null
+	@scripts/build-deb.sh $(BUILD_DIR) binary >/dev/null
 
-deb-check: package-deps
-	@deb=$$(scripts/build-deb.sh $(BUILD_DIR)) && \
-	  lintian --fail-on error,warning "$$deb" && \
-	  tests/packaging/deb_install_test.sh "$$deb" && \
-	  echo "$$deb: lintian and the install test passed"
+dsc: package-deps
+	@scripts/build-deb.sh $(BUILD_DIR) source >/dev/null
+
+deb-check: package-deps build
+	@scripts/check-deb.sh $(BUILD_DIR)
 
 bench: test-deps build
 	@python3 scripts/bench-report.py $(BUILD_DIR)/bench/quillfern-bench

@@ -1,12 +1,18 @@
 #!/usr/bin/env bash
-# Builds the Debian package `quillfern` with dpkg-buildpackage from a copy of the source under
+# Builds the Debian packages with dpkg-buildpackage from a copy of the source under
 # BUILD_DIR/deb (default build/deb): dpkg-buildpackage writes its results into the parent of
 # the source tree, which thus stays inside the build tree and out of the clone's parent.
-# Prints the path of the .deb as its last line.
+#   build-deb.sh [BUILD_DIR] [binary|source|full]
+# binary (the default): quillfern and quillfern-plugins with their debug symbols; source: the
+# source package (.dsc); full: both, with the .changes that lists them. Prints the paths of the
+# .dsc, the .debs without the debug symbols and the .changes, one a line, at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 deb_dir=${1:-build}/deb
+kind=${2:-binary}
 source_copy=$deb_dir/quillfern
+declare -A kind_option=([binary]=-b [source]=-S [full]=)
+[[ -v kind_option[$kind] ]] || { echo "build-deb: binary, source or full, not $kind" >&2; exit 2; }
 
 rm -rf "$deb_dir"
 mkdir -p "$source_copy"
@@ -20,11 +26,13 @@ git ls-files -z --cached --others --exclude-standard |
 
 export DEB_BUILD_OPTIONS=${DEB_BUILD_OPTIONS:-parallel=$(nproc)}
 log=$deb_dir/dpkg-buildpackage.log
-if ! (cd "$source_copy" && dpkg-buildpackage -us -uc -b) >"$log" 2>&1; then
+# shellcheck disable=SC2086 # the option is one word or none
+if ! (cd "$source_copy" && dpkg-buildpackage -us -uc ${kind_option[$kind]}) >"$log" 2>&1; then
   tail -n 40 "$log" >&2
   echo "build-deb: dpkg-buildpackage failed; the whole log is $log" >&2
   exit 1
 fi
-debs=("$deb_dir"/quillfern_*.deb)
-echo "Built ${debs[0]} (log: $log)" >&2
-echo "${debs[0]}"
+results=$(find "$deb_dir" -maxdepth 1 \( -name '*.dsc' -o -name '*.changes' -o \
+  \( -name '*.deb' ! -name '*-dbgsym_*' \) \) | sort)
+echo "Built $(echo "$results" | xargs -n 1 basename | paste -s -d ' ') in $deb_dir (log: $log)" >&2
+echo "$results"

@@ -3,8 +3,11 @@
 #include <sndfile.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -21,6 +24,7 @@ namespace {
 constexpr const char* Usage =
     "usage: quillfern-plugin-host PLUGIN SONG -o OUT.wav [--block FRAMES] [--rate HZ]\n"
     "PLUGIN is quillfern.clap or the quillfern.lv2 folder; SONG a score or a MIDI file.\n"
+    "A bare NAME.clap is looked for as CLAP hosts do: in CLAP_PATH, ~/.clap, /usr/lib/clap.\n"
     "FRAMES 1-65536 (default 256), HZ 22050-192000 (default 44100).\n";
 constexpr int32_t DefaultBlock = 256;
 constexpr int32_t MostBlockFrames = 1 << 16;
@@ -95,6 +99,41 @@ bool writeWav(const std::string& path, const std::vector<float>& samples, double
   return sf_close(file) == 0 && written;
 }
 
+// The folders CLAP hosts search on Linux, in order: those of CLAP_PATH, ~/.clap, /usr/lib/clap.
+std::vector<std::filesystem::path> clapSearchFolders() {
+  std::vector<std::filesystem::path> folders;
+  if (const char* clapPath = std::getenv("CLAP_PATH")) {  // NOLINT(concurrency-mt-unsafe)
+    std::istringstream list(clapPath);
+    for (std::string folder; std::getline(list, folder, ':');) {
+      if (!folder.empty()) folders.emplace_back(folder);
+    }
+  }
+  if (const char* home = std::getenv("HOME")) {  // NOLINT(concurrency-mt-unsafe)
+    folders.emplace_back(std::filesystem::path(home) / ".clap");
+  }
+  folders.emplace_back("/usr/lib/clap");
+  return folders;
+}
+
+// A bare "NAME.clap" is found as a CLAP host finds it: the first file of that name in the
+// search folders, their subfolders included, or empty when there is none. Anything else is a
+// path and stays as it is.
+std::string locatePlugin(const std::string& plugin) {
+  const std::filesystem::path name(plugin);
+  if (plugin.find('/') != std::string::npos || name.extension() != ".clap") return plugin;
+  for (const std::filesystem::path& folder : clapSearchFolders()) {
+    std::error_code error;
+    if (std::filesystem::is_regular_file(folder / name, error)) return folder / name;
+    for (std::filesystem::recursive_directory_iterator entry(
+             folder, std::filesystem::directory_options::skip_permission_denied, error);
+         !error && entry != std::filesystem::recursive_directory_iterator();
+         entry.increment(error)) {
+      if (entry->path().filename() == name && entry->is_regular_file(error)) return entry->path();
+    }
+  }
+  return {};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -109,8 +148,14 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "quillfern-plugin-host: %s\n", error.c_str());
     return 2;
   }
-  HostedPluginPtr plugin =
-      openPlugin(options.pluginPath, options.sampleRate, options.blockFrames, error);
+  const std::string pluginPath = locatePlugin(options.pluginPath);
+  if (pluginPath.empty()) {
+    std::fprintf(stderr,
+                 "quillfern-plugin-host: %s is in none of CLAP_PATH, ~/.clap, /usr/lib/clap\n",
+                 options.pluginPath.c_str());
+    return 1;
+  }
+  HostedPluginPtr plugin = openPlugin(pluginPath, options.sampleRate, options.blockFrames, error);
   if (!plugin) {
     std::fprintf(stderr, "quillfern-plugin-host: %s\n", error.c_str());
     return 1;

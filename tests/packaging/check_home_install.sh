@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# `cmake --install` of the build tree into a scratch home folder, as the README's "for your
+# account only" does it: the plugins land where hosts look, lv2ls (LV2's default path) and our
+# CLAP host (CLAP's search rules) find them without being told, the install says where in one
+# line, and the renderer's manual page's examples run from the installed examples. Then a
+# prefix outside the home folder: PREFIX/lib/clap and PREFIX/lib/lv2, and the line names the
+# variables to extend, with which the hosts find them too.
+#   check_home_install.sh BUILD_DIR PLUGIN_HOST SOURCE_DIR
+set -euo pipefail
+build_dir=$1
+plugin_host=$(realpath "$2")
+source_dir=$3
+fail() {
+  echo "home install: $*" >&2
+  exit 1
+}
+command -v lv2ls >/dev/null || { echo "SKIP: lv2ls is not installed (Debian: lilv-utils)"; exit 77; }
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+unset CLAP_PATH LV2_PATH
+export HOME=$scratch/home
+mkdir -p "$HOME"
+
+install_line() {  # PREFIX: installs there, prints the plugins' line
+  cmake --install "$build_dir" --prefix "$1" >"$scratch/install.log" ||
+    fail "cmake --install --prefix $1 failed: $(tail -n 5 "$scratch/install.log")"
+  local lines
+  lines=$(grep -c 'Quillfern plugins:' "$scratch/install.log") || true
+  [[ $lines -eq 1 ]] || fail "the install printed $lines lines about the plugins, not one"
+  grep 'Quillfern plugins:' "$scratch/install.log"
+}
+
+plays_clap() {  # the CLAP plugin by its bare name, through our host's CLAP search
+  "$plugin_host" quillfern.clap "$source_dir/scores/demo.score" -o "$scratch/clap.wav" ||
+    fail "our CLAP host does not find quillfern.clap ($1)"
+}
+
+finds_lv2() {
+  lv2ls | grep -q -x 'urn:quillfern:synth' || fail "lv2ls does not find the plugin ($1)"
+}
+
+line=$(install_line "$HOME/.local")
+echo "$line"
+[[ $line == *"$HOME/.clap/quillfern.clap"*"$HOME/.lv2/quillfern.lv2"* ]] ||
+  fail "a prefix in the home folder does not put the plugins in ~/.clap and ~/.lv2: $line"
+finds_lv2 "~/.lv2"
+plays_clap "~/.clap"
+python3 "$source_dir/tests/packaging/run_documented_commands.py" \
+  "$source_dir/docs/man/quillfern-render.1.scd" --path "$HOME/.local/bin" \
+  --replace "/usr/share/doc/quillfern/examples=$HOME/.local/share/doc/quillfern/examples"
+
+rm -rf "$HOME/.clap" "$HOME/.lv2"
+prefix=$scratch/opt
+line=$(install_line "$prefix")
+echo "$line"
+[[ $line == *"CLAP_PATH=$prefix/lib/clap"*"LV2_PATH=$prefix/lib/lv2"* ]] ||
+  fail "a prefix outside the home folder does not say which variables to extend: $line"
+CLAP_PATH=$prefix/lib/clap plays_clap "CLAP_PATH"
+LV2_PATH=$prefix/lib/lv2 finds_lv2 "LV2_PATH"
+echo "home install: found by lv2ls and our CLAP host"
