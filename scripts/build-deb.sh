@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 deb_dir=${1:-build}/deb
 kind=${2:-binary}
 source_copy=$deb_dir/quillfern
-declare -A kind_option=([binary]=-b [source]=-S [full]=)
+declare -A kind_option=([binary]=-b [source]=-S [full]="")
 [[ -v kind_option[$kind] ]] || { echo "build-deb: binary, source or full, not $kind" >&2; exit 2; }
 
 rm -rf "$deb_dir"

@@ -26,5 +26,6 @@ case $status in
   *) exit "$status" ;;
 esac
 
-ctest --test-dir "$build_dir" --output-on-failure -R '^packaging\.home_install$' |
-  tail -n 3
+ctest --test-dir "$build_dir" --output-on-failure -R '^packaging\.home_install$' >"$build_dir/deb/home_install.log" ||
+  { cat "$build_dir/deb/home_install.log"; exit 1; }
+echo "home install: found by lv2ls and our CLAP host"

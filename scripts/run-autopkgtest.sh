@@ -5,8 +5,10 @@
 # neither a network nor a prepared image, and leaves this system, which other builds share, as
 # it was. Exits 77 with the reason when it cannot run here.
 #   run-autopkgtest.sh QUILLFERN.changes
+# The whole log goes to autopkgtest.log beside the .changes; the tests' results are printed.
 set -euo pipefail
 changes=$(realpath "$1")
+log=$(dirname "$changes")/autopkgtest.log
 skip() {
   echo "SKIP: autopkgtest: $*"
   exit 77
@@ -21,7 +23,7 @@ mkdir "$scratch/upper" "$scratch/work" "$scratch/root"
 
 # The mounts live and die with the namespace; none is seen outside it.
 status=0
-unshare --mount --propagation private bash -s "$scratch" "$changes" <<'NAMESPACE' || status=$?
+unshare --mount --propagation private bash -s "$scratch" "$changes" >"$log" 2>&1 <<'NAMESPACE' || status=$?
 set -euo pipefail
 scratch=$1
 changes=$2
@@ -38,4 +40,9 @@ result=0
 autopkgtest --quiet "$changes" -- chroot "$root" || result=$?
 case $result in 0 | 2) exit 0 ;; 8) echo "autopkgtest ran no test"; exit 1 ;; *) exit "$result" ;; esac
 NAMESPACE
+grep -E '^SKIP: |^[a-z0-9.+-]+ +(PASS|FAIL|SKIP|flaky)' "$log" || true
+if [[ $status -ne 0 && $status -ne 77 ]]; then
+  tail -n 30 "$log"
+  echo "autopkgtest failed; the whole log is $log"
+fi
 exit "$status"

@@ -44,8 +44,8 @@ line=$(install_line "$HOME/.local")
 echo "$line"
 [[ $line == *"$HOME/.clap/quillfern.clap"*"$HOME/.lv2/quillfern.lv2"* ]] ||
   fail "a prefix in the home folder does not put the plugins in ~/.clap and ~/.lv2: $line"
-finds_lv2 "~/.lv2"
-plays_clap "~/.clap"
+finds_lv2 "the home folder's .lv2"
+plays_clap "the home folder's .clap"
 python3 "$source_dir/tests/packaging/run_documented_commands.py" \
   "$source_dir/docs/man/quillfern-render.1.scd" --path "$HOME/.local/bin" \
   --replace "/usr/share/doc/quillfern/examples=$HOME/.local/share/doc/quillfern/examples"

@@ -31,7 +31,7 @@ for file in usr/bin/quillfern usr/bin/quillfern-render usr/share/icons/hicolor/s
   [ -f "$root/$file" ] || fail "the packages do not install /$file"
 done
 for deb in "$program_deb" "$plugins_deb"; do
-  if dpkg-deb --contents "$deb" | grep -q '/usr/lib/clap/\|/usr/lib/lv2/'; then
+  if [ "$(dpkg-deb --contents "$deb" | grep -c '/usr/lib/clap/\|/usr/lib/lv2/')" -gt 0 ]; then
     [ "$deb" = "$plugins_deb" ] || fail "$deb holds a plugin"
   fi
 done
@@ -54,6 +54,6 @@ pulled=$(apt-get --simulate -o "Dir::State::status=$empty_status" install "$plug
   fail "apt cannot resolve the plugins' package: $pulled"
 unwanted=$(printf '%s\n' "$pulled" | sed -n 's/^Inst \([^ ]*\).*/\1/p' |
   grep -E -i 'qt|portaudio|jack' || true)
-[ -z "$unwanted" ] || fail "the plugins' package pulls in $(echo $unwanted)"
+[ -z "$unwanted" ] || fail "the plugins' package pulls in $(printf '%s\n' "$unwanted" | paste -s -d ' ' -)"
 printf '%s\n' "$pulled" | grep -q '^Inst quillfern-plugins ' ||
   fail "apt would not install the plugins' package: $pulled"
