@@ -9,6 +9,7 @@ cd "$(dirname "$0")/.."
 build_dir=${1:-build}
 
 results=$(scripts/build-deb.sh "$build_dir" full)
+echo "dpkg-buildpackage: ${SECONDS} s"
 changes=$(grep '\.changes$' <<<"$results")
 program_deb=$(grep '/quillfern_[^/]*\.deb$' <<<"$results")
 plugins_deb=$(grep '/quillfern-plugins_[^/]*\.deb$' <<<"$results")
@@ -19,9 +20,10 @@ tests/packaging/deb_install_test.sh "$program_deb" "$plugins_deb"
 echo "install test: both packages run from a scratch root"
 
 status=0
+started=$SECONDS
 scripts/run-autopkgtest.sh "$changes" || status=$?
 case $status in
-  0) echo "autopkgtest: passed" ;;
+  0) echo "autopkgtest: passed in $((SECONDS - started)) s" ;;
   77) echo "autopkgtest: skipped (the reason is above)" ;;
   *) exit "$status" ;;
 esac
