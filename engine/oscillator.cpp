@@ -1,6 +1,7 @@
 #include "engine/oscillator.h"
 
 #include <cmath>
+#include <limits>
 
 #include "engine/voice.h"
 
@@ -10,6 +11,7 @@ constexpr auto relaxed = std::memory_order_relaxed;
 constexpr float C = 1.0f;
 constexpr float D = 5.0f;
 constexpr float ZOffset = 1.6f;  // the float nearest 1.6, as the z equation uses it
+constexpr float RunAwayState = std::numeric_limits<float>::quiet_NaN();
 
 // During a note's handover the model goes on at the pitch of the note released before it.
 double playedFrequency(const EngineState& state) noexcept {
@@ -26,6 +28,10 @@ float timeStepFor(double frequency, double modelTimePerPeriod) noexcept QUILLFER
   // more or fewer samples.
   const auto samplesPerPeriod = static_cast<int32_t>(std::lrint(DefaultSampleRate / frequency));
   return static_cast<float>(1.0 / samplesPerPeriod * modelTimePerPeriod);
+}
+
+bool hasRunAway(float x) noexcept QUILLFERN_NONBLOCKING {
+  return !(std::fabs(x) <= RunAwayBound);  // NaN and infinities as well
 }
 
 float oscillatorStep(EngineState& state, ModelVariables& model) noexcept QUILLFERN_NONBLOCKING {
@@ -47,6 +53,15 @@ float oscillatorStep(EngineState& state, ModelVariables& model) noexcept QUILLFE
   const auto newY = static_cast<float>(y + h * ((-xx * D - y) + C));
   const auto newZ = static_cast<float>(z + h * (r * ((s * (x + ZOffset)) - z)));
 
+  // The step that runs away is silent already: not one sample of its climb is heard. The model
+  // is then parked at NaN, which every later step keeps and this same test silences, until a
+  // note's start sets it to zero: a legato note or a slider move cannot bring it back, and the
+  // render loop pays for one test per sample, not two.
+  if (hasRunAway(newX)) [[unlikely]] {
+    model = {RunAwayState, RunAwayState, RunAwayState};
+    state.lastOutput = 0.0f;
+    return 0.0f;
+  }
   model = {newX, newY, newZ};
   state.lastOutput = static_cast<float>(static_cast<double>(newX) * state.volume.load(relaxed));
   return state.lastOutput;

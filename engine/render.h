@@ -1,5 +1,5 @@
 // The render path: one envelope step and one oscillator step per frame, the fade-in over the
-// first 100 samples (at 44100 Hz) of every note, the output guard, one float sample per frame.
+// first 100 samples (at 44100 Hz) of every note, one float sample per frame.
 // Audio thread only; no allocation, no lock, no wait.
 #pragma once
 

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
+#include <vector>
 
 #include "engine_test_support.h"
 
@@ -82,19 +84,40 @@ TEST(Oscillator, PassesLargeOutputsOnUnscaledAndUnlimited) {
   EXPECT_EQ(output, state->x);
 }
 
-// With the start-up parameters the model stays bounded up to note 85 and runs away from note
-// 86, through huge finite values before infinities: the stream gets silence instead of any of
-// them, while the model is left unguarded.
-TEST(Oscillator, RunawayModelReachesTheStreamAsSilence) {
-  for (const int32_t note : {85, 86}) {
+// A model that runs away (note 86 with the start-up parameters; note 127 at Vol 30 %, I 5.0,
+// b 3.31, r 0.3, a 2.0) is silent from its first step past RunAwayBound and no longer stepped:
+// neither a legato note nor a slider move brings it back; the next note's reset does.
+TEST(Oscillator, RunAwayModelIsSilentFromItsFirstStepPastTheBoundUntilTheNextNote) {
+  const struct {
+    int32_t note;
+    std::vector<std::pair<int32_t, int32_t>> controls;
+  } cases[] = {
+      {86, {}},
+      {127, {{VolumeSlider, 30}, {ISlider, 1000}, {BSlider, 700}, {RSlider, 100}, {ASlider, 60}}}};
+  for (const auto& runAway : cases) {
     auto state = startedEngine();
-    pressKey(*state, note);
+    for (const auto& [control, position] : runAway.controls) {
+      setVoiceControl(*state, control, position);
+    }
+    pressKey(*state, runAway.note);
     const std::vector<float> samples = render(*state, 20000);
     float loudest = 0.0f;
     for (const float sample : samples) loudest = std::max(loudest, std::fabs(sample));
-    EXPECT_EQ(loudest > 0.1f, note == 85) << "note " << note;
-    EXPECT_LE(loudest, 2.0f) << "note " << note;
-    EXPECT_EQ(std::isfinite(state->x), note == 85) << "note " << note;
+    EXPECT_LE(loudest, BoundedModelPeak * state->volume.load()) << runAway.note;
+    ASSERT_TRUE(hasRunAway(state->x)) << runAway.note;
+    EXPECT_EQ(state->lastOutput, 0.0f);
+
+    pressKey(*state, 60);
+    setVoiceControl(*state, ISlider, 1);
+    for (const float sample : render(*state, 3000)) ASSERT_EQ(sample, 0.0f) << runAway.note;
+    EXPECT_TRUE(hasRunAway(state->x));
+
+    releaseKey(*state, 60);
+    releaseKey(*state, runAway.note);
+    pressKey(*state, 60);
+    loudest = 0.0f;
+    for (const float sample : render(*state, 20000)) loudest = std::max(loudest, std::fabs(sample));
+    EXPECT_GT(loudest, 0.1f) << runAway.note;
   }
 }
 

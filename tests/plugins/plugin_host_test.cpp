@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "engine/oscillator.h"
 #include "engine/voice.h"
+#include "engine/voice_controls.h"
 #include "plugins/hosts/plugin_host.h"
 #include "plugins/plugin_parameters.h"
 #include "tools/score_render.h"
@@ -171,6 +174,21 @@ TEST(PluginHosts, StoppingTheTransportReleasesTheVoice) {
       const int64_t untilStop = cursor.frame < 10000 ? 10000 - cursor.frame : 256;
       playBlock(*plugin, cursor, std::min<int64_t>(untilStop, 256), played.data() + cursor.frame);
     }
+    EXPECT_EQ(firstDifference(played, expected), -1) << path;
+  }
+}
+
+// A model that runs away on its way up reaches the host as silence from its first step past
+// the bound: no sample louder than a bounded model's, and the renderer's sound.
+TEST(PluginHosts, ARunAwayModelIsNoLouderThanABoundedOne) {
+  const Score score = scoreFile(QUILLFERN_TEST_SCORES "/run_away.score");
+  const std::vector<float> expected = rendered(score);
+  for (const std::string& path : Plugins) {
+    HostedPluginPtr plugin = open(path);
+    const std::vector<float> played = playScore(*plugin, score, 256);
+    float loudest = 0.0f;
+    for (const float sample : played) loudest = std::max(loudest, std::fabs(sample));
+    EXPECT_LE(loudest, BoundedModelPeak * volumeAt(30)) << path;
     EXPECT_EQ(firstDifference(played, expected), -1) << path;
   }
 }

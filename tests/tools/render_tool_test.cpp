@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "engine/envelope.h"
+#include "engine/oscillator.h"
+#include "engine/voice_controls.h"
 #include "tests/tools/midi_bytes.h"
 #include "tools/audio_output.h"
 
@@ -193,7 +195,15 @@ TEST_F(RenderTool, OneNoteFromSilenceThroughRelease) {
   EXPECT_NE(samples[19999 + 60000], 0.0f);
 }
 
-TEST_F(RenderTool, RunawayHighNotesComeOutAsSilenceNotInfinity) {
+// A model that runs away is silent from its first step past the bound: its loudest sample,
+// as the level line gives it, is no louder than a bounded model's at that volume, and no
+// sample of a high note is infinite.
+TEST_F(RenderTool, RunAwayModelsAreNoLouderThanBoundedOnes) {
+  const RenderRun result = run(QUILLFERN_TEST_SCORES "/run_away.score", directory / "out.wav");
+  double peak = 0;
+  ASSERT_EQ(std::sscanf(result.errors.c_str(), "quillfern-render: peak %lf dBFS", &peak), 1)
+      << result.errors;
+  EXPECT_LE(peak, 20 * std::log10(BoundedModelPeak * volumeAt(30)));
   const std::vector<float> samples = renderSamples("0 midi 90 90 100\n44100 end\n");
   ASSERT_EQ(samples.size(), 44100u);
   for (const float sample : samples) ASSERT_TRUE(std::isfinite(sample));
