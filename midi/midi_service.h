@@ -38,7 +38,8 @@ using MidiInProc = void (*)(MidiPortHandle handle, uint32_t notice, uintptr_t in
 
 // The service's own notices, for a JACK input. After a loss notice or a source-gone notice the
 // receiver must release every held note: a note-off may have been among what did not arrive.
-// A source that goes away is followed by a sources notice once the server's graph shows it.
+// A source that goes away gives a sources notice with the new number at once, and the
+// source-gone notice after the last messages it sent.
 inline constexpr uint32_t MidiLossNotice = 0x3D1;        // messages were dropped here
 inline constexpr uint32_t MidiSourceGoneNotice = 0x3D2;  // one of the sources went away
 inline constexpr uint32_t MidiSourcesNotice = 0x3D3;     // the number connected changed
