@@ -69,8 +69,6 @@ void midiInCallback(MidiPortHandle, uint32_t notice, uintptr_t, uintptr_t param1
                     uintptr_t) noexcept {
   switch (notice) {
     case MidiLossNotice:
-      releaseHeldNotes();
-      break;
     case MidiSourceGoneNotice:
       releaseHeldNotes();
       break;
