@@ -9,7 +9,8 @@ import time
 
 import harness as h
 import screen_reader as sr
-from session import KEYBOARD, NOTE_ON_A4, Quillfern, Skipped, activate, main_window, wait_status
+from session import (KEYBOARD, NOTE_ON_A4, Quillfern, Skipped, activate, main_window, set_slider,
+                     wait_status)
 
 SILENCE = h.SAMPLE_RATE // 20  # samples of exact zeros that part two notes: 50 ms
 PROGRAM_INPUT = "Quillfern:MIDI in"  # the program's JACK MIDI input port
@@ -40,9 +41,7 @@ def case_note_off_burst():
     steps = ["100:" + NOTE_ON_A4, "100:FE", "alloff"] * trials
     run = Quillfern("note-off-burst", ["2000:FE", *steps])  # time to set the release first
     main, _ = main_window(run)
-    sr.focus(sr.named(main, "slider", "Release"))
-    h.type_keys("Home")
-    h.wait_for("the release at 1 ms", lambda: sr.value(sr.named(main, "slider", "Release")) == 1)
+    set_slider(main, "Release", "Home", 1)
     h.check(h.first_sound(run.recorded()) is None, "the notes began before the release was set")
     run.keyboard.wait_played(timeout=20)
     time.sleep(0.3)
