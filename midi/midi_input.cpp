@@ -40,7 +40,7 @@ void showNoteText() noexcept {
   }
 }
 
-// Messages were lost or the keyboard went away: a note-off may be among what never arrives,
+// Messages were lost or a source went away: a note-off may be among what never arrives,
 // so every held note is released as when the port closes.
 void releaseHeldNotes() noexcept {
   handleMidiNotice(engineState, MidiCloseNotice, 0);
@@ -69,14 +69,11 @@ void midiInCallback(MidiPortHandle, uint32_t notice, uintptr_t, uintptr_t param1
                     uintptr_t) noexcept {
   switch (notice) {
     case MidiLossNotice:
-      releaseHeldNotes();
-      break;
     case MidiSourceGoneNotice:
       releaseHeldNotes();
-      showMidiStatus(false);
       break;
-    case MidiSourceBackNotice:
-      showMidiStatus(true);
+    case MidiSourcesNotice:
+      showMidiStatus(param1 != 0);
       break;
     default:
       if (handleMidiNotice(engineState, notice, static_cast<uint32_t>(param1))) showNoteText();

@@ -32,8 +32,8 @@ void openMidiPort();
 void onMidiDeviceSelected();
 
 // The MIDI thread's callback: applies each notice to the engine state and shows the note
-// text after every data notice. Lost messages and a keyboard that went away release the held
-// notes; the keyboard's going and coming back show in MidiStatusField. Never waits for the
-// window thread.
+// text after every data notice. Lost messages and a source that went away release the held
+// notes; MidiStatusField says whether any source is connected. Never waits for the window
+// thread.
 void midiInCallback(MidiPortHandle handle, uint32_t notice, uintptr_t instance, uintptr_t param1,
                     uintptr_t param2) noexcept;

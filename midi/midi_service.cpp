@@ -4,9 +4,11 @@
 #include <jack/midiport.h>
 #include <rtmidi/RtMidi.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -24,7 +26,7 @@
 // call: it takes no lock, never blocks and never allocates (the same cost as sem_post, the
 // usual way to wake a worker from a real-time thread). The MIDI thread sleeps in
 // std::atomic::wait on `wake` when there is nothing to deliver, using no CPU; JACK's
-// notification thread wakes it the same way when the source of the input may have changed.
+// notification thread wakes it the same way when the sources of the input may have changed.
 struct MidiMessageQueue {
   std::array<uint32_t, MidiQueueCapacity> messages{};
   std::atomic<uint32_t> head{0};     // next message to deliver; the MIDI thread advances it
@@ -33,13 +35,17 @@ struct MidiMessageQueue {
   bool lossMarked = false;           // producer only: the last thing queued is a loss marker
 };
 
-// A JACK input's source as the MIDI thread sees it.
+// What the service follows of a JACK input's sources: the chosen one, and any other connected
+// to the input port by hand.
 struct JackSourceWatch {
-  std::string name;                         // the source port's full name
-  bool connected = false;                   // MIDI thread only, after the open
-  std::atomic<bool> watching{false};        // the notification thread may look at `name`
-  std::atomic<bool> inNotification{false};  // the notification thread is looking at it
-  std::atomic<bool> graphChanged{false};    // a connection or port went away
+  std::string name;                         // the chosen source port's full name
+  int32_t sourcesShown = 0;                 // MIDI thread only: the count last delivered
+  std::atomic<bool> watching{false};        // the notification thread may act for this port
+  std::atomic<bool> inNotification{false};  // the notification thread is acting for it
+  std::atomic<bool> armed{false};           // the opening's own connection was announced
+  std::atomic<uint32_t> sourcesLost{0};     // removals of connections announced since the open
+  uint32_t lostSeen = 0;                    // the process thread only: sourcesLost last cycle
+  uint32_t lostQueued = 0;                  // the process thread only: ... when last queued
   std::atomic<bool> sourceCame{false};      // a port called `name` was registered
 };
 
@@ -64,6 +70,10 @@ struct JackSession {
   jack_port_t* input = nullptr;
   std::string clientName;  // the name it was opened under
   bool active = false;
+  // Connections to the input port. The server announces each connection made or removed at
+  // once, in order, while the client is active, but shows it in the graph that clients read
+  // only from a later cycle: counted from the announcements, the number is never behind.
+  std::atomic<int32_t> sources{0};
   std::atomic<bool> serverGone{false};     // the server of this client went away
   std::atomic<bool> anyServerGone{false};  // that of any client so far: never cleared
 };
@@ -72,9 +82,10 @@ namespace {
 
 constexpr size_t ShortMessageMaxBytes = 3;
 // Never packed short messages (those leave the top byte 0): the MIDI thread's signs to
-// deliver the close notice and end, and to deliver a loss notice.
+// deliver the close notice and end, to deliver a loss notice, and a source-gone notice.
 constexpr uint32_t CloseMarker = 0xFFFFFFFF;
 constexpr uint32_t LossMarker = 0xFFFFFFFE;
+constexpr uint32_t SourceGoneMarker = 0xFFFFFFFD;
 // The producer keeps the last free slot for the close marker, so that closing never waits for
 // room in the queue, and the one before it for a loss marker.
 constexpr uint32_t MarkerCapacity = MidiQueueCapacity - 1;
@@ -163,6 +174,19 @@ void receiveMessage(double, std::vector<unsigned char>* bytes, void* userData) n
   port.receiving.store(false, std::memory_order_release);
 }
 
+// A connection's removal is announced at once, but the graph takes it in only from the start
+// of a later cycle: the source may still reach the port in the cycle during which the removal
+// was announced. The source-gone marker follows that cycle's messages, so that the release
+// comes after every note the source sent.
+void queueSourceGone(MidiPort& port) noexcept {
+  JackSourceWatch& source = port.source;
+  if (source.lostSeen != source.lostQueued) {
+    pushMessage(port, SourceGoneMarker);
+    source.lostQueued = source.lostSeen;
+  }
+  source.lostSeen = source.sourcesLost.load(std::memory_order_acquire);
+}
+
 // JACK's process thread, every cycle. Each event is read on its own: one that begins with a
 // data byte (the rest of a long system-exclusive message) is no short message, and any event
 // that begins with a status byte stands for itself, so an unfinished system-exclusive message
@@ -171,6 +195,7 @@ int receiveJackCycle(jack_nframes_t frames, void*) noexcept {
   MidiPort& port = midiPort;
   port.receiving.store(true, std::memory_order_seq_cst);
   if (port.started.load(std::memory_order_seq_cst) && port.jack) {
+    queueSourceGone(port);
     void* buffer = jack_port_get_buffer(jackSession.input, frames);
     const uint32_t count = jack_midi_get_event_count(buffer);
     for (uint32_t index = 0; index < count; ++index) {
@@ -186,36 +211,52 @@ int receiveJackCycle(jack_nframes_t frames, void*) noexcept {
   return 0;
 }
 
-// JACK's notification thread: a port came or went.
+// JACK's notification thread: a port was registered. One of the chosen source's name is
+// connected again by the MIDI thread.
 void onJackPortRegistration(jack_port_id_t id, int registered, void*) noexcept {
+  if (registered == 0) return;  // its connections' removals are announced on their own
   JackSourceWatch& source = midiPort.source;
-  if (registered == 0) {
-    source.graphChanged.store(true, std::memory_order_release);
-  } else {
-    // Paired with stopWatching, as receiving is with stopReceiving.
-    source.inNotification.store(true, std::memory_order_seq_cst);
-    if (source.watching.load(std::memory_order_seq_cst)) {
-      const jack_port_t* port = jack_port_by_id(jackSession.client, id);
-      if (port != nullptr && source.name == jack_port_name(port)) {
-        source.sourceCame.store(true, std::memory_order_release);
-      }
+  // Paired with disconnectInput's withdraw, as receiving is with stopReceiving.
+  source.inNotification.store(true, std::memory_order_seq_cst);
+  if (source.watching.load(std::memory_order_seq_cst)) {
+    const jack_port_t* port = jack_port_by_id(jackSession.client, id);
+    if (port != nullptr && source.name == jack_port_name(port)) {
+      source.sourceCame.store(true, std::memory_order_release);
+      wakeMidiThread(midiPort);
     }
-    source.inNotification.store(false, std::memory_order_release);
   }
-  wakeMidiThread(midiPort);
+  source.inNotification.store(false, std::memory_order_release);
 }
 
-// JACK's notification thread: a connection was made or broken.
-void onJackConnection(jack_port_id_t, jack_port_id_t, int, void*) noexcept {
-  midiPort.source.graphChanged.store(true, std::memory_order_release);
-  wakeMidiThread(midiPort);
+bool isSessionInput(jack_port_id_t id) noexcept {
+  const jack_port_t* port = jack_port_by_id(jackSession.client, id);
+  return port != nullptr &&
+         std::strcmp(jack_port_name(port), jack_port_name(jackSession.input)) == 0;
+}
+
+// JACK's notification thread: a connection to the input port was made or removed. As the
+// announcements come in order, the removals announced before the opening's own connection are
+// those that the previous port's closing made: no source going away.
+void onJackConnection(jack_port_id_t, jack_port_id_t destination, int connected, void*) noexcept {
+  if (!isSessionInput(destination)) return;
+  jackSession.sources.fetch_add(connected != 0 ? 1 : -1, std::memory_order_acq_rel);
+  JackSourceWatch& source = midiPort.source;
+  source.inNotification.store(true, std::memory_order_seq_cst);
+  if (source.watching.load(std::memory_order_seq_cst)) {
+    if (connected != 0) {
+      source.armed.store(true, std::memory_order_release);
+    } else if (source.armed.load(std::memory_order_acquire)) {
+      source.sourcesLost.fetch_add(1, std::memory_order_release);
+    }
+    wakeMidiThread(midiPort);  // the number of sources changed
+  }
+  source.inNotification.store(false, std::memory_order_release);
 }
 
 // JACK's thread that found the server gone. The client stays open until the program ends.
 void onJackServerGone(jack_status_t, const char*, void*) noexcept {
   jackSession.anyServerGone.store(true, std::memory_order_release);
   jackSession.serverGone.store(true, std::memory_order_release);
-  midiPort.source.graphChanged.store(true, std::memory_order_release);
   wakeMidiThread(midiPort);
 }
 
@@ -224,6 +265,7 @@ void closeJackSession() {
   jackSession.client = nullptr;
   jackSession.input = nullptr;
   jackSession.active = false;
+  jackSession.sources.store(0, std::memory_order_relaxed);
 }
 
 // The service's JACK client leaves the server in order as the program ends, after the port.
@@ -285,25 +327,29 @@ void deliver(MidiPort& port, uint32_t notice, uint32_t message = 0) noexcept {
   port.callback(&port, notice, port.instance, message, 0);
 }
 
-// The MIDI thread, after a JACK notice: tells the callback when the source went away (its
-// client ended, its port or the connection was removed, the server died), and connects to a
-// port of the source's name that came afterwards.
-void followJackSource(MidiPort& port) noexcept {
+void deliverSourceCount(MidiPort& port, int32_t count) noexcept {
+  if (count == port.source.sourcesShown) return;
+  port.source.sourcesShown = count;
+  deliver(port, MidiSourcesNotice, static_cast<uint32_t>(count));
+}
+
+// The MIDI thread, after a JACK notice: tells the callback when the number of sources changed
+// and when the server died (which takes every source), and connects to a port of the chosen
+// source's name that came again. The count waits for the opening's own connection, until which
+// it may still hold the previous port's.
+void followJackSources(MidiPort& port) noexcept {
   JackSourceWatch& source = port.source;
-  const bool changed = source.graphChanged.exchange(false, std::memory_order_acq_rel);
-  const bool came = source.sourceCame.exchange(false, std::memory_order_acq_rel);
-  if (!changed && !came) return;
-  const bool serverGone = jackSession.serverGone.load(std::memory_order_acquire);
-  if (source.connected &&
-      (serverGone || jack_port_connected_to(jackSession.input, source.name.c_str()) == 0)) {
-    source.connected = false;
-    deliver(port, MidiSourceGoneNotice);
+  if (jackSession.serverGone.load(std::memory_order_acquire)) {
+    if (source.sourcesShown != 0) deliver(port, MidiSourceGoneNotice);
+    deliverSourceCount(port, 0);
+    return;
   }
-  if (serverGone || !came || source.connected) return;
-  if (jack_connect(jackSession.client, source.name.c_str(), jack_port_name(jackSession.input)) ==
-      0) {
-    source.connected = true;
-    deliver(port, MidiSourceBackNotice);
+  if (source.sourceCame.exchange(false, std::memory_order_acq_rel) &&
+      jack_port_connected_to(jackSession.input, source.name.c_str()) == 0) {
+    jack_connect(jackSession.client, source.name.c_str(), jack_port_name(jackSession.input));
+  }
+  if (source.armed.load(std::memory_order_acquire)) {
+    deliverSourceCount(port, std::max(jackSession.sources.load(std::memory_order_acquire), 0));
   }
 }
 
@@ -312,9 +358,10 @@ bool deliverQueued(MidiPort& port, uint32_t& head) noexcept {
   MidiMessageQueue& queue = port.queue;
   for (uint32_t tail = queue.tail.load(std::memory_order_acquire); head != tail; ++head) {
     const uint32_t message = queue.messages[head % MidiQueueCapacity];
-    const uint32_t notice = message == CloseMarker  ? MidiCloseNotice
-                            : message == LossMarker ? MidiLossNotice
-                                                    : MidiDataNotice;
+    const uint32_t notice = message == CloseMarker        ? MidiCloseNotice
+                            : message == LossMarker       ? MidiLossNotice
+                            : message == SourceGoneMarker ? MidiSourceGoneNotice
+                                                          : MidiDataNotice;
     deliver(port, notice, notice == MidiDataNotice ? message : 0);
     queue.head.store(head + 1, std::memory_order_release);
     queue.head.notify_all();
@@ -330,7 +377,7 @@ void deliverNotices(MidiPort& port) noexcept {
   for (;;) {
     const uint32_t seen = port.wake.load(std::memory_order_acquire);
     if (!deliverQueued(port, head)) return;
-    if (port.jack) followJackSource(port);
+    if (port.jack) followJackSources(port);
     port.wake.wait(seen, std::memory_order_acquire);
   }
 }
@@ -373,8 +420,10 @@ void resetPort(MidiPort& port, MidiInProc callback, uintptr_t instance) noexcept
   // Every page of the ring is touched here, so that the real-time producer never takes the
   // page fault of a first write.
   port.queue.messages.fill(0);
-  port.source.connected = false;
-  port.source.graphChanged.store(false, std::memory_order_relaxed);
+  port.source.armed.store(false, std::memory_order_relaxed);
+  port.source.sourcesLost.store(0, std::memory_order_relaxed);
+  port.source.lostSeen = 0;
+  port.source.lostQueued = 0;
   port.source.sourceCame.store(false, std::memory_order_relaxed);
 }
 
@@ -395,19 +444,35 @@ bool connectAlsaInput(MidiPort& port, const std::string& portName) {
   return true;
 }
 
-// Connects the session's input port to the source port and starts watching the source.
-bool connectJackInput(MidiPort& port, const std::string& portName) {
-  if (!openJackSession()) return false;
-  if (!jackSession.active) jackSession.active = jack_activate(jackSession.client) == 0;
-  if (!jackSession.active ||
-      jack_connect(jackSession.client, portName.c_str(), jack_port_name(jackSession.input)) != 0) {
-    return false;
+// The client becomes active for good. Connections made to its port before are not announced
+// to it: the count starts from the graph.
+bool activateJackSession() {
+  if (jackSession.active) return true;
+  jackSession.active = jack_activate(jackSession.client) == 0;
+  if (jackSession.active) {
+    jackSession.sources.store(jack_port_connected(jackSession.input), std::memory_order_release);
   }
+  return jackSession.active;
+}
+
+void stopWatchingSources(MidiPort& port) noexcept {
+  withdraw(port.source.watching, port.source.inNotification);
+  port.jack = false;
+}
+
+// Starts watching the sources and connects the session's input port to the chosen one. The
+// watch starts first, so that the notification thread sees the announcement of this connection.
+bool connectJackInput(MidiPort& port, const std::string& portName) {
+  if (!openJackSession() || !activateJackSession()) return false;
   port.jack = true;
   port.source.name = portName;
-  port.source.connected = true;
+  port.source.sourcesShown = 1;
   port.source.watching.store(true, std::memory_order_seq_cst);
-  return true;
+  if (jack_connect(jackSession.client, portName.c_str(), jack_port_name(jackSession.input)) == 0) {
+    return true;
+  }
+  stopWatchingSources(port);
+  return false;
 }
 
 bool connectInput(MidiPort& port, const MidiDeviceEntry& device) {
@@ -419,11 +484,10 @@ bool connectInput(MidiPort& port, const MidiDeviceEntry& device) {
 void disconnectInput(MidiPort& port) noexcept {
   port.input.reset();
   if (!port.jack) return;
-  withdraw(port.source.watching, port.source.inNotification);
+  stopWatchingSources(port);
   if (!jackSession.serverGone.load(std::memory_order_acquire)) {
     jack_port_disconnect(jackSession.client, jackSession.input);
   }
-  port.jack = false;
 }
 
 bool startDelivery(MidiPort& port) {

@@ -7,9 +7,10 @@
 // made by the latest countMidiInputs.
 //
 // The service stays a client of the JACK server from the first listing that finds one to the
-// end of the program: it watches a JACK input's source through the server's own notices (the
-// source's client ended, the port went away or was disconnected; a port of its name came
-// again) and learns when the server itself goes away.
+// end of the program. Its input port takes the chosen source and any other that someone
+// connects to it by hand; through the server's own notices it follows every source (one went
+// away: disconnected, its client ended or the server died; the number connected changed), and
+// connects again to a port of the chosen source's name that comes again.
 //
 // A port goes through open -> start -> stop -> close. The callback receives an open notice
 // when the port opens, one data notice per short message received while started, and a close
@@ -29,17 +30,19 @@
 struct MidiPort;
 using MidiPortHandle = MidiPort*;
 
-// Called on the MIDI thread with a notice of midi_messages.h; a data notice carries one short
-// message packed as by packShortMessage in param1. instance is the value given to
-// openMidiInput; param2 carries nothing (0).
+// Called on the MIDI thread with a notice of midi_messages.h or below; a data notice carries
+// one short message packed as by packShortMessage in param1, a sources notice the number of
+// sources connected. instance is the value given to openMidiInput; param2 carries nothing (0).
 using MidiInProc = void (*)(MidiPortHandle handle, uint32_t notice, uintptr_t instance,
                             uintptr_t param1, uintptr_t param2) noexcept;
 
-// The service's own notices. After a loss notice or a source-gone notice the receiver must
-// release every held note: a note-off may have been among what did not arrive.
+// The service's own notices, for a JACK input. After a loss notice or a source-gone notice the
+// receiver must release every held note: a note-off may have been among what did not arrive.
+// A source that goes away gives a sources notice with the new number at once, and the
+// source-gone notice after the last messages it sent.
 inline constexpr uint32_t MidiLossNotice = 0x3D1;        // messages were dropped here
-inline constexpr uint32_t MidiSourceGoneNotice = 0x3D2;  // the input's source went away
-inline constexpr uint32_t MidiSourceBackNotice = 0x3D3;  // it came again and is connected
+inline constexpr uint32_t MidiSourceGoneNotice = 0x3D2;  // one of the sources went away
+inline constexpr uint32_t MidiSourcesNotice = 0x3D3;     // the number connected changed
 
 // Results of the port operations.
 inline constexpr int32_t MidiOk = 0;

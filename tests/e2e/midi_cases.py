@@ -1,16 +1,19 @@
 """MIDI input that keeps control: a burst of note-offs after a held note, an unfinished
-system-exclusive message, a keyboard that goes away and comes back, and a sound server that
-dies while the program plays."""
+system-exclusive message, a keyboard that goes away and comes back, a source connected or
+disconnected by hand, and a sound server that dies while the program plays."""
 
 import os
 import signal
+import subprocess
 import time
 
 import harness as h
 import screen_reader as sr
-from session import KEYBOARD, NOTE_ON_A4, Quillfern, Skipped, activate, main_window, wait_status
+from session import (KEYBOARD, NOTE_ON_A4, Quillfern, Skipped, activate, main_window, set_slider,
+                     wait_status)
 
 SILENCE = h.SAMPLE_RATE // 20  # samples of exact zeros that part two notes: 50 ms
+PROGRAM_INPUT = "Quillfern:MIDI in"  # the program's JACK MIDI input port
 
 
 def sounding_stretches(samples):
@@ -38,9 +41,7 @@ def case_note_off_burst():
     steps = ["100:" + NOTE_ON_A4, "100:FE", "alloff"] * trials
     run = Quillfern("note-off-burst", ["2000:FE", *steps])  # time to set the release first
     main, _ = main_window(run)
-    sr.focus(sr.named(main, "slider", "Release"))
-    h.type_keys("Home")
-    h.wait_for("the release at 1 ms", lambda: sr.value(sr.named(main, "slider", "Release")) == 1)
+    set_slider(main, "Release", "Home", 1)
     h.check(h.first_sound(run.recorded()) is None, "the notes began before the release was set")
     run.keyboard.wait_played(timeout=20)
     time.sleep(0.3)
@@ -58,6 +59,20 @@ def case_unfinished_sysex():
     h.wait_for("the note in the recording", lambda: h.first_sound(run.recorded()) is not None)
 
 
+def wait_released(run, main):
+    """The note was released: "Off", and silence once the release has run out."""
+    wait_status(main, 1, "Off")
+    release = 1.5 + 0.1  # seconds: the release slider's start position, and a margin
+    h.wait_for("silence after the release", lambda: not any(run.recorded()[-SILENCE:]),
+               timeout=release + 1)
+
+
+def patch(tool, source):
+    """jack_connect or jack_disconnect, by hand, of a source port and the program's input."""
+    h.check(subprocess.run([tool, source, PROGRAM_INPUT]).returncode == 0,
+            f"{tool} {source} failed")
+
+
 def case_keyboard_killed():
     """The keyboard's client killed while it holds a note: the note is released (silence after
     the release time) and the status says "No MIDI IN"; a keyboard of the same name that comes
@@ -67,13 +82,36 @@ def case_keyboard_killed():
     wait_status(main, 1, "On 440.000")
     run.keyboard.process.kill()
     wait_status(main, 0, "No MIDI IN")
-    wait_status(main, 1, "Off")
-    release = 1.5 + 0.1  # seconds: the release slider's start position, and a margin
-    h.wait_for("silence after the release", lambda: not any(run.recorded()[-SILENCE:]),
-               timeout=release + 1)
+    wait_released(run, main)
     h.MidiSender(KEYBOARD, "300:" + NOTE_ON_A4)
     wait_status(main, 0, "MIDI IN")
     wait_status(main, 1, "On 440.000")
+
+
+def case_keyboard_disconnected_by_hand():
+    """The keyboard's connection removed by hand while it holds a note: "No MIDI IN", and the
+    note is released; connected again by hand, it is "MIDI IN" again."""
+    run = Quillfern("keyboard-disconnected", ["300:" + NOTE_ON_A4])
+    main, _ = main_window(run)
+    wait_status(main, 1, "On 440.000")
+    patch("jack_disconnect", f"{KEYBOARD}:out")
+    wait_status(main, 0, "No MIDI IN")
+    wait_released(run, main)
+    patch("jack_connect", f"{KEYBOARD}:out")
+    wait_status(main, 0, "MIDI IN")
+
+
+def case_second_source_killed():
+    """A second keyboard connected by hand holds a note and is killed: the note ends, and the
+    first keyboard, still connected, keeps the status at "MIDI IN"."""
+    run = Quillfern("second-source-killed")
+    main, _ = main_window(run)
+    second = h.MidiSender("second-keyboard", "300:" + NOTE_ON_A4)
+    patch("jack_connect", "second-keyboard:out")
+    wait_status(main, 1, "On 440.000")
+    second.process.kill()
+    wait_released(run, main)
+    h.check(sr.status_fields(main)[0] == "MIDI IN", "the first keyboard's input was not kept")
 
 
 def jack_server_pid():

@@ -5,7 +5,8 @@ import time
 
 import harness as h
 import screen_reader as sr
-from session import NOTE_OFF_A4, NOTE_ON_A4, Quillfern, activate, main_window, wait_status
+from session import (NOTE_OFF_A4, NOTE_ON_A4, Quillfern, activate, main_window, set_slider,
+                     wait_status)
 
 
 def case_note_and_sound():
@@ -98,16 +99,18 @@ def case_slider_changes_sound():
 
 
 def quit_while_note_sounds(quit_action, then=()):
-    """Holds note 69, plays the steps `then` after it and quits with quit_action(window)."""
-    run = Quillfern("quit-while-note", ["500:" + NOTE_ON_A4, *then])
+    """Holds note 69 with the longest release (5 s), plays the steps `then` after it and quits
+    with quit_action(window). A quit that waited for the release would take 5 s."""
+    run = Quillfern("quit-while-note", ["3000:" + NOTE_ON_A4, *then])
     main, x_main = main_window(run)
+    set_slider(main, "Release", "End", 5000)
+    h.check(h.first_sound(run.recorded()) is None, "the note began before the release was set")
     wait_status(main, 1, "On 440.000")
     h.wait_for("the note in the recording", lambda: h.first_sound(run.recorded()) is not None)
     if then:  # the steps after the note have been going on for a while
         time.sleep(1.5)
     activate(x_main)
-    elapsed = run.quit_with(lambda: quit_action(x_main))
-    print(f"ended {elapsed:.3f} s after the request")
+    run.quit_with(lambda: quit_action(x_main))
     if not then:
         tail = run.recorded()[-1000:]
         h.check(any(sample != 0.0 for sample in tail), "the sound faded out before the end; "

@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -194,30 +195,79 @@ TEST_F(JackMidiService, EntriesKeepTheirDevicesWhenAnEarlierOneGoes) {
   EXPECT_EQ(midiInputName(1), jackPortName(second));
 }
 
+uint32_t noticesOf(uint32_t kind) {
+  uint32_t found = 0;
+  const uint32_t count = std::min(recordedCount(), RecordedNoticeCapacity);
+  for (uint32_t i = 0; i < count; ++i) found += noticeRecord.notices[i].notice == kind;
+  return found;
+}
+
+// The number of sources the latest sources notice gave, or -1 before the first.
+int32_t sourceCount() {
+  for (uint32_t i = std::min(recordedCount(), RecordedNoticeCapacity); i-- > 0;) {
+    if (noticeRecord.notices[i].notice == MidiSourcesNotice) {
+      return static_cast<int32_t>(noticeRecord.notices[i].message);
+    }
+  }
+  return -1;
+}
+
+// jack_connect or jack_disconnect of a sender's port and the service's input port.
+void patch(const char* tool, const SenderProcess& sender, const std::string& inputClient) {
+  const std::string command =
+      std::string(tool) + " '" + jackPortName(sender) + "' '" + inputClient + ":MIDI in'";
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+}
+
 // Killed, ended in order, or only disconnected: each time the held note is released with the
 // source-gone notice; a sender that comes under the same name is connected again and plays.
 TEST_F(JackMidiService, ASenderThatGoesAwayReleasesItsNoteAndOneOfItsNameIsFollowed) {
   const std::vector<std::string> holdA4{"--stay", "200:904564"};
   const std::string name = openSender(holdA4).clientName;
   ASSERT_NE(port, nullptr);
+  uint32_t gone = 0;
   for (const std::string going : {"kill", "end", "disconnect"}) {
     ASSERT_TRUE(waitUntil([] { return noticeRecord.voice.gate.load() == 1; })) << going;
     SenderProcess& sender = senders.back();
     if (going == "kill") kill(sender.pid, SIGKILL);
     if (going == "disconnect") {
-      const std::string command =
-          "jack_disconnect '" + jackPortName(sender) + "' '" + clientName + ":MIDI in'";
-      ASSERT_EQ(std::system(command.c_str()), 0);
+      patch("jack_disconnect", sender, clientName);
     } else {
       endSender(sender);
     }
-    ASSERT_TRUE(waitUntil([] { return noticeRecord.lastNotice.load() == MidiSourceGoneNotice; }))
-        << going;
+    ++gone;
+    ASSERT_TRUE(waitUntil([&] { return noticesOf(MidiSourceGoneNotice) == gone; })) << going;
     EXPECT_EQ(noticeRecord.voice.heldNotes.load(), 0) << going;
+    ASSERT_TRUE(waitUntil([] { return sourceCount() == 0; })) << going;
     if (going != "disconnect") senders.push_back(startSender(name, holdA4));
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_EQ(noticeRecord.voice.gate.load(), 0);  // a port that stayed is not taken back
+  EXPECT_EQ(sourceCount(), 0);
+}
+
+// Sources connected by hand besides the chosen one: any that goes away releases the held note,
+// and the sources notices follow the number connected, whoever connects or disconnects.
+TEST_F(JackMidiService, EverySourceConnectedByHandIsFollowed) {
+  SenderProcess& keyboard = openSender({"--stay"});
+  ASSERT_NE(port, nullptr);
+  SenderProcess& second = addSender({"--stay", "200:904564"});
+  patch("jack_connect", second, clientName);
+  ASSERT_TRUE(waitUntil([] { return sourceCount() == 2; }));
+  ASSERT_TRUE(waitUntil([] { return noticeRecord.voice.gate.load() == 1; }));
+
+  kill(second.pid, SIGKILL);
+  ASSERT_TRUE(waitUntil([] { return noticesOf(MidiSourceGoneNotice) == 1; }));
+  EXPECT_EQ(noticeRecord.voice.heldNotes.load(), 0);
+  EXPECT_EQ(noticeRecord.voice.gate.load(), 0);
+  ASSERT_TRUE(waitUntil([] { return sourceCount() == 1; }));
+
+  patch("jack_disconnect", keyboard, clientName);
+  ASSERT_TRUE(waitUntil([] { return sourceCount() == 0; }));
+  patch("jack_connect", keyboard, clientName);
+  ASSERT_TRUE(waitUntil([] { return sourceCount() == 1; }));
+  close();
+  EXPECT_EQ(noticesOf(MidiSourceGoneNotice), 2u);
 }
 
 // Cycles the server missed while a test ran: what senders wrote in them never reached any
