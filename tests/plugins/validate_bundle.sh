@@ -23,6 +23,9 @@ check() {
   grep "Found" <<<"$output"
 }
 check lv2_validate "$bundle"/*.ttl || exit 1
-vocabularies=$(find /usr/lib/lv2 -maxdepth 2 -name '*.ttl')
+# Every vocabulary installed, not only those lv2_validate names; other plugins' bundles are no
+# vocabulary (and not ours to judge).
+vocabularies=$(grep -lE "lv2:Specification|owl:Ontology" /usr/lib/lv2/*/manifest.ttl |
+  xargs -n 1 dirname | xargs -I{} find {} -maxdepth 1 -name '*.ttl')
 # shellcheck disable=SC2086 # one argument per vocabulary file
 check sord_validate $vocabularies "$bundle"/*.ttl || exit 1
