@@ -1,7 +1,7 @@
 // A plugin instance's saved state: text, so that a session file stays readable and diffable.
 //
 //   quillfern-plugin-state 2
-//   attack 9.999997790497386e-05
+//   attack 9.999997789391995e-05
 //   ...
 //   end
 //
