@@ -19,7 +19,8 @@ constexpr double Rate = 44100.0;
 template <typename Plugin, typename Process>
 void playSustainedNote(Plugin& plugin, Process process, std::vector<float>& block) {
   const ScoreEvent noteOn{0, ScoreEventKind::Midi, packShortMessage(0x90, 57, 100), 0, 0};
-  process(plugin, {{0, &noteOn}}, BlockFrames, block.data());
+  process(plugin, {{.offset = 0, .kind = BlockEventKind::Score, .event = &noteOn}}, BlockFrames,
+          block.data());
   for (int frame = BlockFrames; frame < PreRollFrames; frame += BlockFrames) {
     process(plugin, {}, BlockFrames, block.data());
   }

@@ -30,12 +30,13 @@ struct EngineState {
   std::atomic<float> paramS{0.0f};  // s of the z equation
   std::atomic<float> volume{0.0f};  // gain from x to the output
 
-  // Envelope slider positions, read at each note's start: written by the controls' thread.
-  std::atomic<int32_t> attackPosition{0};
-  std::atomic<int32_t> decayPosition{0};
-  std::atomic<int32_t> sustainPosition{0};
-  std::atomic<int32_t> releasePosition{0};
-  // Where the positions are read instead when set: the standalone program's window, whose
+  // The envelope's settings, read at each note's start: written by the controls' thread.
+  // Times in seconds, the sustain as a level from 0 to 1.
+  std::atomic<double> attackSetting{0.0};
+  std::atomic<double> decaySetting{0.0};
+  std::atomic<double> sustainSetting{0.0};
+  std::atomic<double> releaseSetting{0.0};
+  // Where the slider positions are read instead when set: the standalone program's window, whose
   // sliders' states change the moment the user moves them, before their events are handled.
   EnvelopePositionReader envelopePositionReader = nullptr;
 

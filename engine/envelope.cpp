@@ -32,24 +32,21 @@ void setNoteFlag(EngineState& state, std::atomic<int32_t>& flag) noexcept {
   }
 }
 
-int32_t envelopePosition(const EngineState& state, int32_t control,
-                         const std::atomic<int32_t>& own) noexcept {
+// The voice's own setting, or the value of the window's slider when the voice reads those.
+double envelopeSetting(const EngineState& state, int32_t control,
+                       const std::atomic<double>& own) noexcept {
   const EnvelopePositionReader reader = state.envelopePositionReader;
-  return reader != nullptr ? reader(control) : own.load(relaxed);
+  return reader != nullptr ? controlValueAt(control, reader(control)) : own.load(relaxed);
 }
 
 // Once per note, out of the render loop's way: inlined there, its calls made the compiler keep
 // the model's variables in memory through every sample, about a tenth of a sample's cost.
 [[gnu::cold, gnu::noinline]] void readSettings(EngineState& state) noexcept {
   const double rate = state.sampleRate;
-  state.attackSamples =
-      attackSamplesAt(envelopePosition(state, AttackSlider, state.attackPosition), rate);
-  state.decaySamples =
-      decaySamplesAt(envelopePosition(state, DecaySlider, state.decayPosition), rate);
-  state.sustainLevel =
-      sustainLevelAt(envelopePosition(state, SustainSlider, state.sustainPosition));
-  state.releaseSamples =
-      releaseSamplesAt(envelopePosition(state, ReleaseSlider, state.releasePosition), rate);
+  state.attackSamples = envelopeSetting(state, AttackSlider, state.attackSetting) * rate;
+  state.decaySamples = envelopeSetting(state, DecaySlider, state.decaySetting) * rate;
+  state.sustainLevel = envelopeSetting(state, SustainSlider, state.sustainSetting);
+  state.releaseSamples = envelopeSetting(state, ReleaseSlider, state.releaseSetting) * rate;
 }
 
 double releaseLevel(const EngineState& state, int32_t n) noexcept {
@@ -84,20 +81,33 @@ void startAttack(EngineState& state, ModelVariables& model) noexcept {
 
 }  // namespace
 
-double attackSamplesAt(int32_t position, double sampleRate) noexcept QUILLFERN_NONBLOCKING {
-  return std::pow(AttackGrowth, position) * AttackScale / MillisecondsPerSecond * sampleRate;
+double attackTimeAt(int32_t position) noexcept QUILLFERN_NONBLOCKING {
+  return std::pow(AttackGrowth, position) * AttackScale / MillisecondsPerSecond;
 }
 
-double decaySamplesAt(int32_t position, double sampleRate) noexcept QUILLFERN_NONBLOCKING {
-  return position / MillisecondsPerSecond * sampleRate;
+double decayTimeAt(int32_t position) noexcept QUILLFERN_NONBLOCKING {
+  return position / MillisecondsPerSecond;
 }
 
 double sustainLevelAt(int32_t position) noexcept QUILLFERN_NONBLOCKING {
   return position / PercentPerUnit;
 }
 
+double releaseTimeAt(int32_t position) noexcept QUILLFERN_NONBLOCKING {
+  return decayTimeAt(position);
+}
+
+// A time in seconds times the rate, as the settings become samples at each note's start.
+double attackSamplesAt(int32_t position, double sampleRate) noexcept QUILLFERN_NONBLOCKING {
+  return attackTimeAt(position) * sampleRate;
+}
+
+double decaySamplesAt(int32_t position, double sampleRate) noexcept QUILLFERN_NONBLOCKING {
+  return decayTimeAt(position) * sampleRate;
+}
+
 double releaseSamplesAt(int32_t position, double sampleRate) noexcept QUILLFERN_NONBLOCKING {
-  return decaySamplesAt(position, sampleRate);
+  return releaseTimeAt(position) * sampleRate;
 }
 
 int32_t envelopeStep(EngineState& state, ModelVariables& model,

@@ -3,7 +3,7 @@
 // While a note is held: a handover that fades out whatever still sounds over 1000 samples at
 // 44100 Hz (at the pitch of the note before), then the model's reset, attack, decay and
 // sustain. After the last key is released: a straight-line release to silence. The four
-// envelope positions are read once per note, on its first gate-open sample. Audio thread only.
+// envelope settings are read once per note, on its first gate-open sample. Audio thread only.
 #pragma once
 
 #include <cstdint>
@@ -14,10 +14,15 @@
 // noteSamples past this is set back to 0 (after about 13.5 hours without a new note).
 inline constexpr int32_t NoteSamplesLimit = 2147483640;
 
+// The envelope's settings for a slider position: times in seconds, the sustain as a level.
+double attackTimeAt(int32_t position) noexcept QUILLFERN_NONBLOCKING;
+double decayTimeAt(int32_t position) noexcept QUILLFERN_NONBLOCKING;
+double sustainLevelAt(int32_t position) noexcept QUILLFERN_NONBLOCKING;
+double releaseTimeAt(int32_t position) noexcept QUILLFERN_NONBLOCKING;
+
 // Envelope times in samples at `sampleRate` (Hz, not rounded) for a slider position.
 double attackSamplesAt(int32_t position, double sampleRate) noexcept QUILLFERN_NONBLOCKING;
 double decaySamplesAt(int32_t position, double sampleRate) noexcept QUILLFERN_NONBLOCKING;
-double sustainLevelAt(int32_t position) noexcept QUILLFERN_NONBLOCKING;
 double releaseSamplesAt(int32_t position, double sampleRate) noexcept QUILLFERN_NONBLOCKING;
 
 // Sets envelopeLevel for the frame whose noteSamples is `n`; may set noteSamples to 0 and, when

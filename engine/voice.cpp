@@ -1,6 +1,7 @@
 #include "engine/voice.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "engine/oscillator.h"
@@ -9,6 +10,21 @@
 namespace {
 
 constexpr auto relaxed = std::memory_order_relaxed;
+
+struct StartupValue {
+  int32_t control;
+  float value;
+};
+
+// The model's start-up values, in the order the program assigns them.
+constexpr std::array<StartupValue, 6> StartupValues{{
+    {ISlider, 3.0f},
+    {BSlider, 2.5f},
+    {RSlider, 0.01f},
+    {ASlider, 1.0f},
+    {SCheckBox, 4.0f},
+    {VolumeSlider, 0.3f},
+}};
 
 double supportedRate(double sampleRate) noexcept {
   if (std::isnan(sampleRate)) return DefaultSampleRate;
@@ -28,12 +44,9 @@ void assignStartupValues(EngineState& state) noexcept {
   state.x = 0.0f;
   state.y = 0.0f;
   state.z = 0.0f;
-  state.paramI.store(3.0f, relaxed);
-  state.paramB.store(2.5f, relaxed);
-  state.paramR.store(0.01f, relaxed);
-  state.paramA.store(1.0f, relaxed);
-  state.paramS.store(4.0f, relaxed);
-  state.volume.store(0.3f, relaxed);
+  for (const StartupValue& startup : StartupValues) {
+    setVoiceValue(state, startup.control, startup.value);
+  }
   state.handoverSamples = 0;
   state.handoverLevel = 0.0;
   state.oscillatorReset.store(0, relaxed);
@@ -41,16 +54,16 @@ void assignStartupValues(EngineState& state) noexcept {
   state.lastOutput = 0.0f;
 }
 
-std::atomic<int32_t>* envelopePositionOf(EngineState& state, int32_t control) noexcept {
+std::atomic<double>* envelopeSettingOf(EngineState& state, int32_t control) noexcept {
   switch (control) {
     case AttackSlider:
-      return &state.attackPosition;
+      return &state.attackSetting;
     case DecaySlider:
-      return &state.decayPosition;
+      return &state.decaySetting;
     case SustainSlider:
-      return &state.sustainPosition;
+      return &state.sustainSetting;
     case ReleaseSlider:
-      return &state.releasePosition;
+      return &state.releaseSetting;
     default:
       return nullptr;
   }
@@ -61,11 +74,11 @@ std::atomic<int32_t>* envelopePositionOf(EngineState& state, int32_t control) no
 void startVoice(EngineState& state, double sampleRate) noexcept QUILLFERN_NONBLOCKING {
   setRate(state, supportedRate(sampleRate));
   assignStartupValues(state);
-  // The envelope's positions only: the model's parameters keep their start-up values, not those
-  // of their sliders' initial positions, until a slider is moved.
+  // The envelope's initial positions only: the model's parameters keep their start-up values,
+  // not those of their sliders' initial positions, until a slider is moved.
   for (const VoiceControl& control : voiceControls()) {
-    if (std::atomic<int32_t>* position = envelopePositionOf(state, control.number)) {
-      position->store(control.initial, relaxed);
+    if (std::atomic<double>* setting = envelopeSettingOf(state, control.number)) {
+      setting->store(controlValueAt(control.number, control.initial), relaxed);
     }
   }
   state.gate.store(0, relaxed);
@@ -76,11 +89,24 @@ void setVoiceControl(EngineState& state, int32_t control,
   const VoiceControl* known = findVoiceControl(control);
   if (known == nullptr) return;
   const int32_t inRange = std::clamp(position, known->minimum, known->maximum);
+  setVoiceValue(state, control, controlValueAt(control, inRange));
+}
+
+void setVoiceValue(EngineState& state, int32_t control,
+                   double value) noexcept QUILLFERN_NONBLOCKING {
   if (const ParameterControl* parameter = findParameterControl(control)) {
-    (state.*parameter->parameter).store(parameter->valueAt(inRange), relaxed);
-  } else if (std::atomic<int32_t>* stored = envelopePositionOf(state, control)) {
-    stored->store(inRange, relaxed);
+    (state.*parameter->parameter).store(static_cast<float>(value), relaxed);
+  } else if (std::atomic<double>* setting = envelopeSettingOf(state, control)) {
+    setting->store(value, relaxed);
   }
+}
+
+double controlStartupValue(int32_t control) noexcept {
+  for (const StartupValue& startup : StartupValues) {
+    if (startup.control == control) return startup.value;
+  }
+  const VoiceControl* known = findVoiceControl(control);
+  return known != nullptr ? controlValueAt(control, known->initial) : 0.0;
 }
 
 int32_t voiceLatencySamples(const EngineState& state) noexcept {

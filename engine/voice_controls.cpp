@@ -3,6 +3,8 @@
 #include <array>
 #include <cmath>
 
+#include "engine/envelope.h"
+
 namespace {
 
 constexpr double RGrowth = 1.0667487f;     // per slider step: 600-fold over the range
@@ -79,4 +81,21 @@ const ParameterControl* findParameterControl(int32_t control) noexcept QUILLFERN
     if (candidate.control == control) return &candidate;
   }
   return nullptr;
+}
+
+double controlValueAt(int32_t control, int32_t position) noexcept QUILLFERN_NONBLOCKING {
+  switch (control) {
+    case AttackSlider:
+      return attackTimeAt(position);
+    case DecaySlider:
+      return decayTimeAt(position);
+    case SustainSlider:
+      return sustainLevelAt(position);
+    case ReleaseSlider:
+      return releaseTimeAt(position);
+    default:
+      break;
+  }
+  const ParameterControl* parameter = findParameterControl(control);
+  return parameter != nullptr ? parameter->valueAt(position) : 0.0;
 }

@@ -55,3 +55,8 @@ struct ParameterControl {
 
 // The parameter control with this number, or null for any other control.
 const ParameterControl* findParameterControl(int32_t control) noexcept QUILLFERN_NONBLOCKING;
+
+// What a position of one of the ten controls stands for, in the model's own units: an envelope
+// time in seconds, the sustain level, or the model parameter (the float its formula gives).
+// Every formula rises with the position. 0.0 for an unknown control.
+double controlValueAt(int32_t control, int32_t position) noexcept QUILLFERN_NONBLOCKING;

@@ -1,102 +1,194 @@
 #include "plugins/plugin_parameters.h"
 
 #include <strings.h>
+#include <algorithm>
 #include <array>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <sstream>
 
-#include "engine/envelope.h"
 #include "engine/voice.h"
-#include "engine/voice_controls.h"
 
 namespace {
 
-constexpr const char* StateFormatLine = "quillfern-plugin-state 1";
 constexpr double MillisecondsPerSecond = 1000.0;
+constexpr double PercentPerUnit = 100.0;
 
-// How a parameter's position reads in physical terms.
-enum class ValueKind { R, I, B, A, Volume, S, Attack, Milliseconds, Sustain, Channel };
+constexpr std::array<const char*, LastMidiChannel + 1> ChannelLabels{
+    "Omni", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12", "13", "14", "15", "16"};
 
-struct ParameterName {
-  int32_t control;  // the window's control number
-  const char* symbol;
-  const char* module;
-  ValueKind kind;
-};
+// One of the window's controls as a parameter: its range is the values of the control's
+// positions, its default the voice's start-up value.
+PluginParameter controlParameter(int32_t control, const char* symbol, const char* name,
+                                 const char* group, ParameterUnit unit, ParameterScale scale,
+                                 int32_t digits) {
+  const VoiceControl& window = *findVoiceControl(control);
+  return {static_cast<uint32_t>(control),
+          symbol,
+          name,
+          group,
+          unit,
+          scale,
+          controlValueAt(control, window.minimum),
+          controlValueAt(control, window.maximum),
+          controlStartupValue(control),
+          digits,
+          true,
+          {}};
+}
 
-constexpr std::array<ParameterName, ParameterCount - 1> ControlNames{{
-    {AttackSlider, "attack", "Envelope", ValueKind::Attack},
-    {DecaySlider, "decay", "Envelope", ValueKind::Milliseconds},
-    {SustainSlider, "sustain", "Envelope", ValueKind::Sustain},
-    {ReleaseSlider, "release", "Envelope", ValueKind::Milliseconds},
-    {ISlider, "i", "Neuron", ValueKind::I},
-    {BSlider, "b", "Neuron", ValueKind::B},
-    {RSlider, "r", "Neuron", ValueKind::R},
-    {ASlider, "a", "Neuron", ValueKind::A},
-    {VolumeSlider, "volume", "Output", ValueKind::Volume},
-    {SCheckBox, "s", "Neuron", ValueKind::S},
+using enum ParameterUnit;
+using enum ParameterScale;
+
+const std::array<PluginParameter, ParameterCount> Parameters{{
+    controlParameter(AttackSlider, "attack", "Attack", "Envelope", Seconds, Logarithmic, 3),
+    controlParameter(DecaySlider, "decay", "Decay", "Envelope", Seconds, Logarithmic, 3),
+    controlParameter(SustainSlider, "sustain", "Sustain", "Envelope", Level, Linear, 1),
+    controlParameter(ReleaseSlider, "release", "Release", "Envelope", Seconds, Logarithmic, 3),
+    controlParameter(ISlider, "i", "Input current I", "Neuron", Number, Linear, 3),
+    controlParameter(BSlider, "b", "b", "Neuron", Number, Linear, 3),
+    controlParameter(RSlider, "r", "Adaptation rate r", "Neuron", Number, Logarithmic, 3),
+    controlParameter(ASlider, "a", "a", "Neuron", Number, Linear, 3),
+    controlParameter(VolumeSlider, "volume", "Volume", "Output", Level, Linear, 1),
+    controlParameter(SCheckBox, "s", "s", "Neuron", Number, Stepped, 1),
+    {ChannelParameterId, "channel", "MIDI channel", "MIDI", Channel, Enumeration, OmniChannel,
+     LastMidiChannel, FirstMidiChannel, 0, false, ChannelLabels},
 }};
 
-// The window's controls with their names, ranges and initial positions from the engine's table.
-std::array<PluginParameter, ParameterCount> makeParameters() {
-  std::array<PluginParameter, ParameterCount> all{};
-  for (std::size_t index = 0; index < ControlNames.size(); ++index) {
-    const ParameterName& name = ControlNames[index];
-    const VoiceControl& control = *findVoiceControl(name.control);
-    all[index] = {static_cast<uint32_t>(name.control),
-                  name.symbol,
-                  control.name,
-                  name.module,
-                  control.minimum,
-                  control.maximum,
-                  control.initial};
+// A number as text, without the locale's say: "3.000", "0.00977".
+struct Digits {
+  char text[64]{};
+  double rounded = 0.0;  // the value the text reads as
+};
+
+Digits fixedDigits(double value, int32_t decimals) {
+  Digits digits;
+  const auto written = std::to_chars(digits.text, digits.text + sizeof digits.text - 1, value,
+                                     std::chars_format::fixed, decimals);
+  if (written.ec != std::errc{}) return digits;  // far beyond any range: left empty
+  std::from_chars(digits.text, written.ptr, digits.rounded);
+  return digits;
+}
+
+// `significant` digits, as many decimals as they need: 0.00977, 250, 1.50.
+Digits significantDigits(double value, int32_t significant) {
+  char scientific[32];
+  const auto written = std::to_chars(scientific, scientific + sizeof scientific, value,
+                                     std::chars_format::scientific, significant - 1);
+  if (written.ec != std::errc{}) return {};
+  // "9.77e-03": the rounded value and its power of ten, which rounding may have raised.
+  double rounded = value;
+  std::from_chars(scientific, written.ptr, rounded);
+  const char* exponent = std::find(scientific, written.ptr, 'e') + 1;
+  if (exponent < written.ptr && *exponent == '+') ++exponent;
+  int32_t power = 0;
+  std::from_chars(exponent, written.ptr, power);
+  return fixedDigits(rounded, std::max(0, significant - 1 - power));
+}
+
+// A percentage's trailing zeros go: "50 %", "33.3 %".
+void trimZeros(char* text) {
+  char* point = std::strchr(text, '.');
+  if (point == nullptr) return;
+  char* end = point + std::strlen(point);
+  while (end > point + 1 && end[-1] == '0') --end;
+  if (end == point + 1) end = point;
+  *end = '\0';
+}
+
+// `value` as text, not brought into the range first.
+void formatValue(const PluginParameter& parameter, double value, char* text, std::size_t size) {
+  if (!parameter.labels.empty()) {
+    const auto label = static_cast<std::size_t>(std::clamp(
+        value - parameter.minimum, 0.0, static_cast<double>(parameter.labels.size() - 1)));
+    std::snprintf(text, size, "%s", parameter.labels[label]);
+    return;
   }
-  all.back() = {ChannelParameterId, "channel",       "MIDI channel",  "MIDI",
-                OmniChannel,        LastMidiChannel, FirstMidiChannel};
-  return all;
-}
-
-const std::array<PluginParameter, ParameterCount> Parameters = makeParameters();
-
-ValueKind kindOf(std::size_t index) {
-  return index < ControlNames.size() ? ControlNames[index].kind : ValueKind::Channel;
-}
-
-std::size_t indexOf(const PluginParameter& parameter) {
-  return static_cast<std::size_t>(&parameter - Parameters.data());
-}
-
-double physicalValue(ValueKind kind, int32_t position) {
-  switch (kind) {
-    case ValueKind::R:
-      return rParameterAt(position);
-    case ValueKind::I:
-      return iParameterAt(position);
-    case ValueKind::B:
-      return bParameterAt(position);
-    case ValueKind::A:
-      return aParameterAt(position);
-    case ValueKind::S:
-      return sParameterAt(position);
-    case ValueKind::Attack:
-      return attackSamplesAt(position, DefaultSampleRate) / DefaultSampleRate *
-             MillisecondsPerSecond;
-    case ValueKind::Volume:
-    case ValueKind::Milliseconds:
-    case ValueKind::Sustain:
-    case ValueKind::Channel:
+  switch (parameter.unit) {
+    case ParameterUnit::Seconds: {
+      const Digits milliseconds =
+          significantDigits(value * MillisecondsPerSecond, parameter.digits);
+      if (milliseconds.rounded < MillisecondsPerSecond) {
+        std::snprintf(text, size, "%s ms", milliseconds.text);
+      } else {
+        std::snprintf(text, size, "%s s", significantDigits(value, parameter.digits).text);
+      }
+      return;
+    }
+    case ParameterUnit::Level: {
+      Digits percent = fixedDigits(value * PercentPerUnit, parameter.digits);
+      trimZeros(percent.text);
+      std::snprintf(text, size, "%s %%", percent.text);
+      return;
+    }
+    case ParameterUnit::Number:
+    case ParameterUnit::Channel:
       break;
   }
-  return position;
+  const Digits digits = parameter.scale == ParameterScale::Logarithmic
+                            ? significantDigits(value, parameter.digits)
+                            : fixedDigits(value, parameter.digits);
+  std::snprintf(text, size, "%s", digits.text);
 }
 
-// Attack times run from a tenth of a millisecond to three seconds: a few significant digits.
-int attackDecimals(double milliseconds) {
-  if (milliseconds < 10.0) return 2;
-  return milliseconds < 100.0 ? 1 : 0;
+std::string_view trimmed(std::string_view text) {
+  constexpr std::string_view Blanks = " \t\r\n";
+  const std::size_t first = text.find_first_not_of(Blanks);
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(Blanks) - first + 1);
+}
+
+bool sameWord(std::string_view a, const char* b) {
+  return a.size() == std::strlen(b) && strncasecmp(a.data(), b, a.size()) == 0;
+}
+
+// A number at the start of `text` ("+0,5" too, as a user of a decimal comma types it); `rest`
+// gets what follows it.
+bool readNumber(std::string_view text, double& number, std::string_view& rest) {
+  char copy[64];
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  if (text.size() >= sizeof copy) return false;
+  const bool hasPoint = text.find('.') != std::string_view::npos;
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    copy[at] = !hasPoint && text[at] == ',' ? '.' : text[at];
+  }
+  const auto read = std::from_chars(copy, copy + text.size(), number);
+  if (read.ec != std::errc{}) return false;
+  rest = trimmed(text.substr(static_cast<std::size_t>(read.ptr - copy)));
+  return std::isfinite(number);
+}
+
+// How many of a unit make one of the parameter's own; 0 for a unit it does not take.
+double unitDivisor(ParameterUnit unit, std::string_view suffix) {
+  if (suffix.empty()) return 1.0;
+  if (unit == ParameterUnit::Seconds && sameWord(suffix, "s")) return 1.0;
+  if (unit == ParameterUnit::Seconds && sameWord(suffix, "ms")) return MillisecondsPerSecond;
+  if (unit == ParameterUnit::Level && suffix == "%") return PercentPerUnit;
+  return 0.0;
+}
+
+// How far a port's float may lie from a position's value and still stand for it: the float's
+// own rounding, and the eighth decimal, all that lilv (and so jalv's and Ardour's saved LV2
+// states) keep of a port value. Adjacent positions lie many times farther apart.
+double portTolerance(double value) noexcept QUILLFERN_NONBLOCKING {
+  constexpr double SavedDecimal = 0.5e-8;
+  constexpr double FloatRounding = 0x1p-24;  // half a float's unit in the last place, relative
+  return SavedDecimal + std::fabs(value) * FloatRounding;
+}
+
+bool isContinuous(const PluginParameter& parameter) {
+  return parameter.scale == ParameterScale::Linear ||
+         parameter.scale == ParameterScale::Logarithmic;
+}
+
+// A typed value out of the range is the range's end only when it reads as that end.
+bool readsAsRangeEnd(const PluginParameter& parameter, double typed, double end) {
+  char typedText[64];
+  char endText[64];
+  formatValue(parameter, typed, typedText, sizeof typedText);
+  formatValue(parameter, end, endText, sizeof endText);
+  return std::strcmp(typedText, endText) == 0;
 }
 
 }  // namespace
@@ -112,142 +204,98 @@ int32_t parameterIndexOfId(uint32_t id) noexcept QUILLFERN_NONBLOCKING {
   return -1;
 }
 
-int32_t parameterIndexOfSymbol(const std::string& symbol) noexcept {
+int32_t parameterIndexOfSymbol(std::string_view symbol) noexcept {
   for (std::size_t index = 0; index < Parameters.size(); ++index) {
     if (symbol == Parameters[index].symbol) return static_cast<int32_t>(index);
   }
   return -1;
 }
 
-int32_t positionOfValue(const PluginParameter& parameter,
-                        double value) noexcept QUILLFERN_NONBLOCKING {
-  if (!(value >= parameter.minimum)) return parameter.minimum;  // NaN too
-  if (value >= parameter.maximum) return parameter.maximum;
-  return static_cast<int32_t>(std::lround(value));
+const VoiceControl* windowControlOf(const PluginParameter& parameter) noexcept
+    QUILLFERN_NONBLOCKING {
+  return findVoiceControl(static_cast<int32_t>(parameter.id));
 }
 
-void formatParameterValue(const PluginParameter& parameter, int32_t position, char* text,
+double positionValue(const PluginParameter& parameter,
+                     int32_t position) noexcept QUILLFERN_NONBLOCKING {
+  return controlValueAt(static_cast<int32_t>(parameter.id), position);
+}
+
+double playableValue(const PluginParameter& parameter,
+                     double value) noexcept QUILLFERN_NONBLOCKING {
+  if (std::isnan(value)) return value;
+  const double inRange = std::clamp(value, parameter.minimum, parameter.maximum);
+  switch (parameter.scale) {
+    case ParameterScale::Linear:
+    case ParameterScale::Logarithmic:
+      return inRange;
+    case ParameterScale::Enumeration:
+    case ParameterScale::Toggle:
+      return std::trunc(inRange);  // as CLAP turns a stepped parameter's value to a whole one
+    case ParameterScale::Stepped:
+      break;
+  }
+  const VoiceControl& control = *windowControlOf(parameter);
+  double nearest = parameter.minimum;
+  for (int32_t position = control.minimum; position <= control.maximum; ++position) {
+    const double step = positionValue(parameter, position);
+    if (std::fabs(step - inRange) < std::fabs(nearest - inRange)) nearest = step;
+  }
+  return nearest;
+}
+
+double valueOfPortFloat(const PluginParameter& parameter,
+                        float port) noexcept QUILLFERN_NONBLOCKING {
+  const VoiceControl* control = windowControlOf(parameter);
+  if (control == nullptr || !std::isfinite(port)) return port;
+  // The first position whose value is not below the port's reach: the formulas rise.
+  int32_t low = control->minimum;
+  int32_t high = control->maximum;
+  while (low < high) {
+    const int32_t middle = low + (high - low) / 2;
+    const double value = positionValue(parameter, middle);
+    if (value + portTolerance(value) < port) {
+      low = middle + 1;
+    } else {
+      high = middle;
+    }
+  }
+  const double candidate = positionValue(parameter, low);
+  return std::fabs(candidate - port) <= portTolerance(candidate) ? candidate : port;
+}
+
+void formatParameterValue(const PluginParameter& parameter, double value, char* text,
                           std::size_t size) {
-  const ValueKind kind = kindOf(indexOf(parameter));
-  const double value = physicalValue(kind, position);
-  switch (kind) {
-    case ValueKind::R:
-      std::snprintf(text, size, "%.4f", value);
-      return;
-    case ValueKind::I:
-    case ValueKind::B:
-    case ValueKind::A:
-      std::snprintf(text, size, "%.3f", value);
-      return;
-    case ValueKind::S:
-      std::snprintf(text, size, "%.1f", value);
-      return;
-    case ValueKind::Attack:
-      std::snprintf(text, size, "%.*f ms", attackDecimals(value), value);
-      return;
-    case ValueKind::Milliseconds:
-      std::snprintf(text, size, "%d ms", position);
-      return;
-    case ValueKind::Volume:
-    case ValueKind::Sustain:
-      std::snprintf(text, size, "%d %%", position);
-      return;
-    case ValueKind::Channel:
-      if (position == OmniChannel) {
-        std::snprintf(text, size, "Omni");
-      } else {
-        std::snprintf(text, size, "%d", position);
-      }
-      return;
-  }
+  formatValue(parameter, playableValue(parameter, value), text, size);
 }
 
-bool parseParameterText(const PluginParameter& parameter, const char* text, int32_t& position) {
-  const ValueKind kind = kindOf(indexOf(parameter));
-  if (kind == ValueKind::Channel && strncasecmp(text, "omni", 4) == 0) {
-    position = OmniChannel;
-    return true;
-  }
-  char* end = nullptr;
-  const double typed = std::strtod(text, &end);
-  if (end == text || !std::isfinite(typed)) return false;
-  int32_t nearest = parameter.minimum;
-  for (int32_t candidate = parameter.minimum; candidate <= parameter.maximum; ++candidate) {
-    if (std::fabs(physicalValue(kind, candidate) - typed) <
-        std::fabs(physicalValue(kind, nearest) - typed)) {
-      nearest = candidate;
+bool parseParameterText(const PluginParameter& parameter, std::string_view text, double& value) {
+  text = trimmed(text);
+  for (std::size_t label = 0; label < parameter.labels.size(); ++label) {
+    if (sameWord(text, parameter.labels[label])) {
+      value = parameter.minimum + static_cast<double>(label);
+      return true;
     }
   }
-  position = nearest;
+  double number = 0.0;
+  std::string_view unit;
+  if (!readNumber(text, number, unit)) return false;
+  const double divisor = unitDivisor(parameter.unit, unit);
+  if (divisor == 0.0) return false;
+  const double typed = number / divisor;
+  const double playable = playableValue(parameter, typed);
+  const bool inRange = typed >= parameter.minimum && typed <= parameter.maximum;
+  if (!inRange && !(isContinuous(parameter) && readsAsRangeEnd(parameter, typed, playable))) {
+    return false;
+  }
+  value = playable;
   return true;
 }
 
-ParameterPositions initialPositions() noexcept {
-  ParameterPositions positions;
+ParameterValues defaultValues() noexcept {
+  ParameterValues values;
   for (std::size_t index = 0; index < ParameterCount; ++index) {
-    positions.position[index] = Parameters[index].initial;
+    values.value[index] = Parameters[index].defaultValue;
   }
-  return positions;
-}
-
-bool moveParameter(ParameterPositions& positions, std::size_t index,
-                   int32_t position) noexcept QUILLFERN_NONBLOCKING {
-  const bool isControl = index < ControlNames.size();
-  if (isControl && position != positions.position[index]) positions.changed[index] = true;
-  positions.position[index] = position;
-  return positions.changed[index];
-}
-
-std::string stateText(const ParameterPositions& positions) {
-  std::ostringstream text;
-  text << StateFormatLine << '\n';
-  for (std::size_t index = 0; index < ParameterCount; ++index) {
-    text << Parameters[index].symbol << ' ' << positions.position[index] << ' '
-         << (positions.changed[index] ? 1 : 0) << '\n';
-  }
-  return text.str();
-}
-
-bool parseStateText(const std::string& text, ParameterPositions& positions) {
-  std::istringstream lines(text);
-  std::string line;
-  if (!std::getline(lines, line) || line != StateFormatLine) return false;
-  ParameterPositions read = initialPositions();
-  while (std::getline(lines, line)) {
-    std::istringstream words(line);
-    std::string symbol;
-    int32_t position = 0;
-    int32_t changed = 0;
-    std::string rest;
-    if (!(words >> symbol >> position >> changed) || (words >> rest)) return false;
-    const int32_t index = parameterIndexOfSymbol(symbol);
-    if (index < 0) continue;
-    const PluginParameter& parameter = Parameters[static_cast<std::size_t>(index)];
-    if (position < parameter.minimum || position > parameter.maximum) return false;
-    if (changed != 0 && changed != 1) return false;
-    read.position[index] = position;
-    read.changed[index] = changed == 1 && static_cast<std::size_t>(index) < ControlNames.size();
-  }
-  positions = read;
-  return true;
-}
-
-std::string changedSymbols(const ParameterPositions& positions) {
-  std::string symbols;
-  for (std::size_t index = 0; index < ParameterCount; ++index) {
-    if (!positions.changed[index]) continue;
-    if (!symbols.empty()) symbols += ' ';
-    symbols += Parameters[index].symbol;
-  }
-  return symbols;
-}
-
-void markChangedSymbols(const std::string& symbols, ParameterPositions& positions) {
-  std::istringstream words(symbols);
-  for (std::string symbol; words >> symbol;) {
-    const int32_t index = parameterIndexOfSymbol(symbol);
-    if (index >= 0 && static_cast<std::size_t>(index) < ControlNames.size()) {
-      positions.changed[index] = true;
-    }
-  }
+  return values;
 }

@@ -1,5 +1,7 @@
 #include "plugins/plugin_voice.h"
 
+#include <cmath>
+
 #include "engine/render.h"
 #include "engine/voice.h"
 #include "midi/midi_messages.h"
@@ -8,46 +10,41 @@ namespace {
 
 constexpr uint8_t DataBits = 0x7F;
 
-constexpr std::size_t ChannelIndex = ParameterCount - 1;
-
-bool isControl(std::size_t index) noexcept {
-  return index < ChannelIndex;
+bool listensTo(const PluginVoice& voice, uint8_t channelBits) noexcept QUILLFERN_NONBLOCKING {
+  const int32_t index = parameterIndexOfId(ChannelParameterId);
+  const auto channel = static_cast<int32_t>(voice.values.value[index]);
+  return channel == OmniChannel || channel == channelBits + FirstMidiChannel;
 }
 
-bool listensTo(const PluginVoice& voice, uint8_t channelBits) noexcept {
-  const int32_t channel = voice.positions.position[ChannelIndex];
-  return channel == OmniChannel || channel == channelBits + FirstMidiChannel;
+// What a parameter's value does to the voice: a window control's goes to the engine.
+void applyValue(PluginVoice& voice, std::size_t index) noexcept QUILLFERN_NONBLOCKING {
+  const PluginParameter& parameter = pluginParameters()[index];
+  if (const VoiceControl* control = windowControlOf(parameter)) {
+    setVoiceValue(voice.engine, control->number, voice.values.value[index]);
+  }
 }
 
 }  // namespace
 
 void startPluginVoice(PluginVoice& voice, double sampleRate,
-                      const ParameterPositions& positions) noexcept QUILLFERN_NONBLOCKING {
+                      const ParameterValues& values) noexcept QUILLFERN_NONBLOCKING {
   startVoice(voice.engine, sampleRate);
-  voice.positions = positions;
+  voice.values = values;
   voice.transportRolling = false;
-  const auto parameters = pluginParameters();
-  for (std::size_t index = 0; index < ParameterCount; ++index) {
-    if (isControl(index) && positions.changed[index]) {
-      setVoiceControl(voice.engine, static_cast<int32_t>(parameters[index].id),
-                      positions.position[index]);
-    }
-  }
+  for (std::size_t index = 0; index < ParameterCount; ++index) applyValue(voice, index);
 }
 
 void setPluginParameter(PluginVoice& voice, std::size_t index,
                         double value) noexcept QUILLFERN_NONBLOCKING {
   const PluginParameter& parameter = pluginParameters()[index];
-  const int32_t position = positionOfValue(parameter, value);
-  // The voice already plays this position (or the start-up value, for a control not yet
-  // moved): an LV2 host hands over every control port in every block.
-  if (position == voice.positions.position[index]) return;
+  const double playable = playableValue(parameter, value);
+  // NaN, or the value the voice already plays: an LV2 host hands every port over in every block.
+  if (std::isnan(playable) || playable == voice.values.value[index]) return;
   // Notes held on the old channel would never see their note-off: another channel releases
   // them, as closing a MIDI port does.
-  if (!isControl(index)) playMidiNotice(voice.engine, MidiCloseNotice, 0);
-  if (moveParameter(voice.positions, index, position) && isControl(index)) {
-    setVoiceControl(voice.engine, static_cast<int32_t>(parameter.id), position);
-  }
+  if (parameter.id == ChannelParameterId) playMidiNotice(voice.engine, MidiCloseNotice, 0);
+  voice.values.value[index] = playable;
+  applyValue(voice, index);
 }
 
 void playMidi(PluginVoice& voice, const uint8_t* bytes,
@@ -70,8 +67,4 @@ void followTransport(PluginVoice& voice, bool rolling) noexcept QUILLFERN_NONBLO
 void renderVoice(PluginVoice& voice, float* output,
                  uint32_t frames) noexcept QUILLFERN_NONBLOCKING {
   if (frames > 0) renderFrames(voice.engine, output, frames);
-}
-
-uint32_t pluginLatency(const PluginVoice& voice) noexcept {
-  return static_cast<uint32_t>(voiceLatencySamples(voice.engine));
 }

@@ -1,6 +1,6 @@
-// One plugin instance's voice: the engine record and the parameter positions it plays, with
-// what both plugin formats do to it. The host's audio thread owns it while the instance is
-// active; nothing here allocates, locks or waits except where said.
+// One plugin instance's voice: the engine record and the parameter values it plays, with what
+// both plugin formats do to it. The thread that runs the instance's audio owns it while the
+// instance is active; nothing here allocates, locks or waits.
 #pragma once
 
 #include <cstddef>
@@ -12,17 +12,17 @@
 
 struct PluginVoice {
   EngineState engine;
-  ParameterPositions positions;  // what the voice plays now
+  ParameterValues values;  // what the voice plays, each a playable value
   bool transportRolling = false;
 };
 
-// A fresh voice at `sampleRate` (Hz) with the changed controls of `positions` applied: what a
-// new, activated or reloaded instance plays.
+// A fresh voice at `sampleRate` (Hz) playing `values`: what a new, activated or reloaded
+// instance plays. With the defaults, the voice's start-up values.
 void startPluginVoice(PluginVoice& voice, double sampleRate,
-                      const ParameterPositions& positions) noexcept QUILLFERN_NONBLOCKING;
+                      const ParameterValues& values) noexcept QUILLFERN_NONBLOCKING;
 
-// The host moves parameter `index` to `value` (in the host's units: the position). Another
-// MIDI channel releases the notes held.
+// The host sets parameter `index` to `value`, which plays as playableValue makes it; NaN
+// changes nothing. Another MIDI channel releases the notes held.
 void setPluginParameter(PluginVoice& voice, std::size_t index,
                         double value) noexcept QUILLFERN_NONBLOCKING;
 
@@ -36,6 +36,3 @@ void followTransport(PluginVoice& voice, bool rolling) noexcept QUILLFERN_NONBLO
 
 // Renders `frames` samples into `output`.
 void renderVoice(PluginVoice& voice, float* output, uint32_t frames) noexcept QUILLFERN_NONBLOCKING;
-
-// The delay from a note-on to its sound, in samples: what the instance reports as latency.
-uint32_t pluginLatency(const PluginVoice& voice) noexcept;

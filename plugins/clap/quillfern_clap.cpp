@@ -1,10 +1,15 @@
 // Quillfern as a CLAP instrument: one mono output, MIDI in, the window's ten controls and the
-// MIDI channel as parameters. Every MIDI and parameter event is applied at its own sample: the
-// block is rendered in pieces between events.
+// MIDI channel as parameters in the model's own units. Every MIDI and parameter event is
+// applied at its own sample: the block is rendered in pieces between events.
 //
-// Threads: the host's main thread reads and saves the parameters through `shared`; the audio
-// thread owns the voice while the instance is active and publishes each parameter it applies.
-// A state loaded while active reaches the voice at the start of the next block.
+// Threads. The main thread calls the factory, init, destroy, activate, deactivate, the
+// parameters' info, values and texts, the state and the latency, and flush while the instance
+// is inactive; the audio thread calls process, reset, start and stop processing, and flush
+// while it is active. The voice belongs to the audio thread while the instance is active, to
+// the main thread otherwise (activate starts it afresh). What the main thread reads of the
+// audio thread's work is published whole, atomically: one atomic double per parameter, the
+// value that plays. A state loaded while active waits in those values, and the audio thread
+// restarts the voice from them at the start of its next block.
 #include <clap/entry.h>
 #include <clap/ext/audio-ports.h>
 #include <clap/ext/latency.h>
@@ -15,6 +20,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -22,6 +28,7 @@
 
 #include "engine/voice.h"
 #include "plugins/clap/render.h"
+#include "plugins/plugin_state.h"
 #include "plugins/plugin_voice.h"
 
 namespace {
@@ -47,44 +54,39 @@ const clap_plugin_descriptor_t Descriptor = {
     Features,
 };
 
-// The positions the host reads and saves, written by whichever thread applies a change.
-struct SharedPositions {
-  std::atomic<int32_t> position[ParameterCount];
-  std::atomic<bool> changed[ParameterCount];
-};
+// The values the main thread reads and saves, written by whichever thread applies a change.
+using SharedValues = std::atomic<double>[ParameterCount];
 
 struct ClapInstance {
   clap_plugin_t plugin{};
   const clap_host_t* host = nullptr;
   const clap_host_params_t* hostParams = nullptr;
+  const clap_host_latency_t* hostLatency = nullptr;
   PluginVoice voice;
-  SharedPositions shared;
+  SharedValues shared{};
   std::atomic<bool> reloadPending{false};
-  double sampleRate = DefaultSampleRate;
-  bool active = false;
+  std::atomic<bool> active{false};
+  double sampleRate = DefaultSampleRate;  // set by activate, before the audio thread runs
+  // Main thread: the latency the host was last told of (before activation, the one at 44100 Hz).
+  uint32_t reportedLatency = static_cast<uint32_t>(latencySamplesAt(DefaultSampleRate));
 };
 
 ClapInstance& instanceOf(const clap_plugin_t* plugin) {
   return *static_cast<ClapInstance*>(plugin->plugin_data);
 }
 
-ParameterPositions snapshotOf(const SharedPositions& shared) noexcept QUILLFERN_NONBLOCKING {
-  ParameterPositions positions;
+ParameterValues snapshotOf(const SharedValues& shared) noexcept QUILLFERN_NONBLOCKING {
+  ParameterValues values;
   for (std::size_t index = 0; index < ParameterCount; ++index) {
-    positions.position[index] = shared.position[index].load(relaxed);
-    positions.changed[index] = shared.changed[index].load(relaxed);
+    values.value[index] = shared[index].load(relaxed);
   }
-  return positions;
+  return values;
 }
 
-void publish(SharedPositions& shared, const ParameterPositions& positions,
-             std::size_t index) noexcept QUILLFERN_NONBLOCKING {
-  shared.position[index].store(positions.position[index], relaxed);
-  shared.changed[index].store(positions.changed[index], relaxed);
-}
-
-void publishAll(SharedPositions& shared, const ParameterPositions& positions) noexcept {
-  for (std::size_t index = 0; index < ParameterCount; ++index) publish(shared, positions, index);
+void publishAll(SharedValues& shared, const ParameterValues& values) noexcept {
+  for (std::size_t index = 0; index < ParameterCount; ++index) {
+    shared[index].store(values.value[index], relaxed);
+  }
 }
 
 // A loaded state replaces the voice, as a fresh instance with those settings would play.
@@ -97,9 +99,8 @@ void applyParameter(ClapInstance& instance,
                     const clap_event_param_value_t& event) noexcept QUILLFERN_NONBLOCKING {
   const int32_t index = parameterIndexOfId(event.param_id);
   if (index < 0) return;
-  const auto slot = static_cast<std::size_t>(index);
-  setPluginParameter(instance.voice, slot, event.value);
-  publish(instance.shared, instance.voice.positions, slot);
+  setPluginParameter(instance.voice, static_cast<std::size_t>(index), event.value);
+  instance.shared[index].store(instance.voice.values.value[index], relaxed);
 }
 
 // The host's input event list belongs to its audio thread: its functions are real-time safe by
@@ -175,11 +176,21 @@ bool init(const clap_plugin_t* plugin) {
   ClapInstance& instance = instanceOf(plugin);
   instance.hostParams = static_cast<const clap_host_params_t*>(
       instance.host->get_extension(instance.host, CLAP_EXT_PARAMS));
+  instance.hostLatency = static_cast<const clap_host_latency_t*>(
+      instance.host->get_extension(instance.host, CLAP_EXT_LATENCY));
   return true;
 }
 
 void destroy(const clap_plugin_t* plugin) {
   delete &instanceOf(plugin);
+}
+
+// The latency follows the rate: the host hears of a change while the instance is being
+// activated, the one moment the latency may change.
+void reportLatency(ClapInstance& instance, uint32_t latency) {
+  if (latency == instance.reportedLatency) return;
+  instance.reportedLatency = latency;
+  if (instance.hostLatency != nullptr) instance.hostLatency->changed(instance.host);
 }
 
 bool activate(const clap_plugin_t* plugin, double sampleRate, uint32_t /*minFrames*/,
@@ -189,12 +200,13 @@ bool activate(const clap_plugin_t* plugin, double sampleRate, uint32_t /*minFram
   instance.sampleRate = sampleRate;
   instance.reloadPending.store(false);
   startPluginVoice(instance.voice, sampleRate, snapshotOf(instance.shared));
-  instance.active = true;
+  reportLatency(instance, static_cast<uint32_t>(latencySamplesAt(sampleRate)));
+  instance.active.store(true);
   return true;
 }
 
 void deactivate(const clap_plugin_t* plugin) {
-  instanceOf(plugin).active = false;
+  instanceOf(plugin).active.store(false);
 }
 
 bool startProcessing(const clap_plugin_t* /*plugin*/) {
@@ -206,7 +218,7 @@ void stopProcessing(const clap_plugin_t* /*plugin*/) {}
 // Silence and no note held, the settings kept.
 void reset(const clap_plugin_t* plugin) noexcept QUILLFERN_NONBLOCKING {
   ClapInstance& instance = instanceOf(plugin);
-  startPluginVoice(instance.voice, instance.sampleRate, instance.voice.positions);
+  startPluginVoice(instance.voice, instance.sampleRate, instance.voice.values);
 }
 
 void onMainThread(const clap_plugin_t* /*plugin*/) {}
@@ -256,52 +268,58 @@ uint32_t parameterCount(const clap_plugin_t* /*plugin*/) {
   return ParameterCount;
 }
 
+clap_param_info_flags flagsOf(const PluginParameter& parameter) {
+  clap_param_info_flags flags = parameter.automatable ? CLAP_PARAM_IS_AUTOMATABLE : 0;
+  // CLAP steps through whole numbers only: s, whose steps are 2.8 and 4.0, is no stepped
+  // parameter to it; the plugin takes the nearer step.
+  if (parameter.scale == ParameterScale::Enumeration || parameter.scale == ParameterScale::Toggle) {
+    flags |= CLAP_PARAM_IS_STEPPED;
+  }
+  return flags;
+}
+
 bool parameterInfo(const clap_plugin_t* /*plugin*/, uint32_t index, clap_param_info_t* info) {
   if (index >= ParameterCount) return false;
   const PluginParameter& parameter = pluginParameters()[index];
   *info = {};
   info->id = parameter.id;
-  info->flags = CLAP_PARAM_IS_STEPPED | CLAP_PARAM_IS_AUTOMATABLE;
+  info->flags = flagsOf(parameter);
   std::snprintf(info->name, sizeof info->name, "%s", parameter.name);
-  std::snprintf(info->module, sizeof info->module, "%s", parameter.module);
+  std::snprintf(info->module, sizeof info->module, "%s", parameter.group);
   info->min_value = parameter.minimum;
   info->max_value = parameter.maximum;
-  info->default_value = parameter.initial;
+  info->default_value = parameter.defaultValue;
   return true;
 }
 
 bool parameterValue(const clap_plugin_t* plugin, clap_id id, double* value) {
   const int32_t index = parameterIndexOfId(id);
   if (index < 0) return false;
-  *value = instanceOf(plugin).shared.position[index].load(relaxed);
+  *value = instanceOf(plugin).shared[index].load(relaxed);
   return true;
 }
 
 bool valueToText(const clap_plugin_t* /*plugin*/, clap_id id, double value, char* text,
                  uint32_t size) {
   const PluginParameter* parameter = parameterOf(id);
-  if (parameter == nullptr || size == 0) return false;
-  formatParameterValue(*parameter, positionOfValue(*parameter, value), text, size);
+  if (parameter == nullptr || size == 0 || std::isnan(value)) return false;
+  formatParameterValue(*parameter, value, text, size);
   return true;
 }
 
 bool textToValue(const clap_plugin_t* /*plugin*/, clap_id id, const char* text, double* value) {
   const PluginParameter* parameter = parameterOf(id);
-  int32_t position = 0;
-  if (parameter == nullptr || !parseParameterText(*parameter, text, position)) return false;
-  *value = position;
-  return true;
+  return parameter != nullptr && parseParameterText(*parameter, text, *value);
 }
 
 // A parameter change while inactive, on the main thread: it waits in `shared` for the next
 // activation.
-void keepParameter(SharedPositions& shared, const clap_event_param_value_t& change) {
+void keepParameter(SharedValues& shared, const clap_event_param_value_t& change) {
   const int32_t index = parameterIndexOfId(change.param_id);
   if (index < 0) return;
-  const auto slot = static_cast<std::size_t>(index);
-  ParameterPositions idle = snapshotOf(shared);
-  moveParameter(idle, slot, positionOfValue(pluginParameters()[slot], change.value));
-  publish(shared, idle, slot);
+  const double playable =
+      playableValue(pluginParameters()[static_cast<std::size_t>(index)], change.value);
+  if (!std::isnan(playable)) shared[index].store(playable, relaxed);
 }
 
 // Parameter changes outside process(): on the audio thread while active, else on the main
@@ -309,14 +327,15 @@ void keepParameter(SharedPositions& shared, const clap_event_param_value_t& chan
 void flush(const clap_plugin_t* plugin, const clap_input_events_t* in,
            const clap_output_events_t* /*out*/) {
   ClapInstance& instance = instanceOf(plugin);
-  if (instance.active) takeReload(instance);
+  const bool active = instance.active.load();
+  if (active) takeReload(instance);
   for (uint32_t event = 0; event < in->size(in); ++event) {
     const clap_event_header_t* header = in->get(in, event);
     if (header->space_id != CLAP_CORE_EVENT_SPACE_ID || header->type != CLAP_EVENT_PARAM_VALUE) {
       continue;
     }
     const auto& change = *reinterpret_cast<const clap_event_param_value_t*>(header);
-    if (instance.active) {
+    if (active) {
       applyParameter(instance, change);
     } else {
       keepParameter(instance.shared, change);
@@ -350,9 +369,9 @@ bool readAll(const clap_istream_t* stream, std::string& text) {
 bool loadState(const clap_plugin_t* plugin, const clap_istream_t* stream) {
   ClapInstance& instance = instanceOf(plugin);
   std::string text;
-  ParameterPositions positions;
-  if (!readAll(stream, text) || !parseStateText(text, positions)) return false;
-  publishAll(instance.shared, positions);
+  ParameterValues values;
+  if (!readAll(stream, text) || !parseStateText(text, values)) return false;
+  publishAll(instance.shared, values);
   if (instance.active) instance.reloadPending.store(true, std::memory_order_release);
   if (instance.hostParams != nullptr) {
     instance.hostParams->rescan(instance.host, CLAP_PARAM_RESCAN_VALUES);
@@ -363,7 +382,7 @@ bool loadState(const clap_plugin_t* plugin, const clap_istream_t* stream) {
 // Latency and render mode.
 
 uint32_t latency(const clap_plugin_t* plugin) {
-  return pluginLatency(instanceOf(plugin).voice);
+  return instanceOf(plugin).reportedLatency;
 }
 
 bool noHardRealtimeRequirement(const clap_plugin_t* /*plugin*/) {
@@ -397,8 +416,8 @@ const void* extension(const clap_plugin_t* /*plugin*/, const char* id) {
 const clap_plugin_t* createInstance(const clap_host_t* host) {
   auto* instance = new ClapInstance;
   instance->host = host;
-  publishAll(instance->shared, initialPositions());
-  startPluginVoice(instance->voice, DefaultSampleRate, initialPositions());
+  publishAll(instance->shared, defaultValues());
+  startPluginVoice(instance->voice, DefaultSampleRate, defaultValues());
   instance->plugin = {&Descriptor,     instance,       init,  destroy, activate,  deactivate,
                       startProcessing, stopProcessing, reset, process, extension, onMainThread};
   return &instance->plugin;

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "plugins/hosts/format_hosts.h"
+#include "plugins/plugin_parameters.h"
 
 struct ClapHosted {
   void* library = nullptr;
@@ -52,28 +53,29 @@ bool dropEvent(const clap_output_events_t* /*list*/, const clap_event_header_t* 
 
 ClapEvent clapEventOf(const BlockEvent& block) {
   ClapEvent event{};
-  if (block.event == nullptr) {
-    event.transport.header = {sizeof(clap_event_transport_t), block.offset,
-                              CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_TRANSPORT, 0};
-    event.transport.flags = block.rolling ? CLAP_TRANSPORT_IS_PLAYING : 0;
-    return event;
-  }
-  const ScoreEvent& score = *block.event;
-  if (score.kind == ScoreEventKind::Control) {
-    event.parameter.header = {sizeof(clap_event_param_value_t), block.offset,
-                              CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_PARAM_VALUE, 0};
-    event.parameter.param_id = static_cast<clap_id>(score.control);
-    event.parameter.note_id = -1;
-    event.parameter.port_index = -1;
-    event.parameter.channel = -1;
-    event.parameter.key = -1;
-    event.parameter.value = score.value;
-    return event;
+  switch (block.kind) {
+    case BlockEventKind::Transport:
+      event.transport.header = {sizeof(clap_event_transport_t), block.offset,
+                                CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_TRANSPORT, 0};
+      event.transport.flags = block.rolling ? CLAP_TRANSPORT_IS_PLAYING : 0;
+      return event;
+    case BlockEventKind::Parameter:
+      event.parameter.header = {sizeof(clap_event_param_value_t), block.offset,
+                                CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_PARAM_VALUE, 0};
+      event.parameter.param_id = pluginParameters()[block.parameter].id;
+      event.parameter.note_id = -1;
+      event.parameter.port_index = -1;
+      event.parameter.channel = -1;
+      event.parameter.key = -1;
+      event.parameter.value = block.value;
+      return event;
+    case BlockEventKind::Score:
+      break;
   }
   event.midi.header = {sizeof(clap_event_midi_t), block.offset, CLAP_CORE_EVENT_SPACE_ID,
                        CLAP_EVENT_MIDI, 0};
   event.midi.port_index = 0;
-  const std::array<uint8_t, 3> bytes = midiBytesOf(score);
+  const std::array<uint8_t, 3> bytes = midiBytesOf(*block.event);
   std::copy(bytes.begin(), bytes.end(), event.midi.data);
   return event;
 }

@@ -9,12 +9,15 @@
 
 #include "plugins/hosts/plugin_host.h"
 
-// The events of one block, in score order, with frames relative to the block's start. An event
-// without a score event is the host's transport starting or stopping.
+// The events of one block, in score order, with frames relative to the block's start.
+enum class BlockEventKind { Score, Parameter, Transport };
 struct BlockEvent {
   uint32_t offset;
-  const ScoreEvent* event;
-  bool rolling = false;
+  BlockEventKind kind;
+  const ScoreEvent* event = nullptr;  // Score: a MIDI message or the port's close
+  std::size_t parameter = 0;          // Parameter: its index in the table, set to `value`
+  double value = 0.0;
+  bool rolling = false;  // Transport: starts rolling (true) or stops
 };
 
 struct ClapHosted;

@@ -25,7 +25,7 @@ constexpr const char* Usage =
     "usage: quillfern-plugin-host PLUGIN SONG -o OUT.wav [--block FRAMES] [--rate HZ]\n"
     "PLUGIN is quillfern.clap or the quillfern.lv2 folder; SONG a score or a MIDI file.\n"
     "A bare NAME.clap is looked for as CLAP hosts do: in CLAP_PATH, ~/.clap, /usr/lib/clap.\n"
-    "FRAMES 1-65536 (default 256), HZ 22050-192000 (default 44100).\n";
+    "FRAMES 1-65536 (default 256), HZ 8000-384000 (default 44100).\n";
 constexpr int32_t DefaultBlock = 256;
 constexpr int32_t MostBlockFrames = 1 << 16;
 constexpr int32_t LongestReleasePosition = 5000;  // ms: the tail covers any release setting

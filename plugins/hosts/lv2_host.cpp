@@ -107,13 +107,12 @@ void connectAudio(Lv2Hosted& hosted, float* output) {
   hosted.output = output;
 }
 
-void setControl(Lv2Hosted& hosted, const ScoreEvent& event) {
-  const int32_t index = parameterIndexOfId(static_cast<uint32_t>(event.control));
-  if (index < 0) return;
-  const auto port =
-      hosted.portIndices.find(pluginParameters()[static_cast<std::size_t>(index)].symbol);
-  if (port != hosted.portIndices.end())
+// A parameter's port holds its value as the 32-bit float nearest it.
+void setControl(Lv2Hosted& hosted, const BlockEvent& event) {
+  const auto port = hosted.portIndices.find(pluginParameters()[event.parameter].symbol);
+  if (port != hosted.portIndices.end()) {
     hosted.portValues[port->second] = static_cast<float>(event.value);
+  }
 }
 
 auto* sequenceOf(Lv2Hosted& hosted) {
@@ -162,9 +161,9 @@ void runStretch(Lv2Hosted& hosted, const std::vector<BlockEvent>& events, uint32
   startSequence(hosted);
   for (const BlockEvent& event : events) {
     if (event.offset < from || event.offset >= to) continue;
-    if (event.event == nullptr) {
+    if (event.kind == BlockEventKind::Transport) {
       appendTransport(hosted, event.offset - from, event.rolling);
-    } else if (event.event->kind != ScoreEventKind::Control) {
+    } else if (event.kind == BlockEventKind::Score) {
       appendMidi(hosted, event.offset - from, midiBytesOf(*event.event));
     }
   }
@@ -220,12 +219,12 @@ void runLv2(Lv2Hosted& hosted, const std::vector<BlockEvent>& events, uint32_t f
             float* output) {
   uint32_t from = 0;
   for (const BlockEvent& event : events) {
-    if (event.event == nullptr || event.event->kind != ScoreEventKind::Control) continue;
+    if (event.kind != BlockEventKind::Parameter) continue;
     if (event.offset > from) {
       runStretch(hosted, events, from, event.offset, output);
       from = event.offset;
     }
-    setControl(hosted, *event.event);
+    setControl(hosted, event);
   }
   if (frames > from) runStretch(hosted, events, from, frames, output);
 }

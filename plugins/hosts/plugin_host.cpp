@@ -6,6 +6,7 @@
 
 #include "midi/midi_messages.h"
 #include "plugins/hosts/format_hosts.h"
+#include "plugins/plugin_parameters.h"
 
 namespace {
 
@@ -17,7 +18,7 @@ struct HostedPlugin {
   ClapHosted* clap = nullptr;
   Lv2Hosted* lv2 = nullptr;
   int32_t maxBlockFrames = 0;
-  std::vector<ScoreEvent> presets;  // parameter changes for the next block's start
+  std::vector<BlockEvent> presets;  // parameter changes for the next block's start
   std::optional<bool> transport;    // a transport change for the next block's start
 };
 
@@ -54,13 +55,25 @@ int64_t playBlock(HostedPlugin& plugin, ScoreCursor& cursor, int64_t frames, flo
   const int64_t end =
       std::min({start + frames, score.endFrame, start + int64_t{plugin.maxBlockFrames}});
   std::vector<BlockEvent> events;
-  if (plugin.transport) events.push_back({0, nullptr, *plugin.transport});
-  for (const ScoreEvent& preset : plugin.presets) events.push_back({0, &preset});
+  if (plugin.transport) {
+    events.push_back(
+        {.offset = 0, .kind = BlockEventKind::Transport, .rolling = *plugin.transport});
+  }
+  events.insert(events.end(), plugin.presets.begin(), plugin.presets.end());
   for (; cursor.nextEvent < score.events.size(); ++cursor.nextEvent) {
     const ScoreEvent& event = score.events[cursor.nextEvent];
     if (event.frame >= end) break;
-    const int64_t at = std::max(event.frame, start);
-    events.push_back({static_cast<uint32_t>(at - start), &event});
+    const auto offset = static_cast<uint32_t>(std::max(event.frame, start) - start);
+    if (event.kind != ScoreEventKind::Control) {
+      events.push_back({.offset = offset, .kind = BlockEventKind::Score, .event = &event});
+    } else if (const int32_t index = parameterIndexOfId(static_cast<uint32_t>(event.control));
+               index >= 0) {
+      const PluginParameter& parameter = pluginParameters()[static_cast<std::size_t>(index)];
+      events.push_back({.offset = offset,
+                        .kind = BlockEventKind::Parameter,
+                        .parameter = static_cast<std::size_t>(index),
+                        .value = positionValue(parameter, event.value)});
+    }
   }
   const auto count = static_cast<uint32_t>(end - start);
   if (plugin.clap != nullptr) processClap(*plugin.clap, events, count, output);
@@ -71,8 +84,13 @@ int64_t playBlock(HostedPlugin& plugin, ScoreCursor& cursor, int64_t frames, flo
   return end - start;
 }
 
-void presetParameter(HostedPlugin& plugin, uint32_t id, int32_t position) {
-  plugin.presets.push_back({0, ScoreEventKind::Control, 0, static_cast<int32_t>(id), position});
+void presetParameter(HostedPlugin& plugin, uint32_t id, double value) {
+  const int32_t index = parameterIndexOfId(id);
+  if (index < 0) return;
+  plugin.presets.push_back({.offset = 0,
+                            .kind = BlockEventKind::Parameter,
+                            .parameter = static_cast<std::size_t>(index),
+                            .value = value});
 }
 
 void setTransport(HostedPlugin& plugin, bool rolling) {

@@ -1,8 +1,9 @@
 // Our own offline plugin host: loads the CLAP plugin (a .clap file, through dlopen) or the LV2
 // plugin (a bundle folder, through lilv) and plays a score through it, as a DAW would play a
-// MIDI track: MIDI events at their frame, control moves as parameter changes (CLAP: events at
-// their frame; LV2: port values, taken at the start of a run(), so the block is split there),
-// the score's close as All Notes Off. Not real-time: tests and the command line use it.
+// MIDI track: MIDI events at their frame, a control moved to a window position as its parameter
+// set to the value that position stands for (CLAP: an event at its frame; LV2: the port's
+// float, taken at the start of a run(), so the block is split there), the score's close as All
+// Notes Off. Not real-time: tests and the command line use it.
 #pragma once
 
 #include <cstdint>
@@ -34,9 +35,9 @@ struct ScoreCursor {
 // many were played.
 int64_t playBlock(HostedPlugin& plugin, ScoreCursor& cursor, int64_t frames, float* output);
 
-// Sets a parameter by its CLAP id (LV2: the port of that parameter) at the start of the next
-// block, for what a score cannot say, such as the MIDI channel.
-void presetParameter(HostedPlugin& plugin, uint32_t id, int32_t position);
+// Sets a parameter by its CLAP id (LV2: the port of that parameter) to `value` at the start of
+// the next block, for what a score cannot say, such as the MIDI channel.
+void presetParameter(HostedPlugin& plugin, uint32_t id, double value);
 
 // The host's transport starts or stops at the start of the next block (stopping releases the
 // voice).

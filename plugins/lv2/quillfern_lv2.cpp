@@ -1,22 +1,22 @@
 // Quillfern as an LV2 instrument: MIDI (and the host's transport) through an atom sequence,
-// one mono audio output, an integer control port for each of the window's ten controls and
-// the MIDI channel, and a latency port. Control port changes are applied at the start of the
-// run() that sees them, MIDI events at their frame.
+// one mono audio output, a control port for each of the window's ten controls and the MIDI
+// channel, in the model's own units, and a latency port. Control port changes are applied at
+// the start of the run() that sees them, MIDI events at their frame. The port values are the
+// whole state: the host saves and restores them.
 //
-// The host keeps the port values of a session; the state extension adds which controls have
-// been changed, since a control keeps the voice's start-up value until its first change.
+// Threads: run() and connect_port() come from the host's audio class, the others from its
+// instantiation class and never while run() runs; the voice is the instance's alone and no
+// other thread reads it.
 #include <lv2/atom/atom.h>
 #include <lv2/atom/util.h>
 #include <lv2/core/lv2.h>
 #include <lv2/midi/midi.h>
-#include <lv2/state/state.h>
 #include <lv2/time/time.h>
 #include <lv2/urid/urid.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
-#include <string>
+#include <limits>
 
 #include "engine/voice.h"
 #include "plugins/lv2/lv2_ports.h"
@@ -29,10 +29,8 @@ struct Uris {
   LV2_URID atomObject;
   LV2_URID atomBlank;
   LV2_URID atomFloat;
-  LV2_URID atomString;
   LV2_URID timePosition;
   LV2_URID timeSpeed;
-  LV2_URID changedControls;
 };
 
 struct Lv2Instance {
@@ -42,14 +40,10 @@ struct Lv2Instance {
   const LV2_Atom_Sequence* midiIn = nullptr;
   float* output = nullptr;
   const float* parameters[ParameterCount]{};
+  // The port values last applied: a port that keeps its value costs nothing (NaN: none yet).
+  float applied[ParameterCount]{};
   float* latency = nullptr;
   float latencySamples = 0.0f;  // what the latency port reports: fixed by the sample rate
-  // Set by restore(), taken by the next run(): the voice starts afresh with these controls
-  // counted as changed, and takes the restored port values.
-  ParameterPositions restored;
-  bool restorePending = false;
-  // Which controls the voice counts as changed, for save(), which may run during run().
-  std::atomic<bool> changed[ParameterCount]{};
 };
 
 Lv2Instance& instanceOf(LV2_Handle handle) {
@@ -58,9 +52,8 @@ Lv2Instance& instanceOf(LV2_Handle handle) {
 
 Uris mapUris(const LV2_URID_Map& map) {
   const auto id = [&](const char* uri) { return map.map(map.handle, uri); };
-  return {id(LV2_MIDI__MidiEvent), id(LV2_ATOM__Object),     id(LV2_ATOM__Blank),
-          id(LV2_ATOM__Float),     id(LV2_ATOM__String),     id(LV2_TIME__Position),
-          id(LV2_TIME__speed),     id(Lv2ChangedControlsUri)};
+  return {id(LV2_MIDI__MidiEvent), id(LV2_ATOM__Object),   id(LV2_ATOM__Blank),
+          id(LV2_ATOM__Float),     id(LV2_TIME__Position), id(LV2_TIME__speed)};
 }
 
 const LV2_URID_Map* findUridMap(const LV2_Feature* const* features) {
@@ -81,8 +74,10 @@ LV2_Handle instantiate(const LV2_Descriptor* /*descriptor*/, double sampleRate,
   auto* instance = new Lv2Instance;
   instance->uris = mapUris(*map);
   instance->sampleRate = sampleRate;
-  startPluginVoice(instance->voice, sampleRate, initialPositions());
-  instance->latencySamples = static_cast<float>(pluginLatency(instance->voice));
+  startPluginVoice(instance->voice, sampleRate, defaultValues());
+  std::fill(std::begin(instance->applied), std::end(instance->applied),
+            std::numeric_limits<float>::quiet_NaN());
+  instance->latencySamples = static_cast<float>(latencySamplesAt(sampleRate));
   return instance;
 }
 
@@ -94,15 +89,17 @@ void connectPort(LV2_Handle handle, uint32_t port, void* data) {
     instance.output = static_cast<float*>(data);
   } else if (port == Lv2LatencyPort) {
     instance.latency = static_cast<float*>(data);
-  } else if (port >= Lv2FirstParameterPort && port < Lv2LatencyPort) {
-    instance.parameters[port - Lv2FirstParameterPort] = static_cast<const float*>(data);
+  } else {
+    for (std::size_t index = 0; index < ParameterCount; ++index) {
+      if (lv2PortOf(index) == port) instance.parameters[index] = static_cast<const float*>(data);
+    }
   }
 }
 
 // Silence and no note held, the settings kept.
 void activate(LV2_Handle handle) {
   Lv2Instance& instance = instanceOf(handle);
-  startPluginVoice(instance.voice, instance.sampleRate, instance.voice.positions);
+  startPluginVoice(instance.voice, instance.sampleRate, instance.voice.values);
 }
 
 void followPosition(Lv2Instance& instance,
@@ -128,16 +125,14 @@ void applyEvent(Lv2Instance& instance, const LV2_Atom_Event& event) noexcept QUI
 }
 
 void applyControlPorts(Lv2Instance& instance) noexcept QUILLFERN_NONBLOCKING {
-  if (instance.restorePending) {
-    startPluginVoice(instance.voice, instance.sampleRate, instance.restored);
-    instance.restorePending = false;
-  }
+  const auto parameters = pluginParameters();
   for (std::size_t index = 0; index < ParameterCount; ++index) {
-    if (instance.parameters[index] != nullptr) {
-      setPluginParameter(instance.voice, index, *instance.parameters[index]);
-    }
-    instance.changed[index].store(instance.voice.positions.changed[index],
-                                  std::memory_order_relaxed);
+    if (instance.parameters[index] == nullptr) continue;
+    // The host hands every port over in every block: one that kept its value costs nothing.
+    const float port = *instance.parameters[index];
+    if (port == instance.applied[index]) continue;
+    instance.applied[index] = port;
+    setPluginParameter(instance.voice, index, valueOfPortFloat(parameters[index], port));
   }
 }
 
@@ -163,42 +158,8 @@ void cleanup(LV2_Handle handle) {
   delete &instanceOf(handle);
 }
 
-LV2_State_Status save(LV2_Handle handle, LV2_State_Store_Function store, LV2_State_Handle state,
-                      uint32_t /*flags*/, const LV2_Feature* const* /*features*/) {
-  const Lv2Instance& instance = instanceOf(handle);
-  ParameterPositions positions;
-  for (std::size_t index = 0; index < ParameterCount; ++index) {
-    positions.changed[index] = instance.changed[index].load(std::memory_order_relaxed);
-  }
-  const std::string symbols = changedSymbols(positions);
-  return store(state, instance.uris.changedControls, symbols.c_str(), symbols.size() + 1,
-               instance.uris.atomString, LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE);
-}
-
-LV2_State_Status restore(LV2_Handle handle, LV2_State_Retrieve_Function retrieve,
-                         LV2_State_Handle state, uint32_t /*flags*/,
-                         const LV2_Feature* const* /*features*/) {
-  Lv2Instance& instance = instanceOf(handle);
-  std::size_t size = 0;
-  uint32_t type = 0;
-  uint32_t valueFlags = 0;
-  const void* value = retrieve(state, instance.uris.changedControls, &size, &type, &valueFlags);
-  instance.restored = initialPositions();
-  if (value != nullptr && type == instance.uris.atomString) {
-    const auto* text = static_cast<const char*>(value);
-    markChangedSymbols(std::string(text, strnlen(text, size)), instance.restored);
-  }
-  for (std::size_t index = 0; index < ParameterCount; ++index) {
-    instance.changed[index].store(instance.restored.changed[index], std::memory_order_relaxed);
-  }
-  instance.restorePending = true;
-  return LV2_STATE_SUCCESS;
-}
-
-const LV2_State_Interface StateInterface = {save, restore};
-
-const void* extensionData(const char* uri) {
-  return std::strcmp(uri, LV2_STATE__interface) == 0 ? &StateInterface : nullptr;
+const void* extensionData(const char* /*uri*/) {
+  return nullptr;
 }
 
 const LV2_Descriptor Descriptor = {Lv2PluginUri, instantiate, connectPort, activate,

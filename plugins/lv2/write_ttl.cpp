@@ -1,10 +1,16 @@
 // Writes the LV2 bundle's manifest.ttl and the plugin's description, quillfern.ttl, from the
-// parameter table, so that the ports' symbols, names and ranges have one home. Run by the
-// build: quillfern-lv2-ttl BUNDLE-FOLDER BINARY-NAME.
+// parameter table, so that the ports' symbols, names, units, ranges and defaults have one home.
+// Run by the build: quillfern-lv2-ttl BUNDLE-FOLDER BINARY-NAME VERSION.
+#include <algorithm>
+#include <cctype>
+#include <charconv>
 #include <cstdio>
 #include <fstream>
+#include <set>
 #include <string>
+#include <vector>
 
+#include "engine/voice.h"
 #include "plugins/lv2/lv2_ports.h"
 
 namespace {
@@ -12,85 +18,239 @@ namespace {
 constexpr const char* Prefixes =
     "@prefix atom: <http://lv2plug.in/ns/ext/atom#> .\n"
     "@prefix doap: <http://usefulinc.com/ns/doap#> .\n"
+    "@prefix foaf: <http://xmlns.com/foaf/0.1/> .\n"
     "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
     "@prefix midi: <http://lv2plug.in/ns/ext/midi#> .\n"
+    "@prefix pg: <http://lv2plug.in/ns/ext/port-groups#> .\n"
+    "@prefix pprops: <http://lv2plug.in/ns/ext/port-props#> .\n"
     "@prefix rdf: <http://www.w3.org/1999/02/22-rdf-syntax-ns#> .\n"
     "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
-    "@prefix state: <http://lv2plug.in/ns/ext/state#> .\n"
     "@prefix time: <http://lv2plug.in/ns/ext/time#> .\n"
     "@prefix units: <http://lv2plug.in/ns/extensions/units#> .\n"
     "@prefix urid: <http://lv2plug.in/ns/ext/urid#> .\n\n";
 
-std::string channelScalePoints() {
-  std::string points = "    lv2:scalePoint [ rdfs:label \"Omni\" ; rdf:value 0 ]";
-  for (int32_t channel = FirstMidiChannel; channel <= LastMidiChannel; ++channel) {
-    points += " , [ rdfs:label \"" + std::to_string(channel) + "\" ; rdf:value " +
-              std::to_string(channel) + " ]";
+constexpr const char* Project =
+    "  doap:name \"Quillfern\" ;\n"
+    "  doap:license <https://spdx.org/licenses/GPL-3.0-or-later> ;\n"
+    "  doap:maintainer [\n"
+    "    a foaf:Person ;\n"
+    "    foaf:name \"Quillfern developers\" ;\n"
+    "    foaf:mbox <mailto:quillfern@users.noreply.github.com> ;\n"
+    "    foaf:homepage <https://github.com/quillfern/quillfern>\n"
+    "  ] ;\n"
+    "  rdfs:comment \"A neuron model played as an instrument: the Hindmarsh-Rose equations at "
+    "the pitch of the note.\" ;\n";
+
+// A MIDI channel has no unit of the LV2 vocabulary: one of its own.
+constexpr const char* ChannelUnit =
+    "[ a units:Unit ; rdfs:label \"MIDI channel\" ; units:symbol \"ch\" ; "
+    "units:render \"channel %d\" ]";
+
+// A property list of one subject: "predicate object" pairs joined by " ;".
+using Properties = std::vector<std::string>;
+
+std::string joined(const Properties& properties, const std::string& indent) {
+  std::string text;
+  for (const std::string& property : properties) {
+    if (!text.empty()) text += " ;\n";
+    text += indent + property;
   }
-  return points + " ;\n";
+  return text;
+}
+
+std::string quoted(const std::string& text) {
+  return '"' + text + '"';
+}
+
+// A port value as LV2 hosts read it, a 32-bit float: the shortest decimal that reads back as
+// that float, always with a point so that it is a decimal literal.
+std::string floatLiteral(double value) {
+  char text[64];
+  const auto written =
+      std::to_chars(text, text + sizeof text, static_cast<float>(value), std::chars_format::fixed);
+  std::string literal(text, written.ptr);
+  if (literal.find('.') == std::string::npos) literal += ".0";
+  return literal;
+}
+
+bool isWhole(const PluginParameter& parameter) {
+  return parameter.scale == ParameterScale::Enumeration ||
+         parameter.scale == ParameterScale::Toggle;
+}
+
+std::string numberLiteral(const PluginParameter& parameter, double value) {
+  return isWhole(parameter) ? std::to_string(static_cast<int32_t>(value)) : floatLiteral(value);
+}
+
+std::string unitOf(ParameterUnit unit) {
+  switch (unit) {
+    case ParameterUnit::Seconds:
+      return "units:s";
+    case ParameterUnit::Level:
+    case ParameterUnit::Number:
+      return "units:coef";
+    case ParameterUnit::Channel:
+      return ChannelUnit;
+  }
+  return "units:coef";
+}
+
+// "Envelope" is <urn:quillfern:synth#envelope>, of symbol "envelope".
+std::string groupSymbol(const std::string& group) {
+  std::string symbol;
+  for (const char c : group) {
+    symbol += c == ' ' ? '_' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  return symbol;
+}
+
+std::string groupUri(const std::string& group) {
+  return "<" + std::string(Lv2PluginUri) + "#" + groupSymbol(group) + ">";
+}
+
+std::string scalePoint(const std::string& label, const std::string& value) {
+  return "[ rdfs:label " + quoted(label) + " ; rdf:value " + value + " ]";
+}
+
+// A stepped parameter's points are its window control's positions, named as the host shows
+// them; an enumerated or toggled one's its labels.
+std::string scalePoints(const PluginParameter& parameter) {
+  std::vector<std::string> points;
+  if (const VoiceControl* control = windowControlOf(parameter)) {
+    for (int32_t position = control->minimum; position <= control->maximum; ++position) {
+      const double value = positionValue(parameter, position);
+      char label[64];
+      formatParameterValue(parameter, value, label, sizeof label);
+      points.push_back(scalePoint(label, floatLiteral(value)));
+    }
+  } else {
+    for (std::size_t label = 0; label < parameter.labels.size(); ++label) {
+      const double value = parameter.minimum + static_cast<double>(label);
+      points.push_back(scalePoint(parameter.labels[label], numberLiteral(parameter, value)));
+    }
+  }
+  std::string text = "lv2:scalePoint ";
+  for (std::size_t point = 0; point < points.size(); ++point) {
+    text += (point == 0 ? "" : " ,\n      ") + points[point];
+  }
+  return text;
+}
+
+std::vector<std::string> portProperties(const PluginParameter& parameter) {
+  std::vector<std::string> properties;
+  switch (parameter.scale) {
+    case ParameterScale::Linear:
+      break;
+    case ParameterScale::Logarithmic:
+      properties.emplace_back("pprops:logarithmic");
+      break;
+    case ParameterScale::Stepped:
+      properties.emplace_back("lv2:enumeration");
+      break;
+    case ParameterScale::Enumeration:
+      properties.insert(properties.end(), {"lv2:integer", "lv2:enumeration"});
+      break;
+    case ParameterScale::Toggle:
+      properties.insert(properties.end(), {"lv2:integer", "lv2:toggled"});
+      break;
+  }
+  if (!parameter.automatable) properties.emplace_back("pprops:notAutomatic");
+  return properties;
 }
 
 std::string parameterPort(const PluginParameter& parameter, uint32_t index) {
-  const bool toggle = parameter.minimum == 0 && parameter.maximum == 1;
-  std::string port = "  [\n    a lv2:InputPort , lv2:ControlPort ;\n";
-  port += "    lv2:index " + std::to_string(index) + " ;\n";
-  port += "    lv2:symbol \"" + std::string(parameter.symbol) + "\" ;\n";
-  port += "    lv2:name \"" + std::string(parameter.name) + "\" ;\n";
-  port += "    lv2:default " + std::to_string(parameter.initial) + " ;\n";
-  port += "    lv2:minimum " + std::to_string(parameter.minimum) + " ;\n";
-  port += "    lv2:maximum " + std::to_string(parameter.maximum) + " ;\n";
-  if (parameter.id == ChannelParameterId) port += channelScalePoints();
-  port += toggle ? "    lv2:portProperty lv2:integer , lv2:toggled\n"
-                 : "    lv2:portProperty lv2:integer\n";
-  return port + "  ]";
+  Properties port{"a lv2:InputPort , lv2:ControlPort",
+                  "lv2:index " + std::to_string(index),
+                  "lv2:symbol " + quoted(parameter.symbol),
+                  "lv2:name " + quoted(parameter.name),
+                  "lv2:default " + numberLiteral(parameter, parameter.defaultValue),
+                  "lv2:minimum " + numberLiteral(parameter, parameter.minimum),
+                  "lv2:maximum " + numberLiteral(parameter, parameter.maximum),
+                  "units:unit " + unitOf(parameter.unit),
+                  "pg:group " + groupUri(parameter.group)};
+  const bool hasPoints = parameter.scale == ParameterScale::Stepped ||
+                         parameter.scale == ParameterScale::Enumeration ||
+                         parameter.scale == ParameterScale::Toggle;
+  if (hasPoints) port.push_back(scalePoints(parameter));
+  const std::vector<std::string> properties = portProperties(parameter);
+  if (!properties.empty()) {
+    std::string list = "lv2:portProperty ";
+    for (std::size_t property = 0; property < properties.size(); ++property) {
+      list += (property == 0 ? "" : " , ") + properties[property];
+    }
+    port.push_back(list);
+  }
+  return "  [\n" + joined(port, "    ") + "\n  ]";
 }
 
-std::string pluginDescription() {
+std::string latencyPort() {
+  const Properties port{"a lv2:OutputPort , lv2:ControlPort",
+                        "lv2:index " + std::to_string(Lv2LatencyPort),
+                        "lv2:symbol \"latency\"",
+                        "lv2:name \"Latency\"",
+                        "lv2:designation lv2:latency",
+                        "lv2:minimum 0",
+                        "lv2:maximum " + std::to_string(latencySamplesAt(MaximumSampleRate)),
+                        "units:unit units:frame",
+                        "lv2:portProperty lv2:reportsLatency , lv2:integer , pprops:notOnGUI"};
+  return "  [\n" + joined(port, "    ") + "\n  ]";
+}
+
+std::string fixedPorts() {
+  const Properties midiIn{"a lv2:InputPort , atom:AtomPort",
+                          "atom:bufferType atom:Sequence",
+                          "atom:supports midi:MidiEvent , time:Position",
+                          "lv2:designation lv2:control",
+                          "lv2:index " + std::to_string(Lv2MidiInPort),
+                          "lv2:symbol \"midi_in\"",
+                          "lv2:name \"MIDI in\""};
+  const Properties output{"a lv2:OutputPort , lv2:AudioPort",
+                          "lv2:index " + std::to_string(Lv2OutputPort), "lv2:symbol \"out\"",
+                          "lv2:name \"Output\""};
+  return "  [\n" + joined(midiIn, "    ") + "\n  ] , [\n" + joined(output, "    ") + "\n  ]";
+}
+
+// The groups the table names, each with its symbol and label.
+std::string portGroups() {
+  std::set<std::string> groups;
+  for (const PluginParameter& parameter : pluginParameters()) groups.insert(parameter.group);
+  std::string text;
+  for (const std::string& group : groups) {
+    text += "\n" + groupUri(group) + "\n  a pg:Group ;\n  lv2:symbol " +
+            quoted(groupSymbol(group)) + " ;\n  rdfs:label " + quoted(group) + " .\n";
+  }
+  return text;
+}
+
+// "1.01" gives minor version 1 and micro version 0; "1.2.3" gives 2 and 3.
+std::string versionProperties(const std::string& version) {
+  std::vector<int32_t> numbers;
+  for (std::size_t at = 0; at <= version.size();) {
+    const std::size_t end = std::min(version.find('.', at), version.size());
+    int32_t number = 0;
+    std::from_chars(version.data() + at, version.data() + end, number);
+    numbers.push_back(number);
+    at = end + 1;
+  }
+  numbers.resize(3, 0);
+  return "  lv2:minorVersion " + std::to_string(numbers[1]) + " ;\n  lv2:microVersion " +
+         std::to_string(numbers[2]) + " ;\n";
+}
+
+std::string pluginDescription(const std::string& version) {
   std::string text = Prefixes;
-  text += "<" + std::string(Lv2PluginUri) + ">\n";
+  text += "<" + std::string(Lv2PluginUri) +
+          ">\n  a lv2:Plugin , lv2:InstrumentPlugin , doap:Project ;\n";
+  text += Project + versionProperties(version);
   text +=
-      "  a lv2:Plugin , lv2:InstrumentPlugin ;\n"
-      "  doap:name \"Quillfern\" ;\n"
-      "  rdfs:comment \"A neuron model played as an instrument: the Hindmarsh-Rose equations at "
-      "the pitch of the note.\" ;\n"
       "  lv2:requiredFeature urid:map ;\n"
       "  lv2:optionalFeature lv2:hardRTCapable ;\n"
-      "  lv2:extensionData state:interface ;\n"
-      "  lv2:port [\n"
-      "    a lv2:InputPort , atom:AtomPort ;\n"
-      "    atom:bufferType atom:Sequence ;\n"
-      "    atom:supports midi:MidiEvent , time:Position ;\n"
-      "    lv2:designation lv2:control ;\n"
-      "    lv2:index " +
-      std::to_string(Lv2MidiInPort) +
-      " ;\n"
-      "    lv2:symbol \"midi_in\" ;\n"
-      "    lv2:name \"MIDI in\"\n"
-      "  ] , [\n"
-      "    a lv2:OutputPort , lv2:AudioPort ;\n"
-      "    lv2:index " +
-      std::to_string(Lv2OutputPort) +
-      " ;\n"
-      "    lv2:symbol \"out\" ;\n"
-      "    lv2:name \"Output\"\n"
-      "  ] ,\n";
-  uint32_t index = Lv2FirstParameterPort;
-  for (const PluginParameter& parameter : pluginParameters()) {
-    text += parameterPort(parameter, index++) + " ,\n";
+      "  lv2:port\n";
+  text += fixedPorts() + " ,\n";
+  for (std::size_t index = 0; index < ParameterCount; ++index) {
+    text += parameterPort(pluginParameters()[index], lv2PortOf(index)) + " ,\n";
   }
-  text +=
-      "  [\n"
-      "    a lv2:OutputPort , lv2:ControlPort ;\n"
-      "    lv2:index " +
-      std::to_string(Lv2LatencyPort) +
-      " ;\n"
-      "    lv2:symbol \"latency\" ;\n"
-      "    lv2:name \"Latency\" ;\n"
-      "    lv2:designation lv2:latency ;\n"
-      "    lv2:portProperty lv2:reportsLatency , lv2:integer ;\n"
-      "    units:unit units:frame\n"
-      "  ] .\n";
-  return text;
+  return text + latencyPort() + " .\n" + portGroups();
 }
 
 std::string manifest(const std::string& binary) {
@@ -117,12 +277,12 @@ bool writeFile(const std::string& path, const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: quillfern-lv2-ttl BUNDLE-FOLDER BINARY-NAME\n");
+  if (argc != 4) {
+    std::fprintf(stderr, "usage: quillfern-lv2-ttl BUNDLE-FOLDER BINARY-NAME VERSION\n");
     return 2;
   }
   const std::string bundle = argv[1];
   const bool written = writeFile(bundle + "/manifest.ttl", manifest(argv[2])) &&
-                       writeFile(bundle + "/quillfern.ttl", pluginDescription());
+                       writeFile(bundle + "/quillfern.ttl", pluginDescription(argv[3]));
   return written ? 0 : 1;
 }

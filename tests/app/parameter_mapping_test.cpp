@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/control_numbers.h"
+#include "engine/envelope.h"
 #include "engine/format_real.h"
 #include "engine/voice.h"
 
@@ -53,8 +54,8 @@ TEST(ParameterMapping, ControlsSetTheirOwnParameterAndNoOther) {
   EXPECT_EQ(state.volume.load(), 1.0f);
   EXPECT_EQ(state.paramS.load(), 2.8f);
   EXPECT_EQ(state.paramI.load(), 3.0f);
-  EXPECT_EQ(state.releasePosition.load(), 20);
-  EXPECT_EQ(state.attackPosition.load(), 1);
+  EXPECT_EQ(state.releaseSetting.load(), 0.02);
+  EXPECT_EQ(state.attackSetting.load(), attackTimeAt(1));
   EXPECT_EQ(findParameterReadout(VolumeSlider), nullptr);
   EXPECT_EQ(findParameterReadout(RSlider)->label, RReadout);
   for (const int32_t other :

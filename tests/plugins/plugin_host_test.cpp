@@ -60,25 +60,46 @@ int64_t firstDifference(const std::vector<float>& a, const std::vector<float>& b
   return -1;
 }
 
-// Every block size at 44100 Hz; other rates against the renderer at that rate.
+// Every window control moved through a sample of its positions, each followed by a note, so
+// that an envelope setting is heard too: what a host does when it sets each position's value.
+Score positionsScore() {
+  std::string text;
+  int64_t frame = 0;
+  int32_t note = 48;
+  for (const VoiceControl& control : voiceControls()) {
+    constexpr int32_t Samples = 9;
+    for (int32_t sample = 0; sample <= Samples; ++sample) {
+      const int32_t position =
+          sample == Samples
+              ? control.initial
+              : control.minimum + (control.maximum - control.minimum) * sample / (Samples - 1);
+      note = 48 + (note - 47) % 24;
+      text += std::to_string(frame) + " control " + std::to_string(control.number) + " " +
+              std::to_string(position) + "\n" + std::to_string(frame + 1) + " midi 90 " +
+              std::to_string(note) + " 100\n" + std::to_string(frame + 1100) + " midi 80 " +
+              std::to_string(note) + " 0\n";
+      frame += 1200;
+    }
+  }
+  return scoreFrom(text + std::to_string(frame + 20000) + " end\n");
+}
+
+// Every block size at every rate, against the renderer at that rate.
 TEST(PluginHosts, EveryScoreInEveryBlockSizeAndRateSoundsAsTheRendererDoes) {
-  struct Setting {
-    double rate;
-    int32_t block;
-  };
-  const Setting settings[] = {{Rate, 1},    {Rate, 33},     {Rate, 256},
-                              {Rate, 4096}, {48000.0, 256}, {96000.0, 333}};
-  for (const std::string& name : {std::string(QUILLFERN_SCORES "/demo.score"),
-                                  std::string(QUILLFERN_TEST_SCORES "/moves.score")}) {
-    for (const Setting& setting : settings) {
-      const Score score = scoreAtRate(scoreFile(name), setting.rate);
+  const Score scores[] = {scoreFile(QUILLFERN_SCORES "/demo.score"),
+                          scoreFile(QUILLFERN_TEST_SCORES "/moves.score"), positionsScore()};
+  for (const Score& original : scores) {
+    for (const double rate : {Rate, 48000.0, 96000.0}) {
+      const Score score = scoreAtRate(original, rate);
       const std::vector<float> expected = rendered(score);
-      for (const std::string& path : Plugins) {
-        HostedPluginPtr plugin = open(path, setting.block, setting.rate);
-        EXPECT_EQ(firstDifference(playScore(*plugin, score, setting.block), expected), -1)
-            << path << " " << name << " at " << setting.rate << " Hz in blocks of "
-            << setting.block;
-        EXPECT_EQ(pluginLatencyOf(*plugin), latencySamplesAt(setting.rate)) << path;
+      for (const int32_t block : {1, 33, 256, 4096}) {
+        for (const std::string& path : Plugins) {
+          HostedPluginPtr plugin = open(path, block, rate);
+          EXPECT_EQ(firstDifference(playScore(*plugin, score, block), expected), -1)
+              << path << " " << score.events.size() << " events at " << rate << " Hz in blocks of "
+              << block;
+          EXPECT_EQ(pluginLatencyOf(*plugin), latencySamplesAt(rate)) << path;
+        }
       }
     }
   }
@@ -193,26 +214,44 @@ TEST(PluginHosts, ARunAwayModelIsNoLouderThanABoundedOne) {
   }
 }
 
-TEST(PluginParameters, ValuesReadAsPhysicalUnitsAndBack) {
-  struct Case {
-    uint32_t id;
-    int32_t position;
-    const char* text;
-  };
-  for (const Case& pinned :
-       {Case{19, 47, "0.0098"}, Case{17, 500, "3.000"}, Case{6, 250, "250 ms"}, Case{7, 50, "50 %"},
-        Case{5, 1, "0.10 ms"}, Case{26, 30, "30 %"}, Case{27, 1, "4.0"}, Case{27, 0, "2.8"},
-        Case{100, 0, "Omni"}, Case{100, 16, "16"}, Case{18, 348, "2.500"}}) {
-    const PluginParameter& parameter = pluginParameters()[parameterIndexOfId(pinned.id)];
-    char text[32];
-    formatParameterValue(parameter, pinned.position, text, sizeof text);
-    EXPECT_STREQ(text, pinned.text) << parameter.symbol;
-    int32_t position = -1;
-    EXPECT_TRUE(parseParameterText(parameter, pinned.text, position));
-    EXPECT_EQ(position, pinned.position) << parameter.symbol;
+// A new instance and one whose parameters went elsewhere and back to their defaults play
+// the voice's start-up values, as the renderer does with no control moved.
+TEST(PluginHosts, ResetToDefaultsSoundsAsAFreshInstance) {
+  const Score song = scoreFrom("1 midi 90 57 100\n30000 midi 80 57 0\n50000 end\n");
+  const std::vector<float> expected = rendered(song);
+  for (const std::string& path : Plugins) {
+    HostedPluginPtr fresh = open(path);
+    EXPECT_EQ(firstDifference(playScore(*fresh, song, 256), expected), -1) << path;
+    HostedPluginPtr reset = open(path);
+    for (const PluginParameter& parameter : pluginParameters()) {
+      presetParameter(*reset, parameter.id, parameter.maximum);
+    }
+    std::vector<float> played(song.endFrame);
+    ScoreCursor cursor{&song};
+    playBlock(*reset, cursor, 1, played.data());
+    for (const PluginParameter& parameter : pluginParameters()) {
+      presetParameter(*reset, parameter.id, parameter.defaultValue);
+    }
+    while (cursor.frame < song.endFrame) {
+      playBlock(*reset, cursor, 256, played.data() + cursor.frame);
+    }
+    EXPECT_EQ(firstDifference(played, expected), -1) << path;
   }
-  int32_t position = 0;
-  EXPECT_FALSE(parseParameterText(pluginParameters()[0], "fast", position));
+}
+
+// A session saved by the version whose parameters were the window's positions, with a flag
+// for each control moved: r and the volume moved, b at another position but never moved (its
+// start-up 2.5 plays), the channel 3.
+TEST(PluginHosts, ACLAPSessionOfPositionsLoadsIntoTheSameSound) {
+  HostedPluginPtr clap = open(QUILLFERN_CLAP_PATH);
+  ASSERT_TRUE(loadPluginState(*clap,
+                              "quillfern-plugin-state 1\nattack 1 0\ndecay 1000 0\nsustain 50 0\n"
+                              "release 1500 0\ni 500 0\nb 600 0\nr 60 1\na 20 0\nvolume 80 1\n"
+                              "s 0 0\nchannel 3 0\n"));
+  const std::vector<float> expected = rendered(scoreFrom(
+      "0 control 19 60\n0 control 26 80\n0 midi 90 60 100\n20000 midi 80 60 0\n40000 end\n"));
+  const Score song = scoreFrom("0 midi 92 60 100\n20000 midi 82 60 0\n40000 end\n");
+  EXPECT_EQ(firstDifference(playScore(*clap, song, 256), expected), -1);
 }
 
 }  // namespace
