@@ -8,12 +8,14 @@
 // touches are plain. Times are in samples at the voice's sample rate; frequencies in Hz.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 
 #include "engine/nonblocking.h"
 
 inline constexpr int32_t NoteTextCapacity = 32;
+inline constexpr int32_t MidiKeyCount = 128;  // MIDI note numbers 0 to 127
 
 // Reads an envelope slider's latest position from elsewhere, on the audio thread, never
 // waiting (the standalone program's window publishes its sliders' states this way).
@@ -48,8 +50,9 @@ struct EngineState {
   std::atomic<double> noteFrequency{0.0};      // latest note-on; 0.0 until the first one
   std::atomic<double> previousFrequency{0.0};  // played during the next note's handover
   std::atomic<int32_t> gate{0};                // 1 while at least one key is held
-  std::atomic<int32_t> heldNotes{0};           // note-ons not yet matched by a note-off
-  char noteText[NoteTextCapacity]{};           // "On 440.000" or "Off"; MIDI thread only
+  std::atomic<int32_t> heldNotes{0};           // number of keys held
+  std::array<bool, MidiKeyCount> heldKeys{};   // which keys are held; MIDI thread only
+  char noteText[NoteTextCapacity]{};           // "On 440.000" or "Off"; the window's only
 
   // Per-note flags: the audio thread sets them, the MIDI thread clears them.
   std::atomic<int32_t> envelopeReady{0};    // envelope settings read for this note

@@ -28,22 +28,12 @@ std::size_t copyText(char* buffer, std::size_t size, const char* text) noexcept 
 }  // namespace
 
 std::size_t formatRealInto(char* buffer, std::size_t size, double value,
-                           int32_t decimals) noexcept QUILLFERN_NONBLOCKING {
+                           int32_t decimals) noexcept {
   if (std::isnan(value)) return copyText(buffer, size, "NaN");
   if (std::isinf(value)) return copyText(buffer, size, value > 0 ? "+Infinity" : "-Infinity");
   // A zero of either sign is shown as positive zero; every other value keeps its sign.
   const double shown = value == 0.0 ? 0.0 : value;
-  // The C library does not mark snprintf as nonblocking. The MIDI thread formats note
-  // frequencies with 3 decimals, which glibc does on the stack without allocating; the
-  // real-time test (tests/realtime) checks that call at run time.
-#ifdef __clang__
-#pragma clang diagnostic push
-#pragma clang diagnostic ignored "-Wfunction-effects"
-#endif
   const int written = std::snprintf(buffer, size, "%.*f", effectiveDecimals(decimals), shown);
-#ifdef __clang__
-#pragma clang diagnostic pop
-#endif
   return written < 0 ? 0 : static_cast<std::size_t>(written);
 }
 

@@ -10,15 +10,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include "engine/nonblocking.h"
 
 // The longest text: a negative double of the largest finite magnitude with 512 decimals.
 inline constexpr std::size_t FormatRealMaxLength = 823;
 
 // Writes the text into `buffer` (zero-terminated, cut to fit `size`) without allocating;
-// returns the length of the whole text.
-std::size_t formatRealInto(char* buffer, std::size_t size, double value,
-                           int32_t decimals) noexcept QUILLFERN_NONBLOCKING;
+// returns the length of the whole text. Goes through the C library's formatting, which makes
+// no promise not to block: never on an audio thread.
+std::size_t formatRealInto(char* buffer, std::size_t size, double value, int32_t decimals) noexcept;
 
 std::string formatReal(double value, int32_t decimals);
 std::string formatReal(float value, int32_t decimals);

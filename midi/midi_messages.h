@@ -1,7 +1,7 @@
 // What incoming MIDI does to the voice: note-on and note-off of channel 1 set the pitch, the
-// gate and the held-key count (monophonic, legato), and keep the note text that the status
-// bar shows; All Notes Off and All Sound Off of channel 1 release every held key, as the
-// port's close notice does. Runs on the MIDI thread; never allocates, never waits.
+// gate and the set of held keys (monophonic, legato); All Notes Off and All Sound Off of
+// channel 1 release every held key, as the port's close notice does. The window also keeps the
+// note text that its status bar shows; the plugins, which show none, never format it.
 #pragma once
 
 #include <cstdint>
@@ -41,12 +41,17 @@ constexpr uint32_t packShortMessage(uint8_t status, uint8_t data1, uint8_t data2
          static_cast<uint32_t>(data2) << 16;
 }
 
-// Applies one notice to the voice. Returns true when the note text should be shown again
-// (after every data notice, whatever message it carried).
-bool handleMidiNotice(EngineState& state, uint32_t notice,
-                      uint32_t message) noexcept QUILLFERN_NONBLOCKING;
+// What a notice did to the note: started it from silence, ended it, or neither.
+enum class NoteChange { None, Started, Ended };
+
+// Applies one notice to the voice, without touching the note text: the plugins' audio path.
+// Never allocates, never waits.
+NoteChange playMidiNotice(EngineState& state, uint32_t notice,
+                          uint32_t message) noexcept QUILLFERN_NONBLOCKING;
+
+// The window's MIDI thread: applies one notice and keeps the note text ("On " and the
+// frequency, or "Off"). Returns true when the text should be shown again (after every data
+// notice, whatever message it carried). Formats text: never on an audio thread.
+bool handleMidiNotice(EngineState& state, uint32_t notice, uint32_t message) noexcept;
 
 double noteFrequencyOf(int32_t noteNumber) noexcept QUILLFERN_NONBLOCKING;
-void startNote(EngineState& state, int32_t noteNumber) noexcept QUILLFERN_NONBLOCKING;
-void releaseNote(EngineState& state) noexcept QUILLFERN_NONBLOCKING;
-void closeVoice(EngineState& state) noexcept QUILLFERN_NONBLOCKING;

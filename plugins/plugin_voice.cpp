@@ -42,7 +42,7 @@ void setPluginParameter(PluginVoice& voice, std::size_t index,
   if (std::isnan(playable) || playable == voice.values.value[index]) return;
   // Notes held on the old channel would never see their note-off: another channel releases
   // them, as closing a MIDI port does.
-  if (parameter.id == ChannelParameterId) handleMidiNotice(voice.engine, MidiCloseNotice, 0);
+  if (parameter.id == ChannelParameterId) playMidiNotice(voice.engine, MidiCloseNotice, 0);
   voice.values.value[index] = playable;
   applyValue(voice, index);
 }
@@ -56,11 +56,11 @@ void playMidi(PluginVoice& voice, const uint8_t* bytes,
   const auto data1 = static_cast<uint8_t>(size > 1 ? bytes[1] & DataBits : 0);
   const auto data2 = static_cast<uint8_t>(size > 2 ? bytes[2] & DataBits : 0);
   const auto onChannel1 = static_cast<uint8_t>(status & ~ChannelBits);
-  handleMidiNotice(voice.engine, MidiDataNotice, packShortMessage(onChannel1, data1, data2));
+  playMidiNotice(voice.engine, MidiDataNotice, packShortMessage(onChannel1, data1, data2));
 }
 
 void followTransport(PluginVoice& voice, bool rolling) noexcept QUILLFERN_NONBLOCKING {
-  if (voice.transportRolling && !rolling) handleMidiNotice(voice.engine, MidiCloseNotice, 0);
+  if (voice.transportRolling && !rolling) playMidiNotice(voice.engine, MidiCloseNotice, 0);
   voice.transportRolling = rolling;
 }
 

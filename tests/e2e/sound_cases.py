@@ -1,5 +1,5 @@
-"""The sound: a note from the keyboard against the offline renderer, a slider moved while
-it sounds, and quitting while it sounds."""
+"""The sound: a note from the keyboard against the offline renderer, one key pressed twice and
+released once, a slider moved while it sounds, and quitting while it sounds."""
 
 import time
 
@@ -24,6 +24,21 @@ def case_note_and_sound():
     off = int(held * h.SAMPLE_RATE)
     expected = h.render(run.dir, ["0 midi 90 69 100", f"{off} midi 80 69 0", f"{off + 4410} end"])
     compare_sound(run.recorded(), expected, off - h.SAMPLE_RATE // 2)
+
+
+def case_same_key_twice():
+    """Note 69 pressed twice, as two overlapping notes of one pitch in a sequencer, then its
+    one note-off: the note ends ("Off") and falls silent after the release."""
+    run = Quillfern("same-key-twice", ["1500:" + NOTE_ON_A4, "300:" + NOTE_ON_A4,
+                                       "500:" + NOTE_OFF_A4])
+    main, _ = main_window(run)
+    wait_status(main, 1, "On 440.000")
+    run.keyboard.wait_played(timeout=10)
+    wait_status(main, 1, "Off")
+    release = 1.5 + 0.1  # seconds: the release slider's start position, and a margin
+    silence = h.SAMPLE_RATE // 20
+    h.wait_for("silence after the release", lambda: not any(run.recorded()[-silence:]),
+               timeout=release + 1)
 
 
 def compare_sound(live, expected, length):

@@ -69,29 +69,29 @@ TEST(Voice, VelocityZeroNoteOnIsANoteOff) {
   EXPECT_EQ(noteText(*state), "Off");
 }
 
-TEST(Voice, AnyNoteOffCountsAgainstAnyHeldKey) {
+// Keys are held one by one: a second note-on of a held key is not counted again, and a
+// note-off of a key that is not held (a stray one, or the second of two) changes nothing.
+TEST(Voice, EachKeyIsHeldOnceAndOnlyItsOwnNoteOffReleasesIt) {
   auto state = startedEngine();
-  send(*state, 0x90, 64, 100);
-  send(*state, 0x90, 64, 100);
-  send(*state, 0x80, 64, 0);
+  send(*state, 0x90, 69, 100);
+  send(*state, 0x90, 69, 100);
+  EXPECT_EQ(state->heldNotes.load(), 1);
+  send(*state, 0x80, 46, 0);  // never pressed
   EXPECT_EQ(state->heldNotes.load(), 1);
   EXPECT_EQ(state->gate.load(), 1);
-  send(*state, 0x80, 12, 0);
-  EXPECT_EQ(state->gate.load(), 0);
-}
-
-TEST(Voice, NoteOffWithNothingHeldStillReleases) {
-  auto state = startedEngine();
-  state->noteFrequency = 330.0;
-  state->envelopeReady = 1;
-  state->oscillatorReset = 1;
-  send(*state, 0x80, 60, 0);
+  EXPECT_EQ(noteText(*state), "On 440.000");
+  send(*state, 0x80, 69, 0);
   EXPECT_EQ(state->heldNotes.load(), 0);
   EXPECT_EQ(state->gate.load(), 0);
   EXPECT_EQ(noteText(*state), "Off");
-  EXPECT_EQ(state->envelopeReady.load(), 0);
-  EXPECT_EQ(state->oscillatorReset.load(), 0);
-  EXPECT_EQ(state->previousFrequency.load(), 330.0);
+
+  state->noteFrequency = 330.0;
+  state->envelopeReady = 1;
+  state->oscillatorReset = 1;
+  for (const uint8_t status : {0x80, 0x90}) send(*state, status, 69, 0);
+  EXPECT_EQ(state->envelopeReady.load(), 1);
+  EXPECT_EQ(state->oscillatorReset.load(), 1);
+  EXPECT_EQ(state->previousFrequency.load(), 440.0);
 }
 
 TEST(Voice, OtherChannelsAndMessagesChangeNothingButAskForTheText) {
@@ -108,7 +108,8 @@ TEST(Voice, OtherChannelsAndMessagesChangeNothingButAskForTheText) {
 }
 
 // The port's close notice, All Notes Off and All Sound Off on channel 1 release a voice with
-// keys held as the last key's release would; only the data messages ask for the text.
+// keys held as the last key's release would, and forget every key; only the data messages ask
+// for the text.
 TEST(Voice, CloseNoticeAndPanicControllersReleaseEveryHeldKey) {
   const struct {
     uint32_t notice;
@@ -130,6 +131,9 @@ TEST(Voice, CloseNoticeAndPanicControllersReleaseEveryHeldKey) {
     EXPECT_EQ(state->envelopeReady.load(), 0);
     EXPECT_EQ(state->oscillatorReset.load(), 0);
     EXPECT_NEAR(state->previousFrequency.load(), 523.251131, 1e-6);
+    send(*state, 0x90, 72, 100);  // no key is left held: this one sounds again
+    EXPECT_EQ(state->heldNotes.load(), 1);
+    EXPECT_EQ(state->gate.load(), 1);
   }
 }
 
