@@ -66,6 +66,8 @@ struct EngineState {
   double decaySamples = 0.0;
   double sustainLevel = 0.0;
   double releaseSamples = 0.0;
+  double attackEnd = 0.0;      // last attack sample, attackSamples rounded to even
+  double decayEnd = 0.0;       // last decay sample, attackSamples + decaySamples rounded to even
   double envelopeLevel = 0.0;  // gain of the current sample
   double lastGateLevel = 0.0;  // level of the latest gate-open sample
   int32_t lastGateSample = 0;  // noteSamples at that sample
@@ -73,25 +75,50 @@ struct EngineState {
   float y = 0.0f;              // fast, spiking variable
   float z = 0.0f;              // slow, bursting variable
   float lastOutput = 0.0f;     // x times volume after the latest step
+  // The step size of the latest frequency played: an lrint and two divisions per sample
+  // otherwise. NaN until a step is taken, and after the rate changes.
+  double stepFrequency = 0.0;
+  float timeStep = 0.0f;
 };
 
-// x, y and z while the render callback runs a block of frames. They stay in registers from one
-// frame to the next: kept in the record, each step would first wait for its own stores to come
-// back from memory, about a fifth of the cost of a sample. Between blocks the record holds them.
+// x, y, z and the latest output while the render callback runs a block of frames. They stay in
+// registers from one frame to the next: kept in the record, each step would first wait for its
+// own stores to come back from memory, about a fifth of the cost of a sample. Between blocks the
+// record holds them.
 struct ModelVariables {
   float x = 0.0f;
   float y = 0.0f;
   float z = 0.0f;
+  float output = 0.0f;
 };
 
 inline ModelVariables modelVariablesOf(const EngineState& state) noexcept {
-  return {state.x, state.y, state.z};
+  return {state.x, state.y, state.z, state.lastOutput};
 }
 
 inline void storeModelVariables(EngineState& state, const ModelVariables& model) noexcept {
   state.x = model.x;
   state.y = model.y;
   state.z = model.z;
+  state.lastOutput = model.output;
+}
+
+// The model's parameters and the volume, in the precision the step computes in, read once per
+// block of frames: a parameter moved while a block renders is heard from the next block (the
+// renderer and the plugins apply every change between blocks).
+struct ModelParameters {
+  double a = 0.0;
+  double b = 0.0;
+  double i = 0.0;
+  double r = 0.0;
+  double s = 0.0;
+  double volume = 0.0;
+};
+
+inline ModelParameters modelParametersOf(const EngineState& state) noexcept {
+  constexpr auto relaxed = std::memory_order_relaxed;
+  return {state.paramA.load(relaxed), state.paramB.load(relaxed), state.paramI.load(relaxed),
+          state.paramR.load(relaxed), state.paramS.load(relaxed), state.volume.load(relaxed)};
 }
 
 // The standalone program's voice, zero-filled before anything runs. Nothing on the render path

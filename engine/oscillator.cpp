@@ -28,18 +28,32 @@ float timeStepFor(double frequency, double modelTimePerPeriod) noexcept QUILLFER
   return static_cast<float>(1.0 / samplesPerPeriod * modelTimePerPeriod);
 }
 
-float oscillatorStep(EngineState& state, ModelVariables& model) noexcept QUILLFERN_NONBLOCKING {
-  if (!(state.noteFrequency.load(relaxed) > 0.0)) return state.lastOutput;
+namespace {
 
-  const double h = timeStepFor(playedFrequency(state), state.modelTimePerPeriod);
+// The step size changes only with the pitch (a note-on, the end of a handover) or the rate.
+float timeStepOf(EngineState& state, double frequency) noexcept {
+  if (frequency != state.stepFrequency) {
+    state.timeStep = timeStepFor(frequency, state.modelTimePerPeriod);
+    state.stepFrequency = frequency;
+  }
+  return state.timeStep;
+}
+
+}  // namespace
+
+float oscillatorStep(EngineState& state, ModelVariables& model,
+                     const ModelParameters& parameters) noexcept QUILLFERN_NONBLOCKING {
+  if (!(state.noteFrequency.load(relaxed) > 0.0)) return model.output;
+
+  const double h = timeStepOf(state, playedFrequency(state));
   const double x = model.x;
   const double y = model.y;
   const double z = model.z;
-  const double a = state.paramA.load(relaxed);
-  const double b = state.paramB.load(relaxed);
-  const double i = state.paramI.load(relaxed);
-  const double r = state.paramR.load(relaxed);
-  const double s = state.paramS.load(relaxed);
+  const double a = parameters.a;
+  const double b = parameters.b;
+  const double i = parameters.i;
+  const double r = parameters.r;
+  const double s = parameters.s;
 
   // Double precision, in exactly this order; each new value is then rounded to float.
   const double xx = x * x;
@@ -47,7 +61,6 @@ float oscillatorStep(EngineState& state, ModelVariables& model) noexcept QUILLFE
   const auto newY = static_cast<float>(y + h * ((-xx * D - y) + C));
   const auto newZ = static_cast<float>(z + h * (r * ((s * (x + ZOffset)) - z)));
 
-  model = {newX, newY, newZ};
-  state.lastOutput = static_cast<float>(static_cast<double>(newX) * state.volume.load(relaxed));
-  return state.lastOutput;
+  model = {newX, newY, newZ, static_cast<float>(static_cast<double>(newX) * parameters.volume)};
+  return model.output;
 }

@@ -51,7 +51,7 @@ inline void stepEnvelope(EngineState& state, int32_t n) {
 
 inline float stepOscillator(EngineState& state) {
   ModelVariables model = modelVariablesOf(state);
-  const float output = oscillatorStep(state, model);
+  const float output = oscillatorStep(state, model, modelParametersOf(state));
   storeModelVariables(state, model);
   return output;
 }
