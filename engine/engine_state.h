@@ -74,33 +74,30 @@ struct EngineState {
   float x = 0.0f;              // membrane potential
   float y = 0.0f;              // fast, spiking variable
   float z = 0.0f;              // slow, bursting variable
-  float lastOutput = 0.0f;     // x times volume after the latest step
+  float lastOutput = 0.0f;     // x times volume after the latest step, stored once per block
   // The step size of the latest frequency played: an lrint and two divisions per sample
   // otherwise. NaN until a step is taken, and after the rate changes.
   double stepFrequency = 0.0;
   float timeStep = 0.0f;
 };
 
-// x, y, z and the latest output while the render callback runs a block of frames. They stay in
-// registers from one frame to the next: kept in the record, each step would first wait for its
-// own stores to come back from memory, about a fifth of the cost of a sample. Between blocks the
-// record holds them.
+// x, y and z while the render callback runs a block of frames. They stay in registers from one
+// frame to the next: kept in the record, each step would first wait for its own stores to come
+// back from memory, about a fifth of the cost of a sample. Between blocks the record holds them.
 struct ModelVariables {
   float x = 0.0f;
   float y = 0.0f;
   float z = 0.0f;
-  float output = 0.0f;
 };
 
 inline ModelVariables modelVariablesOf(const EngineState& state) noexcept {
-  return {state.x, state.y, state.z, state.lastOutput};
+  return {state.x, state.y, state.z};
 }
 
 inline void storeModelVariables(EngineState& state, const ModelVariables& model) noexcept {
   state.x = model.x;
   state.y = model.y;
   state.z = model.z;
-  state.lastOutput = model.output;
 }
 
 // The model's parameters and the volume, in the precision the step computes in, read once per

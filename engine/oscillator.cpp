@@ -43,7 +43,7 @@ float timeStepOf(EngineState& state, double frequency) noexcept {
 
 float oscillatorStep(EngineState& state, ModelVariables& model,
                      const ModelParameters& parameters) noexcept QUILLFERN_NONBLOCKING {
-  if (!(state.noteFrequency.load(relaxed) > 0.0)) return model.output;
+  if (!(state.noteFrequency.load(relaxed) > 0.0)) return state.lastOutput;
 
   const double h = timeStepOf(state, playedFrequency(state));
   const double x = model.x;
@@ -61,6 +61,6 @@ float oscillatorStep(EngineState& state, ModelVariables& model,
   const auto newY = static_cast<float>(y + h * ((-xx * D - y) + C));
   const auto newZ = static_cast<float>(z + h * (r * ((s * (x + ZOffset)) - z)));
 
-  model = {newX, newY, newZ, static_cast<float>(static_cast<double>(newX) * parameters.volume)};
-  return model.output;
+  model = {newX, newY, newZ};
+  return static_cast<float>(static_cast<double>(newX) * parameters.volume);
 }

@@ -15,7 +15,8 @@ inline constexpr float ModelTimePerPeriod = 8.0f;  // model time units per note 
 // `modelTimePerPeriod` (ModelTimePerPeriod at 44100 Hz).
 float timeStepFor(double frequency, double modelTimePerPeriod) noexcept QUILLFERN_NONBLOCKING;
 
-// Advances the model by one step with `parameters` and returns x times the volume. Before the
-// first note (no note frequency yet) it returns the last output and changes nothing.
+// Advances the model by one step with `parameters` and returns x times the volume, which the
+// caller keeps as lastOutput. Before the first note (no note frequency yet) it returns
+// lastOutput and changes nothing.
 float oscillatorStep(EngineState& state, ModelVariables& model,
                      const ModelParameters& parameters) noexcept QUILLFERN_NONBLOCKING;

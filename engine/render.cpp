@@ -24,11 +24,11 @@ float playable(double sample) noexcept {
   return std::fabs(value) <= LargestPlayableSample ? value : 0.0f;
 }
 
-float renderFrame(EngineState& state, ModelVariables& model,
-                  const ModelParameters& parameters) noexcept {
+float renderFrame(EngineState& state, ModelVariables& model, const ModelParameters& parameters,
+                  float& modelOutput) noexcept {
   envelopeStep(state, model, state.noteSamples);
   const int32_t noteSamples = state.noteSamples;
-  const float modelOutput = oscillatorStep(state, model, parameters);
+  modelOutput = oscillatorStep(state, model, parameters);
   double sample = modelOutput * state.envelopeLevel;
   const int32_t fadeInSamples = state.fadeInSamples;
   if (noteSamples < fadeInSamples) sample = fadeInFactor(noteSamples, fadeInSamples) * sample;
@@ -73,6 +73,10 @@ void renderFrames(EngineState& state, float* output,
       awaitsFirstNote(state) ? renderSilenceBeforeFirstNote(state, output, frames) : 0;
   ModelVariables model = modelVariablesOf(state);
   const ModelParameters parameters = modelParametersOf(state);
-  for (; frame < frames; ++frame) output[frame] = renderFrame(state, model, parameters);
+  float modelOutput = state.lastOutput;
+  for (; frame < frames; ++frame) {
+    output[frame] = renderFrame(state, model, parameters, modelOutput);
+  }
   storeModelVariables(state, model);
+  state.lastOutput = modelOutput;
 }

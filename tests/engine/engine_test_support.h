@@ -53,6 +53,7 @@ inline float stepOscillator(EngineState& state) {
   ModelVariables model = modelVariablesOf(state);
   const float output = oscillatorStep(state, model, modelParametersOf(state));
   storeModelVariables(state, model);
+  state.lastOutput = output;
   return output;
 }
 
