@@ -61,7 +61,7 @@ constexpr const char* Usage =
     "                      length, and renders nothing.\n"
     "  --block FRAMES      Renders FRAMES frames per call (1 to 1048576, default 256). The sound\n"
     "                      is the same for any block size.\n"
-    "  --rate HZ           Renders and writes at HZ, 22050 to 192000 (default 44100). Score\n"
+    "  --rate HZ           Renders and writes at HZ, 8000 to 384000 (default 44100). Score\n"
     "                      frames still count at 44100 Hz and are scaled to it.\n"
     "  -h, --help          Prints this text.\n"
     "  --version           Prints the version.\n"
@@ -221,7 +221,7 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
     } else if (argument == "--rate" && hasValue) {
       if (!parseWholeNumber(argv[++index], static_cast<int32_t>(MinimumSampleRate),
                             static_cast<int32_t>(MaximumSampleRate), options.sampleRate)) {
-        error = "--rate takes a whole number of hertz from 22050 to 192000";
+        error = "--rate takes a whole number of hertz from 8000 to 384000";
         return false;
       }
       rateGiven = true;
