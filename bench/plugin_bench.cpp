@@ -1,6 +1,7 @@
 // The plugins' process cost per sample, set against the standalone render callback's
-// (RenderCallbackSustain): the same note held in its sustain, 256 frames a block, rendered
-// through the CLAP process() and the LV2 run() as a host calls them, with no events.
+// (RenderCallbackSustain): the same note held in its sustain, in blocks of 256, 64 and 1
+// frames, rendered through the CLAP process() and the LV2 run() as a host calls them, with no
+// events. A block of one frame shows what each call costs besides its samples.
 #include <benchmark/benchmark.h>
 
 #include <string>
@@ -11,7 +12,7 @@
 
 namespace {
 
-constexpr int BlockFrames = 256;
+constexpr int LargestBlock = 256;
 constexpr int PreRollFrames = 100000;  // past the handover, the attack and the decay
 constexpr double Rate = 44100.0;
 
@@ -19,24 +20,25 @@ constexpr double Rate = 44100.0;
 template <typename Plugin, typename Process>
 void playSustainedNote(Plugin& plugin, Process process, std::vector<float>& block) {
   const ScoreEvent noteOn{0, ScoreEventKind::Midi, packShortMessage(0x90, 57, 100), 0, 0};
-  process(plugin, {{.offset = 0, .kind = BlockEventKind::Score, .event = &noteOn}}, BlockFrames,
+  process(plugin, {{.offset = 0, .kind = BlockEventKind::Score, .event = &noteOn}}, LargestBlock,
           block.data());
-  for (int frame = BlockFrames; frame < PreRollFrames; frame += BlockFrames) {
-    process(plugin, {}, BlockFrames, block.data());
+  for (int frame = LargestBlock; frame < PreRollFrames; frame += LargestBlock) {
+    process(plugin, {}, LargestBlock, block.data());
   }
 }
 
 template <typename Plugin, typename Process>
 void measure(benchmark::State& run, Plugin& plugin, Process process) {
-  std::vector<float> block(BlockFrames);
+  std::vector<float> block(LargestBlock);
   playSustainedNote(plugin, process, block);
   const std::vector<BlockEvent> none;
+  const auto frames = static_cast<uint32_t>(run.range(0));
   for (auto _ : run) {
-    process(plugin, none, BlockFrames, block.data());
+    process(plugin, none, frames, block.data());
     benchmark::DoNotOptimize(block.data());
     benchmark::ClobberMemory();
   }
-  run.SetItemsProcessed(run.iterations() * BlockFrames);
+  run.SetItemsProcessed(static_cast<int64_t>(run.iterations()) * frames);
 }
 
 // One format's way in: how our offline host opens, plays and closes it.
@@ -52,7 +54,7 @@ struct Format {
 template <typename Plugin>
 void sustain(benchmark::State& run, const Format<Plugin>& format) {
   std::string error;
-  Plugin* plugin = format.open(format.path, Rate, BlockFrames, error);
+  Plugin* plugin = format.open(format.path, Rate, LargestBlock, error);
   if (plugin == nullptr) {
     run.SkipWithError(error.c_str());
     return;
@@ -64,11 +66,11 @@ void sustain(benchmark::State& run, const Format<Plugin>& format) {
 void ClapProcessSustain(benchmark::State& run) {
   sustain(run, Format<ClapHosted>{openClap, processClap, closeClap, QUILLFERN_CLAP_PATH});
 }
-BENCHMARK(ClapProcessSustain);
+BENCHMARK(ClapProcessSustain)->Arg(LargestBlock)->Arg(64)->Arg(1);
 
 void Lv2RunSustain(benchmark::State& run) {
   sustain(run, Format<Lv2Hosted>{openLv2, runLv2, closeLv2, QUILLFERN_LV2_BUNDLE});
 }
-BENCHMARK(Lv2RunSustain);
+BENCHMARK(Lv2RunSustain)->Arg(LargestBlock)->Arg(64)->Arg(1);
 
 }  // namespace

@@ -66,13 +66,19 @@ struct EngineState {
   double decaySamples = 0.0;
   double sustainLevel = 0.0;
   double releaseSamples = 0.0;
+  double attackEnd = 0.0;      // last attack sample, attackSamples rounded to even
+  double decayEnd = 0.0;       // last decay sample, attackSamples + decaySamples rounded to even
   double envelopeLevel = 0.0;  // gain of the current sample
   double lastGateLevel = 0.0;  // level of the latest gate-open sample
   int32_t lastGateSample = 0;  // noteSamples at that sample
   float x = 0.0f;              // membrane potential
   float y = 0.0f;              // fast, spiking variable
   float z = 0.0f;              // slow, bursting variable
-  float lastOutput = 0.0f;     // x times volume after the latest step
+  float lastOutput = 0.0f;     // x times volume after the latest step, stored once per block
+  // The step size of the latest frequency played: an lrint and two divisions per sample
+  // otherwise. NaN until a step is taken, and after the rate changes.
+  double stepFrequency = 0.0;
+  float timeStep = 0.0f;
 };
 
 // x, y and z while the render callback runs a block of frames. They stay in registers from one
@@ -92,6 +98,24 @@ inline void storeModelVariables(EngineState& state, const ModelVariables& model)
   state.x = model.x;
   state.y = model.y;
   state.z = model.z;
+}
+
+// The model's parameters and the volume, in the precision the step computes in, read once per
+// block of frames: a parameter moved while a block renders is heard from the next block (the
+// renderer and the plugins apply every change between blocks).
+struct ModelParameters {
+  double a = 0.0;
+  double b = 0.0;
+  double i = 0.0;
+  double r = 0.0;
+  double s = 0.0;
+  double volume = 0.0;
+};
+
+inline ModelParameters modelParametersOf(const EngineState& state) noexcept {
+  constexpr auto relaxed = std::memory_order_relaxed;
+  return {state.paramA.load(relaxed), state.paramB.load(relaxed), state.paramI.load(relaxed),
+          state.paramR.load(relaxed), state.paramS.load(relaxed), state.volume.load(relaxed)};
 }
 
 // The standalone program's voice, zero-filled before anything runs. Nothing on the render path

@@ -47,6 +47,8 @@ double envelopeSetting(const EngineState& state, int32_t control,
   state.decaySamples = envelopeSetting(state, DecaySlider, state.decaySetting) * rate;
   state.sustainLevel = envelopeSetting(state, SustainSlider, state.sustainSetting);
   state.releaseSamples = envelopeSetting(state, ReleaseSlider, state.releaseSetting) * rate;
+  state.attackEnd = roundedToEven(state.attackSamples);
+  state.decayEnd = roundedToEven(state.attackSamples + state.decaySamples);
 }
 
 double releaseLevel(const EngineState& state, int32_t n) noexcept {
@@ -65,8 +67,8 @@ double noteLevel(const EngineState& state, int32_t n) noexcept {
   const double attack = state.attackSamples;
   const double decay = state.decaySamples;
   const double sustain = state.sustainLevel;
-  if (n <= roundedToEven(attack)) return n / attack;
-  if (n <= roundedToEven(attack + decay)) {
+  if (n <= state.attackEnd) return n / attack;
+  if (n <= state.decayEnd) {
     return sustain + ((attack + decay - n) * (1.0 - sustain)) / decay;
   }
   return sustain;

@@ -34,18 +34,32 @@ bool hasRunAway(float x) noexcept QUILLFERN_NONBLOCKING {
   return !(std::fabs(x) <= RunAwayBound);  // NaN and infinities as well
 }
 
-float oscillatorStep(EngineState& state, ModelVariables& model) noexcept QUILLFERN_NONBLOCKING {
+namespace {
+
+// The step size changes only with the pitch (a note-on, the end of a handover) or the rate.
+float timeStepOf(EngineState& state, double frequency) noexcept {
+  if (frequency != state.stepFrequency) {
+    state.timeStep = timeStepFor(frequency, state.modelTimePerPeriod);
+    state.stepFrequency = frequency;
+  }
+  return state.timeStep;
+}
+
+}  // namespace
+
+float oscillatorStep(EngineState& state, ModelVariables& model,
+                     const ModelParameters& parameters) noexcept QUILLFERN_NONBLOCKING {
   if (!(state.noteFrequency.load(relaxed) > 0.0)) return state.lastOutput;
 
-  const double h = timeStepFor(playedFrequency(state), state.modelTimePerPeriod);
+  const double h = timeStepOf(state, playedFrequency(state));
   const double x = model.x;
   const double y = model.y;
   const double z = model.z;
-  const double a = state.paramA.load(relaxed);
-  const double b = state.paramB.load(relaxed);
-  const double i = state.paramI.load(relaxed);
-  const double r = state.paramR.load(relaxed);
-  const double s = state.paramS.load(relaxed);
+  const double a = parameters.a;
+  const double b = parameters.b;
+  const double i = parameters.i;
+  const double r = parameters.r;
+  const double s = parameters.s;
 
   // Double precision, in exactly this order; each new value is then rounded to float.
   const double xx = x * x;
@@ -59,10 +73,8 @@ float oscillatorStep(EngineState& state, ModelVariables& model) noexcept QUILLFE
   // render loop pays for one test per sample, not two.
   if (hasRunAway(newX)) [[unlikely]] {
     model = {RunAwayState, RunAwayState, RunAwayState};
-    state.lastOutput = 0.0f;
     return 0.0f;
   }
   model = {newX, newY, newZ};
-  state.lastOutput = static_cast<float>(static_cast<double>(newX) * state.volume.load(relaxed));
-  return state.lastOutput;
+  return static_cast<float>(static_cast<double>(newX) * parameters.volume);
 }

@@ -29,8 +29,9 @@ bool hasRunAway(float x) noexcept QUILLFERN_NONBLOCKING;
 // `modelTimePerPeriod` (ModelTimePerPeriod at 44100 Hz).
 float timeStepFor(double frequency, double modelTimePerPeriod) noexcept QUILLFERN_NONBLOCKING;
 
-// Advances the model by one step and returns x times the volume. Before the first note (no
-// note frequency yet) it returns the last output and changes nothing. From the step whose new x
-// has run away until the model is set back to zero at a note's start, it returns 0.0 and x, y
-// and z stay NaN.
-float oscillatorStep(EngineState& state, ModelVariables& model) noexcept QUILLFERN_NONBLOCKING;
+// Advances the model by one step with `parameters` and returns x times the volume, which the
+// caller keeps as lastOutput. Before the first note (no note frequency yet) it returns
+// lastOutput and changes nothing. From the step whose new x has run away until the model is set
+// back to zero at a note's start, it returns 0.0 and x, y and z stay NaN.
+float oscillatorStep(EngineState& state, ModelVariables& model,
+                     const ModelParameters& parameters) noexcept QUILLFERN_NONBLOCKING;

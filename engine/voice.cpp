@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 
 #include "engine/oscillator.h"
 #include "engine/voice_controls.h"
@@ -36,6 +37,7 @@ void setRate(EngineState& state, double sampleRate) noexcept {
   state.modelTimePerPeriod = ModelTimePerPeriod * (DefaultSampleRate / sampleRate);
   state.handoverLimit = samplesAtRate(HandoverLimit, sampleRate);
   state.fadeInSamples = samplesAtRate(FadeInSamples, sampleRate);
+  state.stepFrequency = std::numeric_limits<double>::quiet_NaN();
 }
 
 // The program's start-up values, in their fixed order.

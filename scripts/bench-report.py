@@ -3,7 +3,8 @@
 ratio to the floor measured in the same run: render cost against the bare model recurrence,
 a MIDI message against an empty handler, start-up and memory against a bare Qt window
 (scripts/measure-startup.sh), the idle program's processor ticks (the end-to-end idle case),
-and a 5-minute offline render's whole process against the render callback alone. The last two need the test packages (JACK, Xvfb): `make bench` installs them."""
+and a 5-minute offline render's whole process against the bare recurrence. `--readme` writes
+the voice's figures into docs/DEVELOPING.md's voice cost table and skips the whole-program measurements. The last two need the test packages (JACK, Xvfb): `make bench` installs them."""
 import json
 import os
 import statistics
@@ -26,20 +27,41 @@ def run_benchmarks(binary):
     return medians
 
 
+# What the voice may cost per sample against the bare recurrence: a held note in blocks of 64
+# frames and more, a held note one frame a call, a voice before its first note.
+VOICE_GOALS = [
+    ("held note, render callback, 256-frame blocks", "RenderCallbackSustain/256", 1.10),
+    ("held note, render callback, 64-frame blocks", "RenderCallbackSustain/64", 1.10),
+    ("held note, render callback, 1-frame blocks", "RenderCallbackSustain/1", 1.5),
+    ("held note, CLAP process(), 256-frame blocks", "ClapProcessSustain/256", 1.10),
+    ("held note, CLAP process(), 64-frame blocks", "ClapProcessSustain/64", 1.10),
+    ("held note, CLAP process(), 1-frame blocks", "ClapProcessSustain/1", 1.5),
+    ("held note, LV2 run(), 256-frame blocks", "Lv2RunSustain/256", 1.10),
+    ("held note, LV2 run(), 64-frame blocks", "Lv2RunSustain/64", 1.10),
+    ("held note, LV2 run(), 1-frame blocks", "Lv2RunSustain/1", 1.5),
+    ("silent voice, before its first note", "RenderCallbackSilent/256", 0.1),
+]
+
+
+def verdict(ratio, goal):
+    return "met" if ratio <= goal else "MISSED"
+
+
+def voice_costs(rates):
+    """(figure, samples/s, cost per sample against the bare recurrence, goal) for each goal."""
+    bare = rates["BareModelRecurrence"]
+    return [(figure, rates[name], bare / rates[name], goal)
+            for figure, name, goal in VOICE_GOALS if name in rates]
+
+
 def render_and_midi(rates):
-    callback = rates["RenderCallbackSustain"]
     bare = rates["BareModelRecurrence"]
     shared = rates["RecurrenceReadingSharedParameters"]
-    print(f"{'benchmark':<36}{'samples/s':>12}{'x real time':>13}{'cost vs bare':>14}")
-    for name in ("RenderCallbackSustain", "RecurrenceReadingSharedParameters",
-                 "BareModelRecurrence"):
-        rate = rates[name]
-        print(f"{name:<36}{rate:>12.4g}{rate / SAMPLE_RATE:>13.0f}{bare / rate:>14.2f}")
-    print(f"callback cost per sample: {bare / callback:.2f}x the bare recurrence (goal 1.3x), "
-          f"{shared / callback:.2f}x the recurrence reading the shared parameters")
-    for plugin in ("ClapProcessSustain", "Lv2RunSustain"):
-        print(f"{plugin} cost per sample: {callback / rates[plugin]:.3f}x the render callback's "
-              f"(goal 1.1x), {rates[plugin] / SAMPLE_RATE:.0f}x real time")
+    print(f"bare recurrence {bare:.4g} samples/s; the recurrence reading the shared parameters "
+          f"on every sample costs {bare / shared:.2f}x it")
+    print(f"{'figure':<46}{'samples/s':>12}{'cost vs bare':>14}{'goal':>7}")
+    for figure, rate, ratio, goal in voice_costs(rates):
+        print(f"{figure:<46}{rate:>12.4g}{ratio:>13.2f}x{goal:>6.2f}x {verdict(ratio, goal)}")
     message = rates["MidiMessageToEngineState"]
     empty = rates["EmptyMidiHandler"]
     print(f"MIDI message to the engine state: {1e9 / message:.1f} ns, "
@@ -64,15 +86,48 @@ def render_process_seconds(renderer, directory):
     return usage.ru_utime + usage.ru_stime
 
 
+RENDERER_GOAL = 1.3
+
+
 def renderer_process(build, rates):
+    """The whole renderer's processor time against the bare recurrence for the same samples."""
     renderer = os.path.join(build, "tools", "quillfern-render")
     with tempfile.TemporaryDirectory() as directory:
         seconds = statistics.median(render_process_seconds(renderer, directory)
                                     for _ in range(RENDER_RUNS))
-    callback = RENDER_SECONDS * SAMPLE_RATE / rates["RenderCallbackSustain"]
-    print(f"{RENDER_SECONDS // 60}-minute render, whole process: {seconds:.3f} s of processor "
-          f"time, {seconds / callback:.2f}x the render callback alone ({callback:.3f} s; "
-          f"goal 1.5x)")
+    bare = RENDER_SECONDS * SAMPLE_RATE / rates["BareModelRecurrence"]
+    ratio = seconds / bare
+    print(f"{RENDER_SECONDS // 60}-minute render to a float WAV with its level line, whole "
+          f"process: {seconds:.3f} s of processor time, {ratio:.2f}x the bare recurrence "
+          f"({bare:.3f} s; goal {RENDERER_GOAL}x) {verdict(ratio, RENDERER_GOAL)}")
+    return seconds, ratio
+
+
+README_BEGIN = "<!-- voice cost table: written by scripts/bench-report.py --readme -->"
+README_END = "<!-- end of voice cost table -->"
+
+
+def readme_table(rates, renderer):
+    rows = ["| figure | samples/s | cost per sample vs the bare recurrence | goal |",
+            "|---|---|---|---|"]
+    for figure, rate, ratio, goal in voice_costs(rates):
+        rows.append(f"| {figure} | {rate:.3g} | {ratio:.2f}× | {goal:.2f}× "
+                    f"({verdict(ratio, goal)}) |")
+    seconds, ratio = renderer
+    rows.append(f"| `quillfern-render`, {RENDER_SECONDS // 60}-minute held note to a float WAV, "
+                f"whole process | {seconds:.3f} s | {ratio:.2f}× | {RENDERER_GOAL:.2f}× "
+                f"({verdict(ratio, RENDERER_GOAL)}) |")
+    return "\n".join(rows)
+
+
+def write_readme(path, table):
+    """Replaces the table between the markers in `path` with this run's."""
+    with open(path) as text:
+        readme = text.read()
+    start = readme.index(README_BEGIN) + len(README_BEGIN)
+    end = readme.index(README_END)
+    with open(path, "w") as text:
+        text.write(readme[:start] + "\n" + table + "\n" + readme[end:])
 
 
 def end_to_end_lines(build, case, marker):
@@ -98,11 +153,18 @@ def whole_program(build):
 
 
 def main():
-    binary = sys.argv[1] if len(sys.argv) > 1 else "build/bench/quillfern-bench"
+    arguments = [argument for argument in sys.argv[1:] if argument != "--readme"]
+    binary = arguments[0] if arguments else "build/bench/quillfern-bench"
     rates = run_benchmarks(binary)
     render_and_midi(rates)
     build = os.path.dirname(os.path.dirname(os.path.abspath(binary)))
-    renderer_process(build, rates)
+    renderer = renderer_process(build, rates)
+    table = readme_table(rates, renderer)
+    if "--readme" in sys.argv[1:]:
+        here = os.path.dirname(os.path.abspath(__file__))
+        write_readme(os.path.join(os.path.dirname(here), "docs", "DEVELOPING.md"), table)
+        print("docs/DEVELOPING.md: the voice cost table written from this run")
+        return
     whole_program(build)
 
 

@@ -91,6 +91,8 @@ void publishAll(SharedValues& shared, const ParameterValues& values) noexcept {
 
 // A loaded state replaces the voice, as a fresh instance with those settings would play.
 void takeReload(ClapInstance& instance) noexcept QUILLFERN_NONBLOCKING {
+  // A plain load first: the exchange, a locked instruction, costs more than a sample.
+  if (!instance.reloadPending.load(std::memory_order_acquire)) return;
   if (!instance.reloadPending.exchange(false, std::memory_order_acquire)) return;
   startPluginVoice(instance.voice, instance.sampleRate, snapshotOf(instance.shared));
 }

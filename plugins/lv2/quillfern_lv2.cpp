@@ -39,6 +39,7 @@ struct Lv2Instance {
   double sampleRate = DefaultSampleRate;
   const LV2_Atom_Sequence* midiIn = nullptr;
   float* output = nullptr;
+  // A control port not connected points at its value last applied, and so never moves.
   const float* parameters[ParameterCount]{};
   // The port values last applied: a port that keeps its value costs nothing (NaN: none yet).
   float applied[ParameterCount]{};
@@ -77,6 +78,9 @@ LV2_Handle instantiate(const LV2_Descriptor* /*descriptor*/, double sampleRate,
   startPluginVoice(instance->voice, sampleRate, defaultValues());
   std::fill(std::begin(instance->applied), std::end(instance->applied),
             std::numeric_limits<float>::quiet_NaN());
+  for (std::size_t index = 0; index < ParameterCount; ++index) {
+    instance->parameters[index] = &instance->applied[index];
+  }
   instance->latencySamples = static_cast<float>(latencySamplesAt(sampleRate));
   return instance;
 }
@@ -91,7 +95,9 @@ void connectPort(LV2_Handle handle, uint32_t port, void* data) {
     instance.latency = static_cast<float*>(data);
   } else {
     for (std::size_t index = 0; index < ParameterCount; ++index) {
-      if (lv2PortOf(index) == port) instance.parameters[index] = static_cast<const float*>(data);
+      if (lv2PortOf(index) != port) continue;
+      instance.parameters[index] =
+          data != nullptr ? static_cast<const float*>(data) : &instance.applied[index];
     }
   }
 }
@@ -124,11 +130,21 @@ void applyEvent(Lv2Instance& instance, const LV2_Atom_Event& event) noexcept QUI
   }
 }
 
+// The host hands every port over in every block, mostly unchanged: one pass of comparisons
+// without a branch each tells whether any moved.
+bool anyPortMoved(const Lv2Instance& instance) noexcept QUILLFERN_NONBLOCKING {
+  bool moved = false;
+  for (std::size_t index = 0; index < ParameterCount; ++index) {
+    moved |= !(*instance.parameters[index] == instance.applied[index]);
+  }
+  return moved;
+}
+
 void applyControlPorts(Lv2Instance& instance) noexcept QUILLFERN_NONBLOCKING {
+  if (!anyPortMoved(instance)) return;
   const auto parameters = pluginParameters();
   for (std::size_t index = 0; index < ParameterCount; ++index) {
-    if (instance.parameters[index] == nullptr) continue;
-    // The host hands every port over in every block: one that kept its value costs nothing.
+    // One that kept its value costs nothing.
     const float port = *instance.parameters[index];
     if (port == instance.applied[index]) continue;
     instance.applied[index] = port;

@@ -51,8 +51,9 @@ inline void stepEnvelope(EngineState& state, int32_t n) {
 
 inline float stepOscillator(EngineState& state) {
   ModelVariables model = modelVariablesOf(state);
-  const float output = oscillatorStep(state, model);
+  const float output = oscillatorStep(state, model, modelParametersOf(state));
   storeModelVariables(state, model);
+  state.lastOutput = output;
   return output;
 }
 

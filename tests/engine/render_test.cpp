@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstring>
 #include <thread>
 
 #include "engine/oscillator.h"
@@ -22,6 +24,34 @@ TEST(Render, IsSilentBeforeAnyNoteFromTheFirstFrame) {
   auto state = startedEngine();
   for (const float sample : render(*state, 4096)) ASSERT_EQ(sample, 0.0f);
   EXPECT_EQ(state->noteSamples, 4096);
+}
+
+// Silence before the first note is rendered without stepping the model: whatever its length and
+// the blocks it comes in, the note after it has the bits of a note played at once, zeros'
+// signs included.
+TEST(Render, ANoteAfterAnySilentStretchHasTheBitsOfANotePlayedAtOnce) {
+  auto noteAfter = [](std::size_t silentFrames, std::size_t block) {
+    auto state = startedEngine();
+    state->noteSamples = NoteSamplesLimit - 40;  // the silence passes the count's guard too
+    std::vector<float> samples(silentFrames + 3000);
+    for (std::size_t frame = 0; frame < samples.size(); frame += block) {
+      const std::size_t end = std::min(frame + block, samples.size());
+      const std::size_t noteOn = std::clamp(silentFrames, frame, end);
+      renderFrames(*state, samples.data() + frame, noteOn - frame);
+      if (noteOn == silentFrames && noteOn < end) pressKey(*state, 69);
+      renderFrames(*state, samples.data() + noteOn, end - noteOn);
+    }
+    return std::vector<float>(samples.begin() + static_cast<std::ptrdiff_t>(silentFrames),
+                              samples.begin() + static_cast<std::ptrdiff_t>(silentFrames) + 3000);
+  };
+  const std::vector<float> atOnce = noteAfter(0, 1);
+  for (const std::size_t silent : {1U, 33U, 4097U}) {
+    for (const std::size_t block : {1U, 33U, 4096U}) {
+      const std::vector<float> after = noteAfter(silent, block);
+      ASSERT_EQ(std::memcmp(after.data(), atOnce.data(), atOnce.size() * sizeof(float)), 0)
+          << silent << " silent frames in blocks of " << block;
+    }
+  }
 }
 
 TEST(Render, FadeInFollowsTheFifthPowerOfTheNoteSampleCount) {
