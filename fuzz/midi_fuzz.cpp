@@ -1,6 +1,7 @@
 // MIDI message handling fed any sequence of notices, four bytes each: the first picks the
 // notice (mostly data, sometimes the port's close, now and then its open), the other three are
 // the short message. After every notice the voice keeps its invariants.
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -46,6 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const double frequency = state->noteFrequency.load();
     require(showText == (notice == MidiDataNotice));
     require(held >= 0);
+    require(held == std::count(state->heldKeys.begin(), state->heldKeys.end(), true));
     require(state->gate.load() == (held > 0 ? 1 : 0));
     require(noteOnSeen ? frequency > 0.0 && std::isfinite(frequency) : frequency == 0.0);
     const std::size_t textLength = strnlen(state->noteText, NoteTextCapacity);
