@@ -219,8 +219,8 @@ bool setBlock(Options& options, const std::string& value, std::string& error) {
   return false;
 }
 
-// The rates below the voice's own that Opus carries: the render runs at 48000 Hz, the rate an
-// Opus file gets without --rate, and is lowered to them.
+// Opus's narrow rates: the render runs at 48000 Hz, the rate an Opus file gets without --rate,
+// and is lowered to them.
 constexpr int32_t OpusSampleRate = 48000;
 constexpr int32_t LowOpusRates[] = {8000, 12000, 16000};
 constexpr const char* RateRange = "--rate takes a whole number of hertz from 8000 to 384000";
