@@ -1,6 +1,6 @@
-// Lowers a render's rate by a whole factor, for the rates the voice cannot render at itself
-// (Opus at 8000, 12000 and 16000 Hz, made from a render at 48000 Hz): a windowed-sinc low-pass
-// filter that keeps what lies below 0.42 of the new rate and takes out what lies above 0.48 of
+// Lowers a render's rate by a whole factor, for Opus at 8000, 12000 and 16000 Hz, made from a
+// render at 48000 Hz so that the spikes' edges do not fold back into the sound: a windowed-sinc
+// low-pass filter that keeps what lies below 0.42 of the new rate and takes out what lies above 0.48 of
 // it, about 74 dB down, then every factor-th sample. The filter is centred on the samples it
 // keeps, so the sound is not delayed: output sample k is the filtered input at k × factor.
 #pragma once

@@ -138,8 +138,9 @@ struct Options {
 // What an option does with its value (empty for one that takes none); false with `error` set.
 using OptionAction = bool (*)(Options& options, const std::string& value, std::string& error);
 
-// One option of the command line. A new option is one more line in Options below.
-struct OptionSpec {
+// One option of the command line: a new option is a function and one more line of
+// CommandLineOptions below.
+struct CommandLineOption {
   const char* name;
   const char* shortName;  // nullptr: none
   bool takesValue;
@@ -218,8 +219,8 @@ bool setBlock(Options& options, const std::string& value, std::string& error) {
   return false;
 }
 
-// The rates below the voice's own that Opus carries: the render runs at 48000 Hz, the rate an
-// Opus file gets without --rate, and is lowered to them.
+// Opus's narrow rates: the render runs at 48000 Hz, the rate an Opus file gets without --rate,
+// and is lowered to them.
 constexpr int32_t OpusSampleRate = 48000;
 constexpr int32_t LowOpusRates[] = {8000, 12000, 16000};
 constexpr const char* RateRange = "--rate takes a whole number of hertz from 8000 to 384000";
@@ -234,17 +235,24 @@ bool setRate(Options& options, const std::string& value, std::string& error) {
   return false;
 }
 
-constexpr OptionSpec OptionSpecs[] = {
-    {"--help", "-h", false, setHelp},           {"--version", nullptr, false, setVersion},
-    {"--list", nullptr, false, setList},        {"--channel", nullptr, true, setChannel},
-    {"--output", "-o", true, setOutput},        {"--plot", nullptr, true, setPlot},
-    {"--format", nullptr, true, setFormat},     {"--normalize", nullptr, true, setNormalize},
-    {"--dc-block", nullptr, false, setDcBlock}, {"--block", nullptr, true, setBlock},
+// clang-format off
+constexpr CommandLineOption CommandLineOptions[] = {
+    {"--help", "-h", false, setHelp},
+    {"--version", nullptr, false, setVersion},
+    {"--list", nullptr, false, setList},
+    {"--channel", nullptr, true, setChannel},
+    {"--output", "-o", true, setOutput},
+    {"--plot", nullptr, true, setPlot},
+    {"--format", nullptr, true, setFormat},
+    {"--normalize", nullptr, true, setNormalize},
+    {"--dc-block", nullptr, false, setDcBlock},
+    {"--block", nullptr, true, setBlock},
     {"--rate", nullptr, true, setRate},
 };
+// clang-format on
 
-const OptionSpec* findOption(std::string_view argument) {
-  for (const OptionSpec& option : OptionSpecs) {
+const CommandLineOption* findOption(std::string_view argument) {
+  for (const CommandLineOption& option : CommandLineOptions) {
     if (argument == option.name || (option.shortName != nullptr && argument == option.shortName)) {
       return &option;
     }
@@ -299,7 +307,7 @@ void chooseRenderRate(Options& options) {
 // One argument, with the next one when it is the option's value; false with `error` set.
 bool parseArgument(int argc, char** argv, int& index, Options& options, std::string& error) {
   const std::string argument = argv[index];
-  const OptionSpec* option = findOption(argument);
+  const CommandLineOption* option = findOption(argument);
   const ControlOption* control = option == nullptr ? findControlOption(argument) : nullptr;
   if (option != nullptr || control != nullptr) {
     const bool takesValue = control != nullptr || option->takesValue;

@@ -708,7 +708,7 @@ constexpr const char* WaitForUnnamedFiles =
 TEST_F(RenderTool, InterruptedAndSimultaneousRendersLeaveNoLitterAndNoMixture) {
   const fs::path score = writeScore("score.txt", TenMinutes);
   const fs::path output = directory / "out.wav";
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGKILL}) {
     // Waits for the unnamed files to be open, then interrupts the render.
     const std::string command = asNormalUser() + QUILLFERN_RENDER + " '" + score.string() +
                                 "' -o '" + output.string() + "' --plot '" + output.string() +
