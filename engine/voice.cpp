@@ -83,7 +83,11 @@ void startVoice(EngineState& state, double sampleRate) noexcept QUILLFERN_NONBLO
       setting->store(controlValueAt(control.number, control.initial), relaxed);
     }
   }
+  // No key is held: a plugin restarted while one was (reset, reactivation, a restored state)
+  // would otherwise never open the gate for its next note.
   state.gate.store(0, relaxed);
+  state.heldNotes.store(0, relaxed);
+  state.heldKeys.fill(false);
 }
 
 void setVoiceControl(EngineState& state, int32_t control,

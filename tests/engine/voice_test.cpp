@@ -94,6 +94,17 @@ TEST(Voice, EachKeyIsHeldOnceAndOnlyItsOwnNoteOffReleasesIt) {
   EXPECT_EQ(state->previousFrequency.load(), 440.0);
 }
 
+// What a plugin's reset, reactivation or restored state does while a key is held.
+TEST(Voice, ARestartedVoiceHoldsNoKey) {
+  auto state = startedEngine();
+  send(*state, 0x90, 69, 100);
+  startVoice(*state, DefaultSampleRate);
+  EXPECT_EQ(state->heldNotes.load(), 0);
+  send(*state, 0x90, 72, 100);
+  EXPECT_EQ(state->gate.load(), 1);
+  EXPECT_EQ(state->heldNotes.load(), 1);
+}
+
 TEST(Voice, OtherChannelsAndMessagesChangeNothingButAskForTheText) {
   auto state = startedEngine();
   const uint8_t ignored[][3] = {{0x91, 69, 100}, {0x81, 69, 0}, {0xB0, 7, 100}, {0xB0, 121, 0},
