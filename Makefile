@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Two commands on a fresh Debian 12 machine: `make run` and `make test`.
 BUILD_DIR ?= build
 CMAKE_FLAGS ?=

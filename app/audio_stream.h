@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The audio output: one mono float32 stream at 44100 Hz on the default output device, fed by
 // RenderCallback on PortAudio's own thread from the standalone program's voice, `engineState`.
 // All of this runs on the window thread.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The numbers of MainWindow's objects. The ten controls that shape the voice (sliders and the
 // s check box) are named with the voice, in engine/voice_controls.h.
 #pragma once

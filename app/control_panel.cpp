@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/control_panel.h"
 
 #include "app/control_numbers.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // MainWindow: the sliders for the model parameters, the volume and the envelope, the s check
 // box, the MIDI device list, the "?" menu and the status bar; and what their changes do.
 // Window thread only.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The "?" menu's About box and help window. Window thread only; each returns when the user
 // has closed what it shows, while sound and MIDI go on.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Quillfern: start-up, the event loop and shutdown, all on the window thread.
 #include <cstdio>
 #include <cstdlib>

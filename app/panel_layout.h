@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // MainWindow's layout: where each control stands. Ranges and the positions when the window
 // opens are the voice's (engine/voice_controls.h).
 #pragma once

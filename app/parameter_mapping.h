@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The read-outs under the sliders for r, I, b and a: which label shows the parameter a slider
 // sets, with how many decimals. The formulas themselves are the voice's
 // (engine/voice_controls.h).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Keeps ALSA's and JACK's own console messages off the terminal.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The floor for Quillfern's start-up time and memory: a bare Qt window with the same controls
 // (menu, MIDI device list, nine vertical sliders, read-outs and labels, the "s" check box, a
 // status bar of three fields, Escape to quit) and nothing behind them: no audio, no MIDI, no

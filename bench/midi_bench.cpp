@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The cost of one MIDI message from the service layer to the engine state: the MIDI thread
 // calls the program's callback through the port's function pointer with each notice, as the
 // service does; the floor is the same call of a callback that does nothing. Without a window

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The plugins' process cost per sample, set against the standalone render callback's
 // (RenderCallbackSustain): the same note held in its sustain, in blocks of 256, 64 and 1
 // frames, rendered through the CLAP process() and the LV2 run() as a host calls them, with no

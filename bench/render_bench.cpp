@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The cost of rendering one sample, against two floors: the bare model recurrence, and the
 // same recurrence reading the shared parameters anew on every sample. The voice is measured
 // holding a note in blocks of 1, 64 and 256 frames, and silent before its first note.

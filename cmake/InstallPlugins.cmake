@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the CLAP library and the LV2 bundle where hosts look for them. Run by
 # `cmake --install`, so that the folders follow the prefix given there (`--prefix ~/.local`),
 # not the one the build was configured with. Expects QUILLFERN_CLAP_LIBRARY,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One voice: the record through which the thread that owns its controls (the window thread,
 // a plugin's host), the MIDI thread and the audio thread cooperate. Everything the voice needs
 // is here, so that voices in one process never share anything. The standalone program's voice

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The envelope: the gain by which each output sample is multiplied.
 //
 // While a note is held: a handover that fades out whatever still sounds over 1000 samples at

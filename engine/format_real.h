@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Real numbers as the read-outs and the note text show them: fixed-point notation with a
 // fixed number of decimals, never an exponent, with texts of their own for infinities and NaN.
 //

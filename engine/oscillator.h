@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The neuron oscillator: one explicit Euler step of the Hindmarsh-Rose model per output sample,
 //   dx/dt = y - a x^3 + b x^2 - z + i,   dy/dt = c - d x^2 - y,   dz/dt = r (s (x + 1.6) - z),
 // with c = 1 and d = 5. The step size follows the pitch: the model advances 8 time units per

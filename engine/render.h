@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The render path: one envelope step and one oscillator step per frame, the fade-in over the
 // first 100 samples (at 44100 Hz) of every note, one float sample per frame.
 // Audio thread only; no allocation, no lock, no wait.

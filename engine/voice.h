@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One voice's life: its start at a sample rate, its controls, and the delay of its notes.
 // Everything here acts on the voice's own record only.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The ten controls that shape the voice, as the window shows them: the envelope's four sliders,
 // the model's r, I, b and a, the volume and the s check box; their numbers, ranges and initial
 // positions, and the formulas that turn a position into a model parameter. Each formula runs

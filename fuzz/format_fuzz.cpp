@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // formatReal for any double, decimal count and buffer, checked by what its text must be rather
 // than by writing it again: the toolkit's own texts for NaN and the infinities; otherwise a sign
 // only for a value below zero, digits without leading zeros, a point and exactly the decimals

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Standard MIDI File reader on any bytes, at a rate the bytes choose: it either names the
 // offset it stopped at or reads a score whose events keep their order within a day, and its
 // listing agrees on which files it reads; it never crashes, hangs or reads out of bounds.

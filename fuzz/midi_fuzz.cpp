@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // MIDI message handling fed any sequence of notices, four bytes each: the first picks the
 // notice (mostly data, sometimes the port's close, now and then its open), the other three are
 // the short message. After every notice the voice keeps its invariants.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The score reader on any text: it either reads a score that keeps the promises of score.h or
 // names the line it stopped at, and never crashes, hangs or reads out of bounds.
 #include <cstddef>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The plugins' saved-state reader on any text: it either refuses it or reads values that are
 // each one the parameter can play, and those values written again read back the same.
 #include <cmath>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "midi/midi_device_table.h"
 
 void appendReadablePorts(MidiDeviceTable& table, int32_t api, uint32_t portCount,

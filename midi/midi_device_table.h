@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The list of MIDI inputs as last counted: list position -> (system, port name).
 //
 // Positions are device ids and the UI's list positions. A port is remembered by its name, not

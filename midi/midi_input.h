@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // MIDI input of the synthesizer: fills the device list, opens the chosen input with the note
 // callback, switches inputs when the user picks another entry, and says in the status bar
 // whether MIDI input is running. All of it runs on the window thread except midiInCallback,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What incoming MIDI does to the voice: note-on and note-off of channel 1 set the pitch, the
 // gate and the set of held keys (monophonic, legato); All Notes Off and All Sound Off of
 // channel 1 release every held key, as the port's close notice does. The window also keeps the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "midi/midi_service.h"
 
 #include <jack/jack.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The MIDI input service: lists the system's MIDI inputs and delivers the messages of one open
 // input to a callback on a thread of its own, "the MIDI thread".
 //

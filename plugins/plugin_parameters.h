@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The parameters a plugin host sees, in the model's own units: one table from which the CLAP
 // plugin, the LV2 description (and the presets and a plugin window to come) take every
 // parameter's id, symbol, name, group, unit, range, default, scale and text. A parameter's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A plugin instance's saved state: text, so that a session file stays readable and diffable.
 //
 //   quillfern-plugin-state 2

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One plugin instance's voice: the engine record and the parameter values it plays, with what
 // both plugin formats do to it. The thread that runs the instance's audio owns it while the
 // instance is active; nothing here allocates, locks or waits.

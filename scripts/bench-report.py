@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Runs the benchmarks and the whole-program measurements and prints each figure with its
 ratio to the floor measured in the same run: render cost against the bare model recurrence,
 a MIDI message against an empty handler, start-up and memory against a bare Qt window

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian packages with dpkg-buildpackage from a copy of the source under
 # BUILD_DIR/deb (default build/deb): dpkg-buildpackage writes its results into the parent of
 # the source tree, which thus stays inside the build tree and out of the clone's parent.

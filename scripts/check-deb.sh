@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # What `make deb-check` checks: the source and binary packages built together, lintian-clean
 # at warnings; both binary packages unpacked into a scratch root and run from there, the
 # plugins' package without Qt, PortAudio or JACK; debian/tests through autopkgtest; and the

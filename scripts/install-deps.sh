@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian packages Quillfern needs to build (with --package, also to build and
 # check its Debian package; with --test, to run its whole test suite and the package's
 # checks), skipping those already present. Uses sudo when not run as root.

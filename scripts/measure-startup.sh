@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Measures Quillfern's start-up against its floor, a bare Qt window with the same controls
 # (bench/bare_window.cpp): the time from starting the program to its window being mapped on
 # the screen, and the resident memory a second later. Prints the median of RUNS starts of

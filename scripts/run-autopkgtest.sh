@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs debian/tests on the built packages with autopkgtest's chroot runner, the chroot being a
 # copy-on-write view of this very system (an overlay over /, in a mount namespace of its own):
 # the packages and the tests' dependencies are installed there and vanish with it. It needs

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Ten minutes of the real program under a private X display and a JACK server on its dummy
 # driver, with a note every half second, slider moves all along and the other core kept busy:
 # no crash, flat memory, the window still answering, a clean quit (tests/e2e/soak_cases.py).

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs a command against a JACK server of its own: starts jackd on the dummy driver (no sound
 # card needed) under a server name no other run uses at the moment, waits until it answers, runs
 # the command with JACK_DEFAULT_SERVER naming that server (and JACK_NO_START_SERVER set, so

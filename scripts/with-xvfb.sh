@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs a command on a private virtual X display (Xvfb, on a display number it finds free)
 # with the openbox window manager, then stops both, however the command ends: success,
 # failure, Ctrl-C or termination. The command's exit status is passed on.

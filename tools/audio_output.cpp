@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "tools/audio_output.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The renderer's sound file: WAV written here, FLAC, Ogg Vorbis, Opus and MP3 through
 // libsndfile, all in large blocks, every write checked.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Lowers a render's rate by a whole factor, for Opus at 8000, 12000 and 16000 Hz, made from a
 // render at 48000 Hz so that the spikes' edges do not fold back into the sound: a windowed-sinc
 // low-pass filter that keeps what lies below 0.42 of the new rate and takes out what lies above 0.48 of

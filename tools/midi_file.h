@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Standard MIDI Files (format 0 and 1) read into a score, so that a song from any sequencer
 // plays through the same render path as a text score.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where the renderer's outputs go, opened before any rendering so that every problem with a
 // path is reported before minutes of work, and written so that nothing is harmed on failure.
 //

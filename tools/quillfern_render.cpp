@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // quillfern-render: plays a score or a Standard MIDI File through the synthesizer's engine
 // offline and writes the sound as a mono file at 44100 Hz or another rate (WAV, FLAC, Ogg
 // Vorbis, Opus or MP3), and on request a picture of the sound and the model.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The renderer's outputs from the first check to the last byte: every path checked and opened
 // before rendering, the samples on their way to the file (DC removal, levels, normalization),
 // and the files made final together, or neither.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A picture of a render: the output's waveform and, below it, the model's x and z over the same
 // time axis, with the notes marked, so that spiking, bursting and chaos can be seen at a glance.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A score: what happens to the synthesizer, frame by frame, for an offline render.
 //
 // Plain text, one event per line; `#` starts a comment, blank lines are ignored:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Plays a score through the same engine code as the live program: the render callback in
 // blocks of a chosen size, split where events fall, MIDI notices through the message handling,
 // control changes as the window's controls make them, on a voice of the renderer's own.

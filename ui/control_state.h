@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The latest state of every control, readable from any thread without waiting.
 //
 // The window thread publishes a control's state whenever it changes (a user change, at the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Controls in the current window: combo box, slider, text label, check box and editor. User
 // changes raise events and publish the control's new state at the same moment, so that other
 // threads read it without the window thread; changes made by the program raise nothing.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Finds out, before Qt starts, whether a display can be reached at all: Qt ends the whole
 // process when its platform cannot connect, and the application must instead learn that its
 // window cannot be opened.

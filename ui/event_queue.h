@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The event stream behind waitEvent: slider, combo box and close-box events go through a
 // first-in, first-out queue with a merge rule; menu items, shortcuts and check boxes raise
 // events that are never merged away. Both come out in the order they were raised. Also holds

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Qt application object: started by the first window or message box once a display is
 // known to be reachable, ended by closeToolkit.
 #include <QApplication>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Menu bars: one per window, along the top of its client area, with titles whose drop-downs
 // hold plain items that raise menu events.
 #include <QMenu>

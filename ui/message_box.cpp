@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The modal message box: one OK button, no icon, the program's other windows blocked.
 #include <QApplication>
 #include <QFontMetrics>

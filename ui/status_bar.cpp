@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Status bars: along the bottom of a window over its whole width, with fixed-width fields
 // laid left to right. Texts may come from any thread; they travel through the status mailbox
 // and are shown on the window thread.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How status texts reach the window thread from any thread without waiting.
 //
 // Each live status bar holds a slot with one mailbox per field. A caller copies its text into

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window toolkit: numbered windows, controls, a menu bar, a status bar, keyboard
 // shortcuts, a message box and one event stream read with waitEvent. The application's only
 // road to the GUI library; no type of that library appears here.

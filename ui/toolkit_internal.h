@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window thread's records behind the toolkit's numbers, and what the toolkit's source
 // files share. Only ui/ includes this header.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/toolkit_text.h"
 
 QString toolkitText(const char* text) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // waitEvent: Qt's event processing driven by hand, so that the window thread blocks in the
 // native wait (no polling, no periodic timer) until the toolkit has an event to return.
 #include <QCoreApplication>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Numbered top-level windows: fixed client size, centring, close requests that only raise an
 // event, and each window's keyboard shortcuts.
 #include <QApplication>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Quillfern as a CLAP instrument: one mono output, MIDI in, the window's ten controls and the
 // MIDI channel as parameters in the model's own units. Every MIDI and parameter event is
 // applied at its own sample: the block is rendered in pieces between events.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The CLAP side of our offline host: the library through dlopen, one plugin instance, events
 // handed over at their frame.
 #include <clap/entry.h>

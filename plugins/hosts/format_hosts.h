@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The two formats behind plugin_host.h.
 #pragma once
 

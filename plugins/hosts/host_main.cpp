@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // quillfern-plugin-host: plays a score or a Standard MIDI File through the CLAP plugin (a .clap
 // file) or the LV2 plugin (a bundle folder) and writes a 32-bit float mono WAV file.
 #include <sndfile.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The LV2 side of our offline host, through lilv: one instance, its ports connected to the
 // host's own values, MIDI in an atom sequence at its frame, control moves written to their
 // ports between run() calls.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "plugins/hosts/plugin_host.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Our own offline plugin host: loads the CLAP plugin (a .clap file, through dlopen) or the LV2
 // plugin (a bundle folder, through lilv) and plays a score through it, as a DAW would play a
 // MIDI track: MIDI events at their frame, a control moved to a window position as its parameter

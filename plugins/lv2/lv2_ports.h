@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The LV2 plugin's URI and port indices, shared by the plugin and the tool that writes its
 // description. Like the port symbols, they never change for a port that exists: parameters
 // added to the table after the first eleven follow the latency port.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Quillfern as an LV2 instrument: MIDI (and the host's transport) through an atom sequence,
 // one mono audio output, a control port for each of the window's ten controls and the MIDI
 // channel, in the model's own units, and a latency port. Control port changes are applied at

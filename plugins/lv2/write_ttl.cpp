@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes the LV2 bundle's manifest.ttl and the plugin's description, quillfern.ttl, from the
 // parameter table, so that the ports' symbols, names, units, ranges and defaults have one home.
 // Run by the build: quillfern-lv2-ttl BUNDLE-FOLDER BINARY-NAME VERSION.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's three threads at full speed at once, on the real toolkit (Qt offscreen): the
 // window thread moving sliders and storing parameters, the MIDI thread playing notes and
 // sending their text to the status bar, the audio thread rendering. Run under

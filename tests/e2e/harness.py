@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The surroundings of an end-to-end run: the program and the test keyboard as processes, a
 D-Bus session with the accessibility bus, the X tools that play the user's hands, and the
 audio recording.

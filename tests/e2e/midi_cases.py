@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """MIDI input that keeps control: a burst of note-offs after a held note, an unfinished
 system-exclusive message, a keyboard that goes away and comes back, a source connected or
 disconnected by hand, and a sound server that dies while the program plays."""

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A guard for the audio callback, loaded into the unchanged program with LD_PRELOAD.
 //
 // It stands in for Pa_OpenStream and hands PortAudio a wrapper of the program's callback that

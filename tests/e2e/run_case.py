@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """End-to-end checks of Quillfern: the real program, started as a user starts it, on a virtual
 X display with a window manager, with a JACK server on its dummy driver as the audio and MIDI
 system. The windows are read through AT-SPI, keys and clicks come from xdotool, notes from the

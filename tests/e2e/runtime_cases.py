@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The running program's costs: no processor time while idle, and an audio callback that
 never allocates, locks or waits."""
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Reads the program's windows through AT-SPI, as assistive technology does, and clicks on
 what it finds there. The accessibility bus is looked up at the first query, so
 harness.start_session_bus() may come after the import."""

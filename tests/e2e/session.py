@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """One start of Quillfern for a case: its working folder, the test keyboard, the program with
 its ALSA configuration, the accessibility bus and what is read back (sound, guard report)."""
 

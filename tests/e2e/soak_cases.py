@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The real program for a long stretch (ten minutes unless QUILLFERN_SOAK_SECONDS says
 otherwise), with notes and slider moves all along and the other core kept busy: it must not
 crash, its memory must stay flat, its window must keep answering, and it must quit cleanly.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The sound: a note from the keyboard against the offline renderer, one key pressed twice and
 released once, a slider moved while it sounds, and quitting while it sounds."""
 

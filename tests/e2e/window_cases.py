@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The windows: the main window as laid out, the help window, the About box, the "PortAudio"
 box without audio output, and the start without any display."""
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Helpers for the engine tests: a started voice on the heap, its controls at their positions
 // when the window opens, and a note played through the same handling as live MIDI.
 #pragma once

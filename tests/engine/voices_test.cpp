@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Voices share nothing: two of them in one process, rendered in turn block by block (as two
 // plugin instances in one host are), each give exactly what they give alone.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // MIDI input of the synthesizer on the real toolkit (Qt's offscreen platform) and a real JACK
 // server (scripts/with-jack.sh) played by real JACK MIDI senders: the device list, the
 // status bar and the engine state as the user sees them.

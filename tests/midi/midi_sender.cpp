@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A JACK client with one MIDI output port that plays a timed script once something connects
 // to the port: the keyboard of the MIDI tests.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The MIDI service against a real JACK server (started by scripts/with-jack.sh) and real
 // JACK MIDI senders.
 #include <gtest/gtest.h>

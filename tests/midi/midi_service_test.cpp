@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The MIDI service without any MIDI system to talk to, and the parts of it that need none:
 // turning received bytes into data notices, and the device table.
 #include <fcntl.h>

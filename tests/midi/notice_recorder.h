@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A callback for the MIDI service that plays the notices on a voice of its own, as the
 // synthesizer does, and records each notice with the voice state it left, for the tests to
 // read once the MIDI thread has delivered them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Starts and ends the test MIDI senders (midi_sender.cpp) as child processes of a test.
 #pragma once
 

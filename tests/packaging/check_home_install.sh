@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # `cmake --install` of the build tree into a scratch home folder, as the README's "for your
 # account only" does it: the plugins land where hosts look, lv2ls (LV2's default path) and our
 # CLAP host (CLAP's search rules) find them without being told, the install says where in one

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The manual pages as man-db and lintian read them: a NAME section lexgrog understands, no
 # formatting warnings, and every option of quillfern-render's --help described in its page.
 # Usage: check_man_pages.sh RENDERER MAN_DIR   (pages as PAGE.1 or, installed, PAGE.1.gz)

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The desktop entry and the AppStream metainfo as software centres read them: both valid, and
 # naming the same entry, program and icon; the metainfo's newest release is VERSION. The
 # plugins' add-on metainfo: valid, extending the program's component, of the same release and

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Unpacks the built packages into a scratch root, as dpkg would install them, and runs what
 # they installed from there: the renderer's manual page's examples on the installed examples,
 # the checks of the installed manual pages, desktop entry and metainfo, the renderer's version

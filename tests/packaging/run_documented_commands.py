@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Runs, as a reader would type them, the renderer commands that a document shows in its code
 blocks, each in a scratch folder, and fails on the first that does not exit 0.
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Ardour loads the LV2 plugin headless and plays a note through it (ardour_session.lua).
 #   ardour_case.sh LV2-FOLDER WORK-FOLDER
 set -uo pipefail

@@ -1,3 +1,4 @@
+-- SPDX-License-Identifier: GPL-3.0-or-later
 -- Ardour without a window or a sound card (ardour7-lua, Dummy backend): a new session, a MIDI
 -- track with Quillfern as its instrument, a note written to the track's input, and the track's
 -- meter must go from silence to a sound; then parameters moved, the session saved and loaded

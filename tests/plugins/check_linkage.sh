@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # A plugin library exports only its format's entry point, resolves every symbol it needs and
 # takes in no window toolkit or sound system.
 #   check_linkage.sh LIBRARY ENTRY-POINT

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The CLAP plugin through the checks a plugin validator runs, one test per check: scanning and
 // the descriptor, the parameters' texts, defaults and fuzzing, processing notes (consistent or
 // not) at every rate and block size, the state and its streams, activation cycles, and each

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "tests/plugins/clap_test_host.h"
 
 #include <clap/ext/thread-check.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The CLAP host of the conformance tests: the plugin library through dlopen, instances offered
 // the host extensions a validator offers (thread check, params, latency), events and streams
 // made to order, and a record of every call the plugin makes back into the host, with the

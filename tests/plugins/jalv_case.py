@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """jalv plays the LV2 plugin on a JACK server: a JACK MIDI client sends A4 for a second, jack_rec
 records the plugin's output, and the recorded note must have the renderer's pitch (its spikes
 over half a second, within 2 %) and level (RMS within 2 %). Usually the recording is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The LV2 plugin through what lv2lint checks, one test per check: the plugin's description
 // (name, licence, maintainer, version, class), every port's name, symbol, class, range,
 // default, unit and properties, the features and extension data, instantiation without the

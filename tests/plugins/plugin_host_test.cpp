@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Both plugins played through our own offline hosts must sound exactly as the renderer does:
 // scores in any block size, two instances side by side, a saved and reloaded session.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The parameter table's texts and units, what an LV2 port's float plays, and the saved state's
 // text: exact, lenient where a later version or another platform may differ, strict otherwise.
 #include <gtest/gtest.h>

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Qtractor's plugin scanner loads the CLAP plugin and finds one instrument: no audio input,
 # one mono output, one MIDI input, eleven parameters.
 #   qtractor_scan.sh PLUGIN.clap

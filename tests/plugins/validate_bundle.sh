@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The LV2 bundle's Turtle files against the installed LV2 vocabularies, with lv2_validate
 # (lilv-utils) and sord_validate (sordi) on its own as well.
 #   validate_bundle.sh BUNDLE-FOLDER

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Both plugins' process paths under the real-time sanitizer: the CLAP process() and the LV2
 // run(), with everything they call, are marked QUILLFERN_NONBLOCKING, so an allocation, lock or
 // wait inside them ends the test with a report. A score with legato, releases, control moves

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The audio and MIDI delivery paths under clang's real-time sanitizer: every function marked
 // QUILLFERN_NONBLOCKING is checked at run time, and anything it calls that allocates, locks,
 // waits or makes a blocking system call ends the program with a report. Here notes are played

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Defaults for the sanitizer builds, read by the sanitizer runtime at start-up of every program
 // of the build (tests and the program itself). Only third-party code is excused here; every
 // report about our own code stays an error.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Renders a held note of 6 h 55 min: 4.4 GB of float samples, past what a RIFF header can
 # count. The file must be RF64 with the exact length, whole, and read back by ffprobe.
 # Minutes of work and 4.4 GB of disk: labelled "long", outside make test.

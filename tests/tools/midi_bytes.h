@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Builds Standard MIDI Files byte by byte, so that tests can make exactly the file they need.
 #pragma once
 

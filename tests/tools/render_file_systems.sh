@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # quillfern-render on real file systems, as root: a full disk for every format, a render killed
 # half-way, every signal that ends a render where no unnamed file can be made, and what a
 # replaced file keeps, in folders with the sticky bit or that take no new file. Runs in a mount

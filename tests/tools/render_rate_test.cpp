@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A score rendered at other sample rates sounds the same: the envelope's times keep their
 // durations and a held note spikes as often, up to what a finer Euler step changes.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs the quillfern-render program as a user would and looks at the WAV files it writes.
 #include <gtest/gtest.h>
 #include <pwd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fourteen hours of one held note, rendered offline like any score: long enough that the
 // note's sample count passes its overflow guard for real. The output is looked at as it
 // streams by and never kept, so memory stays flat however long the render.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The in-process toolkit tests run on Qt's offscreen platform, whatever display the caller
 // has: they need none and never show anything.
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The status mailbox on its own, without Qt: the last text wins, one wake-up at a time, texts
 // keep the order of the calls, and no text reaches a status bar that was not its own.
 #include "ui/status_mailbox.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Controls on Qt's offscreen platform: what the user's actions raise, what the program's
 // changes do not, and the states that other threads read.
 #include <QCheckBox>

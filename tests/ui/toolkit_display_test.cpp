@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Without a reachable display the toolkit reports that no window can be opened instead of
 // letting Qt end the process; message boxes go to standard error.
 #include <gtest/gtest.h>

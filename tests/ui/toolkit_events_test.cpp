@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Windows, the event queue and waitEvent on Qt's offscreen platform.
 #include <QApplication>
 #include <QComboBox>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A separate process for what a test cannot do inside its own: start the toolkit without a
 // display (plain Qt would end the process), or sit blocked in waitEvent while the test
 // measures its processor time.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's layout and its status bar on Qt's offscreen platform: field geometry, centred
 // texts, and texts that arrive from other threads.
 #include <QApplication>

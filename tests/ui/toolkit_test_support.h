@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Helpers for the toolkit's tests: the waiting events as a list, the Qt widgets behind the
 // toolkit's numbers, a window laid out like the program's control panel, and the probe
 // program for what a test cannot do in its own process.

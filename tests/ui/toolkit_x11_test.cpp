@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The toolkit on a real X server with a window manager (run under scripts/with-xvfb.sh):
 // what only a real display shows, driven by xdotool and wmctrl as a user would.
 #include <QApplication>
