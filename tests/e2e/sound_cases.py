@@ -1,6 +1,7 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 """The sound: a note from the keyboard against the offline renderer, one key pressed twice and
-released once, a slider moved while it sounds, and quitting while it sounds."""
+released once, a note whose model runs away, a slider moved while it sounds, and quitting while
+it sounds."""
 
 import time
 
@@ -41,6 +42,27 @@ def case_same_key_twice():
     silence = h.SAMPLE_RATE // 20
     h.wait_for("silence after the release", lambda: not any(run.recorded()[-silence:]),
                timeout=release + 1)
+
+
+def case_run_away_note():
+    """Note 127 at the start-up settings, where the Euler step is unstable and the model runs
+    away within a few samples: nothing louder than the run-away bound (10) times the volume
+    (30 %) reaches the output, nothing non-finite either, and the renderer agrees."""
+    held = 1.0  # seconds
+    run = Quillfern("run-away-note", ["1500:907F64", f"{int(held * 1000)}:807F40"])
+    main, x_main = main_window(run)
+    wait_status(main, 1, "On 12543.854")
+    wait_status(main, 1, "Off")
+    time.sleep(0.3)
+    run.quit_with(lambda: h.press(x_main, "Escape"))
+
+    loudest = 10.0 * 0.3
+    off = int(held * h.SAMPLE_RATE)
+    expected = h.render(run.dir, ["0 midi 90 127 100", f"{off} midi 80 127 0", f"{off + 4410} end"])
+    for name, samples in (("recorded", run.recorded()), ("rendered", expected)):
+        h.check(len(samples) > 0, f"nothing {name}")
+        louder = [value for value in samples if not abs(value) <= loudest]  # NaN too
+        h.check(not louder, f"{name}: {len(louder)} samples beyond {loudest}, as {louder[:3]}")
 
 
 def compare_sound(live, expected, length):
