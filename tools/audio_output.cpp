@@ -1,31 +1,47 @@
 #include "tools/audio_output.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
 #include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cmath>
 
 #include "tools/output_file.h"
+#include "tools/score.h"
 
 namespace {
 
 // Frames gathered before each write: a few hundred system calls for an hour of sound.
 constexpr std::size_t BlockFrames = 1 << 16;
+constexpr std::size_t RelayBytes = 1 << 16;
+
+// What a render without a sample becomes: a file of no samples, which libsndfile's FLAC
+// encoder writes only when asked for its header; or nothing, as Opus and MP3 have no valid
+// file without sound.
+enum class EmptyRender { Written, HeaderAsked, Refused };
 
 struct ContainerInfo {
   AudioContainer container;
   const char* extension;
   const char* name;
   int sndfileFormat;  // 0: written here
+  bool lossy;
+  EmptyRender empty;
 };
 
 constexpr ContainerInfo Containers[] = {
-    {AudioContainer::Wav, ".wav", "WAV", 0},
-    {AudioContainer::Flac, ".flac", "FLAC", SF_FORMAT_FLAC | SF_FORMAT_PCM_24},
-    {AudioContainer::OggVorbis, ".ogg", "Ogg Vorbis", SF_FORMAT_OGG | SF_FORMAT_VORBIS},
-    {AudioContainer::Opus, ".opus", "Opus", SF_FORMAT_OGG | SF_FORMAT_OPUS},
-    {AudioContainer::Mp3, ".mp3", "MP3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III},
+    {AudioContainer::Wav, ".wav", "WAV", 0, false, EmptyRender::Written},
+    {AudioContainer::Flac, ".flac", "FLAC", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, false,
+     EmptyRender::HeaderAsked},
+    {AudioContainer::OggVorbis, ".ogg", "Ogg Vorbis", SF_FORMAT_OGG | SF_FORMAT_VORBIS, true,
+     EmptyRender::Written},
+    {AudioContainer::Opus, ".opus", "Opus", SF_FORMAT_OGG | SF_FORMAT_OPUS, true,
+     EmptyRender::Refused},
+    {AudioContainer::Mp3, ".mp3", "MP3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, true,
+     EmptyRender::Refused},
 };
 
 struct SampleInfo {
@@ -111,58 +127,162 @@ SF_INFO sndfileInfo(const ContainerInfo& container, int32_t sampleRate) {
   return info;
 }
 
+bool fail(AudioWriter& writer, std::string reason) {
+  if (!writer.failed) writer.failure = std::move(reason);
+  writer.failed = true;
+  return false;
+}
+
+EncoderStream& streamOf(void* user) {
+  return *static_cast<EncoderStream*>(user);
+}
+
+// libsndfile's file operations on a file that can seek, each write checked.
+sf_count_t streamLength(void* user) {
+  struct stat status {};
+  return fstat(streamOf(user).descriptor, &status) == 0 ? status.st_size : -1;
+}
+
+sf_count_t streamSeek(sf_count_t offset, int whence, void* user) {
+  return lseek(streamOf(user).descriptor, offset, whence);
+}
+
+sf_count_t streamRead(void* bytes, sf_count_t count, void* user) {
+  const ssize_t got = read(streamOf(user).descriptor, bytes, static_cast<std::size_t>(count));
+  return std::max<ssize_t>(got, 0);
+}
+
+sf_count_t streamWrite(const void* bytes, sf_count_t count, void* user) {
+  EncoderStream& stream = streamOf(user);
+  if (stream.failure != 0) return 0;
+  if (writeAll(stream.descriptor, bytes, static_cast<std::size_t>(count))) return count;
+  stream.failure = errno;
+  return 0;
+}
+
+sf_count_t streamTell(void* user) {
+  return lseek(streamOf(user).descriptor, 0, SEEK_CUR);
+}
+
+// Copies what libsndfile writes into the pipe on to the stream. After a failure it stops
+// reading, so that libsndfile's next write fails at once instead of waiting.
+void relayStream(int from, EncoderStream& stream) {
+  std::vector<char> buffer(RelayBytes);
+  for (;;) {
+    const ssize_t got = read(from, buffer.data(), buffer.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got == 0) break;
+    if (got < 0 || !writeAll(stream.descriptor, buffer.data(), static_cast<std::size_t>(got))) {
+      stream.failure = errno;
+      break;
+    }
+  }
+  close(from);
+}
+
+SNDFILE* openEncoder(AudioWriter& writer, SF_INFO& info) {
+  writer.stream = std::make_unique<EncoderStream>();
+  EncoderStream& stream = *writer.stream;
+  stream.descriptor = writer.descriptor;
+  if (lseek(writer.descriptor, 0, SEEK_CUR) >= 0) {
+    SF_VIRTUAL_IO io{streamLength, streamSeek, streamRead, streamWrite, streamTell};
+    return sf_open_virtual(&io, SFM_WRITE, &info, &stream);
+  }
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0) return nullptr;
+  stream.relayInput = ends[1];
+  stream.relay = std::jthread(relayStream, ends[0], std::ref(stream));
+  return sf_open_fd(ends[1], SFM_WRITE, &info, SF_FALSE);
+}
+
+// Closes the encoder and waits for its last bytes to reach the file.
+bool closeEncoder(AudioWriter& writer) {
+  const bool closed = writer.encoder == nullptr || sf_close(writer.encoder) == 0;
+  writer.encoder = nullptr;
+  if (writer.stream == nullptr) return closed;
+  EncoderStream& stream = *writer.stream;
+  if (stream.relayInput >= 0) close(stream.relayInput);
+  stream.relayInput = -1;
+  if (stream.relay.joinable()) stream.relay.join();
+  return closed;
+}
+
+// Why the encoder failed: the file's own reason where a write of it failed, else libsndfile's
+// (asked only then: for an error number it does not know, libsndfile prints to stdout).
+std::string encoderFailure(const AudioWriter& writer) {
+  const int failure = writer.stream != nullptr ? writer.stream->failure.load() : 0;
+  return failure != 0 ? systemReason(failure) : sf_strerror(writer.encoder);
+}
+
+bool encoderFailed(const AudioWriter& writer) {
+  return writer.stream->failure != 0 || sf_error(writer.encoder) != SF_ERR_NO_ERROR;
+}
+
 bool flushPending(AudioWriter& writer) {
   if (writer.failed || writer.pending.empty()) return !writer.failed;
+  bool written = false;
   if (writer.encoder != nullptr) {
     const auto frames = static_cast<sf_count_t>(writer.pending.size());
-    writer.failed = sf_writef_float(writer.encoder, writer.pending.data(), frames) != frames;
+    written = sf_writef_float(writer.encoder, writer.pending.data(), frames) == frames &&
+              !encoderFailed(writer);
+    if (!written) fail(writer, encoderFailure(writer));
   } else if (writer.format.sample == SampleFormat::Float &&
              std::endian::native == std::endian::little) {
     // The file's own byte order: the samples go out as they are.
-    writer.failed =
-        !writeAll(writer.descriptor, writer.pending.data(), writer.pending.size() * sizeof(float));
+    written =
+        writeAll(writer.descriptor, writer.pending.data(), writer.pending.size() * sizeof(float));
   } else {
     encodeWavSamples(sampleOf(writer.format.sample), writer.pending, writer.bytes);
-    writer.failed = !writeAll(writer.descriptor, writer.bytes.data(), writer.bytes.size());
+    written = writeAll(writer.descriptor, writer.bytes.data(), writer.bytes.size());
   }
-  if (writer.failed) writer.failure = errno;
+  if (!written && writer.encoder == nullptr) fail(writer, systemReason(errno));
   writer.pending.clear();
-  return !writer.failed;
+  return written;
 }
 
 }  // namespace
 
-bool audioFormatOf(const std::string& name, bool anyName, const std::string& sampleOption,
+bool parseSampleFormat(std::string_view text, SampleFormat& sample, std::string& error) {
+  const auto* found = std::find_if(std::begin(Samples), std::end(Samples),
+                                   [&](const SampleInfo& info) { return text == info.name; });
+  if (found == std::end(Samples)) {
+    error = "--format takes float, pcm24 or pcm16, not '" + readableText(text) + "'";
+    return false;
+  }
+  sample = found->sample;
+  return true;
+}
+
+bool audioFormatOf(const std::string& name, bool anyName, std::optional<SampleFormat> sample,
                    AudioFormat& format, std::string& error) {
   const std::string extension = lowerExtension(name);
   const auto* container =
       std::find_if(std::begin(Containers), std::end(Containers),
                    [&](const ContainerInfo& info) { return extension == info.extension; });
   if (!extension.empty() && container == std::end(Containers) && !anyName) {
-    error =
-        "cannot tell the sound format of " + name + ": its name may end in " + knownExtensions();
+    error = "cannot tell the sound format of " + readableName(name) + ": its name may end in " +
+            knownExtensions();
     return false;
   }
   format.container = container == std::end(Containers) ? AudioContainer::Wav : container->container;
-  if (sampleOption.empty()) return true;
-  const auto* sample =
-      std::find_if(std::begin(Samples), std::end(Samples),
-                   [&](const SampleInfo& info) { return sampleOption == info.name; });
-  if (sample == std::end(Samples)) {
-    error = "--format takes float, pcm24 or pcm16, not '" + sampleOption + "'";
-    return false;
-  }
+  if (!sample) return true;
   if (format.container != AudioContainer::Wav) {
     error = "--format is for WAV files; " + std::string(containerOf(format.container).name) +
             " has a sample format of its own";
     return false;
   }
-  format.sample = sample->sample;
+  format.sample = *sample;
   return true;
 }
 
-bool canWriteAudio(const AudioFormat& format, int32_t sampleRate, std::string& error) {
+bool canWriteAudio(const AudioFormat& format, int32_t sampleRate, int64_t frames,
+                   std::string& error) {
   const ContainerInfo& container = containerOf(format.container);
+  if (frames == 0 && container.empty == EmptyRender::Refused) {
+    error = std::string("the render is empty, and ") + container.name +
+            " has no valid file without sound; WAV, FLAC and Ogg Vorbis have one";
+    return false;
+  }
   if (container.sndfileFormat == 0) return true;
   // Trying is the one sure test: libsndfile may be built without a codec, and a codec may
   // refuse a sample rate only when the file is opened.
@@ -178,8 +298,10 @@ bool canWriteAudio(const AudioFormat& format, int32_t sampleRate, std::string& e
   return false;
 }
 
-bool clipsAboveFullScale(const AudioFormat& format) {
-  return format.container != AudioContainer::Wav || format.sample != SampleFormat::Float;
+FullScale fullScaleOf(const AudioFormat& format) {
+  if (containerOf(format.container).lossy) return FullScale::DecodersMayClip;
+  const bool kept = format.container == AudioContainer::Wav && format.sample == SampleFormat::Float;
+  return kept ? FullScale::Kept : FullScale::Clipped;
 }
 
 std::string wavHeader(SampleFormat sampleFormat, int32_t sampleRate, int64_t frames,
@@ -229,12 +351,16 @@ bool startAudio(AudioWriter& writer, int descriptor, const AudioFormat& format, 
     return false;
   }
   SF_INFO info = sndfileInfo(container, sampleRate);
-  writer.encoder = sf_open_fd(descriptor, SFM_WRITE, &info, SF_FALSE);
+  writer.encoder = openEncoder(writer, info);
   if (writer.encoder == nullptr) {
-    error = sf_strerror(nullptr);
+    error = encoderFailure(writer);
+    closeEncoder(writer);
     return false;
   }
   sf_command(writer.encoder, SFC_SET_CLIPPING, nullptr, SF_TRUE);  // instead of wrapping round
+  if (frames == 0 && container.empty == EmptyRender::HeaderAsked) {
+    sf_command(writer.encoder, SFC_UPDATE_HEADER_NOW, nullptr, 0);
+  }
   return true;
 }
 
@@ -251,20 +377,23 @@ bool writeAudio(AudioWriter& writer, const float* samples, int64_t count) {
 }
 
 bool finishAudio(AudioWriter& writer, std::string& error) {
-  bool written = flushPending(writer);
-  int reason = writer.failure;
-  if (written && writer.padded) {
+  flushPending(writer);
+  if (!writer.failed && writer.padded) {
     const unsigned char pad = 0;
-    written = writeAll(writer.descriptor, &pad, 1);
-    if (!written) reason = errno;
+    if (!writeAll(writer.descriptor, &pad, 1)) fail(writer, systemReason(errno));
   }
   if (writer.encoder != nullptr) {
-    const std::string encoderError = sf_strerror(writer.encoder);
-    written = sf_close(writer.encoder) == 0 && written;
-    writer.encoder = nullptr;
-    if (!written) error = encoderError;
-    return written;
+    const std::string encoderError = encoderFailed(writer) ? encoderFailure(writer) : "";
+    // The encoders write their last frames and rewrite their headers at the close.
+    const bool closed = closeEncoder(writer);
+    if (!encoderError.empty()) fail(writer, encoderError);
+    if (writer.stream->failure != 0) fail(writer, systemReason(writer.stream->failure));
+    if (!closed) fail(writer, "libsndfile could not end the file");
   }
-  if (!written) error = systemReason(reason);
-  return written;
+  error = writer.failure;
+  return !writer.failed;
+}
+
+void abandonAudio(AudioWriter& writer) {
+  closeEncoder(writer);
 }

@@ -34,11 +34,12 @@ struct TrackEvent {
 };
 
 struct TrackEvents {
+  bool keepMessages = true;  // false for a listing, which needs only the notes counted
   std::vector<TrackEvent> messages;
   std::vector<TrackEvent> tempos;
   TrackEvent end;  // the latest End of Track
   uint32_t format = 0;
-  std::vector<std::string> trackNames;  // one for each track read, empty without a name
+  std::vector<TrackNotes> tracks;  // one for each track read: its name and notes
 };
 
 // Walks the file's bytes. The first problem found is kept with its place; every step does
@@ -119,7 +120,7 @@ uint32_t readChannelMessage(ByteReader& reader, uint8_t status) {
 
 // A track's first name, kept for listings.
 void readTrackName(ByteReader& reader, uint32_t length, TrackEvents& events) {
-  std::string& name = events.trackNames.back();
+  std::string& name = events.tracks.back().name;
   const std::size_t start = reader.offset;
   skipBytes(reader, length, "a meta event");
   if (name.empty() && !reader.failed()) {
@@ -172,7 +173,8 @@ bool readTrackEvent(ByteReader& reader, TrackEvent event, uint8_t& runningStatus
   if (status < SystemExclusive) {
     runningStatus = status;
     event.value = readChannelMessage(reader, status);
-    events.messages.push_back(event);
+    countNote(events.tracks.back().channels, event.value);
+    if (events.keepMessages) events.messages.push_back(event);
     return false;
   }
   // Running status goes on across system exclusive and meta events: the standard says they
@@ -284,7 +286,7 @@ void readTracks(ByteReader& reader, uint32_t tracks, TrackEvents& events) {
     reader.limit = size;
     const uint32_t length = readBigEndian(reader, 4, "a chunk header");
     reader.track = kind == "MTrk" ? static_cast<int32_t>(++found) : 0;
-    if (reader.track != 0) events.trackNames.emplace_back();
+    if (reader.track != 0) events.tracks.emplace_back();
     if (length > size - reader.offset) {
       reader.fail(chunk, "a chunk of " + std::to_string(length) +
                              " bytes runs past the end of the file (" + std::to_string(size) +
@@ -386,16 +388,16 @@ bool parseMidiFile(std::span<const uint8_t> bytes, const std::string& name, Scor
   return readMidiFile(bytes, name, sampleRate, score, events, error);
 }
 
+// Counts the notes as it reads, keeping no message: memory in proportion to the tracks and
+// tempo changes, not to the notes.
 bool summarizeMidiFile(std::span<const uint8_t> bytes, const std::string& name, double sampleRate,
                        SongSummary& summary, std::string& error) {
   Score score;
   TrackEvents events;
+  events.keepMessages = false;
   if (!readMidiFile(bytes, name, sampleRate, score, events, error)) return false;
-  summary = SongSummary{static_cast<int32_t>(events.format), {}, score.endFrame, sampleRate};
-  for (const std::string& trackName : events.trackNames) summary.tracks.push_back({trackName, {}});
-  for (const TrackEvent& message : events.messages) {
-    countNote(summary.tracks[static_cast<std::size_t>(message.track - 1)].channels, message.value);
-  }
+  summary = SongSummary{static_cast<int32_t>(events.format), std::move(events.tracks),
+                        score.endFrame, sampleRate};
   return true;
 }
 

@@ -1,25 +1,43 @@
 // Where the renderer's outputs go, opened before any rendering so that every problem with a
 // path is reported before minutes of work, and written so that nothing is harmed on failure.
 //
-// A regular file (or a name not yet taken) is written into a temporary file with a unique name
-// in the same directory and renamed over it once complete: a failed or interrupted render leaves
-// the old file as it was and no litter. Anything else that exists (a device, a FIFO, a terminal)
-// is written directly and never replaced; symbolic links are followed to their target. "-" is
-// standard output.
+// A regular file (or a name not yet taken) is written into a file of its own in the target's
+// folder, which is made before the render starts: that proves the folder takes the finished
+// file. Where the file system allows, it is unnamed (O_TMPFILE) and linked into place only when
+// complete, so that not even SIGKILL leaves anything behind; elsewhere it has a unique hidden
+// name, removed on failure and on every signal that would end the program. The finished file
+// replaces the old one by rename, never by writing over it, and takes the old one's permission
+// bits and, where allowed, its owner and group. All of it works relative to the folder
+// (openat, linkat, renameat), so folders deeper than PATH_MAX work too. Anything else that
+// exists (a device, a FIFO, a terminal) is written directly and never replaced; symbolic links
+// are followed to their target. "-" is standard output.
 #pragma once
+
+#include <sys/types.h>
 
 #include <string>
 
 struct OutputFile {
-  std::string name;       // as given, for messages
-  std::string target;     // the file finally written, symbolic links followed
-  std::string temporary;  // beside the target while a regular file is being written
+  std::string name;       // as given, made readable, for messages
+  int folder = -1;        // the target's folder while a regular file is made (O_PATH)
+  std::string leaf;       // the target's name in `folder`, symbolic links followed
+  std::string temporary;  // the hidden named file in `folder`, where no unnamed one can be made
+  bool unnamed = false;   // an O_TMPFILE file, linked into place when complete
   int descriptor = -1;
   bool seekable = false;
+  // What the finished file gets, at the end, as writing clears the set-user and set-group bits:
+  // the old file's permission bits and owner and group, or a new file's mode.
+  mode_t mode = 0;
+  uid_t owner = static_cast<uid_t>(-1);  // -1: left as it is
+  gid_t group = static_cast<gid_t>(-1);
 };
 
-// Removes the temporary files of open outputs when SIGINT, SIGTERM or SIGHUP ends the program,
-// and makes a closed pipe a write error instead of a silent death.
+// Opens /dev/null on standard input, output or error where one is closed, so that no file of
+// ours can take its number and receive what is meant for it. False when that fails.
+bool openStandardStreams();
+
+// Removes the temporary files of open outputs when any signal that would end the program ends
+// it, and makes a closed pipe and a file-size limit write errors instead of silent deaths.
 void removeTemporariesOnSignals();
 
 // Whether `name` is standard output ("-") or an existing file that is neither regular nor a
@@ -29,18 +47,31 @@ bool isDeviceOrPipe(const std::string& name);
 // Opens `name` for writing; false with `error` set ("cannot write NAME: reason").
 bool openOutput(const std::string& name, OutputFile& file, std::string& error);
 
-// Makes the output final: the temporary file takes the target's place.
+// Makes the output final: the complete file takes the target's place.
 bool commitOutput(OutputFile& file, std::string& error);
 
-// Closes the output, removing a temporary file; the target is left as it was.
+// Closes the output, removing its temporary file; the target is left as it was.
 void discardOutput(OutputFile& file);
 
-// Whether two names given on the command line are one file, however named ("-" standing for
-// standard input when `firstIsInput`, standard output otherwise).
-bool isSameFile(const std::string& first, const std::string& second, bool firstIsInput);
+// What a name on the command line stands for, however it is spelt: an existing file by device
+// and inode, a name not yet taken by its folder's device and inode and its own name.
+struct FileIdentity {
+  bool known = false;  // false: the name leads nowhere (no folder), and clashes with nothing
+  bool exists = false;
+  bool characterDevice = false;
+  dev_t device = 0;
+  ino_t inode = 0;
+  std::string leaf;  // of a name not yet taken
+};
 
-// A temporary file already removed from its directory: it disappears when closed or when the
-// program ends, however it ends. Returns the descriptor, or -1 with `error` set.
+// The identity of `name`; "-" stands for `standardStream` (standard input or output).
+FileIdentity identityOf(const std::string& name, int standardStream);
+
+// Whether writing one would write the other. A character device (/dev/null) takes any number.
+bool isSameTarget(const FileIdentity& first, const FileIdentity& second);
+
+// A temporary file no other program sees: it disappears when closed or when the program ends,
+// however it ends. Returns the descriptor, or -1 with `error` set.
 int openScratchFile(std::string& error);
 
 // Writes all of `bytes`; false (with errno set) when the file takes less.

@@ -3,6 +3,7 @@
 // Vorbis, Opus or MP3), and on request a picture of the sound and the model.
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
@@ -16,6 +17,7 @@
 #include "engine/voice_controls.h"
 #include "tools/audio_output.h"
 #include "tools/midi_file.h"
+#include "tools/output_file.h"
 #include "tools/render_output.h"
 #include "tools/render_plot.h"
 #include "tools/score.h"
@@ -121,7 +123,9 @@ struct Options {
   std::string scorePath;
   OutputOptions output;
   int32_t blockFrames = DefaultBlockFrames;
-  int32_t sampleRate = static_cast<int32_t>(DefaultSampleRate);
+  int32_t sampleRate = static_cast<int32_t>(DefaultSampleRate);  // the sound file's
+  bool rateGiven = false;
+  int32_t renderRate = 0;            // the voice's: the file's, or a multiple of it
   std::vector<ScoreEvent> controls;  // set at frame 0, in the order given
   int32_t channel = 1;               // the MIDI channel played
   bool help = false;
@@ -129,20 +133,127 @@ struct Options {
   bool list = false;
 };
 
-bool parseBlockFrames(const std::string& text, int32_t& frames) {
-  constexpr int32_t MostBlockFrames = 1 << 20;
-  return parseWholeNumber(text, 1, MostBlockFrames, frames);
+// What an option does with its value (empty for one that takes none); false with `error` set.
+using OptionAction = bool (*)(Options& options, const std::string& value, std::string& error);
+
+// One option of the command line. A new option is one more line in Options below.
+struct OptionSpec {
+  const char* name;
+  const char* shortName;  // nullptr: none
+  bool takesValue;
+  OptionAction apply;
+};
+
+bool setHelp(Options& options, const std::string&, std::string&) {
+  options.help = true;
+  return true;
 }
 
-bool parseNormalizePeak(const std::string& text, double& decibels) {
-  constexpr double Quietest = -100.0;
-  double value = 0.0;
-  const char* last = text.data() + text.size();
-  const auto [end, failure] = std::from_chars(text.data(), last, value);
-  if (text.empty() || failure != std::errc() || end != last) return false;
-  if (!(value >= Quietest && value <= 0.0)) return false;
-  decibels = value;
+bool setVersion(Options& options, const std::string&, std::string&) {
+  options.version = true;
   return true;
+}
+
+bool setList(Options& options, const std::string&, std::string&) {
+  options.list = true;
+  return true;
+}
+
+bool setDcBlock(Options& options, const std::string&, std::string&) {
+  options.output.dcBlock = true;
+  return true;
+}
+
+bool setChannel(Options& options, const std::string& value, std::string& error) {
+  if (parseWholeNumber(value, 1, static_cast<int32_t>(MidiChannels), options.channel)) return true;
+  error = "--channel takes a MIDI channel from 1 to 16, not '" + readableText(value) + "'";
+  return false;
+}
+
+// A file name option's value, which may not be empty.
+bool setPath(std::string& path, const char* option, const std::string& value, std::string& error) {
+  path = value;
+  if (!value.empty()) return true;
+  error = std::string(option) + " takes a file name, not ''";
+  return false;
+}
+
+bool setOutput(Options& options, const std::string& value, std::string& error) {
+  return setPath(options.output.soundPath, "--output", value, error);
+}
+
+bool setPlot(Options& options, const std::string& value, std::string& error) {
+  return setPath(options.output.plotPath, "--plot", value, error);
+}
+
+bool setFormat(Options& options, const std::string& value, std::string& error) {
+  SampleFormat sample{};
+  if (!parseSampleFormat(value, sample, error)) return false;
+  options.output.sampleFormat = sample;
+  return true;
+}
+
+bool setNormalize(Options& options, const std::string& value, std::string& error) {
+  constexpr double Quietest = -100.0;
+  double decibels = 0.0;
+  const char* last = value.data() + value.size();
+  const auto [end, failure] = std::from_chars(value.data(), last, decibels);
+  if (value.empty() || failure != std::errc() || end != last ||
+      !(decibels >= Quietest && decibels <= 0.0)) {
+    error = "--normalize takes a peak in dBFS from -100 to 0, not '" + readableText(value) + "'";
+    return false;
+  }
+  options.output.normalize = true;
+  options.output.normalizePeak = decibels;
+  return true;
+}
+
+bool setBlock(Options& options, const std::string& value, std::string& error) {
+  constexpr int32_t MostBlockFrames = 1 << 20;
+  if (parseWholeNumber(value, 1, MostBlockFrames, options.blockFrames)) return true;
+  error = "--block takes a whole number of frames from 1 to 1048576, not '" +
+          readableText(value) + "'";
+  return false;
+}
+
+// The rates below the voice's own that Opus carries: the render runs at 48000 Hz, the rate an
+// Opus file gets without --rate, and is lowered to them.
+constexpr int32_t OpusSampleRate = 48000;
+constexpr int32_t LowOpusRates[] = {8000, 12000, 16000};
+constexpr const char* RateRange =
+    "--rate takes a whole number of hertz from 22050 to 192000, or 8000, 12000 or 16000 for Opus";
+
+bool setRate(Options& options, const std::string& value, std::string& error) {
+  options.rateGiven = true;
+  if (parseWholeNumber(value, LowOpusRates[0], static_cast<int32_t>(MaximumSampleRate),
+                       options.sampleRate)) {
+    return true;
+  }
+  error = std::string(RateRange) + ", not '" + readableText(value) + "'";
+  return false;
+}
+
+constexpr OptionSpec OptionSpecs[] = {
+    {"--help", "-h", false, setHelp},
+    {"--version", nullptr, false, setVersion},
+    {"--list", nullptr, false, setList},
+    {"--channel", nullptr, true, setChannel},
+    {"--output", "-o", true, setOutput},
+    {"--plot", nullptr, true, setPlot},
+    {"--format", nullptr, true, setFormat},
+    {"--normalize", nullptr, true, setNormalize},
+    {"--dc-block", nullptr, false, setDcBlock},
+    {"--block", nullptr, true, setBlock},
+    {"--rate", nullptr, true, setRate},
+};
+
+const OptionSpec* findOption(std::string_view argument) {
+  for (const OptionSpec& option : OptionSpecs) {
+    if (argument == option.name || (option.shortName != nullptr && argument == option.shortName)) {
+      return &option;
+    }
+  }
+  return nullptr;
 }
 
 // A control option with its value; false with `error` set when the value is out of range.
@@ -167,78 +278,68 @@ const ControlOption* findControlOption(std::string_view argument) {
   return nullptr;
 }
 
-// Opus carries at most 48000 Hz and not 44100; the voice sounds the same at any rate, so an
-// Opus file asked for without --rate is rendered at 48000 Hz rather than refused.
-constexpr int32_t OpusSampleRate = 48000;
-
 bool asksForOpus(const std::string& soundPath) {
   AudioFormat format;
   std::string ignored;
-  return audioFormatOf(soundPath, false, "", format, ignored) &&
+  return audioFormatOf(soundPath, false, std::nullopt, format, ignored) &&
          format.container == AudioContainer::Opus;
 }
 
-bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
-  bool rateGiven = false;
-  for (int index = 1; index < argc; ++index) {
-    const std::string_view argument = argv[index];
-    const bool hasValue = index + 1 < argc;
-    if (argument == "-h" || argument == "--help") {
-      options.help = true;
-    } else if (argument == "--version") {
-      options.version = true;
-    } else if (argument == "--list") {
-      options.list = true;
-    } else if (argument == "--channel" && hasValue) {
-      if (!parseWholeNumber(argv[++index], 1, static_cast<int32_t>(MidiChannels),
-                            options.channel)) {
-        error =
-            "--channel takes a MIDI channel from 1 to 16, not '" + readableText(argv[index]) + "'";
-        return false;
-      }
-    } else if ((argument == "-o" || argument == "--output") && hasValue) {
-      options.output.soundPath = argv[++index];
-    } else if (argument == "--plot" && hasValue) {
-      options.output.plotPath = argv[++index];
-    } else if (argument == "--format" && hasValue) {
-      options.output.sampleFormat = argv[++index];
-    } else if (argument == "--normalize" && hasValue) {
-      options.output.normalize = true;
-      if (!parseNormalizePeak(argv[++index], options.output.normalizePeak)) {
-        error = "--normalize takes a peak in dBFS from -100 to 0, not '" +
-                readableText(argv[index]) + "'";
-        return false;
-      }
-    } else if (argument == "--dc-block") {
-      options.output.dcBlock = true;
-    } else if (const ControlOption* option = findControlOption(argument); option && hasValue) {
-      if (!parseControlOption(*option, argv[++index], options, error)) return false;
-    } else if (argument == "--block" && hasValue) {
-      if (!parseBlockFrames(argv[++index], options.blockFrames)) {
-        error = "--block takes a whole number of frames from 1 to 1048576";
-        return false;
-      }
-    } else if (argument == "--rate" && hasValue) {
-      if (!parseWholeNumber(argv[++index], static_cast<int32_t>(MinimumSampleRate),
-                            static_cast<int32_t>(MaximumSampleRate), options.sampleRate)) {
-        error = "--rate takes a whole number of hertz from 22050 to 192000";
-        return false;
-      }
-      rateGiven = true;
-    } else if ((argument == "-" || !argument.starts_with("-")) && options.scorePath.empty()) {
-      options.scorePath = argument;
-    } else {
-      error = "unexpected argument '" + readableText(argument) + "'";
+// The voice renders from 22050 Hz up; Opus files take only some rates, and none of 44100 Hz,
+// so an Opus file asked for without --rate is rendered at 48000 Hz rather than refused, and one
+// at a rate below the voice's is rendered at 48000 Hz and lowered.
+bool chooseRenderRate(Options& options, std::string& error) {
+  const bool opus = !options.list && asksForOpus(options.output.soundPath);
+  if (!options.rateGiven && opus) options.sampleRate = OpusSampleRate;
+  options.renderRate = options.sampleRate;
+  if (options.sampleRate >= MinimumSampleRate) return true;
+  if (!opus || std::ranges::find(LowOpusRates, options.sampleRate) == std::end(LowOpusRates)) {
+    error = std::string(RateRange) + ", not " + std::to_string(options.sampleRate);
+    return false;
+  }
+  options.renderRate = OpusSampleRate;
+  options.output.rateReduction = OpusSampleRate / options.sampleRate;
+  return true;
+}
+
+// One argument, with the next one when it is the option's value; false with `error` set.
+bool parseArgument(int argc, char** argv, int& index, Options& options, std::string& error) {
+  const std::string argument = argv[index];
+  const OptionSpec* option = findOption(argument);
+  const ControlOption* control = option == nullptr ? findControlOption(argument) : nullptr;
+  if (option != nullptr || control != nullptr) {
+    const bool takesValue = control != nullptr || option->takesValue;
+    if (takesValue && index + 1 >= argc) {
+      error = argument + " needs a value";
       return false;
     }
+    const std::string value = takesValue ? argv[++index] : "";
+    if (control != nullptr) return parseControlOption(*control, value, options, error);
+    return option->apply(options, value, error);
+  }
+  if (argument.starts_with("-") && argument != "-") {
+    error = "unknown option '" + readableText(argument) + "'";
+    return false;
+  }
+  if (options.scorePath.empty()) {
+    options.scorePath = argument;
+    return true;
+  }
+  error = "unexpected argument '" + readableText(argument) + "': the song is " +
+          readableText(options.scorePath);
+  return false;
+}
+
+bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
+  for (int index = 1; index < argc; ++index) {
+    if (!parseArgument(argc, argv, index, options, error)) return false;
   }
   if (options.help || options.version) return true;
-  if (!rateGiven && asksForOpus(options.output.soundPath)) options.sampleRate = OpusSampleRate;
   if (options.scorePath.empty() || (options.output.soundPath.empty() && !options.list)) {
     error = "a song and an output file (-o) are needed";
     return false;
   }
-  return true;
+  return chooseRenderRate(options, error);
 }
 
 // A bar on stderr, redrawn at each whole percent; only for a person watching a terminal.
@@ -303,14 +404,17 @@ int renderToFile(const Score& score, const Options& options) {
       static_cast<double>(score.endFrame) >= ProgressMinimumSeconds * score.sampleRate;
   Progress progress{score.endFrame, 0, -1, longRender && isatty(STDERR_FILENO) == 1};
   PlotRecording recording{startPlotTraces(score.endFrame, score.sampleRate), {}};
+  bool writing = true;  // until the first write fails, which ends the render at once
   renderScore(
       score, options.blockFrames,
       [&](const float* samples, int64_t frames) {
-        takeSamples(outputs, samples, frames);
+        writing = takeSamples(outputs, samples, frames);
         progress.advance(frames);
       },
-      options.output.plotPath.empty() ? FrameWatcher{} : plotWatcher(recording));
+      options.output.plotPath.empty() ? FrameWatcher{} : plotWatcher(recording),
+      [&writing] { return writing; });
   if (finishRenderOutputs(outputs, plotOf(score, recording, options), error)) return ExitRendered;
+  if (progress.enabled && progress.done < progress.total) std::fputc('\n', stderr);
   std::fprintf(stderr, "quillfern-render: %s\n", error.c_str());
   return ExitFailed;
 }
@@ -370,7 +474,7 @@ void warnOfSilentChannel(const Score& score, const std::string& name, int32_t pl
 bool readSong(const std::string& name, const std::string& contents, const Options& options,
               Score& score, std::string& error) {
   const bool midi = isMidiFile(options.scorePath, contents);
-  if (!parseSong(name, contents, midi, options.sampleRate, score, error)) return false;
+  if (!parseSong(name, contents, midi, options.renderRate, score, error)) return false;
   warnOfSilentChannel(score, name, options.channel);
   playChannel(score, options.channel);
   score.events.insert(score.events.begin(), options.controls.begin(), options.controls.end());
@@ -384,10 +488,10 @@ bool listSong(const std::string& name, const std::string& contents, const Option
   SongSummary summary;
   if (isMidiFile(options.scorePath, contents)) {
     const std::span bytes(reinterpret_cast<const uint8_t*>(contents.data()), contents.size());
-    if (!summarizeMidiFile(bytes, name, options.sampleRate, summary, error)) return false;
+    if (!summarizeMidiFile(bytes, name, options.renderRate, summary, error)) return false;
   } else {
     Score score;
-    if (!parseSong(name, contents, false, options.sampleRate, score, error)) return false;
+    if (!parseSong(name, contents, false, options.renderRate, score, error)) return false;
     summary.tracks.push_back({"", notesByChannel(score)});
     summary.endFrame = score.endFrame;
     summary.sampleRate = score.sampleRate;
@@ -396,22 +500,28 @@ bool listSong(const std::string& name, const std::string& contents, const Option
   return true;
 }
 
+// Whether what was printed reached standard output (a full disk, a closed pipe).
+bool printed() {
+  if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0) return true;
+  std::fprintf(stderr, "quillfern-render: cannot write to standard output: %s\n",
+               systemReason(errno).c_str());
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (!openStandardStreams()) return ExitBadInput;
   Options options;
   std::string error;
   if (!parseOptions(argc, argv, options, error)) {
-    std::fprintf(stderr, "quillfern-render: %s\n\n%s", error.c_str(), Usage);
+    std::fprintf(stderr, "quillfern-render: %s (see quillfern-render --help)\n", error.c_str());
     return ExitBadInput;
   }
-  if (options.help) {
-    std::fputs(Usage, stdout);
-    return ExitRendered;
-  }
-  if (options.version) {
-    std::printf("quillfern-render %s\n", QUILLFERN_VERSION);
-    return ExitRendered;
+  if (options.help || options.version) {
+    if (options.help) std::fputs(Usage, stdout);
+    if (!options.help) std::printf("quillfern-render %s\n", QUILLFERN_VERSION);
+    return printed() ? ExitRendered : ExitFailed;
   }
 
   std::string contents;
@@ -427,5 +537,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return ExitBadInput;
   }
-  return options.list ? ExitRendered : renderToFile(score, options);
+  if (options.list) return printed() ? ExitRendered : ExitFailed;
+  return renderToFile(score, options);
 }

@@ -10,6 +10,7 @@
 #include <numbers>
 
 #include "tools/render_plot.h"
+#include "tools/score.h"
 
 namespace {
 
@@ -66,10 +67,21 @@ void reportLevels(const RenderOutputs& outputs, double gain) {
   std::fprintf(
       stderr, "quillfern-render: peak %s, RMS %s, DC offset %+.4f\n", decibels(peak).c_str(),
       decibels(std::sqrt(levels.sumOfSquares / frames) * gain).c_str(), levels.sum / frames * gain);
-  if (peak > 1.0 && clipsAboveFullScale(outputs.format)) {
-    std::fprintf(stderr,
-                 "quillfern-render: warning: the peak is above 0 dBFS and this format clips it; "
-                 "--normalize -1 lowers the whole render below full scale\n");
+  if (!(peak > 1.0)) return;
+  switch (fullScaleOf(outputs.format)) {
+    case FullScale::Kept:
+      break;
+    case FullScale::Clipped:
+      std::fprintf(stderr,
+                   "quillfern-render: warning: the peak is above 0 dBFS and this format clips "
+                   "it; --normalize -1 lowers the whole render below full scale\n");
+      break;
+    case FullScale::DecodersMayClip:
+      std::fprintf(stderr,
+                   "quillfern-render: warning: the peak is above 0 dBFS; this format keeps it, "
+                   "but decoders and players may clip it; --normalize -1 lowers the whole render "
+                   "below full scale\n");
+      break;
   }
 }
 
@@ -113,23 +125,49 @@ bool writeSpoolScaled(RenderOutputs& outputs, double gain, std::string& error) {
   return true;
 }
 
+// A block at the file's rate on its way into the file (or the spool, when normalizing).
+bool passOn(RenderOutputs& outputs, const float* samples, int64_t frames) {
+  if (outputs.dcBlock) {
+    outputs.filtered.resize(static_cast<std::size_t>(frames));
+    blockDc(outputs.dcBlocker, samples, outputs.filtered.data(), frames);
+    samples = outputs.filtered.data();
+  }
+  measureLevels(outputs.levels, samples, frames);
+  return writeAudio(outputs.normalize ? outputs.spoolWriter : outputs.writer, samples, frames);
+}
+
+// The samples the rate reduction still holds, whose filter reaches past the render's end. A
+// failure shows in the writer, as every other does.
+void passOnTheLastSamples(RenderOutputs& outputs) {
+  if (outputs.decimator.factor <= 1) return;
+  finishDecimating(outputs.decimator, outputs.frames, outputs.reduced);
+  passOn(outputs, outputs.reduced.data(), static_cast<int64_t>(outputs.reduced.size()));
+}
+
 bool failOutput(const OutputFile& file, const std::string& reason, std::string& error) {
   error = "cannot write " + file.name + ": " + reason;
   return false;
 }
 
-bool checkNotTheInput(const OutputOptions& options, const std::string& inputPath,
-                      std::string& error) {
+// The song, the sound and the picture must be three files, however they are named (links,
+// "..", a name not yet taken that a dangling link points to); a character device such as
+// /dev/null may take them all.
+bool checkDistinctFiles(const OutputOptions& options, const std::string& inputPath,
+                        std::string& error) {
+  const FileIdentity song = identityOf(inputPath, STDIN_FILENO);
+  const FileIdentity sound = identityOf(options.soundPath, STDOUT_FILENO);
   const bool wantsPicture = !options.plotPath.empty();
+  const FileIdentity picture =
+      wantsPicture ? identityOf(options.plotPath, STDOUT_FILENO) : FileIdentity{};
   const std::string* clash = nullptr;
-  if (isSameFile(inputPath, options.soundPath, true)) clash = &options.soundPath;
-  if (wantsPicture && isSameFile(inputPath, options.plotPath, true)) clash = &options.plotPath;
+  if (isSameTarget(song, sound)) clash = &options.soundPath;
+  if (isSameTarget(song, picture)) clash = &options.plotPath;
   if (clash != nullptr) {
-    error = "will not write " + *clash + ": it is the song being read";
+    error = "will not write " + readableName(*clash) + ": it is the song being read";
     return false;
   }
-  if (wantsPicture && isSameFile(options.soundPath, options.plotPath, false)) {
-    error = "the sound and the picture cannot both go to " + options.plotPath;
+  if (isSameTarget(sound, picture)) {
+    error = "the sound and the picture cannot both go to " + readableName(options.plotPath);
     return false;
   }
   return true;
@@ -156,13 +194,15 @@ bool openFiles(RenderOutputs& outputs, const OutputOptions& options, int64_t fra
 bool openRenderOutputs(const OutputOptions& options, const std::string& inputPath,
                        int32_t sampleRate, int64_t frames, RenderOutputs& outputs,
                        std::string& error) {
-  outputs.sampleRate = sampleRate;
+  outputs.sampleRate = sampleRate / options.rateReduction;
+  outputs.frames = frames / options.rateReduction;
+  outputs.decimator = decimatorFor(options.rateReduction);
   outputs.wantsPicture = !options.plotPath.empty();
   outputs.dcBlock = options.dcBlock;
-  outputs.dcBlocker = dcBlockerAt(sampleRate);
+  outputs.dcBlocker = dcBlockerAt(outputs.sampleRate);
   outputs.normalize = options.normalize;
   outputs.normalizePeak = options.normalizePeak;
-  if (!checkNotTheInput(options, inputPath, error)) return false;
+  if (!checkDistinctFiles(options, inputPath, error)) return false;
   if (!audioFormatOf(options.soundPath, isDeviceOrPipe(options.soundPath), options.sampleFormat,
                      outputs.format, error)) {
     return false;
@@ -171,27 +211,24 @@ bool openRenderOutputs(const OutputOptions& options, const std::string& inputPat
       !plotFormatOf(options.plotPath, isDeviceOrPipe(options.plotPath), outputs.png, error)) {
     return false;
   }
-  if (!canWriteAudio(outputs.format, sampleRate, error)) {
-    error = "cannot write " + options.soundPath + ": " + error;
+  if (!canWriteAudio(outputs.format, outputs.sampleRate, outputs.frames, error)) {
+    error = "cannot write " + readableName(options.soundPath) + ": " + error;
     return false;
   }
-  if (openFiles(outputs, options, frames, error)) return true;
+  if (openFiles(outputs, options, outputs.frames, error)) return true;
   discardRenderOutputs(outputs);
   return false;
 }
 
-void takeSamples(RenderOutputs& outputs, const float* samples, int64_t frames) {
-  if (outputs.dcBlock) {
-    outputs.filtered.resize(static_cast<std::size_t>(frames));
-    blockDc(outputs.dcBlocker, samples, outputs.filtered.data(), frames);
-    samples = outputs.filtered.data();
-  }
-  measureLevels(outputs.levels, samples, frames);
-  writeAudio(outputs.normalize ? outputs.spoolWriter : outputs.writer, samples, frames);
+bool takeSamples(RenderOutputs& outputs, const float* samples, int64_t frames) {
+  if (outputs.decimator.factor <= 1) return passOn(outputs, samples, frames);
+  decimate(outputs.decimator, samples, frames, outputs.reduced);
+  return passOn(outputs, outputs.reduced.data(), static_cast<int64_t>(outputs.reduced.size()));
 }
 
 bool finishRenderOutputs(RenderOutputs& outputs, const std::string& svg, std::string& error) {
-  const double gain = normalizingGain(outputs);
+  passOnTheLastSamples(outputs);
+  const double gain = outputs.spoolWriter.failed ? 1.0 : normalizingGain(outputs);
   std::string reason;
   const bool spooled = !outputs.normalize || writeSpoolScaled(outputs, gain, error);
   if (!spooled || !finishAudio(outputs.writer, reason)) {
@@ -216,8 +253,7 @@ bool finishRenderOutputs(RenderOutputs& outputs, const std::string& svg, std::st
 }
 
 void discardRenderOutputs(RenderOutputs& outputs) {
-  if (outputs.writer.encoder != nullptr) sf_close(outputs.writer.encoder);
-  outputs.writer.encoder = nullptr;
+  abandonAudio(outputs.writer);
   discardOutput(outputs.sound);
   discardOutput(outputs.picture);
   if (outputs.spool >= 0) close(outputs.spool);

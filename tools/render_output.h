@@ -4,18 +4,21 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "tools/audio_output.h"
+#include "tools/decimator.h"
 #include "tools/output_file.h"
 
 struct OutputOptions {
   std::string soundPath;
-  std::string plotPath;      // empty: no picture
-  std::string sampleFormat;  // --format, empty for the default
+  std::string plotPath;                      // empty: no picture
+  std::optional<SampleFormat> sampleFormat;  // --format
   bool normalize = false;
   double normalizePeak = 0.0;  // dBFS
   bool dcBlock = false;
+  int32_t rateReduction = 1;  // render frames to a frame of the file
 };
 
 // A one-pole high-pass filter that takes the model's offset out of the sound.
@@ -38,7 +41,10 @@ struct RenderOutputs {
   OutputFile picture;
   bool png = false;
   bool wantsPicture = false;
-  int32_t sampleRate = 0;
+  int32_t sampleRate = 0;  // the file's
+  int64_t frames = 0;      // the file's
+  Decimator decimator;
+  std::vector<float> reduced;  // a block at the file's rate
   AudioWriter writer;
   bool dcBlock = false;
   DcBlocker dcBlocker;
@@ -52,13 +58,15 @@ struct RenderOutputs {
 };
 
 // Checks every output and opens it, for a render of `frames` samples at `sampleRate` of the
-// song read from `inputPath`; false with `error` set (exit code 2) when any would fail.
+// song read from `inputPath` (the file has a rateReduction-th of each); false with `error` set
+// (exit code 2) when any would fail.
 bool openRenderOutputs(const OutputOptions& options, const std::string& inputPath,
                        int32_t sampleRate, int64_t frames, RenderOutputs& outputs,
                        std::string& error);
 
-// Takes a block of the render on its way to the sound file.
-void takeSamples(RenderOutputs& outputs, const float* samples, int64_t frames);
+// Takes a block of the render on its way to the sound file; false once writing has failed,
+// when the render should stop.
+bool takeSamples(RenderOutputs& outputs, const float* samples, int64_t frames);
 
 // Ends the sound file (normalizing it first when asked) and writes `svg` as the picture when
 // one is wanted, then makes both final; on any failure neither is left. Prints the levels

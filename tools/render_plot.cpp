@@ -488,11 +488,12 @@ bool plotFormatOf(const std::string& path, bool anyName, bool& png, std::string&
   const std::string extension = lowerExtension(path);
   png = extension == ".png";
   if (png && !isProgramOnPath(PngConverter)) {
-    error = "making " + path + " needs rsvg-convert (Debian package librsvg2-bin)";
+    error = "making " + readableName(path) + " needs rsvg-convert (Debian package librsvg2-bin)";
     return false;
   }
   if (png || anyName || extension == ".svg") return true;
-  error = "cannot tell the picture format of " + path + ": its name may end in .svg or .png";
+  error = "cannot tell the picture format of " + readableName(path) +
+          ": its name may end in .svg or .png";
   return false;
 }
 

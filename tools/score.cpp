@@ -1,6 +1,7 @@
 #include "tools/score.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -237,9 +238,14 @@ std::string invisibleName(char32_t point) {
   const bool unicodeBlank = (point >= 0x80 && point <= 0xA0) || point == 0xAD ||
                             (point >= 0x200B && point <= 0x200F) || point == 0x2028 ||
                             point == 0x2029 || point == 0x2060;
+  // Marks and overrides that reorder the rest of a terminal's line.
+  const bool bidiControl =
+      point == 0x061C || (point >= 0x202A && point <= 0x202E) || (point >= 0x2066 && point <= 0x2069);
   char name[16] = "";
   if (control) std::snprintf(name, sizeof name, "<0x%02X>", static_cast<unsigned>(point));
-  if (unicodeBlank) std::snprintf(name, sizeof name, "<U+%04X>", static_cast<unsigned>(point));
+  if (unicodeBlank || bidiControl) {
+    std::snprintf(name, sizeof name, "<U+%04X>", static_cast<unsigned>(point));
+  }
   return name;
 }
 
@@ -280,6 +286,11 @@ bool readSongFile(const std::string& path, std::string& contents, std::string& e
   const int file = standardInput ? STDIN_FILENO : open(path.c_str(), O_RDONLY | O_CLOEXEC);
   contents.clear();
   int failure = file < 0 ? errno : 0;
+  // Room for the whole file at once: growing by doubling would hold a song twice, and more.
+  struct stat status {};
+  if (failure == 0 && fstat(file, &status) == 0 && S_ISREG(status.st_mode)) {
+    contents.reserve(std::min(static_cast<std::size_t>(status.st_size), LargestSongBytes) + 1);
+  }
   char buffer[1 << 16];
   while (failure == 0 && contents.size() <= LargestSongBytes) {
     const ssize_t count = read(file, buffer, sizeof buffer);
@@ -302,7 +313,7 @@ bool readSongFile(const std::string& path, std::string& contents, std::string& e
 }
 
 std::string songNameOf(const std::string& path) {
-  return path == "-" ? "stdin" : path;
+  return path == "-" ? "stdin" : readableName(path);
 }
 
 int32_t dataBytesOf(uint8_t status) {
@@ -324,10 +335,13 @@ int32_t dataBytesOf(uint8_t status) {
   }
 }
 
-std::string readableText(std::string_view text) {
+namespace {
+
+// `text` with every character that would not show named, cut after `longest` characters.
+std::string readableUpTo(std::string_view text, std::size_t longest) {
   std::string readable;
   std::size_t characters = 0;
-  while (!text.empty() && characters < LongestEcho) {
+  while (!text.empty() && characters < longest) {
     char32_t point = 0;
     const std::size_t length = decodeUtf8(text, point);
     char byte[8];
@@ -339,6 +353,16 @@ std::string readableText(std::string_view text) {
   }
   if (!text.empty()) readable += "...";
   return readable;
+}
+
+}  // namespace
+
+std::string readableText(std::string_view text) {
+  return readableUpTo(text, LongestEcho);
+}
+
+std::string readableName(std::string_view name) {
+  return readableUpTo(name, name.size());
 }
 
 std::string noteName(int32_t note) {

@@ -43,7 +43,7 @@ bool parseScore(std::istream& input, const std::string& name, Score& score, std:
 inline constexpr std::size_t LargestSongBytes = std::size_t{64} << 20;
 bool readSongFile(const std::string& path, std::string& contents, std::string& error);
 
-// The song's name in messages: its path, or "stdin" for "-".
+// The song's name in messages: its path as readableName shows it, or "stdin" for "-".
 std::string songNameOf(const std::string& path);
 
 // A command line's whole number, decimal, from `minimum` to `maximum`; false, leaving `number`
@@ -54,9 +54,13 @@ bool parseWholeNumber(std::string_view text, int32_t minimum, int32_t maximum, i
 // which is no short message.
 int32_t dataBytesOf(uint8_t status);
 
-// `text` as a message may echo it: invisible characters named (<NUL>, <CR>, <BOM>, <0x1B>,
-// <U+200B>), bytes that are not UTF-8 given by value, and anything past 40 characters cut.
+// `text` as a message may echo it: invisible characters and those that reorder a terminal's
+// line named (<NUL>, <CR>, <BOM>, <0x1B>, <U+200B>, <U+202E>), bytes that are not UTF-8 given
+// by value, and anything past 40 characters cut.
 std::string readableText(std::string_view text);
+
+// A file name as a message may echo it: named as readableText names characters, never cut.
+std::string readableName(std::string_view name);
 
 // A note's name in scientific pitch notation: 60 is C4, 69 is A4.
 std::string noteName(int32_t note);

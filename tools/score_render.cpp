@@ -39,7 +39,7 @@ void renderWatched(EngineState& state, float* output, int64_t frames, const Fram
 }  // namespace
 
 void renderScore(const Score& score, int32_t blockFrames, const BlockSink& sink,
-                 const FrameWatcher& watcher) {
+                 const FrameWatcher& watcher, const KeepRendering& keepRendering) {
   // The record is the renderer's own, so that renders in one process never share a voice; it
   // starts as the program's does right before its stream starts.
   auto state = std::make_unique<EngineState>();
@@ -63,6 +63,7 @@ void renderScore(const Score& score, int32_t blockFrames, const BlockSink& sink,
     }
     sink(block.data(), frames);
     frame += frames;
+    if (keepRendering && !keepRendering()) return;
   }
 }
 

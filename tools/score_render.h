@@ -18,10 +18,13 @@ using BlockSink = std::function<void(const float* samples, int64_t frames)>;
 // model needs. Watching renders one frame per call, so it costs time, never a sample's value.
 using FrameWatcher = std::function<void(const EngineState& state, float sample)>;
 
+// Asked after each block whether to go on: a render whose output has failed stops at once.
+using KeepRendering = std::function<bool()>;
+
 // Renders `score` from a freshly started voice at the score's sample rate; the output is the
 // same for every block size and with or without a watcher.
 void renderScore(const Score& score, int32_t blockFrames, const BlockSink& sink,
-                 const FrameWatcher& watcher = {});
+                 const FrameWatcher& watcher = {}, const KeepRendering& keepRendering = {});
 
 // `frames` at `fromRate` counted at `toRate` (both in Hz): the frame during which the same
 // moment falls, floor(frames × toRate / fromRate), exact for any whole rates.

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sndfile.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -244,12 +245,30 @@ TEST_F(RenderTool, MalformedScoresNameTheLineAndLeaveNoFile) {
   }
 }
 
-TEST_F(RenderTool, BadArgumentsShowTheUsage) {
+TEST_F(RenderTool, BadArgumentsAreRefusedInOneLine) {
   const fs::path score = writeScore("score.txt", "10 end\n");
-  const RenderRun badBlock = run(score, directory / "out.wav", "--block 0");
-  EXPECT_EQ(badBlock.exitCode, 2);
-  EXPECT_NE(badBlock.errors.find("usage: quillfern-render"), std::string::npos);
-  EXPECT_FALSE(fs::exists(directory / "out.wav"));
+  const struct {
+    const char* options;
+    const char* message;
+  } cases[] = {
+      {"--block 0", "--block takes a whole number of frames from 1 to 1048576, not '0'"},
+      {"--format ''", "--format takes float, pcm24 or pcm16, not ''"},
+      {"--plot ''", "--plot takes a file name, not ''"},
+      {"--rate 8000", "--rate takes a whole number of hertz from 22050 to 192000, or 8000, 12000 "
+                      "or 16000 for Opus, not 8000"},
+      {"--frobnicate", "unknown option '--frobnicate'"},
+      {"--rate", "--rate needs a value"},
+      {"again.txt", "unexpected argument 'again.txt'"},
+  };
+  for (const auto& c : cases) {
+    const RenderRun result = run(score, directory / "out.wav", c.options);
+    EXPECT_EQ(result.exitCode, 2) << c.options;
+    EXPECT_TRUE(result.errors.starts_with("quillfern-render: " + std::string(c.message)))
+        << result.errors;
+    EXPECT_TRUE(result.errors.ends_with(" (see quillfern-render --help)\n")) << result.errors;
+    EXPECT_EQ(std::count(result.errors.begin(), result.errors.end(), '\n'), 1) << result.errors;
+    EXPECT_FALSE(fs::exists(directory / "out.wav"));
+  }
   EXPECT_EQ(std::system((std::string(QUILLFERN_RENDER) + " --help >/dev/null").c_str()), 0);
 }
 
@@ -375,7 +394,7 @@ TEST_F(RenderTool, ControlOptionsOutOfRangeAreRefused) {
       {"--release 5001", "--release takes a whole number from 1 to 5000, not '5001'"},
       {"--s 2", "--s takes a whole number from 0 to 1, not '2'"},
       {"--volume loud", "--volume takes a whole number from 1 to 100, not 'loud'"},
-      {"--i", "unexpected argument '--i'"},
+      {"--i", "--i needs a value"},
   };
   for (const auto& c : cases) {
     const RenderRun result = run(score, directory / "out.wav", c.option);
@@ -489,6 +508,15 @@ TEST_F(RenderTool, EveryFormatReadsBackWithItsRateLengthAndPeak) {
   EXPECT_EQ(opus.samples.size(), 240000u);
   // At its default bit rate the codec overshoots the spikes by about a third.
   EXPECT_NEAR(peakOf(opus.samples), peak, 0.4 * peak);
+  // The rates below the voice's own that Opus carries: rendered at 48000 Hz and lowered.
+  for (const int rate : {8000, 12000, 16000}) {
+    const fs::path low = directory / ("low" + std::to_string(rate) + ".opus");
+    ASSERT_EQ(run(score, low, "--rate " + std::to_string(rate)).exitCode, 0) << rate;
+    const Sound sound = readSound(low);
+    EXPECT_EQ(sound.info.samplerate, rate);
+    EXPECT_EQ(sound.samples.size(), 220500u * rate / 44100) << rate;
+    EXPECT_NEAR(peakOf(sound.samples), peak, 0.4 * peak) << rate;
+  }
 }
 
 TEST(WavHeader, BecomesRf64PastTheRiffLimitAndReadsBack) {
@@ -545,10 +573,26 @@ TEST_F(RenderTool, LevelLineNormalizeAndDcBlock) {
   }
   ASSERT_EQ(run(score, output, "--dc-block").exitCode, 0);
   EXPECT_LT(std::fabs(meanOf(readSound(output).samples)), 1e-4);
-  // At full volume the peak passes 0 dBFS: float keeps it, integer and lossy formats clip.
-  EXPECT_EQ(run(score, output, "--volume 100").errors.find("warning"), std::string::npos);
-  EXPECT_NE(run(score, output, "--volume 100 --format pcm24").errors.find("clips"),
-            std::string::npos);
+  // At full volume the peak passes 0 dBFS: float keeps it, integer WAV and FLAC clip it, and
+  // the lossy formats keep it too, but their decoders may clip it.
+  const struct {
+    std::string name;
+    const char* options;
+    const char* warning;  // nullptr: none
+  } cases[] = {
+      {"out.wav", "", nullptr},
+      {"out.wav", "--format pcm24", "this format clips it"},
+      {"out.flac", "", "this format clips it"},
+      {"out.ogg", "", "decoders and players may clip it"},
+      {"out.mp3", "", "decoders and players may clip it"},
+  };
+  for (const auto& c : cases) {
+    const RenderRun loud = run(score, directory / c.name, std::string("--volume 100 ") + c.options);
+    EXPECT_EQ(loud.errors.find("warning") != std::string::npos, c.warning != nullptr) << loud.errors;
+    if (c.warning != nullptr) {
+      EXPECT_NE(loud.errors.find(c.warning), std::string::npos) << loud.errors;
+    }
+  }
 }
 
 std::vector<std::string> namesIn(const fs::path& directory) {
@@ -569,6 +613,7 @@ TEST_F(RenderTool, OutputProblemsAreFoundBeforeRenderingAndHarmNothing) {
   fs::permissions(directory / "readonly.wav", fs::perms::owner_read);
   fs::create_hard_link(score, directory / "again.wav");
   fs::create_symlink(score, directory / "alias.svg");
+  fs::create_symlink("clash.svg", directory / "dangling.wav");  // a name not yet taken
   const std::string at = directory.string() + "/";
   const struct {
     std::string output;
@@ -584,6 +629,8 @@ TEST_F(RenderTool, OutputProblemsAreFoundBeforeRenderingAndHarmNothing) {
       {at + "out.wav", "--plot '" + at + "alias.svg'", "it is the song being read"},
       {at + "out.wav", "--plot '" + at + "folder/../score.txt'", "it is the song being read"},
       {at + "out.wav", "--plot " + at + "out.jpg", "cannot tell the picture format of"},
+      {at + "dangling.wav", "--plot '" + at + "folder/../clash.svg'",
+       "the sound and the picture cannot both go to"},
       {at + "out.aiff", "", "cannot tell the sound format of"},
       {at + "out.opus", "--rate 44100", "cannot write Opus at 44100 Hz"},
       {at + "out.wav", "--format pcm8", "--format takes float, pcm24 or pcm16, not 'pcm8'"},
@@ -617,6 +664,7 @@ TEST_F(RenderTool, DevicesPipesAndLinksAreWrittenNeverReplaced) {
   ASSERT_EQ(
       exitCodeOf(render + "- 2>/dev/null | cat >'" + (directory / "stdout.wav").string() + "'"), 0);
   EXPECT_EQ(readSound(directory / "stdout.wav").samples, reference);
+  ASSERT_EQ(run(score, "/dev/null", "--plot /dev/null").exitCode, 0);  // takes any number
   fs::create_symlink("target.wav", directory / "link.wav");
   ASSERT_EQ(run(score, directory / "link.wav").exitCode, 0);
   EXPECT_TRUE(fs::is_symlink(directory / "link.wav"));
@@ -642,15 +690,19 @@ TEST_F(RenderTool, DevicesPipesAndLinksAreWrittenNeverReplaced) {
   EXPECT_EQ(readSound(directory / "dev-stdout.wav").samples, reference);
 }
 
+// Shell commands that wait until the render started last ($!) has its two unnamed files open.
+constexpr const char* WaitForUnnamedFiles =
+    "for i in $(seq 500); do test $(ls -l /proc/$!/fd | grep -c '(deleted)') = 2 && break; "
+    "sleep 0.01; done; ";
+
 TEST_F(RenderTool, InterruptedAndSimultaneousRendersLeaveNoLitterAndNoMixture) {
   const fs::path score = writeScore("score.txt", TenMinutes);
   const fs::path output = directory / "out.wav";
   for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-    // Waits for the temporary files to appear, then interrupts the render.
+    // Waits for the unnamed files to be open, then interrupts the render.
     const std::string command = asNormalUser() + QUILLFERN_RENDER + " '" + score.string() +
                                 "' -o '" + output.string() + "' --plot '" + output.string() +
-                                ".svg' & for i in $(seq 500); do ls -A '" + directory.string() +
-                                "' | grep -q quillfern- && break; sleep 0.01; done; kill -" +
+                                ".svg' & " + WaitForUnnamedFiles + "kill -" +
                                 std::to_string(signal) + " $!; wait $!; exit $(( $? - 128 ))";
     EXPECT_EQ(exitCodeOf(command), signal);
     EXPECT_EQ(namesIn(directory), std::vector<std::string>{"score.txt"}) << signal;
@@ -668,6 +720,162 @@ TEST_F(RenderTool, InterruptedAndSimultaneousRendersLeaveNoLitterAndNoMixture) {
   EXPECT_TRUE(both == second || both == readSound(output).samples);
   EXPECT_EQ(namesIn(directory),
             (std::vector<std::string>{"other.txt", "out.wav", "score.txt", "stderr.txt"}));
+}
+
+// A day of one held note, the longest render: most of a minute, so that a failure noticed only
+// at the end shows. The commands below give up after 20 s, a thousand times what noticing the
+// first failure takes.
+constexpr const char* ADay = "0 midi 90 57 100\n3810240000 end\n";
+
+TEST_F(RenderTool, TheFirstFailedWriteEndsTheRender) {
+  const fs::path score = writeScore("score.txt", HeldNote);
+  // Every encoder onto a full device: the WAV header fails before rendering.
+  for (const auto& [name, exitCode] : {std::pair{"full.wav", 2}, {"full.flac", 1}, {"full.ogg", 1},
+                                       {"full.opus", 1}, {"full.mp3", 1}}) {
+    fs::create_symlink("/dev/full", directory / name);
+    const RenderRun result = run(score, directory / name);
+    EXPECT_EQ(result.exitCode, exitCode) << name;
+    EXPECT_NE(result.errors.find("No space left on device"), std::string::npos) << result.errors;
+  }
+  // Standard output whose reader has gone, and a FIFO of MP3 (written through libsndfile).
+  const fs::path day = writeScore("day.txt", ADay);
+  const fs::path fifo = directory / "fifo.mp3";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0666), 0);
+  fs::permissions(fifo, fs::perms::all);
+  const std::string render = "timeout 20 " + asNormalUser() + QUILLFERN_RENDER + " '" +
+                             day.string() + "' 2>'" + (directory / "stderr.txt").string() + "' -o ";
+  const std::string code = " echo $? >'" + (directory / "code").string() + "'";
+  for (const std::string& command :
+       {"{ " + render + "-;" + code + "; } | head -c 200 >/dev/null",
+        "head -c 300 '" + fifo.string() + "' >/dev/null & " + render + "'" + fifo.string() + "';" +
+            code + "; wait"}) {
+    ASSERT_EQ(exitCodeOf(command), 0);
+    EXPECT_EQ(bytesOf(directory / "code"), "1\n") << command;
+    EXPECT_NE(bytesOf(directory / "stderr.txt").find("Broken pipe"), std::string::npos)
+        << command;
+  }
+}
+
+TEST_F(RenderTool, ClosedStandardStreamsNeverReceiveTheSound) {
+  const fs::path score = writeScore("score.txt", "10000 end\n");  // silent: --normalize says so
+  const fs::path output = directory / "out.wav";
+  ASSERT_EQ(run(score, output, "--normalize -1").exitCode, 0);
+  const std::string reference = bytesOf(output);
+  fs::remove(output);
+  ASSERT_EQ(exitCodeOf(asNormalUser() + QUILLFERN_RENDER + " '" + score.string() + "' -o '" +
+                       output.string() + "' --normalize -1 2>&-"),
+            0);
+  EXPECT_EQ(bytesOf(output), reference);
+}
+
+TEST_F(RenderTool, EmptyRendersGiveValidFilesOrAreRefused) {
+  const fs::path score = writeScore("score.txt", "0 end\n");
+  const bool ffprobe = exitCodeOf("command -v ffprobe >/dev/null") == 0;
+  for (const auto& [name, written] : {std::pair{"empty.wav", true}, {"empty.flac", true},
+                                      {"empty.ogg", true}, {"empty.opus", false},
+                                      {"empty.mp3", false}}) {
+    const fs::path output = directory / name;
+    const RenderRun result = run(score, output);
+    if (!written) {
+      EXPECT_EQ(result.exitCode, 2) << name;
+      EXPECT_NE(result.errors.find("has no valid file without sound"), std::string::npos)
+          << result.errors;
+      EXPECT_FALSE(fs::exists(output)) << name;
+      continue;
+    }
+    EXPECT_EQ(result.exitCode, 0) << name << result.errors;
+    SF_INFO info{};
+    SNDFILE* file = sf_open(output.c_str(), SFM_READ, &info);
+    ASSERT_NE(file, nullptr) << name << ": " << sf_strerror(nullptr);
+    float sample = 0.0f;
+    EXPECT_EQ(sf_readf_float(file, &sample, 1), 0) << name;
+    sf_close(file);
+    if (ffprobe) {
+      EXPECT_EQ(exitCodeOf("ffprobe -v error '" + output.string() + "'"), 0) << name;
+    }
+  }
+}
+
+TEST_F(RenderTool, EchoedNamesShowTheirInvisibleCharacters) {
+  using namespace midi_bytes;
+  const std::string override = "\xE2\x80\xAE";  // U+202E, which reverses the rest of the line
+  const fs::path song = writeScore(
+      "song.mid", header(0, 1, 96) + track(event(0, bytes({0xFF, 0x03, 7}) + override + "evil")));
+  const std::string escape = "\x1B[31m";
+  const struct {
+    std::string song;
+    std::string output;
+    std::string extra;
+    std::string shown;
+  } cases[] = {
+      {song, (directory / (escape + "missing") / "out.wav").string(), "", "<0x1B>[31mmissing"},
+      {(directory / (escape + "song.txt")).string(), (directory / "out.wav").string(), "",
+       "cannot read " + directory.string() + "/<0x1B>[31msong.txt"},
+      {song, (directory / "out.wav").string(), "--list", "track 1 \"<U+202E>evil\""},
+      {song, (directory / (override + "x.aiff")).string(), "", "<U+202E>x.aiff"},
+  };
+  for (const auto& c : cases) {
+    const RenderRun result = run(c.song, c.output, c.extra + " >'" +
+                                                       (directory / "stdout.txt").string() + "'");
+    const std::string shown = result.errors + bytesOf(directory / "stdout.txt");
+    EXPECT_NE(shown.find(c.shown), std::string::npos) << shown;
+    EXPECT_EQ(shown.find(escape), std::string::npos) << shown;
+    EXPECT_EQ(shown.find(override), std::string::npos) << shown;
+  }
+}
+
+// A 64 MiB MIDI file, the largest read, of one track of notes in running status, written
+// piece by piece: a child process is charged with its parent's peak of memory. Returns the
+// number of notes.
+int64_t writeLargestMidiFile(const fs::path& path) {
+  using namespace midi_bytes;
+  const std::string first = bytes({0, 0x90, 60, 100});
+  const std::string notes = bytes({0, 60, 100, 0, 60, 0, 0, 62, 100, 1, 62, 0});  // two
+  const std::string end = bytes({0, 0xFF, 0x2F, 0});
+  const std::string head = header(0, 1, 96);
+  const std::size_t units =
+      ((std::size_t{64} << 20) - head.size() - 8 - first.size() - end.size()) / notes.size();
+  std::ofstream file(path, std::ios::binary);
+  file << head << "MTrk"
+       << bigEndian(static_cast<uint32_t>(first.size() + units * notes.size() + end.size()), 4)
+       << first;
+  for (std::size_t unit = 0; unit < units; ++unit) file << notes;
+  file << end;
+  return 1 + 2 * static_cast<int64_t>(units);
+}
+
+TEST_F(RenderTool, ListingTheLargestMidiFileNeedsMemoryInProportionToIt) {
+  const fs::path song = directory / "big.mid";
+  const int64_t notes = writeLargestMidiFile(song);
+  ASSERT_LE(fs::file_size(song), std::size_t{64} << 20);
+  const fs::path listing = directory / "listing.txt";
+  const RenderRun result =
+      run(song, directory / "out.wav", "--list >'" + listing.string() + "'");
+  ASSERT_EQ(result.exitCode, 0) << result.errors;
+  EXPECT_NE(bytesOf(listing).find("channel 1, " + std::to_string(notes) + " notes"),
+            std::string::npos)
+      << bytesOf(listing);
+  rusage usage{};
+  ASSERT_EQ(::getrusage(RUSAGE_CHILDREN, &usage), 0);
+  EXPECT_LT(usage.ru_maxrss * 1024, 2 * static_cast<long>(fs::file_size(song)));  // kilobytes
+}
+
+TEST_F(RenderTool, FoldersDeeperThanPathMaxAreWrittenRelativeToThemselves) {
+  const fs::path score = writeScore("score.txt", HeldNote);
+  const std::string folder(100, 'd');
+  // 45 folders of 100 characters: past PATH_MAX (4096). Made and removed by bash, whose mkdir,
+  // cd and rm work step by step.
+  const std::string render = std::string(QUILLFERN_RENDER) + " " + score.string() + " -o ";
+  const std::string commands =
+      "cd " + directory.string() + " && for i in $(seq 45); do mkdir " + folder + " && cd " +
+      folder + " || exit 9; done && test $(pwd | wc -c) -gt 4500 && " + render + "out.wav && " +
+      render + "out.wav --plot out.svg && " + render + "out.wav && test -s out.svg && ls -A";
+  const fs::path listing = directory / "listing.txt";
+  EXPECT_EQ(
+      exitCodeOf(asNormalUser() + "bash -c '" + commands + "' >" + listing.string() + " 2>&1"), 0)
+      << bytesOf(listing);
+  EXPECT_TRUE(bytesOf(listing).ends_with("out.svg\nout.wav\n")) << bytesOf(listing);
+  ASSERT_EQ(exitCodeOf("rm -rf " + (directory / folder).string()), 0);
 }
 
 }  // namespace
