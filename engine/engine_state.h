@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "engine/instrument.h"
 #include "engine/nonblocking.h"
 
 inline constexpr int32_t NoteTextCapacity = 32;
@@ -73,6 +74,9 @@ struct EngineState {
   float y = 0.0f;              // fast, spiking variable
   float z = 0.0f;              // slow, bursting variable
   float lastOutput = 0.0f;     // x times volume after the latest step
+
+  // The plugins' and the renderer's expression, note modes, sub-steps and filter.
+  Instrument instrument;
 };
 
 // x, y and z while the render callback runs a block of frames. They stay in registers from one

@@ -1,5 +1,6 @@
 #include "engine/oscillator.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "engine/voice.h"
@@ -17,6 +18,27 @@ double playedFrequency(const EngineState& state) noexcept {
                                                       : state.noteFrequency.load(relaxed);
 }
 
+// The step size of this sample: the note's, bent, and on its way there when gliding.
+double stepSize(EngineState& state) noexcept {
+  Instrument& instrument = state.instrument;
+  const double target =
+      timeStepFor(playedFrequency(state), state.modelTimePerPeriod) * instrument.stepFactor;
+  if (instrument.glideKeep == 0.0 || instrument.glideStep == 0.0) {
+    instrument.glideStep = target;
+    return target;
+  }
+  instrument.glideStep = target + (instrument.glideStep - target) * instrument.glideKeep;
+  return instrument.glideStep;
+}
+
+// I with the mod wheel's and aftertouch's offset, the sum kept within I's range.
+double inputCurrent(const EngineState& state) noexcept {
+  const double i = state.paramI.load(relaxed);
+  const Instrument& instrument = state.instrument;
+  if (instrument.offsetOfI == 0.0) return i;
+  return std::clamp(i + instrument.offsetOfI, instrument.lowestI, instrument.highestI);
+}
+
 }  // namespace
 
 float timeStepFor(double frequency, double modelTimePerPeriod) noexcept QUILLFERN_NONBLOCKING {
@@ -31,23 +53,27 @@ float timeStepFor(double frequency, double modelTimePerPeriod) noexcept QUILLFER
 float oscillatorStep(EngineState& state, ModelVariables& model) noexcept QUILLFERN_NONBLOCKING {
   if (!(state.noteFrequency.load(relaxed) > 0.0)) return state.lastOutput;
 
-  const double h = timeStepFor(playedFrequency(state), state.modelTimePerPeriod);
-  const double x = model.x;
-  const double y = model.y;
-  const double z = model.z;
+  const double step = stepSize(state);
+  const int32_t subSteps = state.instrument.settings.stableSteps ? subStepsFor(step) : 1;
+  const double h = subSteps == 1 ? step : step / subSteps;
   const double a = state.paramA.load(relaxed);
   const double b = state.paramB.load(relaxed);
-  const double i = state.paramI.load(relaxed);
+  const double i = inputCurrent(state);
   const double r = state.paramR.load(relaxed);
   const double s = state.paramS.load(relaxed);
 
-  // Double precision, in exactly this order; each new value is then rounded to float.
-  const double xx = x * x;
-  const auto newX = static_cast<float>(x + h * (((y - a * (xx * x)) + b * xx) - z + i));
-  const auto newY = static_cast<float>(y + h * ((-xx * D - y) + C));
-  const auto newZ = static_cast<float>(z + h * (r * ((s * (x + ZOffset)) - z)));
+  for (int32_t subStep = 0; subStep < subSteps; ++subStep) {
+    const double x = model.x;
+    const double y = model.y;
+    const double z = model.z;
+    // Double precision, in exactly this order; each new value is then rounded to float.
+    const double xx = x * x;
+    const auto newX = static_cast<float>(x + h * (((y - a * (xx * x)) + b * xx) - z + i));
+    const auto newY = static_cast<float>(y + h * ((-xx * D - y) + C));
+    const auto newZ = static_cast<float>(z + h * (r * ((s * (x + ZOffset)) - z)));
+    model = {newX, newY, newZ};
+  }
 
-  model = {newX, newY, newZ};
-  state.lastOutput = static_cast<float>(static_cast<double>(newX) * state.volume.load(relaxed));
+  state.lastOutput = static_cast<float>(static_cast<double>(model.x) * state.volume.load(relaxed));
   return state.lastOutput;
 }

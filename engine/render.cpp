@@ -28,11 +28,13 @@ float renderFrame(EngineState& state, ModelVariables& model) noexcept {
   envelopeStep(state, model, state.noteSamples);
   const int32_t noteSamples = state.noteSamples;
   const float modelOutput = oscillatorStep(state, model);
-  double sample = modelOutput * state.envelopeLevel;
+  double sample = modelOutput * state.envelopeLevel * state.instrument.velocityGain;
   const int32_t fadeInSamples = state.fadeInSamples;
   if (noteSamples < fadeInSamples) sample = fadeInFactor(noteSamples, fadeInSamples) * sample;
   state.noteSamples = noteSamples + 1;
-  return playable(sample);
+  const float played = playable(sample);
+  if (!state.instrument.settings.dcFilter) return played;
+  return static_cast<float>(filterDc(state.instrument.dcFilter, played));
 }
 
 }  // namespace
