@@ -30,6 +30,7 @@ ClapHosted* openClap(const std::string& path, double sampleRate, int32_t maxBloc
 void processClap(ClapHosted& plugin, const std::vector<BlockEvent>& events, uint32_t frames,
                  float* output);
 uint32_t clapLatency(ClapHosted& plugin);
+void useClapNotes(ClapHosted& plugin, double bendRange);
 bool saveClapState(ClapHosted& plugin, std::string& state);
 bool loadClapState(ClapHosted& plugin, const std::string& state);
 
