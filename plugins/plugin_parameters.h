@@ -89,7 +89,7 @@ void formatParameterValue(const PluginParameter& parameter, double value, char* 
 // What a user typed, in any unit the parameter's unit allows ("3 s", "3000 ms", "250ms",
 // "50 %", "0.0098", "omni"); a number without a unit is in the parameter's own unit. False for
 // text that names no number or label, an unknown unit, and a value outside the range (one that
-// reads as the range's end, like "0.000500" for r's 0.00050000002, is that end).
+// reads as the range's end, like "1.702" for b's 1.7023, is that end).
 bool parseParameterText(const PluginParameter& parameter, std::string_view text, double& value);
 
 // One value per parameter, in table order: what an instance plays and saves.

@@ -9,6 +9,7 @@ namespace {
 constexpr std::string_view FormatWord = "quillfern-plugin-state";
 constexpr std::string_view PositionsFormat = "1";  // window positions and "moved" flags
 constexpr std::string_view ValuesFormat = "2";
+constexpr std::string_view EndWord = "end";
 
 // The fields of one line, split at spaces and tabs; a CR before the line's end is no field.
 std::vector<std::string_view> fieldsOf(std::string_view line) {
@@ -68,7 +69,7 @@ std::string stateText(const ParameterValues& values) {
     text.append(number, written.ptr);
     text += '\n';
   }
-  return text;
+  return text + std::string(EndWord) + '\n';
 }
 
 bool parseStateText(std::string_view text, ParameterValues& values) {
@@ -86,9 +87,14 @@ bool parseStateText(std::string_view text, ParameterValues& values) {
 
   ParameterValues read = defaultValues();
   const auto parameters = pluginParameters();
+  bool ended = false;
   while (lineStart <= text.size()) {
     const std::vector<std::string_view> fields = fieldsOf(nextLine());
     if (fields.empty()) continue;
+    if (!positions && fields[0] == EndWord) {
+      ended = true;
+      break;
+    }
     const int32_t index = parameterIndexOfSymbol(fields[0]);
     if (index < 0) continue;
     const PluginParameter& parameter = parameters[static_cast<std::size_t>(index)];
@@ -98,6 +104,7 @@ bool parseStateText(std::string_view text, ParameterValues& values) {
                   : fields.size() >= 2 && readValueField(parameter, fields[1], value);
     if (!valid) return false;
   }
+  if (!positions && !ended) return false;  // format 1 had no end line
   values = read;
   return true;
 }

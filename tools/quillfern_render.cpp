@@ -65,7 +65,7 @@ constexpr const char* Usage =
     "                      length, and renders nothing.\n"
     "  --block FRAMES      Renders FRAMES frames per call (1 to 1048576, default 256). The sound\n"
     "                      is the same for any block size.\n"
-    "  --rate HZ           Renders and writes at HZ, 22050 to 192000 (default 44100). Score\n"
+    "  --rate HZ           Renders and writes at HZ, 8000 to 384000 (default 44100). Score\n"
     "                      frames still count at 44100 Hz and are scaled to it.\n"
     "  -h, --help          Prints this text.\n"
     "  --version           Prints the version.\n"
@@ -235,7 +235,7 @@ bool setBlock(Options& options, const std::string& value, std::string& error) {
 constexpr int32_t OpusSampleRate = 48000;
 constexpr int32_t LowOpusRates[] = {8000, 12000, 16000};
 constexpr const char* RateRange =
-    "--rate takes a whole number of hertz from 22050 to 192000, or 8000, 12000 or 16000 for Opus";
+    "--rate takes a whole number of hertz from 8000 to 384000";
 
 bool setRate(Options& options, const std::string& value, std::string& error) {
   options.rateGiven = true;
@@ -344,7 +344,7 @@ bool asksForOpus(const std::string& soundPath) {
          format.container == AudioContainer::Opus;
 }
 
-// The voice renders from 22050 Hz up; Opus files take only some rates, and none of 44100 Hz,
+// The voice renders from 8000 Hz up; Opus files take only some rates, and none of 44100 Hz,
 // so an Opus file asked for without --rate is rendered at 48000 Hz rather than refused, and one
 // at a rate below the voice's is rendered at 48000 Hz and lowered.
 bool chooseRenderRate(Options& options, std::string& error) {

@@ -3,6 +3,10 @@
 // channel, in the model's own units, and a latency port. Control port changes are applied at
 // the start of the run() that sees them, MIDI events at their frame. The port values are the
 // whole state: the host saves and restores them.
+//
+// Threads: run() and connect_port() come from the host's audio class, the others from its
+// instantiation class and never while run() runs; the voice is the instance's alone and no
+// other thread reads it.
 #include <lv2/atom/atom.h>
 #include <lv2/atom/util.h>
 #include <lv2/core/lv2.h>

@@ -15,5 +15,19 @@ export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_CACHE_HOME="$w
 export QUILLFERN_ARDOUR_SESSION="$work/session"
 output=$(timeout 120 ardour7-lua "$(dirname "$0")/ardour_session.lua" 2>&1)
 status=$?
+echo "ardour7-lua: exit status $status"
 echo "$output"
-[[ $status -eq 0 ]] && ! grep -q "^FAILED" <<<"$output" && grep -q "^meter before" <<<"$output"
+[[ $status -eq 0 ]] && ! grep -q "^FAILED" <<<"$output" && grep -q "^meter before" <<<"$output" &&
+  grep -q "^moved parameters saved" <<<"$output" || exit 1
+# The saved session's plugin state as an LV2 host reads it: any Turtle file Ardour wrote for
+# the plugin, with the plugin's description, must validate without an error or a warning.
+# Ardour keeps the port values in its session file; a plugin without a state of its own gets
+# no Turtle file there.
+mapfile -t states < <(find "$work/session" -name '*.ttl')
+echo "Turtle files in the saved session: ${#states[@]}"
+grep -c '<Port symbol=' "$work/session/quillfern.ardour"
+if command -v lv2_validate >/dev/null; then
+  validation=$(lv2_validate "$LV2_PATH"/quillfern.lv2/*.ttl "${states[@]}" 2>&1)
+  echo "$validation" | grep "Found"
+  ! grep -qiE "^error|warning" <<<"$validation"
+fi

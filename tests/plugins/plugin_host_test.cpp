@@ -83,9 +83,9 @@ Score positionsScore() {
       note = 48 + (note - 47) % 24;
       text += std::to_string(frame) + " control " + std::to_string(control.number) + " " +
               std::to_string(position) + "\n" + std::to_string(frame + 1) + " midi 90 " +
-              std::to_string(note) + " 100\n" + std::to_string(frame + 1500) + " midi 80 " +
+              std::to_string(note) + " 100\n" + std::to_string(frame + 1100) + " midi 80 " +
               std::to_string(note) + " 0\n";
-      frame += 2000;
+      frame += 1200;
     }
   }
   return scoreFrom(text + std::to_string(frame + 20000) + " end\n");
