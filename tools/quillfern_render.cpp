@@ -63,8 +63,9 @@ constexpr const char* Usage =
     "                      length, and renders nothing.\n"
     "  --block FRAMES      Renders FRAMES frames per call (1 to 1048576, default 256). The sound\n"
     "                      is the same for any block size.\n"
-    "  --rate HZ           Renders and writes at HZ, 22050 to 192000 (default 44100). Score\n"
-    "                      frames still count at 44100 Hz and are scaled to it.\n"
+    "  --rate HZ           Renders and writes at HZ, 22050 to 192000 (default 44100), or for\n"
+    "                      Opus also 8000, 12000 or 16000. Score frames still count at\n"
+    "                      44100 Hz and are scaled to it.\n"
     "  -h, --help          Prints this text.\n"
     "  --version           Prints the version.\n"
     "\n"
@@ -94,11 +95,12 @@ constexpr const char* Usage =
     "                                      ends with it, at most 24 hours in.\n"
     "\n"
     "After a render, one line on stderr gives the peak and RMS in dBFS and the DC offset, with\n"
-    "a warning when the peak passes 0 dBFS in a format that clips (all but float WAV).\n"
+    "a warning when the peak passes 0 dBFS: integer WAV and FLAC clip it, and decoders of Ogg,\n"
+    "Opus and MP3 may.\n"
     "\n"
     "Exit status: 0 when the sound is written (or the help, version or listing printed); 1 when\n"
-    "writing fails after the render has started; 2 for a bad option, song or output, found\n"
-    "before rendering, when nothing is written.\n";
+    "writing fails after the render has started, which ends it at once; 2 for a bad option,\n"
+    "song or output, found before rendering. On failure every target is left as it was.\n";
 
 // The command line's names for the window's controls.
 struct ControlOption {
@@ -211,8 +213,8 @@ bool setNormalize(Options& options, const std::string& value, std::string& error
 bool setBlock(Options& options, const std::string& value, std::string& error) {
   constexpr int32_t MostBlockFrames = 1 << 20;
   if (parseWholeNumber(value, 1, MostBlockFrames, options.blockFrames)) return true;
-  error = "--block takes a whole number of frames from 1 to 1048576, not '" +
-          readableText(value) + "'";
+  error =
+      "--block takes a whole number of frames from 1 to 1048576, not '" + readableText(value) + "'";
   return false;
 }
 
@@ -234,16 +236,11 @@ bool setRate(Options& options, const std::string& value, std::string& error) {
 }
 
 constexpr OptionSpec OptionSpecs[] = {
-    {"--help", "-h", false, setHelp},
-    {"--version", nullptr, false, setVersion},
-    {"--list", nullptr, false, setList},
-    {"--channel", nullptr, true, setChannel},
-    {"--output", "-o", true, setOutput},
-    {"--plot", nullptr, true, setPlot},
-    {"--format", nullptr, true, setFormat},
-    {"--normalize", nullptr, true, setNormalize},
-    {"--dc-block", nullptr, false, setDcBlock},
-    {"--block", nullptr, true, setBlock},
+    {"--help", "-h", false, setHelp},           {"--version", nullptr, false, setVersion},
+    {"--list", nullptr, false, setList},        {"--channel", nullptr, true, setChannel},
+    {"--output", "-o", true, setOutput},        {"--plot", nullptr, true, setPlot},
+    {"--format", nullptr, true, setFormat},     {"--normalize", nullptr, true, setNormalize},
+    {"--dc-block", nullptr, false, setDcBlock}, {"--block", nullptr, true, setBlock},
     {"--rate", nullptr, true, setRate},
 };
 

@@ -239,8 +239,8 @@ std::string invisibleName(char32_t point) {
                             (point >= 0x200B && point <= 0x200F) || point == 0x2028 ||
                             point == 0x2029 || point == 0x2060;
   // Marks and overrides that reorder the rest of a terminal's line.
-  const bool bidiControl =
-      point == 0x061C || (point >= 0x202A && point <= 0x202E) || (point >= 0x2066 && point <= 0x2069);
+  const bool bidiControl = point == 0x061C || (point >= 0x202A && point <= 0x202E) ||
+                           (point >= 0x2066 && point <= 0x2069);
   char name[16] = "";
   if (control) std::snprintf(name, sizeof name, "<0x%02X>", static_cast<unsigned>(point));
   if (unicodeBlank || bidiControl) {
