@@ -13,6 +13,7 @@ constexpr double PassedFraction = 0.45;  // of the new rate: the middle of the t
 // centre, scaled so that a constant passes unchanged.
 std::vector<float> lowPassTaps(int32_t half, double cutoff) {
   std::vector<double> taps;
+  taps.reserve(2 * static_cast<std::size_t>(half) + 1);
   double sum = 0.0;
   for (int32_t index = -half; index <= half; ++index) {
     const double phase = std::numbers::pi * (index + half) / half;  // 0 to 2π across the taps
@@ -22,6 +23,7 @@ std::vector<float> lowPassTaps(int32_t half, double cutoff) {
     sum += taps.back();
   }
   std::vector<float> scaled;
+  scaled.reserve(taps.size());
   for (const double tap : taps) scaled.push_back(static_cast<float>(tap / sum));
   return scaled;
 }

@@ -174,7 +174,7 @@ bool checkReplaceable(const OutputFile& file, const std::string& folderName, con
       user != folder.st_uid && !overridesOwnership()) {
     error = "cannot write " + file.name + ": " + systemReason(EPERM) + ": in " +
             readableName(folderName) +
-            ", a folder with the sticky bit, only its owner may replace a file of someone else";
+            ", a folder with the sticky bit, only the file's owner or the folder's may replace it";
     return false;
   }
   if (isImmutableOrAppendOnly(file.folder, file.leaf) || isImmutableOrAppendOnly(file.folder, "")) {

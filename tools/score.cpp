@@ -272,8 +272,9 @@ bool parseScore(std::istream& input, const std::string& name, Score& score, std:
 
 bool parseWholeNumber(std::string_view text, int32_t minimum, int32_t maximum, int32_t& number) {
   int32_t value = 0;
-  const char* last = text.data() + text.size();
-  const auto [end, failure] = std::from_chars(text.data(), last, value);
+  const char* first = text.begin();
+  const char* last = text.end();
+  const auto [end, failure] = std::from_chars(first, last, value);
   if (text.empty() || failure != std::errc() || end != last) return false;
   if (value < minimum || value > maximum) return false;
   number = value;
