@@ -127,10 +127,10 @@ SF_INFO sndfileInfo(const ContainerInfo& container, int32_t sampleRate) {
   return info;
 }
 
-bool fail(AudioWriter& writer, std::string reason) {
+// Keeps the first reason: what followed it is its consequence.
+void fail(AudioWriter& writer, std::string reason) {
   if (!writer.failed) writer.failure = std::move(reason);
   writer.failed = true;
-  return false;
 }
 
 EncoderStream& streamOf(void* user) {
@@ -225,7 +225,6 @@ bool flushPending(AudioWriter& writer) {
     const auto frames = static_cast<sf_count_t>(writer.pending.size());
     written = sf_writef_float(writer.encoder, writer.pending.data(), frames) == frames &&
               !encoderFailed(writer);
-    if (!written) fail(writer, encoderFailure(writer));
   } else if (writer.format.sample == SampleFormat::Float &&
              std::endian::native == std::endian::little) {
     // The file's own byte order: the samples go out as they are.
@@ -235,7 +234,8 @@ bool flushPending(AudioWriter& writer) {
     encodeWavSamples(sampleOf(writer.format.sample), writer.pending, writer.bytes);
     written = writeAll(writer.descriptor, writer.bytes.data(), writer.bytes.size());
   }
-  if (!written && writer.encoder == nullptr) fail(writer, systemReason(errno));
+  if (!written)
+    fail(writer, writer.encoder != nullptr ? encoderFailure(writer) : systemReason(errno));
   writer.pending.clear();
   return written;
 }

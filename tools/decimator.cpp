@@ -13,6 +13,7 @@ constexpr double PassedFraction = 0.45;  // of the new rate: the middle of the t
 // centre, scaled so that a constant passes unchanged.
 std::vector<float> lowPassTaps(int32_t half, double cutoff) {
   std::vector<double> taps;
+  taps.reserve(2 * static_cast<std::size_t>(half) + 1);
   double sum = 0.0;
   for (int32_t index = -half; index <= half; ++index) {
     const double phase = std::numbers::pi * (index + half) / half;  // 0 to 2π across the taps
@@ -22,6 +23,7 @@ std::vector<float> lowPassTaps(int32_t half, double cutoff) {
     sum += taps.back();
   }
   std::vector<float> scaled;
+  scaled.reserve(taps.size());
   for (const double tap : taps) scaled.push_back(static_cast<float>(tap / sum));
   return scaled;
 }
@@ -32,7 +34,8 @@ float filtered(const std::vector<float>& taps, const float* input) {
   std::array<float, Lanes> sums{};
   std::size_t index = 0;
   for (; index + Lanes <= taps.size(); index += Lanes) {
-    for (std::size_t lane = 0; lane < Lanes; ++lane) sums[lane] += taps[index + lane] * input[index + lane];
+    for (std::size_t lane = 0; lane < Lanes; ++lane)
+      sums[lane] += taps[index + lane] * input[index + lane];
   }
   for (; index < taps.size(); ++index) sums[0] += taps[index] * input[index];
   return (sums[0] + sums[1]) + (sums[2] + sums[3]);
@@ -50,8 +53,8 @@ void produce(Decimator& decimator, int64_t limit, std::vector<float>& output) {
   for (; decimator.produced < limit; ++decimator.produced) {
     const int64_t first = decimator.produced * decimator.factor - half;
     if (first + 2 * half >= windowEnd) break;
-    output.push_back(filtered(decimator.taps,
-                              decimator.window.data() + (first - decimator.windowStart)));
+    output.push_back(
+        filtered(decimator.taps, decimator.window.data() + (first - decimator.windowStart)));
   }
   // What no later output needs goes, once it is as long as the rest.
   const int64_t needed = decimator.produced * decimator.factor - half - decimator.windowStart;
@@ -74,7 +77,8 @@ Decimator decimatorFor(int32_t factor) {
   return decimator;
 }
 
-void decimate(Decimator& decimator, const float* input, int64_t frames, std::vector<float>& output) {
+void decimate(Decimator& decimator, const float* input, int64_t frames,
+              std::vector<float>& output) {
   decimator.window.insert(decimator.window.end(), input, input + frames);
   produce(decimator, INT64_MAX, output);
 }

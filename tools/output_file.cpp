@@ -28,9 +28,9 @@ constexpr int MostNameAttempts = 100;
 // Every signal whose default action ends the program, but SIGPIPE and SIGXFSZ, which are
 // ignored so that a closed pipe and a file-size limit become write errors, and SIGKILL, which
 // no program can catch. The real-time signals are added at run time.
-constexpr int EndingSignals[] = {SIGHUP,  SIGINT,  SIGQUIT,   SIGILL,    SIGTRAP, SIGABRT, SIGBUS,
-                                 SIGFPE,  SIGUSR1, SIGSEGV,   SIGUSR2,   SIGALRM, SIGTERM, SIGSTKFLT,
-                                 SIGXCPU, SIGVTALRM, SIGPROF, SIGIO,     SIGPWR,  SIGSYS};
+constexpr int EndingSignals[] = {SIGHUP,  SIGINT,    SIGQUIT, SIGILL,  SIGTRAP, SIGABRT, SIGBUS,
+                                 SIGFPE,  SIGUSR1,   SIGSEGV, SIGUSR2, SIGALRM, SIGTERM, SIGSTKFLT,
+                                 SIGXCPU, SIGVTALRM, SIGPROF, SIGIO,   SIGPWR,  SIGSYS};
 
 // The named temporary files a signal handler must remove, each by its folder and name: fixed
 // storage, as the handler may only call async-signal-safe functions. Slots change only with
@@ -133,7 +133,8 @@ bool locate(const std::string& name, Place& place, int& failure) {
     if (length < 0) return failToLocate(place, errno, failure);
     if (depth == MostLinks) return failToLocate(place, ELOOP, failure);
     const fs::path target(std::string(link.data(), static_cast<std::size_t>(length)));
-    const int next = openFolder(target.is_absolute() ? AT_FDCWD : place.folder, target.parent_path());
+    const int next =
+        openFolder(target.is_absolute() ? AT_FDCWD : place.folder, target.parent_path());
     place.folderName = target.is_absolute()
                            ? target.parent_path().string()
                            : (fs::path(place.folderName) / target.parent_path()).string();
@@ -162,8 +163,8 @@ bool isImmutableOrAppendOnly(int folder, const std::string& name) {
 // would be to write into it), that the folder lets it be replaced (in a folder with the sticky
 // bit, such as /tmp, only its owner, the folder's owner or root may), and that it is neither
 // immutable nor append-only.
-bool checkReplaceable(const OutputFile& file, const std::string& folderName,
-                      const struct stat& old, std::string& error) {
+bool checkReplaceable(const OutputFile& file, const std::string& folderName, const struct stat& old,
+                      std::string& error) {
   if (faccessat(file.folder, file.leaf.c_str(), W_OK, AT_EACCESS) != 0) {
     return failWith(file, errno, error);
   }
@@ -173,7 +174,7 @@ bool checkReplaceable(const OutputFile& file, const std::string& folderName,
       user != folder.st_uid && !overridesOwnership()) {
     error = "cannot write " + file.name + ": " + systemReason(EPERM) + ": in " +
             readableName(folderName) +
-            ", a folder with the sticky bit, only its owner may replace a file of someone else";
+            ", a folder with the sticky bit, only the file's owner or the folder's may replace it";
     return false;
   }
   if (isImmutableOrAppendOnly(file.folder, file.leaf) || isImmutableOrAppendOnly(file.folder, "")) {
@@ -416,8 +417,7 @@ FileIdentity identityOf(const std::string& name, int standardStream) {
 
 bool isSameTarget(const FileIdentity& first, const FileIdentity& second) {
   return first.known && second.known && !first.characterDevice && first.exists == second.exists &&
-         first.device == second.device && first.inode == second.inode &&
-         first.leaf == second.leaf;
+         first.device == second.device && first.inode == second.inode && first.leaf == second.leaf;
 }
 
 int openScratchFile(std::string& error) {

@@ -65,7 +65,8 @@ constexpr const char* Usage =
     "                      length, and renders nothing.\n"
     "  --block FRAMES      Renders FRAMES frames per call (1 to 1048576, default 256). The sound\n"
     "                      is the same for any block size.\n"
-    "  --rate HZ           Renders and writes at HZ, 8000 to 384000 (default 44100). Score\n"
+    "  --rate HZ           Renders and writes at HZ, 8000 to 384000 (default 44100); Opus at\n"
+    "                      8000, 12000 or 16000 is rendered at 48000 Hz and lowered. Score\n"
     "                      frames still count at 44100 Hz and are scaled to it.\n"
     "  -h, --help          Prints this text.\n"
     "  --version           Prints the version.\n"
@@ -106,11 +107,12 @@ constexpr const char* Usage =
     "                                      ends with it, at most 24 hours in.\n"
     "\n"
     "After a render, one line on stderr gives the peak and RMS in dBFS and the DC offset, with\n"
-    "a warning when the peak passes 0 dBFS in a format that clips (all but float WAV).\n"
+    "a warning when the peak passes 0 dBFS: integer WAV and FLAC clip it, and decoders of Ogg,\n"
+    "Opus and MP3 may.\n"
     "\n"
     "Exit status: 0 when the sound is written (or the help, version or listing printed); 1 when\n"
-    "writing fails after the render has started; 2 for a bad option, song or output, found\n"
-    "before rendering, when nothing is written.\n";
+    "writing fails after the render has started, which ends it at once; 2 for a bad option,\n"
+    "song or output, found before rendering. On failure every target is left as it was.\n";
 
 // The command line's names for the window's controls.
 struct ControlOption {
@@ -234,8 +236,7 @@ bool setBlock(Options& options, const std::string& value, std::string& error) {
 // Opus file gets without --rate, and is lowered to them.
 constexpr int32_t OpusSampleRate = 48000;
 constexpr int32_t LowOpusRates[] = {8000, 12000, 16000};
-constexpr const char* RateRange =
-    "--rate takes a whole number of hertz from 8000 to 384000";
+constexpr const char* RateRange = "--rate takes a whole number of hertz from 8000 to 384000";
 
 bool setRate(Options& options, const std::string& value, std::string& error) {
   options.rateGiven = true;
@@ -344,21 +345,19 @@ bool asksForOpus(const std::string& soundPath) {
          format.container == AudioContainer::Opus;
 }
 
-// The voice renders from 8000 Hz up; Opus files take only some rates, and none of 44100 Hz,
-// so an Opus file asked for without --rate is rendered at 48000 Hz rather than refused, and one
-// at a rate below the voice's is rendered at 48000 Hz and lowered.
-bool chooseRenderRate(Options& options, std::string& error) {
+// Opus files take only some rates, and none of 44100 Hz, so an Opus file asked for without
+// --rate is rendered at 48000 Hz rather than refused; one at Opus's low rates is rendered at
+// 48000 Hz and lowered through the decimator's low-pass filter, which keeps the spikes' edges
+// from folding back.
+void chooseRenderRate(Options& options) {
   const bool opus = !options.list && asksForOpus(options.output.soundPath);
   if (!options.rateGiven && opus) options.sampleRate = OpusSampleRate;
   options.renderRate = options.sampleRate;
-  if (options.sampleRate >= MinimumSampleRate) return true;
   if (!opus || std::ranges::find(LowOpusRates, options.sampleRate) == std::end(LowOpusRates)) {
-    error = std::string(RateRange) + ", not " + std::to_string(options.sampleRate);
-    return false;
+    return;
   }
   options.renderRate = OpusSampleRate;
   options.output.rateReduction = OpusSampleRate / options.sampleRate;
-  return true;
 }
 
 // One argument, with the next one when it is the option's value; false with `error` set.
@@ -398,7 +397,8 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
     error = "a song and an output file (-o) are needed";
     return false;
   }
-  return chooseRenderRate(options, error);
+  chooseRenderRate(options);
+  return true;
 }
 
 // A bar on stderr, redrawn at each whole percent; only for a person watching a terminal.

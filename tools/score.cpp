@@ -239,8 +239,8 @@ std::string invisibleName(char32_t point) {
                             (point >= 0x200B && point <= 0x200F) || point == 0x2028 ||
                             point == 0x2029 || point == 0x2060;
   // Marks and overrides that reorder the rest of a terminal's line.
-  const bool bidiControl =
-      point == 0x061C || (point >= 0x202A && point <= 0x202E) || (point >= 0x2066 && point <= 0x2069);
+  const bool bidiControl = point == 0x061C || (point >= 0x202A && point <= 0x202E) ||
+                           (point >= 0x2066 && point <= 0x2069);
   char name[16] = "";
   if (control) std::snprintf(name, sizeof name, "<0x%02X>", static_cast<unsigned>(point));
   if (unicodeBlank || bidiControl) {
@@ -272,8 +272,9 @@ bool parseScore(std::istream& input, const std::string& name, Score& score, std:
 
 bool parseWholeNumber(std::string_view text, int32_t minimum, int32_t maximum, int32_t& number) {
   int32_t value = 0;
-  const char* last = text.data() + text.size();
-  const auto [end, failure] = std::from_chars(text.data(), last, value);
+  const char* first = text.begin();
+  const char* last = text.end();
+  const auto [end, failure] = std::from_chars(first, last, value);
   if (text.empty() || failure != std::errc() || end != last) return false;
   if (value < minimum || value > maximum) return false;
   number = value;

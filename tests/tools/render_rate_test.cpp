@@ -2,8 +2,13 @@
 // durations and a held note spikes as often, up to what a finer Euler step changes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <numbers>
 #include <sstream>
+#include <vector>
 
+#include "tools/decimator.h"
 #include "tools/score.h"
 #include "tools/score_render.h"
 
@@ -78,6 +83,37 @@ TEST(RenderRate, FramesScaleDownToTheFrameTheirMomentFallsIn) {
   EXPECT_EQ(framesAtRate(44099, 44100.0, 22050.0), 22049);
   EXPECT_EQ(framesAtRate(INT64_MAX / 2, 44100.0, 44100.0), INT64_MAX / 2);
   EXPECT_EQ(framesAtRate(INT64_MAX, 44100.0, 192000.0), INT64_MAX);
+}
+
+// Opus at 8000, 12000 and 16000 Hz is lowered from 48000 Hz: what lies well below the new
+// Nyquist frequency passes unchanged and undelayed, what lies above it (and would fold back
+// into the sound) is gone, and every factor-th sample remains.
+TEST(RenderRate, LoweringTheRateKeepsWhatTheNewRateCarriesAndNothingElse) {
+  constexpr int64_t Frames = 48000;
+  for (const int32_t factor : {3, 4, 6}) {
+    const double outputRate = 48000.0 / factor;
+    for (const auto& [fraction, gain] : {std::pair{0.3, 1.0}, {0.55, 0.0}}) {
+      std::vector<float> input(Frames);
+      const double step = 2.0 * std::numbers::pi * fraction * outputRate / 48000.0;
+      for (int64_t frame = 0; frame < Frames; ++frame) {
+        input[static_cast<std::size_t>(frame)] = static_cast<float>(std::sin(step * frame));
+      }
+      Decimator decimator = decimatorFor(factor);
+      std::vector<float> output, block;
+      for (int64_t start = 0; start < Frames; start += 1000) {  // in blocks, as a render goes
+        decimate(decimator, input.data() + start, 1000, block);
+        output.insert(output.end(), block.begin(), block.end());
+      }
+      finishDecimating(decimator, Frames / factor, block);
+      output.insert(output.end(), block.begin(), block.end());
+      ASSERT_EQ(output.size(), static_cast<std::size_t>(Frames / factor)) << factor;
+      // Away from the ends, where the filter meets the silence around the input.
+      for (std::size_t index = 200; index + 200 < output.size(); ++index) {
+        const double expected = gain * std::sin(step * static_cast<double>(index) * factor);
+        ASSERT_NEAR(output[index], expected, 2e-3) << factor << " " << fraction << " " << index;
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -587,7 +587,8 @@ TEST_F(RenderTool, LevelLineNormalizeAndDcBlock) {
   };
   for (const auto& c : cases) {
     const RenderRun loud = run(score, directory / c.name, std::string("--volume 100 ") + c.options);
-    EXPECT_EQ(loud.errors.find("warning") != std::string::npos, c.warning != nullptr) << loud.errors;
+    EXPECT_EQ(loud.errors.find("warning") != std::string::npos, c.warning != nullptr)
+        << loud.errors;
     if (c.warning != nullptr) {
       EXPECT_NE(loud.errors.find(c.warning), std::string::npos) << loud.errors;
     }
@@ -729,8 +730,11 @@ constexpr const char* ADay = "0 midi 90 57 100\n3810240000 end\n";
 TEST_F(RenderTool, TheFirstFailedWriteEndsTheRender) {
   const fs::path score = writeScore("score.txt", HeldNote);
   // Every encoder onto a full device: the WAV header fails before rendering.
-  for (const auto& [name, exitCode] : {std::pair{"full.wav", 2}, {"full.flac", 1}, {"full.ogg", 1},
-                                       {"full.opus", 1}, {"full.mp3", 1}}) {
+  for (const auto& [name, exitCode] : {std::pair{"full.wav", 2},
+                                       {"full.flac", 1},
+                                       {"full.ogg", 1},
+                                       {"full.opus", 1},
+                                       {"full.mp3", 1}}) {
     fs::create_symlink("/dev/full", directory / name);
     const RenderRun result = run(score, directory / name);
     EXPECT_EQ(result.exitCode, exitCode) << name;
@@ -744,14 +748,12 @@ TEST_F(RenderTool, TheFirstFailedWriteEndsTheRender) {
   const std::string render = "timeout 20 " + asNormalUser() + QUILLFERN_RENDER + " '" +
                              day.string() + "' 2>'" + (directory / "stderr.txt").string() + "' -o ";
   const std::string code = " echo $? >'" + (directory / "code").string() + "'";
-  for (const std::string& command :
-       {"{ " + render + "-;" + code + "; } | head -c 200 >/dev/null",
-        "head -c 300 '" + fifo.string() + "' >/dev/null & " + render + "'" + fifo.string() + "';" +
-            code + "; wait"}) {
+  for (const std::string& command : {"{ " + render + "-;" + code + "; } | head -c 200 >/dev/null",
+                                     "head -c 300 '" + fifo.string() + "' >/dev/null & " + render +
+                                         "'" + fifo.string() + "';" + code + "; wait"}) {
     ASSERT_EQ(exitCodeOf(command), 0);
     EXPECT_EQ(bytesOf(directory / "code"), "1\n") << command;
-    EXPECT_NE(bytesOf(directory / "stderr.txt").find("Broken pipe"), std::string::npos)
-        << command;
+    EXPECT_NE(bytesOf(directory / "stderr.txt").find("Broken pipe"), std::string::npos) << command;
   }
 }
 
@@ -770,8 +772,10 @@ TEST_F(RenderTool, ClosedStandardStreamsNeverReceiveTheSound) {
 TEST_F(RenderTool, EmptyRendersGiveValidFilesOrAreRefused) {
   const fs::path score = writeScore("score.txt", "0 end\n");
   const bool ffprobe = exitCodeOf("command -v ffprobe >/dev/null") == 0;
-  for (const auto& [name, written] : {std::pair{"empty.wav", true}, {"empty.flac", true},
-                                      {"empty.ogg", true}, {"empty.opus", false},
+  for (const auto& [name, written] : {std::pair{"empty.wav", true},
+                                      {"empty.flac", true},
+                                      {"empty.ogg", true},
+                                      {"empty.opus", false},
                                       {"empty.mp3", false}}) {
     const fs::path output = directory / name;
     const RenderRun result = run(score, output);
@@ -814,8 +818,8 @@ TEST_F(RenderTool, EchoedNamesShowTheirInvisibleCharacters) {
       {song, (directory / (override + "x.aiff")).string(), "", "<U+202E>x.aiff"},
   };
   for (const auto& c : cases) {
-    const RenderRun result = run(c.song, c.output, c.extra + " >'" +
-                                                       (directory / "stdout.txt").string() + "'");
+    const RenderRun result =
+        run(c.song, c.output, c.extra + " >'" + (directory / "stdout.txt").string() + "'");
     const std::string shown = result.errors + bytesOf(directory / "stdout.txt");
     EXPECT_NE(shown.find(c.shown), std::string::npos) << shown;
     EXPECT_EQ(shown.find(escape), std::string::npos) << shown;
@@ -848,8 +852,7 @@ TEST_F(RenderTool, ListingTheLargestMidiFileNeedsMemoryInProportionToIt) {
   const int64_t notes = writeLargestMidiFile(song);
   ASSERT_LE(fs::file_size(song), std::size_t{64} << 20);
   const fs::path listing = directory / "listing.txt";
-  const RenderRun result =
-      run(song, directory / "out.wav", "--list >'" + listing.string() + "'");
+  const RenderRun result = run(song, directory / "out.wav", "--list >'" + listing.string() + "'");
   ASSERT_EQ(result.exitCode, 0) << result.errors;
   EXPECT_NE(bytesOf(listing).find("channel 1, " + std::to_string(notes) + " notes"),
             std::string::npos)
