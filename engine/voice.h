@@ -17,7 +17,7 @@ inline constexpr int32_t FadeInSamples = 100;   // a note's fade-in
 
 // Gives a zero-filled record the program's start-up values at `sampleRate` (Hz): parameters at
 // their start-up values (r 0.01, b 2.5, ... not those of the initial positions), envelope
-// positions at the window's initial positions, gate closed. A rate outside MinimumSampleRate
+// settings of the window's initial positions, gate closed. A rate outside MinimumSampleRate
 // to MaximumSampleRate is taken as the nearer of the two (and NaN as DefaultSampleRate).
 void startVoice(EngineState& state, double sampleRate) noexcept QUILLFERN_NONBLOCKING;
 
