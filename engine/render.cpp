@@ -1,6 +1,8 @@
 #include "engine/render.h"
 
+#include <atomic>
 #include <cmath>
+#include <cstddef>
 
 #include "engine/envelope.h"
 #include "engine/oscillator.h"
@@ -48,4 +50,25 @@ void renderFrames(EngineState& state, float* output,
   ModelVariables model = modelVariablesOf(state);
   for (unsigned long frame = 0; frame < frames; ++frame) output[frame] = renderFrame(state, model);
   storeModelVariables(state, model);
+}
+
+void renderFramesTraced(EngineState& state, float* output, unsigned long frames,
+                        ModelTrace& trace) noexcept QUILLFERN_NONBLOCKING {
+  ModelVariables model = modelVariablesOf(state);
+  float* const points = trace.points;
+  const uint32_t mask = trace.mask;
+  const int32_t stride = trace.stride;
+  uint32_t written = trace.written;
+  int32_t countdown = trace.countdown;
+  for (unsigned long frame = 0; frame < frames; ++frame) {
+    output[frame] = renderFrame(state, model);
+    if (--countdown > 0) continue;
+    countdown = stride;
+    float* const point = points + 2 * static_cast<std::size_t>(written++ & mask);
+    std::atomic_ref<float>(point[0]).store(model.x, std::memory_order_relaxed);
+    std::atomic_ref<float>(point[1]).store(model.z, std::memory_order_relaxed);
+  }
+  storeModelVariables(state, model);
+  trace.written = written;
+  trace.countdown = countdown;
 }

@@ -22,6 +22,7 @@
 
 #include "engine/voice.h"
 #include "plugins/clap/render.h"
+#include "plugins/model_trace.h"
 #include "plugins/plugin_voice.h"
 
 namespace {
@@ -59,6 +60,7 @@ struct ClapInstance {
   const clap_host_params_t* hostParams = nullptr;
   PluginVoice voice;
   SharedPositions shared;
+  TraceRing trace;  // the model's course, for the window
   std::atomic<bool> reloadPending{false};
   double sampleRate = DefaultSampleRate;
   bool active = false;
@@ -157,15 +159,17 @@ clap_process_status process(const clap_plugin_t* plugin,
     followTransport(instance.voice, isRolling(block->transport->flags));
   const uint32_t frames = block->frames_count;
   const uint32_t events = eventCount(*block->in_events);
+  ModelTrace* trace = blockTrace(instance.trace);
   uint32_t done = 0;
   for (uint32_t event = 0; event < events; ++event) {
     const clap_event_header_t& header = eventAt(*block->in_events, event);
     const uint32_t at = std::clamp(header.time, done, frames);
-    renderVoice(instance.voice, output + done, at - done);
+    renderTraced(instance.voice, output + done, at - done, trace);
     done = at;
     applyEvent(instance, header);
   }
-  renderVoice(instance.voice, output + done, frames - done);
+  renderTraced(instance.voice, output + done, frames - done, trace);
+  publishTrace(instance.trace, trace);
   return CLAP_PROCESS_CONTINUE;
 }
 
@@ -188,6 +192,7 @@ bool activate(const clap_plugin_t* plugin, double sampleRate, uint32_t /*minFram
   ClapInstance& instance = instanceOf(plugin);
   instance.sampleRate = sampleRate;
   instance.reloadPending.store(false);
+  prepareTrace(instance.trace, sampleRate);
   startPluginVoice(instance.voice, sampleRate, snapshotOf(instance.shared));
   instance.active = true;
   return true;
