@@ -18,6 +18,7 @@ constexpr double RegularSpread = 1.3;
 // Regular bursts: the pauses between them alike within this ratio too.
 constexpr double PauseSpread = 1.3;
 constexpr int32_t FewestSpikes = 3;
+constexpr std::size_t BurstsJudged = 4;
 
 bool ranAway(float x) {
   return !(std::fabs(x) <= RunAwayLevel);
@@ -48,30 +49,31 @@ std::vector<std::size_t> spikeTimes(std::span<const float> x) {
 }
 
 // Bursts are the runs of spikes between intervals longer than the geometric mean of the
-// shortest and the longest; only runs with a pause on both sides are complete.
+// shortest and the longest; only runs with a pause on both sides are complete. Whether they are
+// alike is judged on the latest few: the first bursts of a note may differ while it settles.
 void measureBursts(const std::vector<double>& intervals, SpikeMeasures& measures) {
   const double pause = std::sqrt(measures.shortestInterval * measures.longestInterval);
+  std::vector<int32_t> counts;
+  std::vector<double> pauses;
   int32_t spikesInRun = 1;
-  int32_t firstCount = -1;
-  bool seenPause = false;
-  bool alike = true;
-  double shortestPause = measures.longestInterval;
   for (const double interval : intervals) {
     if (interval <= pause) {
       ++spikesInRun;
       continue;
     }
-    shortestPause = std::min(shortestPause, interval);
-    if (seenPause) {
-      ++measures.bursts;
-      if (firstCount < 0) firstCount = spikesInRun;
-      alike = alike && spikesInRun == firstCount;
-    }
-    seenPause = true;
+    if (!pauses.empty()) counts.push_back(spikesInRun);
+    pauses.push_back(interval);
     spikesInRun = 1;
   }
+  measures.bursts = static_cast<int32_t>(counts.size());
+  if (counts.size() < 2) return;
+  const std::size_t judged = std::min(counts.size(), BurstsJudged);
+  const auto latest = counts.end() - static_cast<std::ptrdiff_t>(judged);
+  const auto latestPauses = pauses.end() - static_cast<std::ptrdiff_t>(judged + 1);
+  const auto [shortestPause, longestPause] = std::minmax_element(latestPauses, pauses.end());
   measures.burstsAlike =
-      measures.bursts >= 2 && alike && measures.longestInterval <= PauseSpread * shortestPause;
+      std::all_of(latest, counts.end(), [&](int32_t count) { return count == counts.back(); }) &&
+      *longestPause <= PauseSpread * *shortestPause;
 }
 
 }  // namespace

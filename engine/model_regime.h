@@ -18,8 +18,8 @@ struct SpikeMeasures {
   double shortestInterval = 0;  // between two spikes, in points
   double longestInterval = 0;
   int32_t bursts = 0;        // complete groups of spikes between two long pauses
-  bool burstsAlike = false;  // every complete burst has the same number of spikes and
-                             // the pauses between them are about equally long
+  bool burstsAlike = false;  // the latest few complete bursts have as many spikes each,
+                             // and the pauses between them are about equally long
 };
 
 // The spikes in `x` (oldest first, equally spaced points) and how they group.

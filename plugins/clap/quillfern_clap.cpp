@@ -22,7 +22,7 @@
 
 #include "engine/voice.h"
 #include "plugins/clap/render.h"
-#include "plugins/model_trace.h"
+#include "plugins/gui/clap_window.h"
 #include "plugins/plugin_voice.h"
 
 namespace {
@@ -60,7 +60,7 @@ struct ClapInstance {
   const clap_host_params_t* hostParams = nullptr;
   PluginVoice voice;
   SharedPositions shared;
-  TraceRing trace;  // the model's course, for the window
+  ClapWindowLink window;
   std::atomic<bool> reloadPending{false};
   double sampleRate = DefaultSampleRate;
   bool active = false;
@@ -69,6 +69,14 @@ struct ClapInstance {
 ClapInstance& instanceOf(const clap_plugin_t* plugin) {
   return *static_cast<ClapInstance*>(plugin->plugin_data);
 }
+
+}  // namespace
+
+ClapWindowLink& windowLinkOf(const clap_plugin_t* plugin) {
+  return instanceOf(plugin).window;
+}
+
+namespace {
 
 ParameterPositions snapshotOf(const SharedPositions& shared) noexcept QUILLFERN_NONBLOCKING {
   ParameterPositions positions;
@@ -118,6 +126,11 @@ const clap_event_header_t& eventAt(const clap_input_events_t& events,
                                    uint32_t index) noexcept QUILLFERN_NONBLOCKING {
   return *events.get(&events, index);
 }
+
+void pushEvent(const clap_output_events_t& events,
+               const clap_event_header_t& header) noexcept QUILLFERN_NONBLOCKING {
+  events.try_push(&events, &header);
+}
 #if defined(__clang__)
 #pragma clang diagnostic pop
 #endif
@@ -147,10 +160,14 @@ void applyEvent(ClapInstance& instance,
   }
 }
 
+void takeWindowChanges(ClapInstance& instance,
+                       const clap_output_events_t& out) noexcept QUILLFERN_NONBLOCKING;
+
 clap_process_status process(const clap_plugin_t* plugin,
                             const clap_process_t* block) noexcept QUILLFERN_NONBLOCKING {
   ClapInstance& instance = instanceOf(plugin);
   takeReload(instance);
+  takeWindowChanges(instance, *block->out_events);
   if (block->audio_outputs_count == 0 || block->audio_outputs[0].channel_count == 0) {
     return CLAP_PROCESS_ERROR;
   }
@@ -159,7 +176,7 @@ clap_process_status process(const clap_plugin_t* plugin,
     followTransport(instance.voice, isRolling(block->transport->flags));
   const uint32_t frames = block->frames_count;
   const uint32_t events = eventCount(*block->in_events);
-  ModelTrace* trace = blockTrace(instance.trace);
+  ModelTrace* trace = blockTrace(instance.window.trace);
   uint32_t done = 0;
   for (uint32_t event = 0; event < events; ++event) {
     const clap_event_header_t& header = eventAt(*block->in_events, event);
@@ -169,7 +186,7 @@ clap_process_status process(const clap_plugin_t* plugin,
     applyEvent(instance, header);
   }
   renderTraced(instance.voice, output + done, frames - done, trace);
-  publishTrace(instance.trace, trace);
+  publishTrace(instance.window.trace, trace);
   return CLAP_PROCESS_CONTINUE;
 }
 
@@ -183,6 +200,7 @@ bool init(const clap_plugin_t* plugin) {
 }
 
 void destroy(const clap_plugin_t* plugin) {
+  closeClapWindow(instanceOf(plugin).window);
   delete &instanceOf(plugin);
 }
 
@@ -192,7 +210,7 @@ bool activate(const clap_plugin_t* plugin, double sampleRate, uint32_t /*minFram
   ClapInstance& instance = instanceOf(plugin);
   instance.sampleRate = sampleRate;
   instance.reloadPending.store(false);
-  prepareTrace(instance.trace, sampleRate);
+  prepareTrace(instance.window.trace, sampleRate);
   startPluginVoice(instance.voice, sampleRate, snapshotOf(instance.shared));
   instance.active = true;
   return true;
@@ -300,7 +318,8 @@ bool textToValue(const clap_plugin_t* /*plugin*/, clap_id id, const char* text, 
 
 // A parameter change while inactive, on the main thread: it waits in `shared` for the next
 // activation.
-void keepParameter(SharedPositions& shared, const clap_event_param_value_t& change) {
+void keepParameter(SharedPositions& shared,
+                   const clap_event_param_value_t& change) noexcept QUILLFERN_NONBLOCKING {
   const int32_t index = parameterIndexOfId(change.param_id);
   if (index < 0) return;
   const auto slot = static_cast<std::size_t>(index);
@@ -309,10 +328,28 @@ void keepParameter(SharedPositions& shared, const clap_event_param_value_t& chan
   publish(shared, idle, slot);
 }
 
+// The window's gestures, at the start of a block or in a flush: applied as the host's own
+// changes are, then told to the host, so that it records them.
+void takeWindowChanges(ClapInstance& instance,
+                       const clap_output_events_t& out) noexcept QUILLFERN_NONBLOCKING {
+  WindowChange change;
+  while (takeWindowChange(instance.window.changes, change)) {
+    const ClapChangeEvent event = clapEventOf(change);
+    if (change.kind == WindowChange::Kind::Value) {
+      if (instance.active) {
+        applyParameter(instance, event.value);
+      } else {
+        keepParameter(instance.shared, event.value);
+      }
+    }
+    pushEvent(out, event.header);
+  }
+}
+
 // Parameter changes outside process(): on the audio thread while active, else on the main
 // thread.
 void flush(const clap_plugin_t* plugin, const clap_input_events_t* in,
-           const clap_output_events_t* /*out*/) {
+           const clap_output_events_t* out) {
   ClapInstance& instance = instanceOf(plugin);
   if (instance.active) takeReload(instance);
   for (uint32_t event = 0; event < in->size(in); ++event) {
@@ -327,6 +364,7 @@ void flush(const clap_plugin_t* plugin, const clap_input_events_t* in,
       keepParameter(instance.shared, change);
     }
   }
+  takeWindowChanges(instance, *out);
 }
 
 // State: the text of stateText().
@@ -396,12 +434,14 @@ const void* extension(const clap_plugin_t* /*plugin*/, const char* id) {
   if (name == CLAP_EXT_STATE) return &State;
   if (name == CLAP_EXT_LATENCY) return &Latency;
   if (name == CLAP_EXT_RENDER) return &Render;
-  return nullptr;
+  return clapWindowExtension(id);
 }
 
 const clap_plugin_t* createInstance(const clap_host_t* host) {
   auto* instance = new ClapInstance;
   instance->host = host;
+  instance->window.plugin = &instance->plugin;
+  instance->window.host = host;
   publishAll(instance->shared, initialPositions());
   startPluginVoice(instance->voice, DefaultSampleRate, initialPositions());
   instance->plugin = {&Descriptor,     instance,       init,  destroy, activate,  deactivate,

@@ -19,11 +19,24 @@ struct BlockEvent {
 
 struct ClapHosted;
 struct Lv2Hosted;
+struct clap_plugin;
+struct clap_event_header;
+
+// What a host with a window offers a CLAP plugin besides playing it (its own extensions) and
+// hears back from it (the events process() and flush() send out). Either may be missing.
+struct ClapHostServices {
+  void* context = nullptr;
+  const void* (*extension)(void* context, const char* id) = nullptr;
+  void (*eventOut)(void* context, const clap_event_header& event) = nullptr;
+};
 void closeClap(ClapHosted* plugin);
 void closeLv2(Lv2Hosted* plugin);
 
 ClapHosted* openClap(const std::string& path, double sampleRate, int32_t maxBlockFrames,
                      std::string& error);
+ClapHosted* openClapWith(const std::string& path, double sampleRate, int32_t maxBlockFrames,
+                         std::string& error, const ClapHostServices* services);
+const clap_plugin* clapPluginOf(const ClapHosted& plugin);
 void processClap(ClapHosted& plugin, const std::vector<BlockEvent>& events, uint32_t frames,
                  float* output);
 uint32_t clapLatency(ClapHosted& plugin);

@@ -36,13 +36,13 @@ std::array<uint8_t, 3> midiBytesOf(const ScoreEvent& event) {
 }
 
 HostedPluginPtr openPlugin(const std::string& path, double sampleRate, int32_t maxBlockFrames,
-                           std::string& error) {
+                           std::string& error, const ClapHostServices* services) {
   HostedPluginPtr plugin(new HostedPlugin);
   plugin->maxBlockFrames = maxBlockFrames;
   if (std::filesystem::is_directory(path)) {
     plugin->lv2 = openLv2(path, sampleRate, maxBlockFrames, error);
   } else {
-    plugin->clap = openClap(path, sampleRate, maxBlockFrames, error);
+    plugin->clap = openClapWith(path, sampleRate, maxBlockFrames, error, services);
   }
   if (plugin->clap == nullptr && plugin->lv2 == nullptr) return nullptr;
   return plugin;
@@ -69,6 +69,10 @@ int64_t playBlock(HostedPlugin& plugin, ScoreCursor& cursor, int64_t frames, flo
   plugin.presets.clear();
   plugin.transport.reset();
   return end - start;
+}
+
+const clap_plugin* clapPluginOf(const HostedPlugin& plugin) {
+  return plugin.clap != nullptr ? clapPluginOf(*plugin.clap) : nullptr;
 }
 
 void presetParameter(HostedPlugin& plugin, uint32_t id, int32_t position) {

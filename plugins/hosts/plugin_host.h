@@ -20,8 +20,15 @@ using HostedPluginPtr = std::unique_ptr<HostedPlugin, HostedPluginDeleter>;
 
 // Loads and activates the plugin at `path` for `sampleRate` (Hz) and blocks of at most
 // `maxBlockFrames`; null with `error` set when that fails.
+// A CLAP plugin may be given a host's window services (format_hosts.h).
+struct ClapHostServices;
 HostedPluginPtr openPlugin(const std::string& path, double sampleRate, int32_t maxBlockFrames,
-                           std::string& error);
+                           std::string& error, const ClapHostServices* services = nullptr);
+
+// The CLAP plugin's own interface, for what this host does not do itself (its window); null for
+// an LV2 plugin.
+struct clap_plugin;
+const clap_plugin* clapPluginOf(const HostedPlugin& plugin);
 
 // Where a score stands in its playing.
 struct ScoreCursor {
