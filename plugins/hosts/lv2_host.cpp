@@ -52,6 +52,7 @@ struct Lv2Hosted {
   std::vector<float> portValues;                // one per port; control ports use theirs
   std::map<std::string, uint32_t> portIndices;  // by symbol
   std::vector<uint64_t> sequence;               // 8-byte aligned, as atoms must be
+  std::vector<uint64_t> notifications;          // what the plugin's atom outputs write
   float* output = nullptr;
   LV2_URID sequenceType = 0;
   LV2_URID midiEventType = 0;
@@ -82,7 +83,9 @@ void connectPorts(Lv2Hosted& hosted) {
       hosted.portValues[index] = defaults[index];
       lilv_instance_connect_port(hosted.instance, index, &hosted.portValues[index]);
     } else if (portIs(hosted, port, LV2_ATOM__AtomPort)) {
-      lilv_instance_connect_port(hosted.instance, index, hosted.sequence.data());
+      const bool output = portIs(hosted, port, LV2_CORE__OutputPort);
+      lilv_instance_connect_port(hosted.instance, index,
+                                 output ? hosted.notifications.data() : hosted.sequence.data());
     }
   }
 }
@@ -124,6 +127,10 @@ void startSequence(Lv2Hosted& hosted) {
   LV2_Atom_Sequence* sequence = sequenceOf(hosted);
   sequence->atom.type = hosted.sequenceType;
   lv2_atom_sequence_clear(sequence);
+  // An output's atom holds the room it has until the plugin writes its sequence there.
+  auto* notifications = reinterpret_cast<LV2_Atom*>(hosted.notifications.data());
+  notifications->type = 0;
+  notifications->size = static_cast<uint32_t>(SequenceCapacity - sizeof(LV2_Atom));
 }
 
 void appendMidi(Lv2Hosted& hosted, uint32_t frame, const std::array<uint8_t, 3>& bytes) {
@@ -178,6 +185,7 @@ Lv2Hosted* openLv2(const std::string& bundlePath, double sampleRate, int32_t /*m
                    std::string& error) {
   auto hosted = std::make_unique<Lv2Hosted>();
   hosted->sequence.assign(SequenceCapacity / sizeof(uint64_t) + 1, 0);
+  hosted->notifications.assign(SequenceCapacity / sizeof(uint64_t) + 1, 0);
   hosted->world = lilv_world_new();
   hosted->sequenceType = hosted->map.map(hosted->map.handle, LV2_ATOM__Sequence);
   hosted->midiEventType = hosted->map.map(hosted->map.handle, LV2_MIDI__MidiEvent);

@@ -20,6 +20,7 @@
 
 #include "engine/voice.h"
 #include "plugins/lv2/lv2_ports.h"
+#include "plugins/lv2/lv2_trace.h"
 #include "plugins/plugin_voice.h"
 
 namespace {
@@ -50,6 +51,10 @@ struct Lv2Instance {
   bool restorePending = false;
   // Which controls the voice counts as changed, for save(), which may run during run().
   std::atomic<bool> changed[ParameterCount]{};
+  // The model's course for the window: collected while it asks, sent out of each run().
+  LV2_Atom_Sequence* tracePort = nullptr;
+  Lv2TraceUris traceUris{};
+  TraceRing trace;
 };
 
 Lv2Instance& instanceOf(LV2_Handle handle) {
@@ -80,6 +85,8 @@ LV2_Handle instantiate(const LV2_Descriptor* /*descriptor*/, double sampleRate,
   }
   auto* instance = new Lv2Instance;
   instance->uris = mapUris(*map);
+  instance->traceUris = mapTraceUris(*map);
+  prepareTrace(instance->trace, sampleRate);
   instance->sampleRate = sampleRate;
   startPluginVoice(instance->voice, sampleRate, initialPositions());
   instance->latencySamples = static_cast<float>(pluginLatency(instance->voice));
@@ -94,6 +101,8 @@ void connectPort(LV2_Handle handle, uint32_t port, void* data) {
     instance.output = static_cast<float*>(data);
   } else if (port == Lv2LatencyPort) {
     instance.latency = static_cast<float*>(data);
+  } else if (port == Lv2TracePort) {
+    instance.tracePort = static_cast<LV2_Atom_Sequence*>(data);
   } else if (port >= Lv2FirstParameterPort && port < Lv2LatencyPort) {
     instance.parameters[port - Lv2FirstParameterPort] = static_cast<const float*>(data);
   }
@@ -123,7 +132,11 @@ void applyEvent(Lv2Instance& instance, const LV2_Atom_Event& event) noexcept QUI
   } else if ((event.body.type == uris.atomObject || event.body.type == uris.atomBlank) &&
              event.body.size >= sizeof(LV2_Atom_Object_Body)) {
     const auto& object = reinterpret_cast<const LV2_Atom_Object&>(event.body);
-    if (object.body.otype == uris.timePosition) followPosition(instance, object);
+    const LV2_URID type = object.body.otype;
+    if (type == uris.timePosition) followPosition(instance, object);
+    if (type == instance.traceUris.traceOn || type == instance.traceUris.traceOff) {
+      instance.trace.wanted.store(type == instance.traceUris.traceOn, std::memory_order_relaxed);
+    }
   }
 }
 
@@ -141,20 +154,34 @@ void applyControlPorts(Lv2Instance& instance) noexcept QUILLFERN_NONBLOCKING {
   }
 }
 
+// The block's points to the window, after the input has been read: a host may hand both ports
+// one buffer.
+void sendTrace(Lv2Instance& instance, const ModelTrace* trace,
+               uint32_t firstPoint) noexcept QUILLFERN_NONBLOCKING {
+  if (instance.tracePort == nullptr) return;
+  const uint32_t space = startTraceSequence(*instance.tracePort, instance.traceUris);
+  if (trace == nullptr) return;
+  appendTrace(*instance.tracePort, space, instance.traceUris, instance.trace, firstPoint,
+              trace->written - firstPoint);
+}
+
 void run(LV2_Handle handle, uint32_t frames) noexcept QUILLFERN_NONBLOCKING {
   Lv2Instance& instance = instanceOf(handle);
   applyControlPorts(instance);
   if (instance.latency != nullptr) *instance.latency = instance.latencySamples;
+  ModelTrace* trace = instance.tracePort != nullptr ? blockTrace(instance.trace) : nullptr;
+  const uint32_t firstPoint = instance.trace.writer.written;
   uint32_t done = 0;
   if (instance.midiIn != nullptr) {
     LV2_ATOM_SEQUENCE_FOREACH(instance.midiIn, event) {
       const auto at = static_cast<uint32_t>(std::clamp<int64_t>(event->time.frames, done, frames));
-      renderVoice(instance.voice, instance.output + done, at - done);
+      renderTraced(instance.voice, instance.output + done, at - done, trace);
       done = at;
       applyEvent(instance, *event);
     }
   }
-  renderVoice(instance.voice, instance.output + done, frames - done);
+  renderTraced(instance.voice, instance.output + done, frames - done, trace);
+  sendTrace(instance, trace, firstPoint);
 }
 
 void deactivate(LV2_Handle /*handle*/) {}

@@ -1,6 +1,6 @@
 // Writes the LV2 bundle's manifest.ttl and the plugin's description, quillfern.ttl, from the
 // parameter table, so that the ports' symbols, names and ranges have one home. Run by the
-// build: quillfern-lv2-ttl BUNDLE-FOLDER BINARY-NAME.
+// build: quillfern-lv2-ttl BUNDLE-FOLDER BINARY-NAME UI-BINARY-NAME.
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -16,8 +16,10 @@ constexpr const char* Prefixes =
     "@prefix midi: <http://lv2plug.in/ns/ext/midi#> .\n"
     "@prefix rdf: <http://www.w3.org/1999/02/22-rdf-syntax-ns#> .\n"
     "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
+    "@prefix rsz: <http://lv2plug.in/ns/ext/resize-port#> .\n"
     "@prefix state: <http://lv2plug.in/ns/ext/state#> .\n"
     "@prefix time: <http://lv2plug.in/ns/ext/time#> .\n"
+    "@prefix ui: <http://lv2plug.in/ns/extensions/ui#> .\n"
     "@prefix units: <http://lv2plug.in/ns/extensions/units#> .\n"
     "@prefix urid: <http://lv2plug.in/ns/ext/urid#> .\n\n";
 
@@ -56,6 +58,9 @@ std::string pluginDescription() {
       "  lv2:requiredFeature urid:map ;\n"
       "  lv2:optionalFeature lv2:hardRTCapable ;\n"
       "  lv2:extensionData state:interface ;\n"
+      "  ui:ui <" +
+      std::string(Lv2UiUri) +
+      "> ;\n"
       "  lv2:port [\n"
       "    a lv2:InputPort , atom:AtomPort ;\n"
       "    atom:bufferType atom:Sequence ;\n"
@@ -89,20 +94,48 @@ std::string pluginDescription() {
       "    lv2:designation lv2:latency ;\n"
       "    lv2:portProperty lv2:reportsLatency , lv2:integer ;\n"
       "    units:unit units:frame\n"
+      "  ] , [\n"
+      "    a lv2:OutputPort , atom:AtomPort ;\n"
+      "    atom:bufferType atom:Sequence ;\n"
+      "    atom:supports atom:Object ;\n"
+      "    rsz:minimumSize " +
+      std::to_string(Lv2TraceBufferBytes) +
+      " ;\n"
+      "    lv2:index " +
+      std::to_string(Lv2TracePort) +
+      " ;\n"
+      "    lv2:symbol \"trace\" ;\n"
+      "    lv2:name \"Model trace\"\n"
       "  ] .\n";
   return text;
 }
 
-std::string manifest(const std::string& binary) {
+// The window: an X11 child of the host's window, driven by the host's idle calls.
+std::string uiDescription(const std::string& uiBinary) {
+  return "<" + std::string(Lv2UiUri) +
+         ">\n"
+         "  a ui:X11UI ;\n"
+         "  ui:binary <" +
+         uiBinary +
+         "> ;\n"
+         "  lv2:requiredFeature urid:map , ui:idleInterface , ui:parent ;\n"
+         "  lv2:optionalFeature ui:resize , ui:touch ;\n"
+         "  lv2:extensionData ui:idleInterface , ui:resize .\n";
+}
+
+std::string manifest(const std::string& binary, const std::string& uiBinary) {
   return "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
-         "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n\n<" +
+         "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
+         "@prefix ui: <http://lv2plug.in/ns/extensions/ui#> .\n"
+         "@prefix urid: <http://lv2plug.in/ns/ext/urid#> .\n\n<" +
          std::string(Lv2PluginUri) +
          ">\n"
          "  a lv2:Plugin , lv2:InstrumentPlugin ;\n"
          "  lv2:binary <" +
          binary +
          "> ;\n"
-         "  rdfs:seeAlso <quillfern.ttl> .\n";
+         "  rdfs:seeAlso <quillfern.ttl> .\n\n" +
+         uiDescription(uiBinary);
 }
 
 bool writeFile(const std::string& path, const std::string& text) {
@@ -117,12 +150,12 @@ bool writeFile(const std::string& path, const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: quillfern-lv2-ttl BUNDLE-FOLDER BINARY-NAME\n");
+  if (argc != 4) {
+    std::fprintf(stderr, "usage: quillfern-lv2-ttl BUNDLE-FOLDER BINARY-NAME UI-BINARY-NAME\n");
     return 2;
   }
   const std::string bundle = argv[1];
-  const bool written = writeFile(bundle + "/manifest.ttl", manifest(argv[2])) &&
+  const bool written = writeFile(bundle + "/manifest.ttl", manifest(argv[2], argv[3])) &&
                        writeFile(bundle + "/quillfern.ttl", pluginDescription());
   return written ? 0 : 1;
 }
