@@ -5,7 +5,7 @@ scripts/with-xvfb.sh, while the host plays a score in real time.
   window_case.py drag HOST PLUGIN RENDER WORK-FOLDER
       The window opens through set_parent; a drag of the volume control by XTest (xdotool)
       reaches the host as a gesture (begin, values, end) and changes the plugin's parameter.
-      A screenshot of the window goes to WORK-FOLDER/clap-window.png.
+      A screenshot of the host's window goes to WORK-FOLDER/clap-window.png.
   window_case.py cycles HOST PLUGIN RENDER WORK-FOLDER
       The window opens and closes 200 times while the sound runs; the sound equals the
       renderer's for the same score, sample for sample.
@@ -54,7 +54,8 @@ def drag(host, plugin, work):
     process = subprocess.Popen([host, plugin, score, "-o", os.path.join(work, "drag.f32")],
                                stdout=subprocess.PIPE, text=True)
     controls = {}
-    if read_line(process, "window") is None:
+    shown = read_line(process, "window")
+    if shown is None:
         print("the host showed no window")
         process.kill()
         return 1
@@ -67,7 +68,7 @@ def drag(host, plugin, work):
                     "mousemove", str(x + 30), str(y), "sleep", "0.1",
                     "mousemove", str(x + 60), str(y), "sleep", "0.1", "mouseup", "1"], check=True)
     time.sleep(1.5)  # the scope moves: the notes play
-    subprocess.run(["import", "-window", "root", os.path.join(work, "clap-screen.png")],
+    subprocess.run(["import", "-window", shown[1], os.path.join(work, "clap-window.png")],
                    check=True)
     output = process.communicate(timeout=60)[0].split("\n")
     said = [line for line in output if line.split()[:2] in (["begin", "26"], ["end", "26"])
