@@ -116,8 +116,7 @@ void portEvent(LV2UI_Handle handle, uint32_t port, uint32_t size, uint32_t forma
   float pointRate = 0.0f;
   const float* pairs = nullptr;
   uint32_t count = 0;
-  if (port == Lv2TracePort && format == window.uris.atomEventTransfer &&
-      size >= sizeof(LV2_Atom) &&
+  if (port == Lv2TracePort && format == window.uris.atomEventTransfer && size >= sizeof(LV2_Atom) &&
       tracePointsOf(*static_cast<const LV2_Atom*>(buffer), window.uris, pointRate, pairs, count)) {
     setPointRate(view.history, pointRate);
     appendPoints(view.history, pairs, count);
@@ -135,8 +134,8 @@ int idle(LV2UI_Handle handle) {
 // The host resizes the window: the nearest size of the window's aspect.
 int resizeWindow(LV2UI_Feature_Handle handle, int width, int height) {
   auto& window = *static_cast<Lv2Window*>(handle);
-  const double scale = std::clamp(std::min(width / BaseWidth, height / BaseHeight), SmallestScale,
-                                  LargestScale);
+  const double scale =
+      std::clamp(std::min(width / BaseWidth, height / BaseHeight), SmallestScale, LargestScale);
   resizeX11Window(*window.x11, static_cast<int>(std::lround(BaseWidth * scale)),
                   static_cast<int>(std::lround(BaseHeight * scale)));
   return 0;

@@ -48,6 +48,8 @@ Lv2Hosted* openLv2(const std::string& bundle, double sampleRate, int32_t maxBloc
 void runLv2(Lv2Hosted& plugin, const std::vector<BlockEvent>& events, uint32_t frames,
             float* output);
 uint32_t lv2Latency(Lv2Hosted& plugin);
+// The next run() carries the request an opening window sends for the model's points.
+void askLv2ForTrace(Lv2Hosted& plugin);
 bool saveLv2State(Lv2Hosted& plugin, std::string& state);
 bool loadLv2State(Lv2Hosted& plugin, const std::string& state);
 

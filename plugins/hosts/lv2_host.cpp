@@ -12,6 +12,7 @@
 #include <map>
 
 #include "plugins/hosts/format_hosts.h"
+#include "plugins/lv2/lv2_ports.h"
 #include "plugins/plugin_parameters.h"
 
 namespace {
@@ -59,6 +60,8 @@ struct Lv2Hosted {
   LV2_URID objectType = 0;
   LV2_URID positionType = 0;
   LV2_URID speedKey = 0;
+  LV2_URID traceOnType = 0;
+  bool traceAsked = false;  // a window's request for the points goes with the next run()
   LV2_URID floatType = 0;
 };
 
@@ -163,10 +166,23 @@ void appendTransport(Lv2Hosted& hosted, uint32_t frame, bool rolling) {
   lv2_atom_sequence_append_event(sequenceOf(hosted), SequenceCapacity, &position.event);
 }
 
+// What the plugin's window sends when it opens: the request for the model's points.
+void appendTraceRequest(Lv2Hosted& hosted) {
+  struct {
+    LV2_Atom_Event event;
+    LV2_Atom_Object_Body object;
+  } request{};
+  request.event.body = {sizeof request.object, hosted.objectType};
+  request.object.otype = hosted.traceOnType;
+  lv2_atom_sequence_append_event(sequenceOf(hosted), SequenceCapacity, &request.event);
+  hosted.traceAsked = false;
+}
+
 // One run() over [from, to) of the block, with the MIDI events of that stretch.
 void runStretch(Lv2Hosted& hosted, const std::vector<BlockEvent>& events, uint32_t from,
                 uint32_t to, float* output) {
   startSequence(hosted);
+  if (hosted.traceAsked) appendTraceRequest(hosted);
   for (const BlockEvent& event : events) {
     if (event.offset < from || event.offset >= to) continue;
     if (event.event == nullptr) {
@@ -192,6 +208,7 @@ Lv2Hosted* openLv2(const std::string& bundlePath, double sampleRate, int32_t /*m
   hosted->objectType = hosted->map.map(hosted->map.handle, LV2_ATOM__Object);
   hosted->positionType = hosted->map.map(hosted->map.handle, LV2_TIME__Position);
   hosted->speedKey = hosted->map.map(hosted->map.handle, LV2_TIME__speed);
+  hosted->traceOnType = hosted->map.map(hosted->map.handle, Lv2TraceOnUri);
   hosted->floatType = hosted->map.map(hosted->map.handle, LV2_ATOM__Float);
   std::string folder = bundlePath;
   if (!folder.ends_with('/')) folder += '/';
@@ -236,6 +253,10 @@ void runLv2(Lv2Hosted& hosted, const std::vector<BlockEvent>& events, uint32_t f
     setControl(hosted, *event.event);
   }
   if (frames > from) runStretch(hosted, events, from, frames, output);
+}
+
+void askLv2ForTrace(Lv2Hosted& hosted) {
+  hosted.traceAsked = true;
 }
 
 uint32_t lv2Latency(Lv2Hosted& hosted) {

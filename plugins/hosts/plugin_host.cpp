@@ -79,6 +79,10 @@ void presetParameter(HostedPlugin& plugin, uint32_t id, int32_t position) {
   plugin.presets.push_back({0, ScoreEventKind::Control, 0, static_cast<int32_t>(id), position});
 }
 
+void askForModelTrace(HostedPlugin& plugin) {
+  if (plugin.lv2 != nullptr) askLv2ForTrace(*plugin.lv2);
+}
+
 void setTransport(HostedPlugin& plugin, bool rolling) {
   plugin.transport = rolling;
 }

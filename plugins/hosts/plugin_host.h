@@ -45,6 +45,11 @@ int64_t playBlock(HostedPlugin& plugin, ScoreCursor& cursor, int64_t frames, flo
 // block, for what a score cannot say, such as the MIDI channel.
 void presetParameter(HostedPlugin& plugin, uint32_t id, int32_t position);
 
+// LV2: the next block carries what the plugin's window sends when it opens, its request for the
+// model's points, which run() then writes to its trace port (CLAP opens its window through
+// clapPluginOf).
+void askForModelTrace(HostedPlugin& plugin);
+
 // The host's transport starts or stops at the start of the next block (stopping releases the
 // voice).
 void setTransport(HostedPlugin& plugin, bool rolling);

@@ -24,10 +24,10 @@ struct TraceObject {
 
 Lv2TraceUris mapTraceUris(const LV2_URID_Map& map) {
   const auto id = [&](const char* uri) { return map.map(map.handle, uri); };
-  return {id(LV2_ATOM__Sequence), id(LV2_ATOM__Object),        id(LV2_ATOM__Float),
-          id(LV2_ATOM__Vector),   id(LV2_ATOM__eventTransfer), id(Lv2TraceUri),
-          id(Lv2PointRateUri),    id(Lv2PointsUri),            id(Lv2TraceOnUri),
-          id(Lv2TraceOffUri)};
+  return {
+      id(LV2_ATOM__Sequence),      id(LV2_ATOM__Object), id(LV2_ATOM__Float), id(LV2_ATOM__Vector),
+      id(LV2_ATOM__eventTransfer), id(Lv2TraceUri),      id(Lv2PointRateUri), id(Lv2PointsUri),
+      id(Lv2TraceOnUri),           id(Lv2TraceOffUri)};
 }
 
 uint32_t startTraceSequence(LV2_Atom_Sequence& port,
@@ -57,9 +57,10 @@ void appendTrace(LV2_Atom_Sequence& port, uint32_t space, const Lv2TraceUris& ur
   trace->rateKey = {uris.pointRate, 0, {sizeof(float), uris.atomFloat}};
   trace->rate = static_cast<float>(ring.pointRate.load(std::memory_order_relaxed));
   trace->padding = 0.0f;
-  trace->pointsKey = {uris.points, 0,
-                      {static_cast<uint32_t>(sizeof(LV2_Atom_Vector_Body)) + pointBytes,
-                       uris.atomVector}};
+  trace->pointsKey = {
+      uris.points,
+      0,
+      {static_cast<uint32_t>(sizeof(LV2_Atom_Vector_Body)) + pointBytes, uris.atomVector}};
   trace->vector = {sizeof(float), uris.atomFloat};
   auto* points = reinterpret_cast<float*>(trace + 1);
   for (uint32_t point = 0; point < count; ++point) {
@@ -92,6 +93,5 @@ bool tracePointsOf(const LV2_Atom& atom, const Lv2TraceUris& uris, float& pointR
 }
 
 LV2_Atom_Object traceSwitch(const Lv2TraceUris& uris, bool on) {
-  return {{sizeof(LV2_Atom_Object_Body), uris.atomObject},
-          {0, on ? uris.traceOn : uris.traceOff}};
+  return {{sizeof(LV2_Atom_Object_Body), uris.atomObject}, {0, on ? uris.traceOn : uris.traceOff}};
 }
