@@ -47,9 +47,9 @@ void appendTrace(LV2_Atom_Sequence& port, uint32_t space, const Lv2TraceUris& ur
   const uint32_t used = sizeof(LV2_Atom) + port.atom.size;
   if (count == 0 || space < used + Head + PointBytes) return;
   count = std::min(count, (space - used - Head) / PointBytes);
-  uint8_t* event = reinterpret_cast<uint8_t*>(&port.atom) + used;
-  *reinterpret_cast<int64_t*>(event) = 0;  // at the block's first frame
-  auto* trace = reinterpret_cast<TraceObject*>(event + sizeof(int64_t));
+  LV2_Atom_Event* event = lv2_atom_sequence_end(&port.body, port.atom.size);
+  event->time.frames = 0;  // at the block's first frame
+  auto* trace = reinterpret_cast<TraceObject*>(&event->body);
   const uint32_t pointBytes = count * PointBytes;
   trace->atom = {static_cast<uint32_t>(sizeof(TraceObject) - sizeof(LV2_Atom)) + pointBytes,
                  uris.atomObject};
