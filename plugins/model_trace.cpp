@@ -53,9 +53,8 @@ uint32_t readTrace(const TraceRing& ring, TraceReader& reader, float* out,
   const uint32_t count = std::min({end - reader.next, capacity, SafeSpan});
   const uint32_t begin = end - count;
   auto* points = const_cast<float*>(ring.points);  // read through atomic_ref only
-  for (uint32_t point = 0; point < count; ++point) {
-    const std::size_t slot =
-        2 * static_cast<std::size_t>((begin + point) & (TraceRing::Capacity - 1));
+  for (std::size_t point = 0; point < count; ++point) {
+    const std::size_t slot = 2 * ((begin + point) & (TraceRing::Capacity - 1));
     out[2 * point] = std::atomic_ref<float>(points[slot]).load(std::memory_order_relaxed);
     out[2 * point + 1] = std::atomic_ref<float>(points[slot + 1]).load(std::memory_order_relaxed);
   }

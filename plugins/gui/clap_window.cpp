@@ -22,7 +22,7 @@ struct ClapWindow {
   int connectionFd = -1;
   int timerFd = -1;  // our own ticks through the host's fd loop, for a host without timers
   TraceReader reader;
-  std::vector<float> points = std::vector<float>(2 * TraceRing::Capacity);
+  std::vector<float> points = std::vector<float>(std::size_t{2} * TraceRing::Capacity);
 };
 
 namespace {
@@ -39,7 +39,8 @@ const Extension* hostExtension(const clap_host_t* host, const char* id) {
 void sendChange(ClapWindowLink& link, WindowChange::Kind kind, std::size_t index, double value) {
   WindowChanges& changes = link.changes;
   const uint32_t written = changes.written.load(std::memory_order_relaxed);
-  // A full queue means the host runs neither process() nor flush(): the change waits in the view.
+  // A full queue means the host runs neither process() nor flush(): the change is lost, and the
+  // view shows the host's value again once the queue drains.
   if (written - changes.read.load(std::memory_order_acquire) >= WindowChanges::Capacity) return;
   changes.changes[written % WindowChanges::Capacity] = {kind, static_cast<uint32_t>(index), value};
   changes.written.store(written + 1, std::memory_order_release);

@@ -99,7 +99,9 @@ LV2UI_Handle instantiate(const LV2UI_Descriptor* /*descriptor*/, const char* plu
   }
   showX11Window(*window->x11, true);
   if (window->resize != nullptr) window->resize->ui_resize(window->resize->handle, width, height);
-  *widget = reinterpret_cast<LV2UI_Widget>(static_cast<uintptr_t>(x11WindowId(*window->x11)));
+  // An X11 UI's widget is its window's id.
+  *widget = reinterpret_cast<LV2UI_Widget>(  // NOLINT(performance-no-int-to-ptr)
+      static_cast<uintptr_t>(x11WindowId(*window->x11)));
   askForTrace(*window, true);
   return window;
 }

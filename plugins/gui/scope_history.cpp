@@ -11,7 +11,7 @@ void setPointRate(ScopeHistory& history, double pointRate) {
 }
 
 void appendPoints(ScopeHistory& history, const float* pairs, uint32_t count) {
-  for (uint32_t point = 0; point < count; ++point) {
+  for (std::size_t point = 0; point < count; ++point) {
     const uint32_t slot = history.written++ & (ScopeHistory::Capacity - 1);
     history.x[slot] = pairs[2 * point];
     history.z[slot] = pairs[2 * point + 1];

@@ -253,8 +253,9 @@ void drawXGrid(cairo_t* cairo, const Rect& plot, const ModelPicture& picture, bo
   cairo_set_line_width(cairo, 1.0);
   const double span = picture.highestX - picture.lowestX;
   const double step = gridStep(span);
-  for (double level = std::ceil(picture.lowestX / step) * step; level <= picture.highestX;
-       level += step) {
+  for (int line = static_cast<int>(std::ceil(picture.lowestX / step));
+       line * step <= picture.highestX; ++line) {
+    const double level = line * step;
     const double at = (level - picture.lowestX) / span;
     char label[16];
     std::snprintf(label, sizeof label, "%g", level);

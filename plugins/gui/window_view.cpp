@@ -33,8 +33,8 @@ std::size_t groupOf(std::size_t parameter) {
   return static_cast<std::size_t>(guiParameterGroup(parameter));
 }
 
-std::size_t rowsInGroup(std::size_t group) {
-  std::size_t rows = 0;
+double rowsInGroup(std::size_t group) {
+  double rows = 0;
   for (std::size_t index = 0; index < guiParameterCount(); ++index) rows += groupOf(index) == group;
   return rows;
 }
@@ -160,7 +160,7 @@ Rect groupRect(std::size_t group) {
 
 Rect controlRect(std::size_t parameter) {
   const std::size_t group = groupOf(parameter);
-  std::size_t row = 0;
+  double row = 0;
   for (std::size_t before = 0; before < parameter; ++before) row += groupOf(before) == group;
   const double pitch = rowPitch();
   const double top = groupTop(group) + GroupTitleHeight + row * pitch;

@@ -15,6 +15,7 @@ struct X11Window {
   Display* display = nullptr;
   Window window = 0;
   cairo_surface_t* surface = nullptr;
+  cairo_surface_t* image = nullptr;  // where the window is drawn, then shown on `surface`
   GuiHost host;
   WindowView view = makeWindowView();
   double desktopScale = 1.0;
@@ -38,7 +39,7 @@ double xftScale(Display* display) {
   XrmValue value{};
   double dpi = 0.0;
   if (XrmGetResource(database, "Xft.dpi", "Xft.Dpi", &type, &value) && value.addr != nullptr) {
-    dpi = std::atof(value.addr);
+    dpi = std::strtod(value.addr, nullptr);
   }
   XrmDestroyDatabase(database);
   return dpi > 0.0 ? dpi / StandardDpi : 1.0;
@@ -164,6 +165,7 @@ unsigned long x11WindowId(const X11Window& window) {
 
 void closeX11Window(X11Window* window) {
   if (window == nullptr) return;
+  if (window->image != nullptr) cairo_surface_destroy(window->image);
   if (window->surface != nullptr) cairo_surface_destroy(window->surface);
   if (window->window != 0) XDestroyWindow(window->display, window->window);
   XCloseDisplay(window->display);
@@ -210,15 +212,25 @@ WindowView& viewOf(X11Window& window) {
   return window.view;
 }
 
+// The window is drawn in memory, as the tests draw it, and then shown whole: text drawn straight
+// on an X11 surface would leave cairo's glyph caches holding on to the display after it closes.
 void redrawX11Window(X11Window& window, bool force) {
   if (window.surface == nullptr || (!force && !window.view.dirty)) return;
-  cairo_t* cairo = cairo_create(window.surface);
-  // Drawn whole offscreen first, so the window never shows half a drawing.
-  cairo_push_group(cairo);
-  drawWindow(cairo, window.view);
-  cairo_pop_group_to_source(cairo);
-  cairo_paint(cairo);
-  cairo_destroy(cairo);
+  const auto width = static_cast<int>(window.view.width);
+  const auto height = static_cast<int>(window.view.height);
+  if (window.image == nullptr || cairo_image_surface_get_width(window.image) != width ||
+      cairo_image_surface_get_height(window.image) != height) {
+    if (window.image != nullptr) cairo_surface_destroy(window.image);
+    window.image = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
+  }
+  cairo_t* drawing = cairo_create(window.image);
+  drawWindow(drawing, window.view);
+  cairo_destroy(drawing);
+  cairo_t* shown = cairo_create(window.surface);
+  cairo_set_source_surface(shown, window.image, 0, 0);
+  cairo_set_operator(shown, CAIRO_OPERATOR_SOURCE);
+  cairo_paint(shown);
+  cairo_destroy(shown);
   cairo_surface_flush(window.surface);
   XFlush(window.display);
   window.view.dirty = false;

@@ -20,6 +20,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <mutex>
@@ -158,6 +159,7 @@ void printReports(WindowHost& host) {
 // One turn of the main loop: the fds the plugin watches, then its due timers.
 void serve(WindowHost& host, int milliseconds) {
   std::vector<pollfd> watched;
+  watched.reserve(host.fds.size());
   for (const WatchedFd& fd : host.fds) watched.push_back({fd.fd, POLLIN, 0});
   poll(watched.data(), watched.size(), milliseconds);
   for (const pollfd& fd : watched) {
@@ -245,7 +247,7 @@ void play(WindowHost& host, HostedPlugin& plugin, const Score& score, std::vecto
   while (cursor.frame < score.endFrame) {
     playBlock(plugin, cursor, BlockFrames, out.data() + cursor.frame);
     std::this_thread::sleep_until(
-        start + std::chrono::microseconds(static_cast<int64_t>(cursor.frame / Rate * 1e6)));
+        start + std::chrono::microseconds(cursor.frame * 1000000 / static_cast<int64_t>(Rate)));
   }
   host.playing = false;
 }
@@ -273,9 +275,9 @@ bool parseOptions(int argc, char** argv, Options& options) {
     if (argument == "-o" && index + 1 < argc) {
       options.output = argv[++index];
     } else if (argument == "--cycles" && index + 1 < argc) {
-      options.cycles = std::atoi(argv[++index]);
+      options.cycles = static_cast<int>(std::strtol(argv[++index], nullptr, 10));
     } else if (argument == "--scale" && index + 1 < argc) {
-      options.scale = std::atof(argv[++index]);
+      options.scale = std::strtod(argv[++index], nullptr);
     } else {
       positional.emplace_back(argument);
     }

@@ -63,9 +63,8 @@ void appendTrace(LV2_Atom_Sequence& port, uint32_t space, const Lv2TraceUris& ur
       {static_cast<uint32_t>(sizeof(LV2_Atom_Vector_Body)) + pointBytes, uris.atomVector}};
   trace->vector = {sizeof(float), uris.atomFloat};
   auto* points = reinterpret_cast<float*>(trace + 1);
-  for (uint32_t point = 0; point < count; ++point) {
-    const std::size_t slot =
-        2 * static_cast<std::size_t>((first + point) & (TraceRing::Capacity - 1));
+  for (std::size_t point = 0; point < count; ++point) {
+    const std::size_t slot = 2 * ((first + point) & (TraceRing::Capacity - 1));
     points[2 * point] = ring.points[slot];
     points[2 * point + 1] = ring.points[slot + 1];
   }

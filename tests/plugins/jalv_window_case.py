@@ -15,7 +15,8 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from jalv_case import rms, samples_of, wait_for_port  # noqa: E402
+from jalv_case import rms, samples_of, stop_all, wait_for_port  # noqa: E402
+from window_case import slow_drag  # noqa: E402
 
 SKIPPED = 77
 RATE = 44100
@@ -98,17 +99,10 @@ def main():
         subprocess.run(["import", "-window", str(window), os.path.join(work, "lv2-window.png")],
                        check=True)
         x, y = left + VOLUME_CENTRE[0], top + VOLUME_CENTRE[1]
-        # Slowly, as a hand would: a window manager may hold the first moves of a press.
-        subprocess.run(["xdotool", "mousemove", str(x), str(y), "mousedown", "1", "sleep", "0.3",
-                        "mousemove", str(x + DRAG // 2), str(y), "sleep", "0.1",
-                        "mousemove", str(x + DRAG), str(y), "sleep", "0.1", "mouseup", "1"],
-                       check=True)
+        slow_drag(x, y, DRAG)
         recorder.wait(timeout=RECORD_SECONDS + 10)
     finally:
-        for process in reversed(started):
-            if process.poll() is None:
-                process.terminate()
-                process.wait(timeout=10)
+        stop_all(started)
 
     moved = scope_change(first, second, left, top)
     sound = samples_of(recording)

@@ -37,6 +37,15 @@ def write_score(path, seconds):
         score.write("%d end\n" % (seconds * RATE))
 
 
+def slow_drag(x, y, distance):
+    """A drag to the right by XTest, slowly, as a hand would: a window manager may hold the first
+    moves of a press for itself."""
+    subprocess.run(["xdotool", "mousemove", str(x), str(y), "mousedown", "1", "sleep", "0.3",
+                    "mousemove", str(x + distance // 2), str(y), "sleep", "0.1",
+                    "mousemove", str(x + distance), str(y), "sleep", "0.1", "mouseup", "1"],
+                   check=True)
+
+
 def read_line(process, prefix, seconds=20):
     deadline = time.monotonic() + seconds
     while time.monotonic() < deadline:
@@ -63,10 +72,7 @@ def drag(host, plugin, work):
         _, index, x, y = read_line(process, "control")
         controls[int(index)] = (int(x), int(y))
     x, y = controls[VOLUME_INDEX]
-    # Slowly, as a hand would: a window manager may hold the first moves of a press for itself.
-    subprocess.run(["xdotool", "mousemove", str(x), str(y), "mousedown", "1", "sleep", "0.3",
-                    "mousemove", str(x + 30), str(y), "sleep", "0.1",
-                    "mousemove", str(x + 60), str(y), "sleep", "0.1", "mouseup", "1"], check=True)
+    slow_drag(x, y, 60)
     time.sleep(1.5)  # the scope moves: the notes play
     subprocess.run(["import", "-window", shown[1], os.path.join(work, "clap-window.png")],
                    check=True)
