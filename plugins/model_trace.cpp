@@ -52,17 +52,18 @@ uint32_t readTrace(const TraceRing& ring, TraceReader& reader, float* out,
   const uint32_t end = ring.written.load(std::memory_order_acquire);
   const uint32_t count = std::min({end - reader.next, capacity, SafeSpan});
   const uint32_t begin = end - count;
+  // Acquire loads (plain loads on the machines we build for), so that the second look at the
+  // count below comes after every point has been read.
   auto* points = const_cast<float*>(ring.points);  // read through atomic_ref only
   for (std::size_t point = 0; point < count; ++point) {
     const std::size_t slot = 2 * ((begin + point) & (TraceRing::Capacity - 1));
-    out[2 * point] = std::atomic_ref<float>(points[slot]).load(std::memory_order_relaxed);
-    out[2 * point + 1] = std::atomic_ref<float>(points[slot + 1]).load(std::memory_order_relaxed);
+    out[2 * point] = std::atomic_ref<float>(points[slot]).load(std::memory_order_acquire);
+    out[2 * point + 1] = std::atomic_ref<float>(points[slot + 1]).load(std::memory_order_acquire);
   }
   reader.next = end;
   // A host that stalled the window's thread for long may have let the writer come round while
   // we copied: what it could have overwritten goes.
-  std::atomic_thread_fence(std::memory_order_acquire);
-  const uint32_t after = ring.written.load(std::memory_order_relaxed);
+  const uint32_t after = ring.written.load(std::memory_order_acquire);
   const uint32_t overtaken =
       after - begin > SafeSpan ? std::min(count, after - SafeSpan - begin) : 0;
   std::memmove(out, out + 2 * static_cast<std::size_t>(overtaken),
