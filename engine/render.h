@@ -21,7 +21,7 @@ void renderFrames(EngineState& state, float* output,
 // stores are relaxed atomic ones (plain stores on the machines we build for), so that another
 // thread may read the buffer while it is written; `written` counts the points written, wrapping.
 struct ModelTrace {
-  float* points = nullptr;  // x, z, x, z, ...
+  float* points = nullptr;  // x, z, x, z, ...; null: nothing is traced
   uint32_t mask = 0;
   uint32_t written = 0;
   int32_t stride = 1;
