@@ -20,7 +20,7 @@ from window_case import slow_drag  # noqa: E402
 
 SKIPPED = 77
 RATE = 44100
-RECORD_SECONDS = 5
+RECORD_SECONDS = 10
 CLIENT = "quillfern-window"
 VOLUME_CENTRE = (186, 430)  # the volume control's middle in the window at its base size
 SCOPE = "540x220+380+90"  # the scope's plot in the window: width x height + left + top
@@ -85,6 +85,7 @@ def main():
             return 1
         recorder = subprocess.Popen(["jack_rec", "-f", recording, "-d", str(RECORD_SECONDS),
                                      "-b", "32", CLIENT + ":out"], stdout=subprocess.DEVNULL)
+        recording_started = time.monotonic()
         started.append(recorder)
         subprocess.run(["jack_connect", "quillfern-keys:out", CLIENT + ":midi_in"], check=True)
         time.sleep(1.5)
@@ -99,15 +100,21 @@ def main():
         subprocess.run(["import", "-window", str(window), os.path.join(work, "lv2-window.png")],
                        check=True)
         x, y = left + VOLUME_CENTRE[0], top + VOLUME_CENTRE[1]
+        before_drag = time.monotonic() - recording_started
         slow_drag(x, y, DRAG)
+        after_drag = time.monotonic() - recording_started
+        if after_drag > RECORD_SECONDS - 1.5:
+            print("the machine was too slow to drag within the recording")
+            return 1
         recorder.wait(timeout=RECORD_SECONDS + 10)
     finally:
         stop_all(started)
 
     moved = scope_change(first, second, left, top)
     sound = samples_of(recording)
-    before = rms(sound[RATE:int(1.6 * RATE)])
-    after = rms(sound[-RATE:])
+    # The sound's level well after the note's start and before the drag, and well after it.
+    before = rms(sound[int((before_drag - 0.6) * RATE):int((before_drag - 0.1) * RATE)])
+    after = rms(sound[int((after_drag + 0.5) * RATE):])
     print("scope pixels changed between the screenshots: %d; sound RMS %.4f before the drag, "
           "%.4f after (ratio %.2f, volumes 30 %% and 48 %%)" % (moved, before, after,
                                                                after / before))
