@@ -10,7 +10,7 @@
 
 namespace {
 
-const PluginParameter& parameterAt(std::size_t index) {
+const PluginParameter& parameterAt(std::size_t index) noexcept QUILLFERN_NONBLOCKING {
   return pluginParameters()[index];
 }
 
@@ -24,7 +24,7 @@ std::size_t guiParameterCount() {
   return ParameterCount;
 }
 
-uint32_t guiParameterId(std::size_t index) {
+uint32_t guiParameterId(std::size_t index) noexcept QUILLFERN_NONBLOCKING {
   return parameterAt(index).id;
 }
 

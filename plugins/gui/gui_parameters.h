@@ -7,11 +7,14 @@
 #include <cstdint>
 #include <span>
 
+#include "engine/nonblocking.h"
+
 // The boxes the window groups its controls in.
 enum class ControlGroup { Envelope, Neuron, VolumeAndS };
 
 std::size_t guiParameterCount();
-uint32_t guiParameterId(std::size_t index);  // the CLAP id
+// The CLAP id; on the audio thread too, where the window's changes become the host's events.
+uint32_t guiParameterId(std::size_t index) noexcept QUILLFERN_NONBLOCKING;
 const char* guiParameterName(std::size_t index);
 ControlGroup guiParameterGroup(std::size_t index);
 // How many steps from the lowest value to the highest (1 for a switch); 0 for a continuous one.

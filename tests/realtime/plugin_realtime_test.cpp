@@ -3,7 +3,6 @@
 // wait inside them ends the test with a report. A score with legato, releases, control moves
 // inside blocks and All Notes Off plays through each at 48000 Hz in small blocks, once a state
 // has been loaded (the voice restarts inside the next block).
-#include <X11/Xlib.h>
 #include <clap/ext/gui.h>
 #include <clap/ext/timer-support.h>
 #include <gtest/gtest.h>
@@ -17,6 +16,9 @@
 #include "plugins/hosts/format_hosts.h"
 #include "plugins/hosts/plugin_host.h"
 #include "plugins/plugin_parameters.h"
+
+// Last: Xlib's macros (None, Bool, ...) would break gtest's names.
+#include <X11/Xlib.h>
 
 namespace {
 
