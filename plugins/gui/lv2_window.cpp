@@ -27,12 +27,16 @@ struct Lv2Window {
   Lv2TraceUris uris{};
 };
 
-uint32_t portOf(std::size_t index) {
-  return Lv2FirstParameterPort + static_cast<uint32_t>(index);
+// The parameter a control port carries, or false for another port.
+bool parameterOfPort(uint32_t port, std::size_t& index) {
+  for (index = 0; index < guiParameterCount(); ++index) {
+    if (lv2PortOf(index) == port) return true;
+  }
+  return false;
 }
 
 void touch(Lv2Window& window, std::size_t index, bool grabbed) {
-  if (window.touch != nullptr) window.touch->touch(window.touch->handle, portOf(index), grabbed);
+  if (window.touch != nullptr) window.touch->touch(window.touch->handle, lv2PortOf(index), grabbed);
 }
 
 void beginGesture(void* context, std::size_t index) {
@@ -42,7 +46,7 @@ void beginGesture(void* context, std::size_t index) {
 void setValue(void* context, std::size_t index, double value) {
   auto& window = *static_cast<Lv2Window*>(context);
   const auto port = static_cast<float>(value);
-  window.write(window.controller, portOf(index), sizeof port, 0, &port);
+  window.write(window.controller, lv2PortOf(index), sizeof port, 0, &port);
 }
 
 void endGesture(void* context, std::size_t index) {
@@ -110,9 +114,9 @@ void portEvent(LV2UI_Handle handle, uint32_t port, uint32_t size, uint32_t forma
                const void* buffer) {
   auto& window = *static_cast<Lv2Window*>(handle);
   WindowView& view = viewOf(*window.x11);
-  if (format == 0 && size == sizeof(float) && port >= Lv2FirstParameterPort &&
-      port < Lv2FirstParameterPort + guiParameterCount()) {
-    followHostValue(view, port - Lv2FirstParameterPort, *static_cast<const float*>(buffer));
+  std::size_t index = 0;
+  if (format == 0 && size == sizeof(float) && parameterOfPort(port, index)) {
+    followHostValue(view, index, *static_cast<const float*>(buffer));
     return;
   }
   float pointRate = 0.0f;
