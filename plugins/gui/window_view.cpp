@@ -129,8 +129,8 @@ void pressControl(WindowView& view, const GuiHost& host, const Target& target, d
   }
 }
 
-// A wheel notch moves one step of a parameter with few steps, a hundredth of the range of one
-// with many (Shift: one step, or a thousandth).
+// A wheel notch moves a parameter of whole steps one step (or a hundredth of its range, if that
+// is more), a continuous one a hundredth of its range (Shift: one step, or a thousandth).
 double wheelStep(std::size_t parameter, bool fine) {
   const int32_t steps = guiParameterSteps(parameter);
   if (steps == 0) return fine ? FineWheelFraction : WheelFraction;

@@ -69,7 +69,7 @@ void expectLooksLike(const WindowView& view, const std::string& name) {
 
 TEST(WindowDrawing, LooksLikeTheReferenceImages) {
   WindowView bursting = viewOfHeldNote(57, 2.5);
-  bursting.values[4] = 620;  // I
+  bursting.values[4] = 3.4;  // I
   bursting.hovered = {TargetKind::Control, 6};
   bursting.timeScale = 3;
   expectLooksLike(bursting, "window-bursting.png");
@@ -86,9 +86,11 @@ struct HostLog {
   static void begin(void* log, std::size_t index) {
     static_cast<HostLog*>(log)->events.push_back("begin " + std::to_string(index));
   }
+  // The value as the host shows it, in the parameter's unit.
   static void set(void* log, std::size_t index, double value) {
-    static_cast<HostLog*>(log)->events.push_back(std::to_string(index) + "=" +
-                                                 std::to_string(static_cast<int>(value)));
+    char text[32];
+    guiValueText(index, value, text, sizeof text);
+    static_cast<HostLog*>(log)->events.push_back(std::to_string(index) + "=" + text);
   }
   static void end(void* log, std::size_t index) {
     static_cast<HostLog*>(log)->events.push_back("end " + std::to_string(index));
@@ -112,7 +114,7 @@ TEST(WindowGestures, ReachTheHostAsBeginValuesEnd) {
   using Log = std::vector<std::string>;
   WindowView view = makeWindowView();
   resizeView(view, 2 * BaseWidth, 2 * BaseHeight);
-  // Volume (index 8, 1 to 100, at 30): a drag of a tenth of the width, then the same finely.
+  // Volume (index 8, 1 % to 100 %, at 30 %): a drag of a tenth of the width, then the same finely.
   EXPECT_EQ(gestures(view,
                      [](WindowView& v, const GuiHost& h) {
                        const auto [x, y] = at(8, 0.5);
@@ -122,7 +124,7 @@ TEST(WindowGestures, ReachTheHostAsBeginValuesEnd) {
                        pointerMoved(v, h, x + 2 * tenth, y, FineModifier);
                        pointerReleased(v, h);
                      }),
-            (Log{"begin 8", "8=40", "8=41", "end 8"}));
+            (Log{"begin 8", "8=39.9 %", "8=40.9 %", "end 8"}));
   // A double click puts it back to its default; a click on the switch s flips it.
   EXPECT_EQ(gestures(view,
                      [](WindowView& v, const GuiHost& h) {
@@ -134,8 +136,8 @@ TEST(WindowGestures, ReachTheHostAsBeginValuesEnd) {
                        const auto [sx, sy] = at(9, 0.9);
                        pointerPressed(v, h, sx, sy, LeftButton, 9000);
                      }),
-            (Log{"begin 8", "end 8", "begin 8", "8=30", "end 8", "begin 9", "9=1", "end 9"}));
-  // The wheel: a hundredth of I's thousand steps a notch, one step with Shift; on the scope
+            (Log{"begin 8", "end 8", "begin 8", "8=30 %", "end 8", "begin 9", "9=2.8", "end 9"}));
+  // The wheel: a hundredth of I's range a notch, a thousandth with Shift; on the scope
   // it changes the time scale and nothing of the sound.
   EXPECT_EQ(gestures(view,
                      [](WindowView& v, const GuiHost& h) {
@@ -145,7 +147,7 @@ TEST(WindowGestures, ReachTheHostAsBeginValuesEnd) {
                        const Rect scope = scopeRect();
                        wheelTurned(v, h, 2 * scope.x + 50, 2 * scope.y + 100, 1, 0);
                      }),
-            (Log{"begin 4", "4=520", "end 4", "begin 4", "4=519", "end 4"}));
+            (Log{"begin 4", "4=3.080", "end 4", "begin 4", "4=3.076", "end 4"}));
   EXPECT_EQ(view.timeScale, 1u);
   // A typed value: refused text stays for mending, a value that reads is taken.
   EXPECT_EQ(gestures(view,
@@ -159,7 +161,7 @@ TEST(WindowGestures, ReachTheHostAsBeginValuesEnd) {
                        keyPressed(v, h, EditKey::Text, "0 ms");
                        keyPressed(v, h, EditKey::Enter, "");
                      }),
-            (Log{"begin 1", "1=250", "end 1"}));
+            (Log{"begin 1", "1=250 ms", "end 1"}));
   EXPECT_FALSE(view.entry.open);
   // The preset menu sets every parameter through the host, each as a gesture of its own.
   const std::vector<std::string> preset = gestures(view, [](WindowView& v, const GuiHost& h) {
@@ -169,7 +171,7 @@ TEST(WindowGestures, ReachTheHostAsBeginValuesEnd) {
     pointerPressed(v, h, 2 * item.x + 10, 2 * item.y + 10, LeftButton, 31000);
   });
   ASSERT_EQ(preset.size(), 3 * guiParameterCount());
-  EXPECT_EQ(preset[3 * 4 + 1], "4=500");
+  EXPECT_EQ(preset[3 * 4 + 1], "4=3.000");
   EXPECT_EQ(view.values[1], guiDefaultValue(1));
   // While the player drags a control, the host's value of it does not pull it back.
   gestures(view, [](WindowView& v, const GuiHost& h) {
@@ -178,10 +180,10 @@ TEST(WindowGestures, ReachTheHostAsBeginValuesEnd) {
     pointerMoved(v, h, px + 100, py, 0);
   });
   const double dragged = view.values[6];
-  followHostValue(view, 6, 1);
-  followHostValue(view, 7, 99);
+  followHostValue(view, 6, 0.2);
+  followHostValue(view, 7, 2.5);
   EXPECT_EQ(view.values[6], dragged);
-  EXPECT_EQ(view.values[7], 99);
+  EXPECT_EQ(view.values[7], 2.5);
 }
 
 }  // namespace
