@@ -69,8 +69,8 @@ def main():
     started = []
     try:
         # Decay 1 ms and sustain 100 %: the note's level is its volume's alone.
-        jalv = subprocess.Popen(["jalv.gtk3", "--jack-name=" + CLIENT, "-x", "-c", "decay=1",
-                                 "-c", "sustain=100", "urn:quillfern:synth"],
+        jalv = subprocess.Popen(["jalv.gtk3", "--jack-name=" + CLIENT, "-x", "-c", "decay=0.001",
+                                 "-c", "sustain=1", "urn:quillfern:synth"],
                                 env=environment, stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL)
         started.append(jalv)

@@ -82,7 +82,7 @@ def drag(host, plugin, work):
     print("\n".join(said))
     final = next(line for line in output if line.startswith("final %d " % VOLUME_ID))
     moved = float(final.split()[2])
-    if said[:1] != ["begin 26"] or said[-1:] != ["end 26"] or len(said) < 3 or moved <= 40:
+    if said[:1] != ["begin 26"] or said[-1:] != ["end 26"] or len(said) < 3 or moved <= 0.4:
         print("the drag did not reach the host as a gesture that moved the volume (%s)" % final)
         return 1
     return process.returncode
