@@ -68,8 +68,8 @@ double guiValueAt(std::size_t index, double normalized) {
   const PluginParameter& parameter = parameterAt(index);
   const double clamped = std::clamp(normalized, 0.0, 1.0);
   if (isLogarithmic(parameter)) {
-    return playableValue(parameter, parameter.minimum *
-                                        std::pow(parameter.maximum / parameter.minimum, clamped));
+    return playableValue(
+        parameter, parameter.minimum * std::pow(parameter.maximum / parameter.minimum, clamped));
   }
   const double value = parameter.minimum + clamped * (parameter.maximum - parameter.minimum);
   // A parameter of whole steps takes the nearest, not the one below, as the wheel's and the
@@ -86,8 +86,7 @@ double guiNormalizedOf(std::size_t index, double value) {
   const double playable = playableValue(parameter, value);
   if (std::isnan(playable)) return 0.0;
   if (isLogarithmic(parameter)) {
-    return std::log(playable / parameter.minimum) /
-           std::log(parameter.maximum / parameter.minimum);
+    return std::log(playable / parameter.minimum) / std::log(parameter.maximum / parameter.minimum);
   }
   return (playable - parameter.minimum) / (parameter.maximum - parameter.minimum);
 }
