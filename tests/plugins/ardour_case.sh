@@ -14,12 +14,19 @@ LV2_PATH=$(realpath "$1")
 # Ardour keeps its configuration and plugin cache in the home folder: a private one per run.
 export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_CACHE_HOME="$work/home/.cache"
 export QUILLFERN_ARDOUR_SESSION="$work/session"
-output=$(timeout 120 ardour7-lua "$(dirname "$0")/ardour_session.lua" 2>&1)
-status=$?
-echo "ardour7-lua: exit status $status"
-echo "$output"
-[[ $status -eq 0 ]] && ! grep -q "^FAILED" <<<"$output" && grep -q "^meter before" <<<"$output" &&
-  grep -q "^moved parameters saved" <<<"$output" || exit 1
+# One run plays a note and saves the moved parameters, a second loads the session again; each
+# must print every line named.
+run_ardour() {
+  local output status line
+  output=$(timeout 120 ardour7-lua "$(dirname "$0")/ardour_session.lua" 2>&1)
+  status=$?
+  echo "ardour7-lua: exit status $status"
+  echo "$output"
+  [[ $status -eq 0 ]] && ! grep -q "^FAILED" <<<"$output" || return 1
+  for line in "$@"; do grep -q "$line" <<<"$output" || return 1; done
+}
+run_ardour "^meter before" "^moved parameters saved" || exit 1
+QUILLFERN_ARDOUR_RELOAD=1 run_ardour "^moved parameters loaded again" || exit 1
 # The saved session's plugin state as an LV2 host reads it: any Turtle file Ardour wrote for
 # the plugin, with the plugin's description, must validate without an error or a warning.
 # Ardour keeps the port values in its session file; a plugin without a state of its own gets

@@ -1,12 +1,44 @@
 -- SPDX-License-Identifier: GPL-3.0-or-later
 -- Ardour without a window or a sound card (ardour7-lua, Dummy backend): a new session, a MIDI
 -- track with Quillfern as its instrument, a note written to the track's input, and the track's
--- meter must go from silence to a sound; then parameters moved, the session saved and loaded
--- again with the values kept. Run by ardour_case.sh, which sets the session folder.
+-- meter must go from silence to a sound; then parameters moved and the session saved. Run again
+-- with QUILLFERN_ARDOUR_RELOAD set, it loads that session and checks the values were kept: in a
+-- process of its own, as Ardour loads a session at its start, since loading one into the tool
+-- after closing another now and then crashes Ardour 7.3. Run by ardour_case.sh, which sets the
+-- session folder.
 local folder = os.getenv("QUILLFERN_ARDOUR_SESSION")
 local function fail(what)
   print("FAILED: " .. what)
   os.exit(1)
+end
+
+-- Parameters moved in the model's own units (Ardour numbers the control inputs from 0: attack,
+-- decay, sustain, release, I, b, r, a, volume, s, channel).
+local moves = { [0] = 0.25, [6] = 0.05, [8] = 0.5, [9] = 2.8, [10] = 3 }
+local function check(processor, when)
+  for index, value in pairs(moves) do
+    local now = ARDOUR.LuaAPI.get_processor_param(processor, index, true)
+    if math.abs(now - value) > 1e-6 * value then
+      fail(string.format("%s, control %d holds %g instead of %g", when, index, now, value))
+    end
+  end
+end
+
+if os.getenv("QUILLFERN_ARDOUR_RELOAD") then
+  if not load_session(folder, "quillfern") then fail("the saved session does not load") end
+  ARDOUR.LuaAPI.usleep(300000)
+  local reloaded
+  for route in Session:get_routes():iter() do
+    if route:name() == "Neuron" then reloaded = route end
+  end
+  if not reloaded or reloaded:nth_plugin(0):isnil() then
+    fail("the reloaded session lost Quillfern")
+  end
+  check(reloaded:nth_plugin(0), "reloaded")
+  print("moved parameters loaded again")
+  -- Closing a loaded session in ardour7-lua never returns (Ardour 7.3); nothing is left to
+  -- save, so the tool ends here.
+  os.exit(0)
 end
 
 local session = create_session(folder, "quillfern", 44100)
@@ -52,31 +84,10 @@ print(string.format("meter before the note: peak %.4f; while it sounds: peak %.4
 if before > 1e-6 then fail("the track sounded before the note") end
 if during < 0.01 then fail("the note made no sound") end
 
--- Parameters moved in the model's own units (Ardour numbers the control inputs from 0: attack,
--- decay, sustain, release, I, b, r, a, volume, s, channel), the session saved and loaded again.
-local moves = { [0] = 0.25, [6] = 0.05, [8] = 0.5, [9] = 2.8, [10] = 3 }
-local function check(processor, when)
-  for index, value in pairs(moves) do
-    local now = ARDOUR.LuaAPI.get_processor_param(processor, index, true)
-    if math.abs(now - value) > 1e-6 * value then
-      fail(string.format("%s, control %d holds %g instead of %g", when, index, now, value))
-    end
-  end
-end
 local processor = track:nth_plugin(0)
 for index, value in pairs(moves) do ARDOUR.LuaAPI.set_processor_param(processor, index, value) end
 check(processor, "once moved")
 Session:save_state("", false, false, false, false, false)
-close_session()
-if not load_session(folder, "quillfern") then fail("the saved session does not load") end
-ARDOUR.LuaAPI.usleep(300000)
-local reloaded
-for route in Session:get_routes():iter() do
-  if route:name() == "Neuron" then reloaded = route end
-end
-if not reloaded or reloaded:nth_plugin(0):isnil() then fail("the reloaded session lost Quillfern") end
-check(reloaded:nth_plugin(0), "reloaded")
-print("moved parameters saved and loaded again")
--- Closing a session loaded into ardour7-lua after another was closed never returns (Ardour
--- 7.3); nothing is left to save, so the tool ends here.
+print("moved parameters saved")
+-- The session is saved; closing it is not needed and, in ardour7-lua, not always safe.
 os.exit(0)
