@@ -27,9 +27,10 @@ uint32_t noticeFor(uint8_t selector) {
   return selector < 248 ? MidiCloseNotice : MidiOpenNotice;
 }
 
+// A note-on of a key: a key byte past 127 names no key, and the message is no note.
 bool isNoteOn(uint32_t notice, uint32_t message) {
   return notice == MidiDataNotice && (message & 0xFF) == NoteOnChannel1 &&
-         ((message >> 16) & 0xFF) != 0;
+         ((message >> 8) & 0xFF) < MidiKeyCount && ((message >> 16) & 0xFF) != 0;
 }
 
 }  // namespace
