@@ -314,10 +314,10 @@ TEST_F(Lv2Conformance, NoPropertyOfTheBundleOrASavedStateIsUndefined) {
   Statements vocabulary;
   for (const auto& bundle : std::filesystem::directory_iterator(Vocabularies)) {
     const std::string manifest = fileText(bundle.path() / "manifest.ttl");
-    if (manifest.find("lv2:Specification") == std::string::npos &&
-        manifest.find("owl:Ontology") == std::string::npos) {
-      continue;
-    }
+    // A vocabulary's manifest is an ontology, or versioned with no plugin library of its own.
+    const bool versioned = manifest.find("lv2:minorVersion") != std::string::npos &&
+                           manifest.find("lv2:binary") == std::string::npos;
+    if (!versioned && manifest.find("owl:Ontology") == std::string::npos) continue;
     for (const auto& file : std::filesystem::directory_iterator(bundle.path())) {
       if (file.path().extension() == ".ttl") readTurtle(vocabulary, fileText(file.path()));
     }
