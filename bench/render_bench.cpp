@@ -55,6 +55,28 @@ void RenderCallbackSilent(benchmark::State& run) {
 }
 BENCHMARK(RenderCallbackSilent)->Arg(BlockFrames);
 
+// The same with a plugin's window open: every sample's x and z go to a ring for the window.
+void RenderCallbackTraced(benchmark::State& run) {
+  auto voice = std::make_unique<EngineState>();
+  startVoice(*voice, DefaultSampleRate);
+  handleMidiNotice(*voice, MidiDataNotice, packShortMessage(NoteOnChannel1, 57, 100));
+  std::vector<float> block(BlockFrames);
+  constexpr uint32_t RingPoints = 1u << 16;
+  std::vector<float> ring(2 * RingPoints);
+  ModelTrace trace{ring.data(), RingPoints - 1, 0, 1, 1};
+  for (int frame = 0; frame < PreRollFrames; frame += BlockFrames) {
+    renderFramesTraced(*voice, block.data(), BlockFrames, trace);
+  }
+  for (auto _ : run) {
+    renderFramesTraced(*voice, block.data(), BlockFrames, trace);
+    benchmark::DoNotOptimize(block.data());
+    benchmark::DoNotOptimize(ring.data());
+    benchmark::ClobberMemory();
+  }
+  countSamples(run);
+}
+BENCHMARK(RenderCallbackTraced);
+
 // The three update equations, in the oscillator's precision and order.
 inline void eulerStep(ModelVariables& model, double h, const ModelParameters& p) {
   const double x = model.x, y = model.y, z = model.z;

@@ -16,3 +16,19 @@ double fadeInFactor(int32_t noteSamples, int32_t fadeInSamples) noexcept QUILLFE
 // Fills `output` with `frames` samples rendered from `state`.
 void renderFrames(EngineState& state, float* output,
                   unsigned long frames) noexcept QUILLFERN_NONBLOCKING;
+
+// Where a window's view of the model goes while the voice renders: x and z after every
+// `stride`-th sample, as pairs in a circular buffer of `mask` + 1 points (a power of two). The
+// stores are relaxed atomic ones (plain stores on the machines we build for), so that another
+// thread may read the buffer while it is written; `written` counts the points written, wrapping.
+struct ModelTrace {
+  float* points = nullptr;  // x, z, x, z, ...; null: nothing is traced
+  uint32_t mask = 0;
+  uint32_t written = 0;
+  int32_t stride = 1;
+  int32_t countdown = 1;  // samples until the next point is taken
+};
+
+// renderFrames, with the model's course written to `trace` as well: the same samples.
+void renderFramesTraced(EngineState& state, float* output, unsigned long frames,
+                        ModelTrace& trace) noexcept QUILLFERN_NONBLOCKING;

@@ -11,7 +11,7 @@ build_packages=(
   qt6-base-dev libgl-dev libxcb1-dev
   portaudio19-dev librtmidi-dev libsndfile1-dev libjack-jackd2-dev libasound2-dev
   librsvg2-bin scdoc
-  dpf-source lv2-dev liblilv-dev
+  dpf-source lv2-dev liblilv-dev libcairo2-dev libx11-dev
 )
 test_packages=(
   jackd2 libasound2-plugins alsa-utils

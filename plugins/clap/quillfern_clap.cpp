@@ -29,6 +29,7 @@
 
 #include "engine/voice.h"
 #include "plugins/clap/render.h"
+#include "plugins/gui/clap_window.h"
 #include "plugins/plugin_state.h"
 #include "plugins/plugin_voice.h"
 
@@ -65,6 +66,7 @@ struct ClapInstance {
   const clap_host_latency_t* hostLatency = nullptr;
   PluginVoice voice;
   SharedValues shared{};
+  ClapWindowLink window;
   std::atomic<bool> reloadPending{false};
   std::atomic<bool> active{false};
   double sampleRate = DefaultSampleRate;  // set by activate, before the audio thread runs
@@ -75,6 +77,14 @@ struct ClapInstance {
 ClapInstance& instanceOf(const clap_plugin_t* plugin) {
   return *static_cast<ClapInstance*>(plugin->plugin_data);
 }
+
+}  // namespace
+
+ClapWindowLink& windowLinkOf(const clap_plugin_t* plugin) {
+  return instanceOf(plugin).window;
+}
+
+namespace {
 
 ParameterValues snapshotOf(const SharedValues& shared) noexcept QUILLFERN_NONBLOCKING {
   ParameterValues values;
@@ -120,6 +130,11 @@ const clap_event_header_t& eventAt(const clap_input_events_t& events,
                                    uint32_t index) noexcept QUILLFERN_NONBLOCKING {
   return *events.get(&events, index);
 }
+
+void pushEvent(const clap_output_events_t& events,
+               const clap_event_header_t& header) noexcept QUILLFERN_NONBLOCKING {
+  events.try_push(&events, &header);
+}
 #if defined(__clang__)
 #pragma clang diagnostic pop
 #endif
@@ -149,10 +164,14 @@ void applyEvent(ClapInstance& instance,
   }
 }
 
+void takeWindowChanges(ClapInstance& instance,
+                       const clap_output_events_t& out) noexcept QUILLFERN_NONBLOCKING;
+
 clap_process_status process(const clap_plugin_t* plugin,
                             const clap_process_t* block) noexcept QUILLFERN_NONBLOCKING {
   ClapInstance& instance = instanceOf(plugin);
   takeReload(instance);
+  takeWindowChanges(instance, *block->out_events);
   if (block->audio_outputs_count == 0 || block->audio_outputs[0].channel_count == 0) {
     return CLAP_PROCESS_ERROR;
   }
@@ -161,15 +180,17 @@ clap_process_status process(const clap_plugin_t* plugin,
     followTransport(instance.voice, isRolling(block->transport->flags));
   const uint32_t frames = block->frames_count;
   const uint32_t events = eventCount(*block->in_events);
+  ModelTrace* trace = blockTrace(instance.window.trace);
   uint32_t done = 0;
   for (uint32_t event = 0; event < events; ++event) {
     const clap_event_header_t& header = eventAt(*block->in_events, event);
     const uint32_t at = std::clamp(header.time, done, frames);
-    renderVoice(instance.voice, output + done, at - done);
+    renderTraced(instance.voice, output + done, at - done, trace);
     done = at;
     applyEvent(instance, header);
   }
-  renderVoice(instance.voice, output + done, frames - done);
+  renderTraced(instance.voice, output + done, frames - done, trace);
+  publishTrace(instance.window.trace, trace);
   return CLAP_PROCESS_CONTINUE;
 }
 
@@ -185,6 +206,7 @@ bool init(const clap_plugin_t* plugin) {
 }
 
 void destroy(const clap_plugin_t* plugin) {
+  closeClapWindow(instanceOf(plugin).window);
   delete &instanceOf(plugin);
 }
 
@@ -202,6 +224,7 @@ bool activate(const clap_plugin_t* plugin, double sampleRate, uint32_t /*minFram
   ClapInstance& instance = instanceOf(plugin);
   instance.sampleRate = sampleRate;
   instance.reloadPending.store(false);
+  prepareTrace(instance.window.trace, sampleRate);
   startPluginVoice(instance.voice, sampleRate, snapshotOf(instance.shared));
   reportLatency(instance, static_cast<uint32_t>(latencySamplesAt(sampleRate)));
   instance.active.store(true);
@@ -317,7 +340,8 @@ bool textToValue(const clap_plugin_t* /*plugin*/, clap_id id, const char* text, 
 
 // A parameter change while inactive, on the main thread: it waits in `shared` for the next
 // activation.
-void keepParameter(SharedValues& shared, const clap_event_param_value_t& change) {
+void keepParameter(SharedValues& shared,
+                   const clap_event_param_value_t& change) noexcept QUILLFERN_NONBLOCKING {
   const int32_t index = parameterIndexOfId(change.param_id);
   if (index < 0) return;
   const double playable =
@@ -325,10 +349,28 @@ void keepParameter(SharedValues& shared, const clap_event_param_value_t& change)
   if (!std::isnan(playable)) shared[index].store(playable, relaxed);
 }
 
+// The window's gestures, at the start of a block or in a flush: applied as the host's own
+// changes are, then told to the host, so that it records them.
+void takeWindowChanges(ClapInstance& instance,
+                       const clap_output_events_t& out) noexcept QUILLFERN_NONBLOCKING {
+  WindowChange change;
+  while (takeWindowChange(instance.window.changes, change)) {
+    const ClapChangeEvent event = clapEventOf(change);
+    if (change.kind == WindowChange::Kind::Value) {
+      if (instance.active) {
+        applyParameter(instance, event.value);
+      } else {
+        keepParameter(instance.shared, event.value);
+      }
+    }
+    pushEvent(out, event.header);
+  }
+}
+
 // Parameter changes outside process(): on the audio thread while active, else on the main
 // thread.
 void flush(const clap_plugin_t* plugin, const clap_input_events_t* in,
-           const clap_output_events_t* /*out*/) {
+           const clap_output_events_t* out) {
   ClapInstance& instance = instanceOf(plugin);
   const bool active = instance.active.load();
   if (active) takeReload(instance);
@@ -344,6 +386,7 @@ void flush(const clap_plugin_t* plugin, const clap_input_events_t* in,
       keepParameter(instance.shared, change);
     }
   }
+  takeWindowChanges(instance, *out);
 }
 
 // State: the text of stateText().
@@ -413,12 +456,14 @@ const void* extension(const clap_plugin_t* /*plugin*/, const char* id) {
   if (name == CLAP_EXT_STATE) return &State;
   if (name == CLAP_EXT_LATENCY) return &Latency;
   if (name == CLAP_EXT_RENDER) return &Render;
-  return nullptr;
+  return clapWindowExtension(id);
 }
 
 const clap_plugin_t* createInstance(const clap_host_t* host) {
   auto* instance = new ClapInstance;
   instance->host = host;
+  instance->window.plugin = &instance->plugin;
+  instance->window.host = host;
   publishAll(instance->shared, defaultValues());
   startPluginVoice(instance->voice, DefaultSampleRate, defaultValues());
   instance->plugin = {&Descriptor,     instance,       init,  destroy, activate,  deactivate,

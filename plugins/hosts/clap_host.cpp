@@ -19,6 +19,7 @@ struct ClapHosted {
   const clap_plugin_t* plugin = nullptr;
   clap_host_t host{};
   int64_t steadyTime = 0;
+  const ClapHostServices* services = nullptr;
 };
 
 namespace {
@@ -35,8 +36,11 @@ struct EventList {
   std::vector<ClapEvent> events;
 };
 
-const void* noExtension(const clap_host_t* /*host*/, const char* /*id*/) {
-  return nullptr;
+const void* extensionOfHost(const clap_host_t* host, const char* id) {
+  const ClapHostServices* services = static_cast<const ClapHosted*>(host->host_data)->services;
+  return services != nullptr && services->extension != nullptr
+             ? services->extension(services->context, id)
+             : nullptr;
 }
 void noRequest(const clap_host_t* /*host*/) {}
 
@@ -48,7 +52,11 @@ const clap_event_header_t* eventAt(const clap_input_events_t* list, uint32_t ind
   return &static_cast<const EventList*>(list->ctx)->events[index].header;
 }
 
-bool dropEvent(const clap_output_events_t* /*list*/, const clap_event_header_t* /*event*/) {
+bool takeEventOut(const clap_output_events_t* list, const clap_event_header_t* event) {
+  const ClapHostServices* services = static_cast<const ClapHosted*>(list->ctx)->services;
+  if (services != nullptr && services->eventOut != nullptr) {
+    services->eventOut(services->context, *event);
+  }
   return true;
 }
 
@@ -96,7 +104,7 @@ bool startInstance(ClapHosted& hosted, double sampleRate, int32_t maxBlockFrames
   }
   hosted.host = {CLAP_VERSION_INIT, &hosted,   "quillfern-plugin-host",
                  "Quillfern",       "",        "1",
-                 noExtension,       noRequest, noRequest,
+                 extensionOfHost,   noRequest, noRequest,
                  noRequest};
   const clap_plugin_descriptor_t* descriptor = factory->get_plugin_descriptor(factory, 0);
   hosted.plugin = factory->create_plugin(factory, &hosted.host, descriptor->id);
@@ -117,7 +125,13 @@ bool startInstance(ClapHosted& hosted, double sampleRate, int32_t maxBlockFrames
 
 ClapHosted* openClap(const std::string& path, double sampleRate, int32_t maxBlockFrames,
                      std::string& error) {
+  return openClapWith(path, sampleRate, maxBlockFrames, error, nullptr);
+}
+
+ClapHosted* openClapWith(const std::string& path, double sampleRate, int32_t maxBlockFrames,
+                         std::string& error, const ClapHostServices* services) {
   auto hosted = std::make_unique<ClapHosted>();
+  hosted->services = services;
   hosted->library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (hosted->library == nullptr) {
     error = dlerror();  // NOLINT(concurrency-mt-unsafe): the host loads from one thread
@@ -152,13 +166,17 @@ void processClap(ClapHosted& hosted, const std::vector<BlockEvent>& events, uint
   EventList list;
   for (const BlockEvent& event : events) list.events.push_back(clapEventOf(event));
   const clap_input_events_t in{&list, eventCount, eventAt};
-  const clap_output_events_t out{nullptr, dropEvent};
+  const clap_output_events_t out{&hosted, takeEventOut};
   float* channels[] = {output};
   clap_audio_buffer_t buffer{channels, nullptr, 1, 0, 0};
   const clap_process_t process{
       hosted.steadyTime, frames, nullptr, nullptr, &buffer, 0, 1, &in, &out};
   hosted.plugin->process(hosted.plugin, &process);
   hosted.steadyTime += frames;
+}
+
+const clap_plugin* clapPluginOf(const ClapHosted& hosted) {
+  return hosted.plugin;
 }
 
 uint32_t clapLatency(ClapHosted& hosted) {

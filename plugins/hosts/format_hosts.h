@@ -23,11 +23,24 @@ struct BlockEvent {
 
 struct ClapHosted;
 struct Lv2Hosted;
+struct clap_plugin;
+struct clap_event_header;
+
+// What a host with a window offers a CLAP plugin besides playing it (its own extensions) and
+// hears back from it (the events process() and flush() send out). Either may be missing.
+struct ClapHostServices {
+  void* context = nullptr;
+  const void* (*extension)(void* context, const char* id) = nullptr;
+  void (*eventOut)(void* context, const clap_event_header& event) = nullptr;
+};
 void closeClap(ClapHosted* plugin);
 void closeLv2(Lv2Hosted* plugin);
 
 ClapHosted* openClap(const std::string& path, double sampleRate, int32_t maxBlockFrames,
                      std::string& error);
+ClapHosted* openClapWith(const std::string& path, double sampleRate, int32_t maxBlockFrames,
+                         std::string& error, const ClapHostServices* services);
+const clap_plugin* clapPluginOf(const ClapHosted& plugin);
 void processClap(ClapHosted& plugin, const std::vector<BlockEvent>& events, uint32_t frames,
                  float* output);
 uint32_t clapLatency(ClapHosted& plugin);
@@ -39,6 +52,8 @@ Lv2Hosted* openLv2(const std::string& bundle, double sampleRate, int32_t maxBloc
 void runLv2(Lv2Hosted& plugin, const std::vector<BlockEvent>& events, uint32_t frames,
             float* output);
 uint32_t lv2Latency(Lv2Hosted& plugin);
+// The next run() carries the request an opening window sends for the model's points.
+void askLv2ForTrace(Lv2Hosted& plugin);
 bool saveLv2State(Lv2Hosted& plugin, std::string& state);
 bool loadLv2State(Lv2Hosted& plugin, const std::string& state);
 

@@ -13,6 +13,7 @@
 #include <map>
 
 #include "plugins/hosts/format_hosts.h"
+#include "plugins/lv2/lv2_ports.h"
 #include "plugins/plugin_parameters.h"
 
 namespace {
@@ -53,12 +54,15 @@ struct Lv2Hosted {
   std::vector<float> portValues;                // one per port; control ports use theirs
   std::map<std::string, uint32_t> portIndices;  // by symbol
   std::vector<uint64_t> sequence;               // 8-byte aligned, as atoms must be
+  std::vector<uint64_t> notifications;          // what the plugin's atom outputs write
   float* output = nullptr;
   LV2_URID sequenceType = 0;
   LV2_URID midiEventType = 0;
   LV2_URID objectType = 0;
   LV2_URID positionType = 0;
   LV2_URID speedKey = 0;
+  LV2_URID traceOnType = 0;
+  bool traceAsked = false;  // a window's request for the points goes with the next run()
   LV2_URID floatType = 0;
 };
 
@@ -83,7 +87,9 @@ void connectPorts(Lv2Hosted& hosted) {
       hosted.portValues[index] = defaults[index];
       lilv_instance_connect_port(hosted.instance, index, &hosted.portValues[index]);
     } else if (portIs(hosted, port, LV2_ATOM__AtomPort)) {
-      lilv_instance_connect_port(hosted.instance, index, hosted.sequence.data());
+      const bool output = portIs(hosted, port, LV2_CORE__OutputPort);
+      lilv_instance_connect_port(hosted.instance, index,
+                                 output ? hosted.notifications.data() : hosted.sequence.data());
     }
   }
 }
@@ -124,6 +130,10 @@ void startSequence(Lv2Hosted& hosted) {
   LV2_Atom_Sequence* sequence = sequenceOf(hosted);
   sequence->atom.type = hosted.sequenceType;
   lv2_atom_sequence_clear(sequence);
+  // An output's atom holds the room it has until the plugin writes its sequence there.
+  auto* notifications = reinterpret_cast<LV2_Atom*>(hosted.notifications.data());
+  notifications->type = 0;
+  notifications->size = static_cast<uint32_t>(SequenceCapacity - sizeof(LV2_Atom));
 }
 
 void appendMidi(Lv2Hosted& hosted, uint32_t frame, const std::array<uint8_t, 3>& bytes) {
@@ -156,10 +166,23 @@ void appendTransport(Lv2Hosted& hosted, uint32_t frame, bool rolling) {
   lv2_atom_sequence_append_event(sequenceOf(hosted), SequenceCapacity, &position.event);
 }
 
+// What the plugin's window sends when it opens: the request for the model's points.
+void appendTraceRequest(Lv2Hosted& hosted) {
+  struct {
+    LV2_Atom_Event event;
+    LV2_Atom_Object_Body object;
+  } request{};
+  request.event.body = {sizeof request.object, hosted.objectType};
+  request.object.otype = hosted.traceOnType;
+  lv2_atom_sequence_append_event(sequenceOf(hosted), SequenceCapacity, &request.event);
+  hosted.traceAsked = false;
+}
+
 // One run() over [from, to) of the block, with the MIDI events of that stretch.
 void runStretch(Lv2Hosted& hosted, const std::vector<BlockEvent>& events, uint32_t from,
                 uint32_t to, float* output) {
   startSequence(hosted);
+  if (hosted.traceAsked) appendTraceRequest(hosted);
   for (const BlockEvent& event : events) {
     if (event.offset < from || event.offset >= to) continue;
     if (event.kind == BlockEventKind::Transport) {
@@ -178,12 +201,14 @@ Lv2Hosted* openLv2(const std::string& bundlePath, double sampleRate, int32_t /*m
                    std::string& error) {
   auto hosted = std::make_unique<Lv2Hosted>();
   hosted->sequence.assign(SequenceCapacity / sizeof(uint64_t) + 1, 0);
+  hosted->notifications.assign(SequenceCapacity / sizeof(uint64_t) + 1, 0);
   hosted->world = lilv_world_new();
   hosted->sequenceType = hosted->map.map(hosted->map.handle, LV2_ATOM__Sequence);
   hosted->midiEventType = hosted->map.map(hosted->map.handle, LV2_MIDI__MidiEvent);
   hosted->objectType = hosted->map.map(hosted->map.handle, LV2_ATOM__Object);
   hosted->positionType = hosted->map.map(hosted->map.handle, LV2_TIME__Position);
   hosted->speedKey = hosted->map.map(hosted->map.handle, LV2_TIME__speed);
+  hosted->traceOnType = hosted->map.map(hosted->map.handle, Lv2TraceOnUri);
   hosted->floatType = hosted->map.map(hosted->map.handle, LV2_ATOM__Float);
   std::string folder = bundlePath;
   if (!folder.ends_with('/')) folder += '/';
@@ -228,6 +253,10 @@ void runLv2(Lv2Hosted& hosted, const std::vector<BlockEvent>& events, uint32_t f
     setControl(hosted, event);
   }
   if (frames > from) runStretch(hosted, events, from, frames, output);
+}
+
+void askLv2ForTrace(Lv2Hosted& hosted) {
+  hosted.traceAsked = true;
 }
 
 uint32_t lv2Latency(Lv2Hosted& hosted) {

@@ -38,13 +38,13 @@ std::array<uint8_t, 3> midiBytesOf(const ScoreEvent& event) {
 }
 
 HostedPluginPtr openPlugin(const std::string& path, double sampleRate, int32_t maxBlockFrames,
-                           std::string& error) {
+                           std::string& error, const ClapHostServices* services) {
   HostedPluginPtr plugin(new HostedPlugin);
   plugin->maxBlockFrames = maxBlockFrames;
   if (std::filesystem::is_directory(path)) {
     plugin->lv2 = openLv2(path, sampleRate, maxBlockFrames, error);
   } else {
-    plugin->clap = openClap(path, sampleRate, maxBlockFrames, error);
+    plugin->clap = openClapWith(path, sampleRate, maxBlockFrames, error, services);
   }
   if (plugin->clap == nullptr && plugin->lv2 == nullptr) return nullptr;
   return plugin;
@@ -85,6 +85,10 @@ int64_t playBlock(HostedPlugin& plugin, ScoreCursor& cursor, int64_t frames, flo
   return end - start;
 }
 
+const clap_plugin* clapPluginOf(const HostedPlugin& plugin) {
+  return plugin.clap != nullptr ? clapPluginOf(*plugin.clap) : nullptr;
+}
+
 void presetParameter(HostedPlugin& plugin, uint32_t id, double value) {
   const int32_t index = parameterIndexOfId(id);
   if (index < 0) return;
@@ -92,6 +96,10 @@ void presetParameter(HostedPlugin& plugin, uint32_t id, double value) {
                             .kind = BlockEventKind::Parameter,
                             .parameter = static_cast<std::size_t>(index),
                             .value = value});
+}
+
+void askForModelTrace(HostedPlugin& plugin) {
+  if (plugin.lv2 != nullptr) askLv2ForTrace(*plugin.lv2);
 }
 
 void setTransport(HostedPlugin& plugin, bool rolling) {

@@ -22,8 +22,15 @@ using HostedPluginPtr = std::unique_ptr<HostedPlugin, HostedPluginDeleter>;
 
 // Loads and activates the plugin at `path` for `sampleRate` (Hz) and blocks of at most
 // `maxBlockFrames`; null with `error` set when that fails.
+// A CLAP plugin may be given a host's window services (format_hosts.h).
+struct ClapHostServices;
 HostedPluginPtr openPlugin(const std::string& path, double sampleRate, int32_t maxBlockFrames,
-                           std::string& error);
+                           std::string& error, const ClapHostServices* services = nullptr);
+
+// The CLAP plugin's own interface, for what this host does not do itself (its window); null for
+// an LV2 plugin.
+struct clap_plugin;
+const clap_plugin* clapPluginOf(const HostedPlugin& plugin);
 
 // Where a score stands in its playing.
 struct ScoreCursor {
@@ -39,6 +46,11 @@ int64_t playBlock(HostedPlugin& plugin, ScoreCursor& cursor, int64_t frames, flo
 // Sets a parameter by its CLAP id (LV2: the port of that parameter) to `value` at the start of
 // the next block, for what a score cannot say, such as the MIDI channel.
 void presetParameter(HostedPlugin& plugin, uint32_t id, double value);
+
+// LV2: the next block carries what the plugin's window sends when it opens, its request for the
+// model's points, which run() then writes to its trace port (CLAP opens its window through
+// clapPluginOf).
+void askForModelTrace(HostedPlugin& plugin);
 
 // The host's transport starts or stops at the start of the next block (stopping releases the
 // voice).

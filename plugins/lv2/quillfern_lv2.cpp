@@ -3,7 +3,8 @@
 // one mono audio output, a control port for each of the window's ten controls and the MIDI
 // channel, in the model's own units, and a latency port. Control port changes are applied at
 // the start of the run() that sees them, MIDI events at their frame. The port values are the
-// whole state: the host saves and restores them.
+// whole state: the host saves and restores them. While the plugin's window asks for it, an atom
+// output port carries the model's course to it.
 //
 // Threads: run() and connect_port() come from the host's audio class, the others from its
 // instantiation class and never while run() runs; the voice is the instance's alone and no
@@ -21,6 +22,7 @@
 
 #include "engine/voice.h"
 #include "plugins/lv2/lv2_ports.h"
+#include "plugins/lv2/lv2_trace.h"
 #include "plugins/plugin_voice.h"
 
 namespace {
@@ -46,6 +48,10 @@ struct Lv2Instance {
   float applied[ParameterCount]{};
   float* latency = nullptr;
   float latencySamples = 0.0f;  // what the latency port reports: fixed by the sample rate
+  // The model's course for the window: collected while it asks, sent out of each run().
+  LV2_Atom_Sequence* tracePort = nullptr;
+  Lv2TraceUris traceUris{};
+  TraceRing trace;
 };
 
 Lv2Instance& instanceOf(LV2_Handle handle) {
@@ -75,6 +81,8 @@ LV2_Handle instantiate(const LV2_Descriptor* /*descriptor*/, double sampleRate,
   }
   auto* instance = new Lv2Instance;
   instance->uris = mapUris(*map);
+  instance->traceUris = mapTraceUris(*map);
+  prepareTrace(instance->trace, sampleRate);
   instance->sampleRate = sampleRate;
   startPluginVoice(instance->voice, sampleRate, defaultValues());
   std::fill(std::begin(instance->applied), std::end(instance->applied),
@@ -94,6 +102,8 @@ void connectPort(LV2_Handle handle, uint32_t port, void* data) {
     instance.output = static_cast<float*>(data);
   } else if (port == Lv2LatencyPort) {
     instance.latency = static_cast<float*>(data);
+  } else if (port == Lv2TracePort) {
+    instance.tracePort = static_cast<LV2_Atom_Sequence*>(data);
   } else {
     for (std::size_t index = 0; index < ParameterCount; ++index) {
       if (lv2PortOf(index) != port) continue;
@@ -127,7 +137,11 @@ void applyEvent(Lv2Instance& instance, const LV2_Atom_Event& event) noexcept QUI
   } else if ((event.body.type == uris.atomObject || event.body.type == uris.atomBlank) &&
              event.body.size >= sizeof(LV2_Atom_Object_Body)) {
     const auto& object = reinterpret_cast<const LV2_Atom_Object&>(event.body);
-    if (object.body.otype == uris.timePosition) followPosition(instance, object);
+    const LV2_URID type = object.body.otype;
+    if (type == uris.timePosition) followPosition(instance, object);
+    if (type == instance.traceUris.traceOn || type == instance.traceUris.traceOff) {
+      instance.trace.wanted.store(type == instance.traceUris.traceOn, std::memory_order_relaxed);
+    }
   }
 }
 
@@ -153,20 +167,34 @@ void applyControlPorts(Lv2Instance& instance) noexcept QUILLFERN_NONBLOCKING {
   }
 }
 
+// The block's points to the window, after the input has been read: a host may hand both ports
+// one buffer.
+void sendTrace(Lv2Instance& instance, const ModelTrace* trace,
+               uint32_t firstPoint) noexcept QUILLFERN_NONBLOCKING {
+  if (instance.tracePort == nullptr) return;
+  const uint32_t space = startTraceSequence(*instance.tracePort, instance.traceUris);
+  if (trace == nullptr) return;
+  appendTrace(*instance.tracePort, space, instance.traceUris, instance.trace, firstPoint,
+              trace->written - firstPoint);
+}
+
 void run(LV2_Handle handle, uint32_t frames) noexcept QUILLFERN_NONBLOCKING {
   Lv2Instance& instance = instanceOf(handle);
   applyControlPorts(instance);
   if (instance.latency != nullptr) *instance.latency = instance.latencySamples;
+  ModelTrace* trace = instance.tracePort != nullptr ? blockTrace(instance.trace) : nullptr;
+  const uint32_t firstPoint = instance.trace.writer.written;
   uint32_t done = 0;
   if (instance.midiIn != nullptr) {
     LV2_ATOM_SEQUENCE_FOREACH(instance.midiIn, event) {
       const auto at = static_cast<uint32_t>(std::clamp<int64_t>(event->time.frames, done, frames));
-      renderVoice(instance.voice, instance.output + done, at - done);
+      renderTraced(instance.voice, instance.output + done, at - done, trace);
       done = at;
       applyEvent(instance, *event);
     }
   }
-  renderVoice(instance.voice, instance.output + done, frames - done);
+  renderTraced(instance.voice, instance.output + done, frames - done, trace);
+  sendTrace(instance, trace, firstPoint);
 }
 
 void deactivate(LV2_Handle /*handle*/) {}

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Writes the LV2 bundle's manifest.ttl and the plugin's description, quillfern.ttl, from the
 // parameter table, so that the ports' symbols, names, units, ranges and defaults have one home.
-// Run by the build: quillfern-lv2-ttl BUNDLE-FOLDER BINARY-NAME VERSION.
+// Run by the build: quillfern-lv2-ttl BUNDLE-FOLDER BINARY-NAME UI-BINARY-NAME VERSION.
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -26,7 +26,9 @@ constexpr const char* Prefixes =
     "@prefix pprops: <http://lv2plug.in/ns/ext/port-props#> .\n"
     "@prefix rdf: <http://www.w3.org/1999/02/22-rdf-syntax-ns#> .\n"
     "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
+    "@prefix rsz: <http://lv2plug.in/ns/ext/resize-port#> .\n"
     "@prefix time: <http://lv2plug.in/ns/ext/time#> .\n"
+    "@prefix ui: <http://lv2plug.in/ns/extensions/ui#> .\n"
     "@prefix units: <http://lv2plug.in/ns/extensions/units#> .\n"
     "@prefix urid: <http://lv2plug.in/ns/ext/urid#> .\n\n";
 
@@ -197,6 +199,18 @@ std::string latencyPort() {
   return "  [\n" + joined(port, "    ") + "\n  ]";
 }
 
+// The model's course out to the window, sent while the window asks for it.
+std::string tracePort() {
+  const Properties port{"a lv2:OutputPort , atom:AtomPort",
+                        "atom:bufferType atom:Sequence",
+                        "atom:supports atom:Object",
+                        "rsz:minimumSize " + std::to_string(Lv2TraceBufferBytes),
+                        "lv2:index " + std::to_string(Lv2TracePort),
+                        "lv2:symbol \"trace\"",
+                        "lv2:name \"Model trace\""};
+  return "  [\n" + joined(port, "    ") + "\n  ]";
+}
+
 std::string fixedPorts() {
   const Properties midiIn{"a lv2:InputPort , atom:AtomPort",
                           "atom:bufferType atom:Sequence",
@@ -246,24 +260,43 @@ std::string pluginDescription(const std::string& version) {
   text +=
       "  lv2:requiredFeature urid:map ;\n"
       "  lv2:optionalFeature lv2:hardRTCapable ;\n"
+      "  ui:ui <" +
+      std::string(Lv2UiUri) +
+      "> ;\n"
       "  lv2:port\n";
   text += fixedPorts() + " ,\n";
   for (std::size_t index = 0; index < ParameterCount; ++index) {
     text += parameterPort(pluginParameters()[index], lv2PortOf(index)) + " ,\n";
   }
-  return text + latencyPort() + " .\n" + portGroups();
+  return text + latencyPort() + " ,\n" + tracePort() + " .\n" + portGroups();
 }
 
-std::string manifest(const std::string& binary) {
+// The window: an X11 child of the host's window, driven by the host's idle calls.
+std::string uiDescription(const std::string& uiBinary) {
+  return "<" + std::string(Lv2UiUri) +
+         ">\n"
+         "  a ui:X11UI ;\n"
+         "  ui:binary <" +
+         uiBinary +
+         "> ;\n"
+         "  lv2:requiredFeature urid:map , ui:idleInterface , ui:parent ;\n"
+         "  lv2:optionalFeature ui:resize , ui:touch ;\n"
+         "  lv2:extensionData ui:idleInterface , ui:resize .\n";
+}
+
+std::string manifest(const std::string& binary, const std::string& uiBinary) {
   return "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
-         "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n\n<" +
+         "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
+         "@prefix ui: <http://lv2plug.in/ns/extensions/ui#> .\n"
+         "@prefix urid: <http://lv2plug.in/ns/ext/urid#> .\n\n<" +
          std::string(Lv2PluginUri) +
          ">\n"
          "  a lv2:Plugin , lv2:InstrumentPlugin ;\n"
          "  lv2:binary <" +
          binary +
          "> ;\n"
-         "  rdfs:seeAlso <quillfern.ttl> .\n";
+         "  rdfs:seeAlso <quillfern.ttl> .\n\n" +
+         uiDescription(uiBinary);
 }
 
 bool writeFile(const std::string& path, const std::string& text) {
@@ -278,12 +311,13 @@ bool writeFile(const std::string& path, const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
-    std::fprintf(stderr, "usage: quillfern-lv2-ttl BUNDLE-FOLDER BINARY-NAME VERSION\n");
+  if (argc != 5) {
+    std::fprintf(stderr,
+                 "usage: quillfern-lv2-ttl BUNDLE-FOLDER BINARY-NAME UI-BINARY-NAME VERSION\n");
     return 2;
   }
   const std::string bundle = argv[1];
-  const bool written = writeFile(bundle + "/manifest.ttl", manifest(argv[2])) &&
-                       writeFile(bundle + "/quillfern.ttl", pluginDescription(argv[3]));
+  const bool written = writeFile(bundle + "/manifest.ttl", manifest(argv[2], argv[3])) &&
+                       writeFile(bundle + "/quillfern.ttl", pluginDescription(argv[4]));
   return written ? 0 : 1;
 }

@@ -108,6 +108,39 @@ TEST(Render, KeepsTheSignOfZeroWhereTheEnvelopeIsSilent) {
   EXPECT_LT(negativeZeros, 1900);
 }
 
+// A window's trace changes no sample, and holds x and z after every stride-th sample: a note
+// rendered in uneven blocks with every third sample traced into an 8-point ring, against the
+// same note rendered plainly one sample at a time.
+TEST(Render, TracingLeavesTheSoundAloneAndRecordsEveryStrideThSample) {
+  auto plain = startedEngine();
+  auto traced = startedEngine();
+  pressKey(*plain, 69);
+  pressKey(*traced, 69);
+  float points[16]{};
+  ModelTrace trace{points, 7, 0, 3, 3};
+  std::vector<float> expectedX, expectedZ, tracedSound;
+  std::vector<float> plainSound(1500);
+  for (std::size_t frame = 0; frame < plainSound.size(); ++frame) {
+    renderFrames(*plain, &plainSound[frame], 1);
+    if (frame % 3 == 2) {
+      expectedX.push_back(plain->x);
+      expectedZ.push_back(plain->z);
+    }
+  }
+  for (const std::size_t block : {1, 7, 64, 428, 1000}) {
+    const std::size_t start = tracedSound.size();
+    tracedSound.resize(start + block);
+    renderFramesTraced(*traced, &tracedSound[start], block, trace);
+  }
+  EXPECT_EQ(tracedSound, plainSound);
+  ASSERT_EQ(trace.written, expectedX.size());
+  for (uint32_t back = 1; back <= 8; ++back) {
+    const uint32_t point = (trace.written - back) & 7;
+    EXPECT_EQ(points[2 * point], expectedX[expectedX.size() - back]);
+    EXPECT_EQ(points[2 * point + 1], expectedZ[expectedZ.size() - back]);
+  }
+}
+
 // A note-off can land between the audio thread's look at the gate and its setting of a per-note
 // flag. Whatever the timing, once the keys are up and one sample has been rendered, both flags
 // must be clear, or the next note would start without its handover and reset.

@@ -18,7 +18,7 @@ if [[ -n "$unresolved" ]]; then
   echo "$library leaves symbols undefined:"$'\n'"$unresolved"
   status=1
 fi
-dragged=$(ldd "$library" | grep -Ei "qt|portaudio|rtmidi|jack")
+dragged=$(ldd "$library" | grep -Ei "qt|gtk|gdk|portaudio|rtmidi|jack")
 if [[ -n "$dragged" ]]; then
   echo "$library links libraries a plugin must not:"$'\n'"$dragged"
   status=1

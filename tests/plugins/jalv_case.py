@@ -59,6 +59,14 @@ def wait_for_port(name, seconds=10):
     return False
 
 
+def stop_all(processes):
+    """Ends the processes a case started, the last started first."""
+    for process in reversed(processes):
+        if process.poll() is None:
+            process.terminate()
+            process.wait(timeout=10)
+
+
 def rms(samples):
     return (sum(value * value for value in samples) / len(samples)) ** 0.5
 
@@ -104,10 +112,7 @@ def main():
         subprocess.run(["jack_connect", "quillfern-keys:out", "quillfern-jalv:midi_in"], check=True)
         recorder.wait(timeout=RECORD_SECONDS + 10)
     finally:
-        for process in reversed(started):
-            if process.poll() is None:
-                process.terminate()
-                process.wait(timeout=10)
+        stop_all(started)
 
     played = samples_of(recording)
     expected = samples_of(reference)

@@ -1,0 +1,33 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// What the model does, in words a player knows: silent, spiking, bursting, chaotic or run away,
+// judged from a stretch of its membrane potential x. One home for the measures, so that the
+// window's display and the tests of settings that should sound a certain way agree.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+enum class ModelRegime { Silent, Spiking, Bursting, Chaotic, RunAway };
+
+// A value of x beyond this (or not a number) means the model has left its range for good: a
+// model that stays bounded keeps x within about ±2.5, and one that runs away passes 1e7 within
+// a few hundred samples. It is the render path's own silence threshold for samples.
+inline constexpr float RunAwayLevel = 64.0f;
+
+struct SpikeMeasures {
+  int32_t spikes = 0;           // upward crossings of the middle of x's range
+  double shortestInterval = 0;  // between two spikes, in points
+  double longestInterval = 0;
+  int32_t bursts = 0;        // complete groups of spikes between two long pauses
+  bool burstsAlike = false;  // the latest few complete bursts have as many spikes each,
+                             // and the pauses between them are about equally long
+};
+
+// The spikes in `x` (oldest first, equally spaced points) and how they group.
+SpikeMeasures measureSpikes(std::span<const float> x);
+
+// The regime of the stretch `x`, its last point the model's present.
+ModelRegime regimeOf(std::span<const float> x);
+
+// "Silent", "Spiking", "Bursting", "Chaotic", "Run away".
+const char* regimeName(ModelRegime regime);

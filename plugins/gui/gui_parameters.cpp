@@ -1,0 +1,116 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The window's view of the parameter table of plugins/plugin_parameters.h, where the host's
+// value of a parameter is in the model's own units.
+#include "plugins/gui/gui_parameters.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "engine/voice_controls.h"
+#include "plugins/plugin_parameters.h"
+
+namespace {
+
+const PluginParameter& parameterAt(std::size_t index) noexcept QUILLFERN_NONBLOCKING {
+  return pluginParameters()[index];
+}
+
+// Spread as the host may spread it: a logarithmic parameter gives each octave the same share.
+bool isLogarithmic(const PluginParameter& parameter) {
+  return parameter.scale == ParameterScale::Logarithmic;
+}
+
+}  // namespace
+
+std::size_t guiParameterCount() {
+  return ParameterCount;
+}
+
+uint32_t guiParameterId(std::size_t index) noexcept QUILLFERN_NONBLOCKING {
+  return parameterAt(index).id;
+}
+
+const char* guiParameterName(std::size_t index) {
+  return parameterAt(index).name;
+}
+
+ControlGroup guiParameterGroup(std::size_t index) {
+  const PluginParameter& parameter = parameterAt(index);
+  if (std::strcmp(parameter.group, "Envelope") == 0) return ControlGroup::Envelope;
+  if (std::strcmp(parameter.group, "Neuron") == 0 && std::strcmp(parameter.symbol, "s") != 0) {
+    return ControlGroup::Neuron;
+  }
+  return ControlGroup::VolumeAndS;
+}
+
+int32_t guiParameterSteps(std::size_t index) {
+  const PluginParameter& parameter = parameterAt(index);
+  switch (parameter.scale) {
+    case ParameterScale::Linear:
+    case ParameterScale::Logarithmic:
+      return 0;
+    case ParameterScale::Stepped: {
+      const VoiceControl* control = windowControlOf(parameter);
+      return control != nullptr ? control->maximum - control->minimum : 1;
+    }
+    case ParameterScale::Enumeration:
+    case ParameterScale::Toggle:
+      break;
+  }
+  return static_cast<int32_t>(parameter.maximum - parameter.minimum);
+}
+
+double guiDefaultValue(std::size_t index) {
+  return parameterAt(index).defaultValue;
+}
+
+double guiValueAt(std::size_t index, double normalized) {
+  const PluginParameter& parameter = parameterAt(index);
+  const double clamped = std::clamp(normalized, 0.0, 1.0);
+  if (isLogarithmic(parameter)) {
+    return playableValue(
+        parameter, parameter.minimum * std::pow(parameter.maximum / parameter.minimum, clamped));
+  }
+  const double value = parameter.minimum + clamped * (parameter.maximum - parameter.minimum);
+  // A parameter of whole steps takes the nearest, not the one below, as the wheel's and the
+  // switch's places are exact step boundaries.
+  const int32_t steps = guiParameterSteps(index);
+  if (steps == 0 || parameter.scale == ParameterScale::Stepped) {
+    return playableValue(parameter, value);
+  }
+  return playableValue(parameter, parameter.minimum + std::round(clamped * steps));
+}
+
+double guiNormalizedOf(std::size_t index, double value) {
+  const PluginParameter& parameter = parameterAt(index);
+  const double playable = playableValue(parameter, value);
+  if (std::isnan(playable)) return 0.0;
+  if (isLogarithmic(parameter)) {
+    return std::log(playable / parameter.minimum) / std::log(parameter.maximum / parameter.minimum);
+  }
+  return (playable - parameter.minimum) / (parameter.maximum - parameter.minimum);
+}
+
+void guiValueText(std::size_t index, double value, char* text, std::size_t size) {
+  formatParameterValue(parameterAt(index), value, text, size);
+}
+
+bool guiValueOfText(std::size_t index, const char* text, double& value) {
+  return parseParameterText(parameterAt(index), text, value);
+}
+
+// Until the factory bank comes, the one preset is the settings of a new instance.
+std::size_t guiPresetCount() {
+  return 1;
+}
+
+const char* guiPresetName(std::size_t /*preset*/) {
+  return "Initial settings";
+}
+
+void guiPresetValues(std::size_t /*preset*/, std::span<double> values) {
+  for (std::size_t index = 0; index < values.size() && index < ParameterCount; ++index) {
+    values[index] = guiDefaultValue(index);
+  }
+}

@@ -1,0 +1,504 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "plugins/gui/window_draw.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <span>
+#include <vector>
+
+#include "engine/model_regime.h"
+#include "plugins/gui/gui_parameters.h"
+
+namespace {
+
+constexpr const char* FontFamily = "DejaVu Sans";
+
+struct Colour {
+  double red, green, blue, alpha = 1.0;
+};
+
+constexpr Colour Background{0.106, 0.118, 0.137};
+constexpr Colour Panel{0.145, 0.165, 0.192};
+constexpr Colour ControlFace{0.196, 0.220, 0.255};
+constexpr Colour ControlHover{0.235, 0.263, 0.302};
+constexpr Colour Accent{0.247, 0.757, 0.788};
+constexpr Colour AccentDim{0.247, 0.757, 0.788, 0.45};
+constexpr Colour Text{0.902, 0.910, 0.918};
+constexpr Colour DimText{0.604, 0.627, 0.651};
+constexpr Colour Grid{1.0, 1.0, 1.0, 0.08};
+constexpr Colour ScopeLine{0.494, 0.878, 0.506};
+constexpr Colour PhaseLine{0.961, 0.651, 0.357, 0.75};
+constexpr Colour Warning{0.878, 0.322, 0.310};
+constexpr Colour EntryFace{0.925, 0.937, 0.945};
+constexpr Colour EntryText{0.08, 0.08, 0.10};
+
+constexpr double CornerRadius = 5.0;
+constexpr double SmallText = 11.0;
+constexpr double NormalText = 13.0;
+constexpr double TitleText = 20.0;
+constexpr double RegimeText = 30.0;
+constexpr double TextInset = 10.0;
+constexpr std::size_t MostPhasePoints = 6000;
+constexpr float SmallestXSpan = 2.0f;  // the scope shows at least -2 to 2
+
+const char* const GroupTitles[] = {"Envelope", "Neuron", "Volume and s"};
+
+enum class Align { Left, Centre, Right };
+
+void setColour(cairo_t* cairo, const Colour& colour) {
+  cairo_set_source_rgba(cairo, colour.red, colour.green, colour.blue, colour.alpha);
+}
+
+void roundedRect(cairo_t* cairo, const Rect& rect, double radius) {
+  const double right = rect.x + rect.width;
+  const double bottom = rect.y + rect.height;
+  cairo_new_sub_path(cairo);
+  cairo_arc(cairo, right - radius, rect.y + radius, radius, -M_PI / 2, 0);
+  cairo_arc(cairo, right - radius, bottom - radius, radius, 0, M_PI / 2);
+  cairo_arc(cairo, rect.x + radius, bottom - radius, radius, M_PI / 2, M_PI);
+  cairo_arc(cairo, rect.x + radius, rect.y + radius, radius, M_PI, 3 * M_PI / 2);
+  cairo_close_path(cairo);
+}
+
+void fillRect(cairo_t* cairo, const Rect& rect, const Colour& colour) {
+  setColour(cairo, colour);
+  roundedRect(cairo, rect, CornerRadius);
+  cairo_fill(cairo);
+}
+
+// Text whose baseline's middle sits at `y`, placed by `align` against `x`.
+void drawText(cairo_t* cairo, double x, double y, const char* text, double size,
+              const Colour& colour, Align align = Align::Left, bool bold = false) {
+  cairo_select_font_face(cairo, FontFamily, CAIRO_FONT_SLANT_NORMAL,
+                         bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
+  cairo_set_font_size(cairo, size);
+  cairo_text_extents_t extents;
+  cairo_text_extents(cairo, text, &extents);
+  double left = x - extents.x_bearing;
+  if (align == Align::Centre) left = x - extents.x_bearing - extents.width / 2;
+  if (align == Align::Right) left = x - extents.x_bearing - extents.width;
+  setColour(cairo, colour);
+  cairo_move_to(cairo, left, y + size * 0.35);
+  cairo_show_text(cairo, text);
+}
+
+double middleOf(const Rect& rect) {
+  return rect.y + rect.height / 2;
+}
+
+// The model's present, worked out once a drawing.
+struct ModelPicture {
+  std::vector<float> x;  // the last RegimeSeconds, oldest first
+  std::vector<float> z;
+  ModelRegime regime = ModelRegime::Silent;
+  SpikeMeasures spikes;
+  float lowestX = -SmallestXSpan;  // the scope's and the portrait's range of x
+  float highestX = SmallestXSpan;
+};
+
+bool playable(float value) {
+  return std::fabs(value) <= RunAwayLevel;
+}
+
+ModelPicture pictureOf(const WindowView& view) {
+  ModelPicture picture;
+  latestPoints(view.history, RegimeSeconds, picture.x, picture.z);
+  picture.regime = regimeOf(picture.x);
+  picture.spikes = measureSpikes(picture.x);
+  for (const float x : picture.x) {
+    if (!playable(x)) continue;
+    picture.lowestX = std::min(picture.lowestX, x);
+    picture.highestX = std::max(picture.highestX, x);
+  }
+  // Whole halves, so that the scale holds still while the model plays within it.
+  picture.lowestX = std::floor(picture.lowestX * 2.0f) / 2.0f;
+  picture.highestX = std::ceil(picture.highestX * 2.0f) / 2.0f;
+  return picture;
+}
+
+std::span<const float> lastSeconds(const std::vector<float>& values, double seconds,
+                                   double pointRate) {
+  const auto wanted = static_cast<std::size_t>(std::lround(seconds * pointRate));
+  return std::span<const float>(values).last(std::min(wanted, values.size()));
+}
+
+// "200 ms", "2 s".
+void durationText(double seconds, char* text, std::size_t size) {
+  if (seconds < 1.0) {
+    std::snprintf(text, size, "%g ms", seconds * 1000.0);
+  } else {
+    std::snprintf(text, size, "%g s", seconds);
+  }
+}
+
+void drawHeader(cairo_t* cairo, const WindowView& view) {
+  drawText(cairo, 16.0, 24.0, "Quillfern", TitleText, Text, Align::Left, true);
+  drawText(cairo, 122.0, 25.0, "a neuron played as an instrument", NormalText, DimText);
+  const Rect button = presetButtonRect();
+  const bool hovered = view.hovered.kind == TargetKind::PresetButton;
+  fillRect(cairo, button, hovered || view.presetMenuOpen ? ControlHover : ControlFace);
+  drawText(cairo, button.x + TextInset, middleOf(button), "Presets", NormalText, Text);
+  drawText(cairo, button.x + button.width - TextInset, middleOf(button), "\u25BE", NormalText, Text,
+           Align::Right);
+}
+
+void drawPresetMenu(cairo_t* cairo, const WindowView& view) {
+  if (!view.presetMenuOpen) return;
+  for (std::size_t preset = 0; preset < guiPresetCount(); ++preset) {
+    const Rect item = presetItemRect(preset);
+    const bool hovered =
+        view.hovered.kind == TargetKind::PresetItem && view.hovered.index == preset;
+    setColour(cairo, hovered ? ControlHover : Background);
+    cairo_rectangle(cairo, item.x, item.y, item.width, item.height);
+    cairo_fill_preserve(cairo);
+    setColour(cairo, ControlHover);
+    cairo_set_line_width(cairo, 1.0);
+    cairo_stroke(cairo);
+    drawText(cairo, item.x + TextInset, middleOf(item), guiPresetName(preset), NormalText, Text);
+  }
+}
+
+void drawGroups(cairo_t* cairo) {
+  for (std::size_t group = 0; group < std::size(GroupTitles); ++group) {
+    const Rect box = groupRect(group);
+    fillRect(cairo, box, Panel);
+    drawText(cairo, box.x + TextInset, box.y + 12.0, GroupTitles[group], SmallText, DimText,
+             Align::Left, true);
+  }
+}
+
+void drawEntry(cairo_t* cairo, const Rect& rect, const TextEntry& entry) {
+  fillRect(cairo, rect, EntryFace);
+  if (entry.refused) {
+    setColour(cairo, Warning);
+    cairo_set_line_width(cairo, 2.0);
+    roundedRect(cairo, rect, CornerRadius);
+    cairo_stroke(cairo);
+  }
+  const std::string shown = entry.text + (entry.untouched ? "" : "|");
+  drawText(cairo, rect.x + TextInset, middleOf(rect), shown.c_str(), NormalText, EntryText);
+  drawText(cairo, rect.x + rect.width - TextInset, middleOf(rect),
+           entry.refused ? "not a value" : "Enter", SmallText,
+           entry.refused ? Warning : Colour{0.4, 0.4, 0.45}, Align::Right);
+}
+
+// A switch shows both of its values, the one in force lit.
+void drawSwitch(cairo_t* cairo, const Rect& rect, std::size_t parameter, double value) {
+  const double half = (rect.width - 90.0) / 2;
+  for (int side = 0; side < 2; ++side) {
+    const Rect part{rect.x + 90.0 + side * half, rect.y + 3.0, half - 3.0, rect.height - 6.0};
+    const double sideValue = guiValueAt(parameter, side);
+    const bool lit = sideValue == guiValueAt(parameter, guiNormalizedOf(parameter, value));
+    fillRect(cairo, part, lit ? AccentDim : ControlFace);
+    char text[32];
+    guiValueText(parameter, sideValue, text, sizeof text);
+    drawText(cairo, part.x + part.width / 2, middleOf(part), text, NormalText, lit ? Text : DimText,
+             Align::Centre);
+  }
+}
+
+void drawControl(cairo_t* cairo, const WindowView& view, std::size_t parameter) {
+  const Rect rect = controlRect(parameter);
+  if (view.entry.open && view.entry.parameter == parameter) {
+    drawEntry(cairo, rect, view.entry);
+    return;
+  }
+  const bool active = (view.dragging && view.dragged == parameter) ||
+                      (view.hovered.kind == TargetKind::Control && view.hovered.index == parameter);
+  fillRect(cairo, rect, active ? ControlHover : ControlFace);
+  const double value = view.values[parameter];
+  if (guiParameterSteps(parameter) == 1) {
+    drawText(cairo, rect.x + TextInset, middleOf(rect), guiParameterName(parameter), NormalText,
+             Text);
+    drawSwitch(cairo, rect, parameter, value);
+    return;
+  }
+  const double filled = guiNormalizedOf(parameter, value) * rect.width;
+  if (filled > 0.5) {
+    cairo_save(cairo);
+    roundedRect(cairo, rect, CornerRadius);
+    cairo_clip(cairo);
+    setColour(cairo, AccentDim);
+    cairo_rectangle(cairo, rect.x, rect.y, filled, rect.height);
+    cairo_fill(cairo);
+    setColour(cairo, Accent);
+    cairo_rectangle(cairo, rect.x + filled - 2.0, rect.y, 2.0, rect.height);
+    cairo_fill(cairo);
+    cairo_restore(cairo);
+  }
+  drawText(cairo, rect.x + TextInset, middleOf(rect), guiParameterName(parameter), NormalText,
+           Text);
+  char text[64];
+  guiValueText(parameter, value, text, sizeof text);
+  drawText(cairo, rect.x + rect.width - TextInset, middleOf(rect), text, NormalText, Text,
+           Align::Right);
+}
+
+// Where the plot of a panel goes, inside its labels.
+Rect plotArea(const Rect& panel, double top) {
+  return {panel.x + 38.0, panel.y + top, panel.width - 48.0, panel.height - top - 24.0};
+}
+
+// Grid lines 1, 2, 5, 10, 20, ... apart: no more than MostGridLines of them.
+double gridStep(double span) {
+  constexpr double MostGridLines = 7.0;
+  double step = 1.0;
+  for (int decade = 0; span / step > MostGridLines; ++decade) {
+    step = std::pow(10.0, decade / 3) * (decade % 3 == 0 ? 1.0 : decade % 3 == 1 ? 2.0 : 5.0);
+  }
+  return step;
+}
+
+void drawXGrid(cairo_t* cairo, const Rect& plot, const ModelPicture& picture, bool vertical) {
+  cairo_set_line_width(cairo, 1.0);
+  const double span = picture.highestX - picture.lowestX;
+  const double step = gridStep(span);
+  for (int line = static_cast<int>(std::ceil(picture.lowestX / step));
+       line * step <= picture.highestX; ++line) {
+    const double level = line * step;
+    const double at = (level - picture.lowestX) / span;
+    char label[16];
+    std::snprintf(label, sizeof label, "%g", level);
+    setColour(cairo, Grid);
+    if (vertical) {
+      const double y = plot.y + plot.height * (1.0 - at);
+      cairo_move_to(cairo, plot.x, y);
+      cairo_line_to(cairo, plot.x + plot.width, y);
+      cairo_stroke(cairo);
+      drawText(cairo, plot.x - 6.0, y, label, SmallText, DimText, Align::Right);
+    } else {
+      const double x = plot.x + plot.width * at;
+      cairo_move_to(cairo, x, plot.y);
+      cairo_line_to(cairo, x, plot.y + plot.height);
+      cairo_stroke(cairo);
+      drawText(cairo, x, plot.y + plot.height + 12.0, label, SmallText, DimText, Align::Centre);
+    }
+  }
+}
+
+// x against time, the newest point at the right edge (a stretch not known yet stays empty on
+// the left): a line through the points, or each pixel column's lowest to highest point where
+// more points than columns share the width.
+void drawTrace(cairo_t* cairo, const Rect& plot, std::span<const float> x, std::size_t slots,
+               const ModelPicture& picture, double columns) {
+  const double span = picture.highestX - picture.lowestX;
+  const auto yOf = [&](float value) {
+    return plot.y + plot.height * (1.0 - (value - picture.lowestX) / span);
+  };
+  const std::size_t offset = slots - x.size();
+  const double perColumn = static_cast<double>(slots) / columns;
+  const bool joinPoints = perColumn <= 2.0;
+  setColour(cairo, ScopeLine);
+  cairo_set_line_width(cairo, 1.2);
+  cairo_set_line_join(cairo, CAIRO_LINE_JOIN_ROUND);
+  bool drawing = false;
+  float low = INFINITY;
+  float high = -INFINITY;
+  for (std::size_t point = 0; point < x.size(); ++point) {
+    const auto slot = static_cast<double>(offset + point);
+    if (!playable(x[point])) {
+      drawing = false;
+      continue;
+    }
+    if (joinPoints) {
+      const double at = plot.x + plot.width * slot / static_cast<double>(slots - 1);
+      (drawing ? cairo_line_to : cairo_move_to)(cairo, at, yOf(x[point]));
+      drawing = true;
+      continue;
+    }
+    low = std::min(low, x[point]);
+    high = std::max(high, x[point]);
+    const double column = std::floor(slot / perColumn);
+    const bool columnEnds = point + 1 == x.size() || std::floor((slot + 1.0) / perColumn) != column;
+    if (!columnEnds) continue;
+    const double at = plot.x + plot.width * (column + 0.5) / columns;
+    (drawing ? cairo_line_to : cairo_move_to)(cairo, at, yOf(low));
+    cairo_line_to(cairo, at, yOf(high));
+    drawing = true;
+    low = INFINITY;
+    high = -INFINITY;
+  }
+  cairo_stroke(cairo);
+}
+
+void drawRunAway(cairo_t* cairo, const Rect& plot) {
+  const Rect box{plot.x + plot.width / 2 - 200.0, plot.y + plot.height / 2 - 44.0, 400.0, 88.0};
+  fillRect(cairo, box, Colour{0.10, 0.05, 0.05, 0.9});
+  drawText(cairo, box.x + box.width / 2, box.y + 26.0, "Run away", RegimeText - 6.0, Warning,
+           Align::Centre, true);
+  drawText(cairo, box.x + box.width / 2, box.y + 62.0,
+           "The model left its range; the voice is silent.", NormalText, Text, Align::Centre);
+  drawText(cairo, box.x + box.width / 2, box.y + 78.0, "The next note resets it.", NormalText, Text,
+           Align::Centre);
+}
+
+void drawScope(cairo_t* cairo, const WindowView& view, const ModelPicture& picture) {
+  const Rect panel = scopeRect();
+  fillRect(cairo, panel, Panel);
+  const double seconds = TimeScales[view.timeScale];
+  char duration[16];
+  durationText(seconds, duration, sizeof duration);
+  char title[48];
+  std::snprintf(title, sizeof title, "x over the last %s", duration);
+  drawText(cairo, panel.x + TextInset, panel.y + 17.0, title, SmallText, DimText, Align::Left,
+           true);
+  for (std::size_t scale = 0; scale < TimeScales.size(); ++scale) {
+    const Rect button = timeScaleRect(scale);
+    const bool hovered = view.hovered.kind == TargetKind::TimeScale && view.hovered.index == scale;
+    fillRect(cairo, button,
+             scale == view.timeScale ? AccentDim
+             : hovered               ? ControlHover
+                                     : ControlFace);
+    char label[16];
+    durationText(TimeScales[scale], label, sizeof label);
+    drawText(cairo, button.x + button.width / 2, middleOf(button), label, SmallText, Text,
+             Align::Centre);
+  }
+  const Rect plot = plotArea(panel, 36.0);
+  drawXGrid(cairo, plot, picture, true);
+  const double rate = view.history.pointRate;
+  const auto slots = static_cast<std::size_t>(std::max(2.0, std::round(seconds * rate)));
+  const std::span<const float> shown = lastSeconds(picture.x, seconds, rate);
+  cairo_save(cairo);
+  cairo_rectangle(cairo, plot.x, plot.y, plot.width, plot.height);
+  cairo_clip(cairo);
+  double columnsX = plot.width;
+  double columnsY = 0.0;
+  cairo_user_to_device_distance(cairo, &columnsX, &columnsY);
+  drawTrace(cairo, plot, shown, std::max(slots, shown.size()), picture, std::max(columnsX, 1.0));
+  cairo_restore(cairo);
+  char ago[24];
+  std::snprintf(ago, sizeof ago, "%s ago", duration);
+  drawText(cairo, plot.x, plot.y + plot.height + 12.0, ago, SmallText, DimText);
+  drawText(cairo, plot.x + plot.width, plot.y + plot.height + 12.0, "now", SmallText, DimText,
+           Align::Right);
+  if (picture.regime == ModelRegime::RunAway) drawRunAway(cairo, plot);
+}
+
+void drawPhasePortrait(cairo_t* cairo, const WindowView& view, const ModelPicture& picture) {
+  const Rect panel = phaseRect();
+  fillRect(cairo, panel, Panel);
+  drawText(cairo, panel.x + TextInset, panel.y + 17.0, "x against z, the last second", SmallText,
+           DimText, Align::Left, true);
+  const Rect plot = plotArea(panel, 30.0);
+  drawXGrid(cairo, plot, picture, false);
+  const double rate = view.history.pointRate;
+  const std::span<const float> x = lastSeconds(picture.x, PhasePortraitSeconds, rate);
+  const std::span<const float> z = lastSeconds(picture.z, PhasePortraitSeconds, rate);
+  float lowZ = INFINITY;
+  float highZ = -INFINITY;
+  for (std::size_t point = 0; point < z.size(); ++point) {
+    if (!playable(x[point]) || !playable(z[point])) continue;
+    lowZ = std::min(lowZ, z[point]);
+    highZ = std::max(highZ, z[point]);
+  }
+  drawText(cairo, plot.x - 6.0, plot.y + 6.0, "z", SmallText, DimText, Align::Right);
+  if (!(lowZ <= highZ)) return;
+  const float middle = (lowZ + highZ) / 2;
+  const float half = std::max(0.25f, (highZ - lowZ) * 0.55f);
+  const double spanX = picture.highestX - picture.lowestX;
+  const auto at = [&](std::size_t point) {
+    return std::pair{plot.x + plot.width * (x[point] - picture.lowestX) / spanX,
+                     plot.y + plot.height * (1.0 - (z[point] - (middle - half)) / (2 * half))};
+  };
+  cairo_save(cairo);
+  cairo_rectangle(cairo, plot.x, plot.y, plot.width, plot.height);
+  cairo_clip(cairo);
+  setColour(cairo, PhaseLine);
+  cairo_set_line_width(cairo, 1.0);
+  const std::size_t step = std::max<std::size_t>(1, x.size() / MostPhasePoints);
+  bool drawing = false;
+  for (std::size_t point = 0; point < x.size(); point += step) {
+    if (!playable(x[point]) || !playable(z[point])) {
+      drawing = false;
+      continue;
+    }
+    const auto [px, py] = at(point);
+    (drawing ? cairo_line_to : cairo_move_to)(cairo, px, py);
+    drawing = true;
+  }
+  cairo_stroke(cairo);
+  if (!x.empty() && playable(x.back()) && playable(z.back())) {
+    const auto [px, py] = at(x.size() - 1);
+    setColour(cairo, Text);
+    cairo_arc(cairo, px, py, 3.0, 0, 2 * M_PI);
+    cairo_fill(cairo);
+  }
+  cairo_restore(cairo);
+}
+
+Colour regimeColour(ModelRegime regime) {
+  switch (regime) {
+    case ModelRegime::Silent:
+      return DimText;
+    case ModelRegime::Spiking:
+      return ScopeLine;
+    case ModelRegime::Bursting:
+      return Accent;
+    case ModelRegime::Chaotic:
+      return PhaseLine;
+    case ModelRegime::RunAway:
+      return Warning;
+  }
+  return Text;
+}
+
+void drawRegime(cairo_t* cairo, const ModelPicture& picture, double seconds) {
+  const Rect panel = regimeRect();
+  fillRect(cairo, panel, Panel);
+  drawText(cairo, panel.x + TextInset, panel.y + 17.0, "The neuron is", SmallText, DimText,
+           Align::Left, true);
+  const Colour colour = regimeColour(picture.regime);
+  drawText(cairo, panel.x + TextInset, panel.y + 62.0, regimeName(picture.regime), RegimeText,
+           colour, Align::Left, true);
+  char line[96];
+  if (picture.regime == ModelRegime::RunAway) {
+    drawText(cairo, panel.x + TextInset, panel.y + 110.0, "Its voice fell silent.", NormalText,
+             Text);
+    drawText(cairo, panel.x + TextInset, panel.y + 130.0, "The next note resets it.", NormalText,
+             Text);
+    return;
+  }
+  std::snprintf(line, sizeof line, "%d spikes in the last %.1f s", picture.spikes.spikes, seconds);
+  drawText(cairo, panel.x + TextInset, panel.y + 110.0, line, NormalText, Text);
+  if (picture.regime == ModelRegime::Bursting || picture.regime == ModelRegime::Chaotic) {
+    std::snprintf(line, sizeof line, "%d whole bursts, %s", picture.spikes.bursts,
+                  picture.spikes.burstsAlike ? "all alike" : "each different");
+    drawText(cairo, panel.x + TextInset, panel.y + 130.0, line, NormalText, Text);
+  }
+}
+
+}  // namespace
+
+void drawWindow(cairo_t* cairo, const WindowView& view) {
+  cairo_save(cairo);
+  const double scale = viewScale(view);
+  setColour(cairo, Background);
+  cairo_paint(cairo);
+  cairo_scale(cairo, scale, scale);
+  const ModelPicture picture = pictureOf(view);
+  drawHeader(cairo, view);
+  drawGroups(cairo);
+  for (std::size_t parameter = 0; parameter < guiParameterCount(); ++parameter) {
+    drawControl(cairo, view, parameter);
+  }
+  drawScope(cairo, view, picture);
+  drawPhasePortrait(cairo, view, picture);
+  const double known =
+      static_cast<double>(picture.x.size()) / std::max(view.history.pointRate, 1.0);
+  drawRegime(cairo, picture, known);
+  drawPresetMenu(cairo, view);
+  cairo_restore(cairo);
+}
+
+cairo_surface_t* renderWindowImage(const WindowView& view) {
+  cairo_surface_t* surface =
+      cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(std::lround(view.width)),
+                                 static_cast<int>(std::lround(view.height)));
+  cairo_t* cairo = cairo_create(surface);
+  drawWindow(cairo, view);
+  cairo_destroy(cairo);
+  cairo_surface_flush(surface);
+  return surface;
+}

@@ -1,0 +1,350 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "plugins/gui/window_view.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "plugins/gui/gui_parameters.h"
+
+namespace {
+
+constexpr double Margin = 16.0;
+constexpr double TopOfGroups = 52.0;
+constexpr double LeftColumnWidth = 340.0;
+constexpr double GroupTitleHeight = 22.0;
+constexpr double GroupPadding = 8.0;
+constexpr double GroupGap = 10.0;
+constexpr double LargestRowPitch = 34.0;
+constexpr double RowGapFraction = 0.18;  // of the pitch, between two controls
+constexpr std::size_t GroupCount = 3;
+constexpr double RightColumnX = Margin + LeftColumnWidth + Margin;
+constexpr double RightColumnWidth = BaseWidth - RightColumnX - Margin;
+constexpr double ScopeHeight = 262.0;
+constexpr double ButtonWidth = 52.0;
+constexpr double ButtonHeight = 22.0;
+constexpr double MenuWidth = 200.0;
+constexpr double MenuItemHeight = 26.0;
+
+constexpr uint32_t DoubleClickMilliseconds = 400;
+constexpr double FineDragFactor = 0.1;
+constexpr double WheelFraction = 0.01;  // of the range, per notch
+constexpr double FineWheelFraction = 0.001;
+
+std::size_t groupOf(std::size_t parameter) {
+  return static_cast<std::size_t>(guiParameterGroup(parameter));
+}
+
+double rowsInGroup(std::size_t group) {
+  double rows = 0;
+  for (std::size_t index = 0; index < guiParameterCount(); ++index) rows += groupOf(index) == group;
+  return rows;
+}
+
+// The controls share the column's height: with more parameters the rows grow closer.
+double rowPitch() {
+  const double fixed = GroupCount * (GroupTitleHeight + GroupPadding) + (GroupCount - 1) * GroupGap;
+  const double available = BaseHeight - TopOfGroups - Margin - fixed;
+  return std::min(LargestRowPitch, available / static_cast<double>(guiParameterCount()));
+}
+
+double groupTop(std::size_t group) {
+  double top = TopOfGroups;
+  for (std::size_t before = 0; before < group; ++before) {
+    top += GroupTitleHeight + GroupPadding + rowsInGroup(before) * rowPitch() + GroupGap;
+  }
+  return top;
+}
+
+bool isSwitch(std::size_t parameter) {
+  return guiParameterSteps(parameter) == 1;
+}
+
+double normalizedOf(const WindowView& view, std::size_t parameter) {
+  return guiNormalizedOf(parameter, view.values[parameter]);
+}
+
+void setFromWindow(WindowView& view, const GuiHost& host, std::size_t parameter, double value) {
+  view.values[parameter] = value;
+  host.setValue(host.context, parameter, value);
+  view.dirty = true;
+}
+
+// A change complete in itself (a click, a wheel notch, a typed value): a gesture of its own.
+void changeOnce(WindowView& view, const GuiHost& host, std::size_t parameter, double value) {
+  host.beginGesture(host.context, parameter);
+  setFromWindow(view, host, parameter, value);
+  host.endGesture(host.context, parameter);
+}
+
+void applyPreset(WindowView& view, const GuiHost& host, std::size_t preset) {
+  std::vector<double> values(guiParameterCount());
+  guiPresetValues(preset, values);
+  for (std::size_t index = 0; index < values.size(); ++index) {
+    changeOnce(view, host, index, values[index]);
+  }
+}
+
+void openEntry(WindowView& view, std::size_t parameter) {
+  char text[64];
+  guiValueText(parameter, view.values[parameter], text, sizeof text);
+  view.entry = {true, parameter, text, true, false};
+}
+
+// Enter, or a click elsewhere: a value that reads is taken; text that does not stays, marked,
+// for Enter (a click elsewhere gives it up).
+void commitEntry(WindowView& view, const GuiHost& host, bool keepRefused) {
+  double value = 0.0;
+  if (guiValueOfText(view.entry.parameter, view.entry.text.c_str(), value)) {
+    changeOnce(view, host, view.entry.parameter, value);
+    view.entry.open = false;
+  } else {
+    view.entry.refused = true;
+    view.entry.open = keepRefused;
+  }
+  view.dirty = true;
+}
+
+void startDrag(WindowView& view, const GuiHost& host, std::size_t parameter, double x, double y) {
+  host.beginGesture(host.context, parameter);
+  view.dragging = true;
+  view.dragged = parameter;
+  view.dragStartX = x;
+  view.dragStartY = y;
+  view.dragStartNormalized = normalizedOf(view, parameter);
+  view.dragMoved = false;
+}
+
+void pressControl(WindowView& view, const GuiHost& host, const Target& target, double x, double y,
+                  int button, bool doubleClick) {
+  const std::size_t parameter = target.index;
+  if (button == RightButton) {
+    openEntry(view, parameter);
+  } else if (button != LeftButton) {
+    return;
+  } else if (doubleClick) {
+    changeOnce(view, host, parameter, guiDefaultValue(parameter));
+  } else if (isSwitch(parameter)) {
+    changeOnce(view, host, parameter, guiValueAt(parameter, 1.0 - normalizedOf(view, parameter)));
+  } else {
+    startDrag(view, host, parameter, x, y);
+  }
+}
+
+// A wheel notch moves a parameter of whole steps one step (or a hundredth of its range, if that
+// is more), a continuous one a hundredth of its range (Shift: one step, or a thousandth).
+double wheelStep(std::size_t parameter, bool fine) {
+  const int32_t steps = guiParameterSteps(parameter);
+  if (steps == 0) return fine ? FineWheelFraction : WheelFraction;
+  const double oneStep = 1.0 / steps;
+  if (fine) return oneStep;
+  return std::max(oneStep, std::round(WheelFraction * steps) / steps);
+}
+
+void popCharacter(std::string& text) {
+  // Drop UTF-8 continuation bytes together with their lead byte.
+  while (!text.empty() && (static_cast<unsigned char>(text.back()) & 0xC0) == 0x80) {
+    text.pop_back();
+  }
+  if (!text.empty()) text.pop_back();
+}
+
+}  // namespace
+
+bool contains(const Rect& rect, double x, double y) {
+  return x >= rect.x && x < rect.x + rect.width && y >= rect.y && y < rect.y + rect.height;
+}
+
+Rect groupRect(std::size_t group) {
+  const double height = GroupTitleHeight + GroupPadding + rowsInGroup(group) * rowPitch();
+  return {Margin, groupTop(group), LeftColumnWidth, height};
+}
+
+Rect controlRect(std::size_t parameter) {
+  const std::size_t group = groupOf(parameter);
+  double row = 0;
+  for (std::size_t before = 0; before < parameter; ++before) row += groupOf(before) == group;
+  const double pitch = rowPitch();
+  const double top = groupTop(group) + GroupTitleHeight + row * pitch;
+  return {Margin + GroupPadding, top, LeftColumnWidth - 2 * GroupPadding,
+          pitch * (1.0 - RowGapFraction)};
+}
+
+Rect scopeRect() {
+  return {RightColumnX, TopOfGroups, RightColumnWidth, ScopeHeight};
+}
+
+Rect timeScaleRect(std::size_t scale) {
+  const double right = RightColumnX + RightColumnWidth - GroupPadding;
+  const double x = right - static_cast<double>(TimeScales.size() - scale) * ButtonWidth;
+  return {x, TopOfGroups + 6.0, ButtonWidth - 4.0, ButtonHeight};
+}
+
+Rect phaseRect() {
+  const double top = TopOfGroups + ScopeHeight + GroupGap;
+  return {RightColumnX, top, RightColumnWidth * 0.5 - GroupGap / 2, BaseHeight - Margin - top};
+}
+
+Rect regimeRect() {
+  const Rect phase = phaseRect();
+  return {phase.x + phase.width + GroupGap, phase.y, RightColumnWidth - phase.width - GroupGap,
+          phase.height};
+}
+
+Rect presetButtonRect() {
+  return {BaseWidth - Margin - MenuWidth, 10.0, MenuWidth, 28.0};
+}
+
+Rect presetItemRect(std::size_t preset) {
+  const Rect button = presetButtonRect();
+  return {button.x, button.y + button.height + 2.0 + static_cast<double>(preset) * MenuItemHeight,
+          MenuWidth, MenuItemHeight};
+}
+
+Target targetAt(bool presetMenuOpen, double x, double y) {
+  if (presetMenuOpen) {
+    for (std::size_t preset = 0; preset < guiPresetCount(); ++preset) {
+      if (contains(presetItemRect(preset), x, y)) return {TargetKind::PresetItem, preset};
+    }
+  }
+  if (contains(presetButtonRect(), x, y)) return {TargetKind::PresetButton, 0};
+  for (std::size_t index = 0; index < guiParameterCount(); ++index) {
+    if (contains(controlRect(index), x, y)) return {TargetKind::Control, index};
+  }
+  for (std::size_t scale = 0; scale < TimeScales.size(); ++scale) {
+    if (contains(timeScaleRect(scale), x, y)) return {TargetKind::TimeScale, scale};
+  }
+  return {};
+}
+
+WindowView makeWindowView() {
+  WindowView view;
+  for (std::size_t index = 0; index < guiParameterCount(); ++index) {
+    view.values.push_back(guiDefaultValue(index));
+  }
+  return view;
+}
+
+void resizeView(WindowView& view, double width, double height) {
+  view.width = width;
+  view.height = height;
+  view.dirty = true;
+}
+
+double viewScale(const WindowView& view) {
+  return std::min(view.width / BaseWidth, view.height / BaseHeight);
+}
+
+void followHostValue(WindowView& view, std::size_t parameter, double value) {
+  if (parameter >= view.values.size() || view.values[parameter] == value) return;
+  if (view.dragging && view.dragged == parameter) return;
+  view.values[parameter] = value;
+  view.dirty = true;
+}
+
+void pointerPressed(WindowView& view, const GuiHost& host, double x, double y, int button,
+                    uint32_t time) {
+  const double scale = viewScale(view);
+  const Target target = targetAt(view.presetMenuOpen, x / scale, y / scale);
+  view.dirty = true;
+  if (view.entry.open) {
+    if (target.kind == TargetKind::Control && target.index == view.entry.parameter) return;
+    commitEntry(view, host, false);
+  }
+  if (view.presetMenuOpen) {
+    view.presetMenuOpen = false;
+    if (target.kind == TargetKind::PresetItem) applyPreset(view, host, target.index);
+    return;
+  }
+  const bool doubleClick = !view.lastPressWasDouble && target.kind == view.lastPress.kind &&
+                           target.index == view.lastPress.index &&
+                           time - view.lastPressTime < DoubleClickMilliseconds;
+  view.lastPress = target;
+  view.lastPressTime = time;
+  view.lastPressWasDouble = doubleClick;
+  switch (target.kind) {
+    case TargetKind::Control:
+      pressControl(view, host, target, x, y, button, doubleClick);
+      break;
+    case TargetKind::TimeScale:
+      view.timeScale = target.index;
+      break;
+    case TargetKind::PresetButton:
+      view.presetMenuOpen = true;
+      break;
+    case TargetKind::PresetItem:
+    case TargetKind::Nothing:
+      break;
+  }
+}
+
+void pointerMoved(WindowView& view, const GuiHost& host, double x, double y, unsigned modifiers) {
+  const double scale = viewScale(view);
+  const Target target = targetAt(view.presetMenuOpen, x / scale, y / scale);
+  if (target.kind != view.hovered.kind || target.index != view.hovered.index) {
+    view.hovered = target;
+    view.dirty = true;
+  }
+  if (!view.dragging) return;
+  const double travel = controlRect(view.dragged).width * scale;
+  const double factor = (modifiers & FineModifier) != 0 ? FineDragFactor : 1.0;
+  // Right or up is more; the whole width of the control is the whole range.
+  const double moved = ((x - view.dragStartX) - (y - view.dragStartY)) / travel * factor;
+  const double value = guiValueAt(view.dragged, view.dragStartNormalized + moved);
+  // A change of the fine modifier starts the drag afresh from here, so the value never jumps.
+  view.dragStartX = x;
+  view.dragStartY = y;
+  view.dragStartNormalized = std::clamp(view.dragStartNormalized + moved, 0.0, 1.0);
+  if (value != view.values[view.dragged]) setFromWindow(view, host, view.dragged, value);
+}
+
+void pointerReleased(WindowView& view, const GuiHost& host) {
+  if (!view.dragging) return;
+  view.dragging = false;
+  host.endGesture(host.context, view.dragged);
+  view.dirty = true;
+}
+
+void wheelTurned(WindowView& view, const GuiHost& host, double x, double y, int notches,
+                 unsigned modifiers) {
+  const double scale = viewScale(view);
+  const Target target = targetAt(false, x / scale, y / scale);
+  if (contains(scopeRect(), x / scale, y / scale)) {
+    const auto last = static_cast<int>(TimeScales.size()) - 1;
+    view.timeScale =
+        static_cast<std::size_t>(std::clamp(static_cast<int>(view.timeScale) - notches, 0, last));
+    view.dirty = true;
+    return;
+  }
+  if (target.kind != TargetKind::Control || view.dragging) return;
+  const std::size_t parameter = target.index;
+  const double step = wheelStep(parameter, (modifiers & FineModifier) != 0);
+  const double value = guiValueAt(parameter, normalizedOf(view, parameter) + notches * step);
+  if (value != view.values[parameter]) changeOnce(view, host, parameter, value);
+}
+
+void keyPressed(WindowView& view, const GuiHost& host, EditKey key, const char* text) {
+  if (!view.entry.open) return;
+  TextEntry& entry = view.entry;
+  view.dirty = true;
+  switch (key) {
+    case EditKey::Text:
+      if (entry.untouched) entry.text.clear();
+      entry.text += text;
+      break;
+    case EditKey::Backspace:
+      if (entry.untouched) {
+        entry.text.clear();
+      } else {
+        popCharacter(entry.text);
+      }
+      break;
+    case EditKey::Enter:
+      commitEntry(view, host, true);
+      return;
+    case EditKey::Escape:
+      entry.open = false;
+      return;
+  }
+  entry.untouched = false;
+  entry.refused = false;
+}

@@ -1,0 +1,116 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The plugin window's state and what the player's mouse and keys do to it, apart from any
+// window system: the CLAP and LV2 glue feed it events in pixels and the host's values, and
+// draw it with drawWindow() (window_draw.h). The window's thread only.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "plugins/gui/scope_history.h"
+
+// The window is laid out on this size and scaled as a whole, so its aspect never changes.
+inline constexpr double BaseWidth = 960.0;
+inline constexpr double BaseHeight = 540.0;
+inline constexpr double SmallestScale = 0.75;
+inline constexpr double LargestScale = 3.0;
+
+// The scope's time scales, in seconds: a control of the view, not of the sound.
+inline constexpr std::array<double, 6> TimeScales{0.05, 0.1, 0.2, 0.5, 1.0, 2.0};
+inline constexpr double PhasePortraitSeconds = 1.0;
+inline constexpr double RegimeSeconds = 2.0;
+
+// How the window reaches the host: a gesture is begun, takes one or more values and is ended,
+// so that a host records it as automation. Values are in the host's units.
+struct GuiHost {
+  void* context = nullptr;
+  void (*beginGesture)(void* context, std::size_t index) = nullptr;
+  void (*setValue)(void* context, std::size_t index, double value) = nullptr;
+  void (*endGesture)(void* context, std::size_t index) = nullptr;
+};
+
+struct Rect {
+  double x = 0, y = 0, width = 0, height = 0;
+};
+
+bool contains(const Rect& rect, double x, double y);
+
+// What lies under a point of the window, in the layout's units.
+enum class TargetKind { Nothing, Control, TimeScale, PresetButton, PresetItem };
+struct Target {
+  TargetKind kind = TargetKind::Nothing;
+  std::size_t index = 0;
+};
+
+// Where things are, in the layout's units (BaseWidth × BaseHeight).
+Rect controlRect(std::size_t parameter);
+Rect groupRect(std::size_t group);  // 0 envelope, 1 neuron, 2 volume and s
+Rect scopeRect();
+Rect timeScaleRect(std::size_t scale);
+Rect phaseRect();
+Rect regimeRect();
+Rect presetButtonRect();
+Rect presetItemRect(std::size_t preset);
+Target targetAt(bool presetMenuOpen, double x, double y);
+
+struct TextEntry {
+  bool open = false;
+  std::size_t parameter = 0;
+  std::string text;
+  bool untouched = true;  // the first key typed replaces the value shown
+  bool refused = false;   // the text last entered named no value
+};
+
+struct WindowView {
+  std::vector<double> values;  // the host's value of each parameter
+  ScopeHistory history;
+  std::size_t timeScale = 2;  // 200 ms
+  double width = BaseWidth;   // pixels
+  double height = BaseHeight;
+  // The pointer: the control under it, and the one being dragged with where the drag began.
+  Target hovered;
+  bool dragging = false;
+  std::size_t dragged = 0;
+  double dragStartX = 0, dragStartY = 0, dragStartNormalized = 0;
+  bool dragMoved = false;
+  // The latest press, to tell a double click.
+  Target lastPress;
+  uint32_t lastPressTime = 0;
+  bool lastPressWasDouble = false;
+  TextEntry entry;
+  bool presetMenuOpen = false;
+  bool dirty = true;  // something changed since the last drawing
+};
+
+// A view with every parameter at its default value and no points yet.
+WindowView makeWindowView();
+
+// The size in pixels, and the scale that follows.
+void resizeView(WindowView& view, double width, double height);
+double viewScale(const WindowView& view);
+
+// Takes the host's value of a parameter, unless the player is dragging that very control.
+void followHostValue(WindowView& view, std::size_t parameter, double value);
+
+// Modifiers of pointer and key events.
+inline constexpr unsigned FineModifier = 1u;  // Shift: finer drags and wheel steps
+
+// Pointer and keyboard, in pixels of the window. `time` is the event's time in milliseconds.
+void pointerPressed(WindowView& view, const GuiHost& host, double x, double y, int button,
+                    uint32_t time);
+void pointerMoved(WindowView& view, const GuiHost& host, double x, double y, unsigned modifiers);
+void pointerReleased(WindowView& view, const GuiHost& host);
+void wheelTurned(WindowView& view, const GuiHost& host, double x, double y, int notches,
+                 unsigned modifiers);
+
+// Keys while a value is being typed: text the key produced (UTF-8, may be empty), or one of
+// these.
+enum class EditKey { Text, Backspace, Enter, Escape };
+void keyPressed(WindowView& view, const GuiHost& host, EditKey key, const char* text);
+
+// Pointer buttons as X11 numbers them.
+inline constexpr int LeftButton = 1;
+inline constexpr int RightButton = 3;

@@ -1,0 +1,355 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// quillfern-clap-window-host: a CLAP host with a window, for the tests under Xvfb. A thread of
+// its own plays a score through the plugin in real time, as a DAW's audio thread does, while the
+// main thread opens the plugin's window inside an X11 window of the host's own (set_parent) and
+// serves it through timer-support and posix-fd-support.
+//
+//   quillfern-clap-window-host PLUGIN.clap SCORE -o OUT.f32 [--cycles N] [--scale S]
+//
+// OUT gets the samples as raw 32-bit floats. With --cycles the window is opened and closed N
+// times while the score plays; without, it stays open. On standard output: "window ID" once it
+// shows, "control INDEX X Y" for the middle of each control on the screen, what the plugin
+// tells the host ("begin ID", "value ID VALUE", "end ID"), and at the end "final ID VALUE" for
+// every parameter.
+#include <X11/Xlib.h>
+#include <clap/events.h>
+#include <clap/ext/gui.h>
+#include <clap/ext/params.h>
+#include <clap/ext/timer-support.h>
+#include <poll.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "plugins/clap/posix_fd_support.h"
+#include "plugins/gui/gui_parameters.h"
+#include "plugins/gui/window_view.h"
+#include "plugins/hosts/format_hosts.h"
+#include "plugins/hosts/plugin_host.h"
+#include "tools/score.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr double Rate = 44100.0;
+constexpr int32_t BlockFrames = 256;
+constexpr int LongestWaitMilliseconds = 50;
+
+struct Timer {
+  clap_id id;
+  std::chrono::milliseconds period;
+  Clock::time_point due;
+};
+
+struct WatchedFd {
+  int fd;
+  clap_posix_fd_flags_t flags;
+};
+
+struct WindowHost {
+  const clap_plugin_t* plugin = nullptr;
+  const clap_plugin_gui_t* gui = nullptr;
+  Display* display = nullptr;
+  Window parent = 0;
+  std::vector<Timer> timers;
+  clap_id nextTimer = 1;
+  std::vector<WatchedFd> fds;
+  std::mutex said;  // the audio thread's reports, printed by the main thread
+  std::vector<std::string> reports;
+  std::atomic<bool> playing{true};
+  double scale = 1.0;
+};
+
+// The host's extensions take the clap_host_t of our offline host, whose host_data is its own:
+// this host is reached through the one instance there is, set before the plugin is made.
+WindowHost* current = nullptr;
+
+void rescan(const clap_host_t* /*host*/, clap_param_rescan_flags /*flags*/) {}
+void clearParameter(const clap_host_t* /*host*/, clap_id /*id*/, clap_param_clear_flags /*f*/) {}
+// The audio thread runs process() all the time, which takes the window's changes.
+void requestFlush(const clap_host_t* /*host*/) {}
+const clap_host_params_t Params = {rescan, clearParameter, requestFlush};
+
+bool registerTimer(const clap_host_t* /*host*/, uint32_t period, clap_id* id) {
+  const std::chrono::milliseconds every(period);
+  current->timers.push_back({current->nextTimer, every, Clock::now() + every});
+  *id = current->nextTimer++;
+  return true;
+}
+
+bool unregisterTimer(const clap_host_t* /*host*/, clap_id id) {
+  std::erase_if(current->timers, [id](const Timer& timer) { return timer.id == id; });
+  return true;
+}
+const clap_host_timer_support_t Timers = {registerTimer, unregisterTimer};
+
+bool registerFd(const clap_host_t* /*host*/, int fd, clap_posix_fd_flags_t flags) {
+  current->fds.push_back({fd, flags});
+  return true;
+}
+
+bool modifyFd(const clap_host_t* /*host*/, int fd, clap_posix_fd_flags_t flags) {
+  for (WatchedFd& watched : current->fds) {
+    if (watched.fd == fd) watched.flags = flags;
+  }
+  return true;
+}
+
+bool unregisterFd(const clap_host_t* /*host*/, int fd) {
+  std::erase_if(current->fds, [fd](const WatchedFd& watched) { return watched.fd == fd; });
+  return true;
+}
+const clap_host_posix_fd_support_t Fds = {registerFd, modifyFd, unregisterFd};
+
+void resizeHintsChanged(const clap_host_t* /*host*/) {}
+bool requestResize(const clap_host_t* /*host*/, uint32_t width, uint32_t height) {
+  XResizeWindow(current->display, current->parent, width, height);
+  return current->gui->set_size(current->plugin, width, height);
+}
+bool requestShow(const clap_host_t* /*host*/) {
+  return false;
+}
+bool requestHide(const clap_host_t* /*host*/) {
+  return false;
+}
+void closed(const clap_host_t* /*host*/, bool /*destroyed*/) {}
+const clap_host_gui_t Gui = {resizeHintsChanged, requestResize, requestShow, requestHide, closed};
+
+const void* extension(void* /*context*/, const char* id) {
+  const std::string_view name = id;
+  if (name == CLAP_EXT_PARAMS) return &Params;
+  if (name == CLAP_EXT_TIMER_SUPPORT) return &Timers;
+  if (name == CLAP_EXT_POSIX_FD_SUPPORT) return &Fds;
+  if (name == CLAP_EXT_GUI) return &Gui;
+  return nullptr;
+}
+
+void eventOut(void* context, const clap_event_header& event) {
+  auto& host = *static_cast<WindowHost*>(context);
+  char line[64] = {};
+  if (event.type == CLAP_EVENT_PARAM_VALUE) {
+    const auto& value = reinterpret_cast<const clap_event_param_value_t&>(event);
+    std::snprintf(line, sizeof line, "value %u %g", value.param_id, value.value);
+  } else if (event.type == CLAP_EVENT_PARAM_GESTURE_BEGIN ||
+             event.type == CLAP_EVENT_PARAM_GESTURE_END) {
+    const auto& gesture = reinterpret_cast<const clap_event_param_gesture_t&>(event);
+    std::snprintf(line, sizeof line, "%s %u",
+                  event.type == CLAP_EVENT_PARAM_GESTURE_BEGIN ? "begin" : "end", gesture.param_id);
+  }
+  const std::lock_guard lock(host.said);
+  host.reports.emplace_back(line);
+}
+
+void printReports(WindowHost& host) {
+  const std::lock_guard lock(host.said);
+  for (const std::string& report : host.reports) std::printf("%s\n", report.c_str());
+  host.reports.clear();
+  std::fflush(stdout);
+}
+
+// One turn of the main loop: the fds the plugin watches, then its due timers.
+void serve(WindowHost& host, int milliseconds) {
+  std::vector<pollfd> watched;
+  watched.reserve(host.fds.size());
+  for (const WatchedFd& fd : host.fds) watched.push_back({fd.fd, POLLIN, 0});
+  poll(watched.data(), watched.size(), milliseconds);
+  for (const pollfd& fd : watched) {
+    if ((fd.revents & POLLIN) != 0) {
+      const auto* support = static_cast<const clap_plugin_posix_fd_support_t*>(
+          host.plugin->get_extension(host.plugin, CLAP_EXT_POSIX_FD_SUPPORT));
+      support->on_fd(host.plugin, fd.fd, CLAP_POSIX_FD_READ);
+    }
+  }
+  const auto now = Clock::now();
+  const auto* timers = static_cast<const clap_plugin_timer_support_t*>(
+      host.plugin->get_extension(host.plugin, CLAP_EXT_TIMER_SUPPORT));
+  for (std::size_t index = 0; index < host.timers.size(); ++index) {
+    if (host.timers[index].due > now) continue;
+    host.timers[index].due = now + host.timers[index].period;
+    timers->on_timer(host.plugin, host.timers[index].id);
+  }
+  printReports(host);
+}
+
+void serveFor(WindowHost& host, std::chrono::milliseconds span) {
+  const auto until = Clock::now() + span;
+  while (Clock::now() < until && host.playing) serve(host, 5);
+}
+
+Window makeParent(Display* display) {
+  const Window parent = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0,
+                                            static_cast<unsigned>(BaseWidth),
+                                            static_cast<unsigned>(BaseHeight), 0, 0, 0);
+  XStoreName(display, parent, "Quillfern CLAP window host");
+  XSelectInput(display, parent, StructureNotifyMask);
+  XMapWindow(display, parent);
+  for (XEvent event; XNextEvent(display, &event) == 0;) {
+    if (event.type == MapNotify) break;
+  }
+  return parent;
+}
+
+void printControls(WindowHost& host) {
+  for (std::size_t index = 0; index < guiParameterCount(); ++index) {
+    const Rect rect = controlRect(index);
+    int x = 0;
+    int y = 0;
+    Window child = 0;
+    XTranslateCoordinates(host.display, host.parent, DefaultRootWindow(host.display),
+                          static_cast<int>((rect.x + rect.width / 2) * host.scale),
+                          static_cast<int>((rect.y + rect.height / 2) * host.scale), &x, &y,
+                          &child);
+    std::printf("control %zu %d %d\n", index, x, y);
+  }
+}
+
+bool openWindow(WindowHost& host, bool announce) {
+  const clap_plugin_gui_t& gui = *host.gui;
+  if (!gui.is_api_supported(host.plugin, CLAP_WINDOW_API_X11, false) ||
+      !gui.create(host.plugin, CLAP_WINDOW_API_X11, false)) {
+    return false;
+  }
+  gui.set_scale(host.plugin, host.scale);
+  uint32_t width = 0;
+  uint32_t height = 0;
+  gui.get_size(host.plugin, &width, &height);
+  XResizeWindow(host.display, host.parent, width, height);
+  XSync(host.display, False);
+  clap_window_t parent{CLAP_WINDOW_API_X11, {}};
+  parent.x11 = host.parent;
+  if (!gui.set_parent(host.plugin, &parent) || !gui.show(host.plugin)) return false;
+  if (announce) {
+    std::printf("window %lu %ux%u\n", host.parent, width, height);
+    printControls(host);
+    std::fflush(stdout);
+  }
+  return true;
+}
+
+void closeWindow(WindowHost& host) {
+  host.gui->hide(host.plugin);
+  host.gui->destroy(host.plugin);
+}
+
+void play(WindowHost& host, HostedPlugin& plugin, const Score& score, std::vector<float>& out) {
+  out.assign(static_cast<std::size_t>(score.endFrame), 0.0f);
+  ScoreCursor cursor{&score};
+  const auto start = Clock::now();
+  while (cursor.frame < score.endFrame) {
+    playBlock(plugin, cursor, BlockFrames, out.data() + cursor.frame);
+    std::this_thread::sleep_until(
+        start + std::chrono::microseconds(cursor.frame * 1000000 / static_cast<int64_t>(Rate)));
+  }
+  host.playing = false;
+}
+
+void printFinalValues(const WindowHost& host) {
+  const auto* params = static_cast<const clap_plugin_params_t*>(
+      host.plugin->get_extension(host.plugin, CLAP_EXT_PARAMS));
+  for (std::size_t index = 0; index < guiParameterCount(); ++index) {
+    double value = 0.0;
+    params->get_value(host.plugin, guiParameterId(index), &value);
+    std::printf("final %u %g\n", guiParameterId(index), value);
+  }
+}
+
+struct Options {
+  std::string plugin, score, output;
+  int cycles = 0;
+  double scale = 1.0;
+};
+
+bool parseOptions(int argc, char** argv, Options& options) {
+  std::vector<std::string> positional;
+  for (int index = 1; index < argc; ++index) {
+    const std::string_view argument = argv[index];
+    if (argument == "-o" && index + 1 < argc) {
+      options.output = argv[++index];
+    } else if (argument == "--cycles" && index + 1 < argc) {
+      options.cycles = static_cast<int>(std::strtol(argv[++index], nullptr, 10));
+    } else if (argument == "--scale" && index + 1 < argc) {
+      options.scale = std::strtod(argv[++index], nullptr);
+    } else {
+      positional.emplace_back(argument);
+    }
+  }
+  if (positional.size() != 2 || options.output.empty() || options.scale <= 0.0) return false;
+  options.plugin = positional[0];
+  options.score = positional[1];
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (!parseOptions(argc, argv, options)) {
+    std::fputs(
+        "usage: quillfern-clap-window-host PLUGIN.clap SCORE -o OUT.f32 [--cycles N] "
+        "[--scale S]\n",
+        stderr);
+    return 2;
+  }
+  std::ifstream text(options.score);
+  Score score;
+  std::string error;
+  if (!parseScore(text, options.score, score, error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return 2;
+  }
+  WindowHost host;
+  host.scale = options.scale;
+  current = &host;
+  host.display = XOpenDisplay(nullptr);
+  if (host.display == nullptr) {
+    std::fputs("no X display\n", stderr);
+    return 1;
+  }
+  host.parent = makeParent(host.display);
+  const ClapHostServices services{&host, extension, eventOut};
+  HostedPluginPtr plugin = openPlugin(options.plugin, Rate, BlockFrames, error, &services);
+  if (!plugin) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return 1;
+  }
+  host.plugin = clapPluginOf(*plugin);
+  host.gui =
+      static_cast<const clap_plugin_gui_t*>(host.plugin->get_extension(host.plugin, CLAP_EXT_GUI));
+  std::vector<float> samples;
+  std::thread audio(play, std::ref(host), std::ref(*plugin), std::cref(score), std::ref(samples));
+  bool opened = true;
+  if (options.cycles == 0) {
+    opened = openWindow(host, true);
+    while (opened && host.playing) serve(host, LongestWaitMilliseconds);
+    if (opened) closeWindow(host);
+  }
+  for (int cycle = 0; opened && cycle < options.cycles; ++cycle) {
+    opened = openWindow(host, cycle == 0);
+    serveFor(host, std::chrono::milliseconds(20));
+    if (opened) closeWindow(host);
+  }
+  audio.join();
+  printReports(host);
+  printFinalValues(host);
+  std::ofstream(options.output, std::ios::binary)
+      .write(reinterpret_cast<const char*>(samples.data()),
+             static_cast<std::streamsize>(samples.size() * sizeof(float)));
+  plugin.reset();
+  XDestroyWindow(host.display, host.parent);
+  XCloseDisplay(host.display);
+  if (!opened) {
+    std::fputs("the plugin's window did not open\n", stderr);
+    return 1;
+  }
+  return 0;
+}

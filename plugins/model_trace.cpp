@@ -1,0 +1,73 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "plugins/model_trace.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+int32_t traceStrideAt(double sampleRate) noexcept {
+  return std::max(1, static_cast<int32_t>(std::ceil(sampleRate / HighestPointRate)));
+}
+
+void prepareTrace(TraceRing& ring, double sampleRate) noexcept {
+  const int32_t stride = traceStrideAt(sampleRate);
+  ring.writer.points = ring.points;
+  ring.writer.mask = TraceRing::Capacity - 1;
+  ring.writer.stride = stride;
+  ring.writer.countdown = stride;
+  ring.pointRate.store(sampleRate / stride, std::memory_order_relaxed);
+}
+
+ModelTrace* blockTrace(TraceRing& ring) noexcept QUILLFERN_NONBLOCKING {
+  return ring.wanted.load(std::memory_order_relaxed) ? &ring.writer : nullptr;
+}
+
+void renderTraced(PluginVoice& voice, float* output, uint32_t frames,
+                  ModelTrace* trace) noexcept QUILLFERN_NONBLOCKING {
+  if (trace == nullptr) {
+    renderVoice(voice, output, frames);
+  } else {
+    renderFramesTraced(voice.engine, output, frames, *trace);
+  }
+}
+
+void publishTrace(TraceRing& ring, const ModelTrace* trace) noexcept QUILLFERN_NONBLOCKING {
+  if (trace != nullptr) ring.written.store(trace->written, std::memory_order_release);
+}
+
+void startReading(TraceRing& ring, TraceReader& reader) noexcept {
+  reader.next = ring.written.load(std::memory_order_acquire);
+  ring.wanted.store(true, std::memory_order_relaxed);
+}
+
+void stopReading(TraceRing& ring) noexcept {
+  ring.wanted.store(false, std::memory_order_relaxed);
+}
+
+// The writer runs up to one block ahead of what it has published, so the reader keeps away from
+// the half of the ring behind the published end: a block of up to half the ring's points (0.68 s
+// at the highest point rate) never reaches what is being read.
+uint32_t readTrace(const TraceRing& ring, TraceReader& reader, float* out,
+                   uint32_t capacity) noexcept {
+  constexpr uint32_t SafeSpan = TraceRing::Capacity / 2;
+  const uint32_t end = ring.written.load(std::memory_order_acquire);
+  const uint32_t count = std::min({end - reader.next, capacity, SafeSpan});
+  const uint32_t begin = end - count;
+  // Acquire loads (plain loads on the machines we build for), so that the second look at the
+  // count below comes after every point has been read.
+  auto* points = const_cast<float*>(ring.points);  // read through atomic_ref only
+  for (std::size_t point = 0; point < count; ++point) {
+    const std::size_t slot = 2 * ((begin + point) & (TraceRing::Capacity - 1));
+    out[2 * point] = std::atomic_ref<float>(points[slot]).load(std::memory_order_acquire);
+    out[2 * point + 1] = std::atomic_ref<float>(points[slot + 1]).load(std::memory_order_acquire);
+  }
+  reader.next = end;
+  // A host that stalled the window's thread for long may have let the writer come round while
+  // we copied: what it could have overwritten goes.
+  const uint32_t after = ring.written.load(std::memory_order_acquire);
+  const uint32_t overtaken =
+      after - begin > SafeSpan ? std::min(count, after - SafeSpan - begin) : 0;
+  std::memmove(out, out + 2 * static_cast<std::size_t>(overtaken),
+               2 * sizeof(float) * (count - overtaken));
+  return count - overtaken;
+}

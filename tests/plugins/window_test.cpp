@@ -1,0 +1,190 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The plugins' window apart from any window system: drawn offscreen for a fixed parameter state
+// and scope buffer against committed reference images (QUILLFERN_UPDATE_REFERENCES=1 writes
+// them anew), and the player's gestures as the host receives them.
+#include <gtest/gtest.h>
+
+#include <cairo.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/render.h"
+#include "engine/voice.h"
+#include "midi/midi_messages.h"
+#include "plugins/gui/gui_parameters.h"
+#include "plugins/gui/window_draw.h"
+#include "plugins/gui/window_view.h"
+
+namespace {
+
+// The view after `seconds` of `note` held at the start-up settings, its trace at 44100 Hz.
+WindowView viewOfHeldNote(uint8_t note, double seconds) {
+  WindowView view = makeWindowView();
+  auto voice = std::make_unique<EngineState>();
+  startVoice(*voice, DefaultSampleRate);
+  handleMidiNotice(*voice, MidiDataNotice, packShortMessage(0x90, note, 100));
+  setPointRate(view.history, DefaultSampleRate);
+  std::vector<float> sound(4096);
+  std::vector<float> points(2 * sound.size());
+  ModelTrace trace{points.data(), static_cast<uint32_t>(sound.size() - 1), 0, 1, 1};
+  for (double done = 0; done < seconds * DefaultSampleRate; done += sound.size()) {
+    trace.written = 0;
+    renderFramesTraced(*voice, sound.data(), sound.size(), trace);
+    appendPoints(view.history, points.data(), trace.written);
+  }
+  return view;
+}
+
+using Surface = std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)>;
+
+// Pixels differ where any channel differs by more than a font's anti-aliasing may; a few may.
+void expectLooksLike(const WindowView& view, const std::string& name) {
+  const std::string path = std::string(QUILLFERN_WINDOW_REFERENCES) + "/" + name;
+  Surface drawn(renderWindowImage(view), cairo_surface_destroy);
+  std::string artifact = std::string(QUILLFERN_ARTIFACTS) + "/" + name;
+  cairo_surface_write_to_png(drawn.get(), artifact.c_str());
+  if (std::getenv("QUILLFERN_UPDATE_REFERENCES") != nullptr) {
+    ASSERT_EQ(cairo_surface_write_to_png(drawn.get(), path.c_str()), CAIRO_STATUS_SUCCESS);
+  }
+  Surface reference(cairo_image_surface_create_from_png(path.c_str()), cairo_surface_destroy);
+  ASSERT_EQ(cairo_surface_status(reference.get()), CAIRO_STATUS_SUCCESS) << path;
+  const int width = cairo_image_surface_get_width(drawn.get());
+  const int height = cairo_image_surface_get_height(drawn.get());
+  ASSERT_EQ(cairo_image_surface_get_width(reference.get()), width);
+  ASSERT_EQ(cairo_image_surface_get_height(reference.get()), height);
+  const unsigned char* ours = cairo_image_surface_get_data(drawn.get());
+  const unsigned char* theirs = cairo_image_surface_get_data(reference.get());
+  const int stride = cairo_image_surface_get_stride(drawn.get());
+  int differing = 0;
+  for (int row = 0; row < height; ++row) {
+    for (int byte = 0; byte < width * 4; ++byte) {
+      const int at = row * stride + byte;
+      if (std::abs(ours[at] - theirs[at]) > 48) ++differing;
+    }
+  }
+  EXPECT_LE(differing, width * height / 500) << "drawn: " << artifact << ", reference: " << path;
+}
+
+TEST(WindowDrawing, LooksLikeTheReferenceImages) {
+  WindowView bursting = viewOfHeldNote(57, 2.5);
+  bursting.values[4] = 3.4;  // I
+  bursting.hovered = {TargetKind::Control, 6};
+  bursting.timeScale = 3;
+  expectLooksLike(bursting, "window-bursting.png");
+  WindowView ranAway = viewOfHeldNote(90, 0.5);
+  resizeView(ranAway, BaseWidth * 1.5, BaseHeight * 1.5);
+  ranAway.entry = {true, 1, "25O ms", false, true};
+  ranAway.presetMenuOpen = true;
+  expectLooksLike(ranAway, "window-run-away.png");
+}
+
+// What the host hears of the window: every gesture as a begin, values and an end.
+struct HostLog {
+  std::vector<std::string> events;
+  static void begin(void* log, std::size_t index) {
+    static_cast<HostLog*>(log)->events.push_back("begin " + std::to_string(index));
+  }
+  // The value as the host shows it, in the parameter's unit.
+  static void set(void* log, std::size_t index, double value) {
+    char text[32];
+    guiValueText(index, value, text, sizeof text);
+    static_cast<HostLog*>(log)->events.push_back(std::to_string(index) + "=" + text);
+  }
+  static void end(void* log, std::size_t index) {
+    static_cast<HostLog*>(log)->events.push_back("end " + std::to_string(index));
+  }
+};
+
+std::vector<std::string> gestures(WindowView& view, void (*play)(WindowView&, const GuiHost&)) {
+  HostLog log;
+  const GuiHost host{&log, HostLog::begin, HostLog::set, HostLog::end};
+  play(view, host);
+  return log.events;
+}
+
+// Where a parameter's control is, in pixels of a window at twice the base size.
+std::pair<double, double> at(std::size_t parameter, double across) {
+  const Rect rect = controlRect(parameter);
+  return {2 * (rect.x + rect.width * across), 2 * (rect.y + rect.height / 2)};
+}
+
+TEST(WindowGestures, ReachTheHostAsBeginValuesEnd) {
+  using Log = std::vector<std::string>;
+  WindowView view = makeWindowView();
+  resizeView(view, 2 * BaseWidth, 2 * BaseHeight);
+  // Volume (index 8, 1 % to 100 %, at 30 %): a drag of a tenth of the width, then the same finely.
+  EXPECT_EQ(gestures(view,
+                     [](WindowView& v, const GuiHost& h) {
+                       const auto [x, y] = at(8, 0.5);
+                       const double tenth = controlRect(8).width * 2 / 10;
+                       pointerPressed(v, h, x, y, LeftButton, 1000);
+                       pointerMoved(v, h, x + tenth, y, 0);
+                       pointerMoved(v, h, x + 2 * tenth, y, FineModifier);
+                       pointerReleased(v, h);
+                     }),
+            (Log{"begin 8", "8=39.9 %", "8=40.9 %", "end 8"}));
+  // A double click puts it back to its default; a click on the switch s flips it.
+  EXPECT_EQ(gestures(view,
+                     [](WindowView& v, const GuiHost& h) {
+                       const auto [x, y] = at(8, 0.5);
+                       pointerPressed(v, h, x, y, LeftButton, 5000);
+                       pointerReleased(v, h);
+                       pointerPressed(v, h, x, y, LeftButton, 5200);
+                       pointerReleased(v, h);
+                       const auto [sx, sy] = at(9, 0.9);
+                       pointerPressed(v, h, sx, sy, LeftButton, 9000);
+                     }),
+            (Log{"begin 8", "end 8", "begin 8", "8=30 %", "end 8", "begin 9", "9=2.8", "end 9"}));
+  // The wheel: a hundredth of I's range a notch, a thousandth with Shift; on the scope
+  // it changes the time scale and nothing of the sound.
+  EXPECT_EQ(gestures(view,
+                     [](WindowView& v, const GuiHost& h) {
+                       const auto [x, y] = at(4, 0.5);
+                       wheelTurned(v, h, x, y, 2, 0);
+                       wheelTurned(v, h, x, y, -1, FineModifier);
+                       const Rect scope = scopeRect();
+                       wheelTurned(v, h, 2 * scope.x + 50, 2 * scope.y + 100, 1, 0);
+                     }),
+            (Log{"begin 4", "4=3.080", "end 4", "begin 4", "4=3.076", "end 4"}));
+  EXPECT_EQ(view.timeScale, 1u);
+  // A typed value: refused text stays for mending, a value that reads is taken.
+  EXPECT_EQ(gestures(view,
+                     [](WindowView& v, const GuiHost& h) {
+                       const auto [x, y] = at(1, 0.5);
+                       pointerPressed(v, h, x, y, RightButton, 20000);
+                       keyPressed(v, h, EditKey::Text, "x");
+                       keyPressed(v, h, EditKey::Enter, "");
+                       keyPressed(v, h, EditKey::Backspace, "");
+                       keyPressed(v, h, EditKey::Text, "25");
+                       keyPressed(v, h, EditKey::Text, "0 ms");
+                       keyPressed(v, h, EditKey::Enter, "");
+                     }),
+            (Log{"begin 1", "1=250 ms", "end 1"}));
+  EXPECT_FALSE(view.entry.open);
+  // The preset menu sets every parameter through the host, each as a gesture of its own.
+  const std::vector<std::string> preset = gestures(view, [](WindowView& v, const GuiHost& h) {
+    const Rect button = presetButtonRect();
+    pointerPressed(v, h, 2 * button.x + 10, 2 * button.y + 10, LeftButton, 30000);
+    const Rect item = presetItemRect(0);
+    pointerPressed(v, h, 2 * item.x + 10, 2 * item.y + 10, LeftButton, 31000);
+  });
+  ASSERT_EQ(preset.size(), 3 * guiParameterCount());
+  EXPECT_EQ(preset[3 * 4 + 1], "4=3.000");
+  EXPECT_EQ(view.values[1], guiDefaultValue(1));
+  // While the player drags a control, the host's value of it does not pull it back.
+  gestures(view, [](WindowView& v, const GuiHost& h) {
+    const auto [px, py] = at(6, 0.5);
+    pointerPressed(v, h, px, py, LeftButton, 40000);
+    pointerMoved(v, h, px + 100, py, 0);
+  });
+  const double dragged = view.values[6];
+  followHostValue(view, 6, 0.2);
+  followHostValue(view, 7, 2.5);
+  EXPECT_EQ(view.values[6], dragged);
+  EXPECT_EQ(view.values[7], 2.5);
+}
+
+}  // namespace
