@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "engine/instrument.h"
 #include "engine/nonblocking.h"
 
 inline constexpr int32_t NoteTextCapacity = 32;
@@ -80,6 +81,9 @@ struct EngineState {
   // otherwise. NaN until a step is taken, and after the rate changes.
   double stepFrequency = 0.0;
   float timeStep = 0.0f;
+
+  // The plugins' and the renderer's expression, note modes, sub-steps and filter.
+  Instrument instrument;
 };
 
 // x, y and z while the render callback runs a block of frames. They stay in registers from one

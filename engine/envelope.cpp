@@ -78,6 +78,7 @@ double noteLevel(const EngineState& state, int32_t n) noexcept {
 // The end of the handover: the model starts afresh and the note's sample count with it.
 void startAttack(EngineState& state, ModelVariables& model) noexcept {
   model = {0.0f, 0.0f, 0.0f};
+  state.instrument.glideStep = 0.0;  // a new note starts at its own pitch, never glides there
   setNoteFlag(state, state.oscillatorReset);
   state.noteSamples = 0;
 }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/oscillator.h"
 
+#include <algorithm>
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -18,6 +20,27 @@ constexpr float RunAwayState = std::numeric_limits<float>::quiet_NaN();
 double playedFrequency(const EngineState& state) noexcept {
   return state.handoverSamples <= state.handoverLimit ? state.previousFrequency.load(relaxed)
                                                       : state.noteFrequency.load(relaxed);
+}
+
+// The step size of this sample: the note's, bent, and on its way there when gliding.
+double stepSize(EngineState& state) noexcept {
+  Instrument& instrument = state.instrument;
+  const double target =
+      timeStepFor(playedFrequency(state), state.modelTimePerPeriod) * instrument.stepFactor;
+  if (instrument.glideKeep == 0.0 || instrument.glideStep == 0.0) {
+    instrument.glideStep = target;
+    return target;
+  }
+  instrument.glideStep = target + (instrument.glideStep - target) * instrument.glideKeep;
+  return instrument.glideStep;
+}
+
+// I with the mod wheel's and aftertouch's offset, the sum kept within I's range.
+double inputCurrent(const EngineState& state) noexcept {
+  const double i = state.paramI.load(relaxed);
+  const Instrument& instrument = state.instrument;
+  if (instrument.offsetOfI == 0.0) return i;
+  return std::clamp(i + instrument.offsetOfI, instrument.lowestI, instrument.highestI);
 }
 
 }  // namespace
@@ -46,36 +69,60 @@ float timeStepOf(EngineState& state, double frequency) noexcept {
   return state.timeStep;
 }
 
+// The step size of this sample: the note's, bent, and on its way there when gliding.
+double stepSize(EngineState& state) noexcept {
+  Instrument& instrument = state.instrument;
+  const double target = timeStepOf(state, playedFrequency(state)) * instrument.stepFactor;
+  if (instrument.glideKeep == 0.0 || instrument.glideStep == 0.0) {
+    instrument.glideStep = target;
+    return target;
+  }
+  instrument.glideStep = target + (instrument.glideStep - target) * instrument.glideKeep;
+  return instrument.glideStep;
+}
+
+// I with the mod wheel's and aftertouch's offset, the sum kept within I's range.
+double inputCurrent(const EngineState& state, double i) noexcept {
+  const Instrument& instrument = state.instrument;
+  if (instrument.offsetOfI == 0.0) return i;
+  return std::clamp(i + instrument.offsetOfI, instrument.lowestI, instrument.highestI);
+}
+
 }  // namespace
 
 float oscillatorStep(EngineState& state, ModelVariables& model,
                      const ModelParameters& parameters) noexcept QUILLFERN_NONBLOCKING {
   if (!(state.noteFrequency.load(relaxed) > 0.0)) return state.lastOutput;
 
-  const double h = timeStepOf(state, playedFrequency(state));
-  const double x = model.x;
-  const double y = model.y;
-  const double z = model.z;
+  const double step = stepSize(state);
+  const int32_t subSteps = state.instrument.settings.stableSteps ? subStepsFor(step) : 1;
+  const double h = subSteps == 1 ? step : step / subSteps;
   const double a = parameters.a;
   const double b = parameters.b;
-  const double i = parameters.i;
+  const double i = inputCurrent(state, parameters.i);
   const double r = parameters.r;
   const double s = parameters.s;
 
-  // Double precision, in exactly this order; each new value is then rounded to float.
-  const double xx = x * x;
-  const auto newX = static_cast<float>(x + h * (((y - a * (xx * x)) + b * xx) - z + i));
-  const auto newY = static_cast<float>(y + h * ((-xx * D - y) + C));
-  const auto newZ = static_cast<float>(z + h * (r * ((s * (x + ZOffset)) - z)));
+  ModelVariables next = model;
+  for (int32_t subStep = 0; subStep < subSteps; ++subStep) {
+    const double x = next.x;
+    const double y = next.y;
+    const double z = next.z;
+    // Double precision, in exactly this order; each new value is then rounded to float.
+    const double xx = x * x;
+    next.x = static_cast<float>(x + h * (((y - a * (xx * x)) + b * xx) - z + i));
+    next.y = static_cast<float>(y + h * ((-xx * D - y) + C));
+    next.z = static_cast<float>(z + h * (r * ((s * (x + ZOffset)) - z)));
+  }
 
   // The step that runs away is silent already: not one sample of its climb is heard. The model
   // is then parked at NaN, which every later step keeps and this same test silences, until a
   // note's start sets it to zero: a legato note or a slider move cannot bring it back, and the
   // render loop pays for one test per sample, not two.
-  if (hasRunAway(newX)) [[unlikely]] {
+  if (hasRunAway(next.x)) [[unlikely]] {
     model = {RunAwayState, RunAwayState, RunAwayState};
     return 0.0f;
   }
-  model = {newX, newY, newZ};
-  return static_cast<float>(static_cast<double>(newX) * parameters.volume);
+  model = next;
+  return static_cast<float>(static_cast<double>(next.x) * parameters.volume);
 }

@@ -20,11 +20,12 @@ constexpr float FadeInExponent = 5.0f;
   envelopeStep(state, model, state.noteSamples);
   const int32_t noteSamples = state.noteSamples;
   modelOutput = oscillatorStep(state, model, parameters);
-  double sample = modelOutput * state.envelopeLevel;
+  double sample = modelOutput * state.envelopeLevel * state.instrument.velocityGain;
   const int32_t fadeInSamples = state.fadeInSamples;
   if (noteSamples < fadeInSamples) sample = fadeInFactor(noteSamples, fadeInSamples) * sample;
   state.noteSamples = noteSamples + 1;
-  return static_cast<float>(sample);
+  if (!state.instrument.settings.dcFilter) return static_cast<float>(sample);
+  return static_cast<float>(filterDc(state.instrument.dcFilter, static_cast<float>(sample)));
 }
 
 bool awaitsFirstNote(const EngineState& state) noexcept {

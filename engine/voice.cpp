@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 
+#include "engine/instrument.h"
 #include "engine/oscillator.h"
 #include "engine/voice_controls.h"
 
@@ -76,6 +77,7 @@ std::atomic<double>* envelopeSettingOf(EngineState& state, int32_t control) noex
 
 void startVoice(EngineState& state, double sampleRate) noexcept QUILLFERN_NONBLOCKING {
   setRate(state, supportedRate(sampleRate));
+  startInstrument(state, state.sampleRate);
   assignStartupValues(state);
   // The envelope's initial positions only: the model's parameters keep their start-up values,
   // not those of their sliders' initial positions, until a slider is moved.

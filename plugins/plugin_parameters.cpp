@@ -9,12 +9,21 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/instrument.h"
 #include "engine/voice.h"
 
 namespace {
 
 constexpr double MillisecondsPerSecond = 1000.0;
 constexpr double PercentPerUnit = 100.0;
+
+constexpr std::array<const char*, 3> NoteModeLabels{"Window", "Last key", "Retrigger"};
+constexpr std::array<const char*, 2> SwitchLabels{"Off", "On"};
+constexpr InstrumentSettings RendererSettings;
+constexpr double On = 1.0;
+constexpr double LargestBendRange = 24.0;  // semitones
+constexpr double LargestDepthOfI = 4.0;    // about I's whole range, either way
+constexpr double LongestGlide = 2.0;       // seconds
 
 constexpr std::array<const char*, LastMidiChannel + 1> ChannelLabels{
     "Omni", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12", "13", "14", "15", "16"};
@@ -55,6 +64,75 @@ const std::array<PluginParameter, ParameterCount> Parameters{{
     controlParameter(SCheckBox, "s", "s", "Neuron", Number, Stepped, 1),
     {ChannelParameterId, "channel", "MIDI channel", "MIDI", Channel, Enumeration, OmniChannel,
      LastMidiChannel, FirstMidiChannel, 0, false, ChannelLabels},
+    {BendRangeSetting,
+     "bend_range",
+     "Pitch bend range (semitones)",
+     "Expression",
+     Number,
+     Linear,
+     0.0,
+     LargestBendRange,
+     RendererSettings.bendRange,
+     1,
+     true,
+     {}},
+    {WheelDepthSetting,
+     "wheel_i",
+     "Mod wheel to I",
+     "Expression",
+     Number,
+     Linear,
+     -LargestDepthOfI,
+     LargestDepthOfI,
+     RendererSettings.wheelDepth,
+     3,
+     true,
+     {}},
+    {PressureDepthSetting,
+     "pressure_i",
+     "Aftertouch to I",
+     "Expression",
+     Number,
+     Linear,
+     -LargestDepthOfI,
+     LargestDepthOfI,
+     RendererSettings.pressureDepth,
+     3,
+     true,
+     {}},
+    {VelocitySetting,
+     "velocity",
+     "Velocity to level",
+     "Expression",
+     Level,
+     Linear,
+     0.0,
+     1.0,
+     RendererSettings.velocitySensitivity,
+     1,
+     true,
+     {}},
+    {NoteModeSetting, "note_mode", "Note mode", "Notes", Number, Enumeration, 0.0,
+     NoteModeLabels.size() - 1.0, static_cast<double>(RendererSettings.noteMode), 0, true,
+     NoteModeLabels},
+    {GlideSetting,
+     "glide",
+     "Glide",
+     "Notes",
+     Seconds,
+     Linear,
+     0.0,
+     LongestGlide,
+     RendererSettings.glideTime,
+     3,
+     true,
+     {}},
+    // On in the plugins: every key sounds, and keys 0 to 85 play exactly as without.
+    {StableStepsSetting, "stable", "Stable steps", "Neuron", Number, Toggle, 0.0, On, On, 0, true,
+     SwitchLabels},
+    // On in the plugins: a track without the model's offset.
+    {DcFilterSetting, "dc_filter", "DC filter", "Output", Number, Toggle, 0.0, On, On, 0, true,
+     SwitchLabels},
 }};
 
 // A number as text, without the locale's say: "3.000", "0.00977".
@@ -298,5 +376,12 @@ ParameterValues defaultValues() noexcept {
   for (std::size_t index = 0; index < ParameterCount; ++index) {
     values.value[index] = Parameters[index].defaultValue;
   }
+  return values;
+}
+
+ParameterValues rendererValues() noexcept {
+  ParameterValues values = defaultValues();
+  values.value[parameterIndexOfId(StableStepsSetting)] = RendererSettings.stableSteps;
+  values.value[parameterIndexOfId(DcFilterSetting)] = RendererSettings.dcFilter;
   return values;
 }

@@ -3,8 +3,10 @@
 
 #include <cmath>
 
+#include "engine/instrument.h"
 #include "engine/render.h"
 #include "engine/voice.h"
+#include "midi/instrument_messages.h"
 #include "midi/midi_messages.h"
 
 namespace {
@@ -17,22 +19,35 @@ bool listensTo(const PluginVoice& voice, uint8_t channelBits) noexcept QUILLFERN
   return channel == OmniChannel || channel == channelBits + FirstMidiChannel;
 }
 
-// What a parameter's value does to the voice: a window control's goes to the engine.
 void applyValue(PluginVoice& voice, std::size_t index) noexcept QUILLFERN_NONBLOCKING {
-  const PluginParameter& parameter = pluginParameters()[index];
-  if (const VoiceControl* control = windowControlOf(parameter)) {
-    setVoiceValue(voice.engine, control->number, voice.values.value[index]);
-  }
+  applyParameterValue(voice.engine, index, voice.values.value[index]);
 }
 
 }  // namespace
 
+void applyParameterValue(EngineState& engine, std::size_t index,
+                         double value) noexcept QUILLFERN_NONBLOCKING {
+  const PluginParameter& parameter = pluginParameters()[index];
+  if (const VoiceControl* control = windowControlOf(parameter)) {
+    setVoiceValue(engine, control->number, value);
+  } else {
+    setInstrumentValue(engine, static_cast<int32_t>(parameter.id), value);
+  }
+}
+
+void startVoiceWith(EngineState& engine, double sampleRate,
+                    const ParameterValues& values) noexcept QUILLFERN_NONBLOCKING {
+  startVoice(engine, sampleRate);
+  for (std::size_t index = 0; index < ParameterCount; ++index) {
+    applyParameterValue(engine, index, values.value[index]);
+  }
+}
+
 void startPluginVoice(PluginVoice& voice, double sampleRate,
                       const ParameterValues& values) noexcept QUILLFERN_NONBLOCKING {
-  startVoice(voice.engine, sampleRate);
+  startVoiceWith(voice.engine, sampleRate, values);
   voice.values = values;
   voice.transportRolling = false;
-  for (std::size_t index = 0; index < ParameterCount; ++index) applyValue(voice, index);
 }
 
 void setPluginParameter(PluginVoice& voice, std::size_t index,
@@ -43,7 +58,7 @@ void setPluginParameter(PluginVoice& voice, std::size_t index,
   if (std::isnan(playable) || playable == voice.values.value[index]) return;
   // Notes held on the old channel would never see their note-off: another channel releases
   // them, as closing a MIDI port does.
-  if (parameter.id == ChannelParameterId) playMidiNotice(voice.engine, MidiCloseNotice, 0);
+  if (parameter.id == ChannelParameterId) closeInstrument(voice.engine);
   voice.values.value[index] = playable;
   applyValue(voice, index);
 }
@@ -57,11 +72,11 @@ void playMidi(PluginVoice& voice, const uint8_t* bytes,
   const auto data1 = static_cast<uint8_t>(size > 1 ? bytes[1] & DataBits : 0);
   const auto data2 = static_cast<uint8_t>(size > 2 ? bytes[2] & DataBits : 0);
   const auto onChannel1 = static_cast<uint8_t>(status & ~ChannelBits);
-  playMidiNotice(voice.engine, MidiDataNotice, packShortMessage(onChannel1, data1, data2));
+  playInstrumentMessage(voice.engine, packShortMessage(onChannel1, data1, data2));
 }
 
 void followTransport(PluginVoice& voice, bool rolling) noexcept QUILLFERN_NONBLOCKING {
-  if (voice.transportRolling && !rolling) playMidiNotice(voice.engine, MidiCloseNotice, 0);
+  if (voice.transportRolling && !rolling) closeInstrument(voice.engine);
   voice.transportRolling = rolling;
 }
 

@@ -17,6 +17,15 @@ struct PluginVoice {
   bool transportRolling = false;
 };
 
+// What parameter `index` at `value` (playable) does to an engine: a window control's value goes
+// to the voice as the window's would, an instrument setting to the instrument.
+void applyParameterValue(EngineState& engine, std::size_t index,
+                         double value) noexcept QUILLFERN_NONBLOCKING;
+
+// An engine started at `sampleRate` and playing `values`: the plugins' voice and the renderer's.
+void startVoiceWith(EngineState& engine, double sampleRate,
+                    const ParameterValues& values) noexcept QUILLFERN_NONBLOCKING;
+
 // A fresh voice at `sampleRate` (Hz) playing `values`: what a new, activated or reloaded
 // instance plays. With the defaults, the voice's start-up values.
 void startPluginVoice(PluginVoice& voice, double sampleRate,

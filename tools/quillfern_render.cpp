@@ -16,6 +16,8 @@
 
 #include "app/version.h"
 #include "engine/voice_controls.h"
+#include "plugins/factory_presets.h"
+#include "plugins/plugin_parameters.h"
 #include "tools/audio_output.h"
 #include "tools/midi_file.h"
 #include "tools/output_file.h"
@@ -69,6 +71,16 @@ constexpr const char* Usage =
     "                      frames still count at 44100 Hz and are scaled to it.\n"
     "  -h, --help          Prints this text.\n"
     "  --version           Prints the version.\n"
+    "  --param SYMBOL=VALUE  Sets a plugin parameter, as a host's text field takes it: any of\n"
+    "                      the plugins' parameters by its symbol, in its own units, such as\n"
+    "                      bend_range=12, note_mode=\"Last key\", glide=\"50 ms\", stable=on,\n"
+    "                      dc_filter=on or r=0.02. Stable steps and the DC filter, on in the\n"
+    "                      plugins, are off here unless set; so is every other parameter at\n"
+    "                      its default, and the sound is then exactly the window's. Pitch bend,\n"
+    "                      the mod wheel, aftertouch and the sustain pedal of the song play.\n"
+    "  --preset NAME       Starts from a factory preset (any case), as the plugins load it;\n"
+    "                      --param and the controls below change it further. An unknown name\n"
+    "                      is answered with the list of the bank's names.\n"
     "\n"
     "CONTROLS set the window's controls before anything else happens, in the positions the\n"
     "window shows:\n"
@@ -128,9 +140,11 @@ struct Options {
   int32_t blockFrames = DefaultBlockFrames;
   int32_t sampleRate = static_cast<int32_t>(DefaultSampleRate);  // the sound file's
   bool rateGiven = false;
-  int32_t renderRate = 0;            // the voice's: the file's, or a multiple of it
-  std::vector<ScoreEvent> controls;  // set at frame 0, in the order given
-  int32_t channel = 1;               // the MIDI channel played
+  int32_t renderRate = 0;                 // the voice's: the file's, or a multiple of it
+  std::vector<ScoreEvent> controls;       // set at frame 0, in the order given
+  const FactoryPreset* preset = nullptr;  // --preset
+  std::vector<std::pair<std::size_t, double>> parameters;  // --param, by index, in order
+  int32_t channel = 1;                                     // the MIDI channel played
   bool help = false;
   bool version = false;
   bool list = false;
@@ -236,6 +250,55 @@ bool setRate(Options& options, const std::string& value, std::string& error) {
   return false;
 }
 
+// --param SYMBOL=VALUE: the value as a host's text field takes it, in the parameter's units.
+bool setParameter(Options& options, const std::string& value, std::string& error) {
+  const std::size_t equals = value.find('=');
+  const int32_t index =
+      equals == std::string::npos ? -1 : parameterIndexOfSymbol(value.substr(0, equals));
+  if (index < 0) {
+    std::string symbols;
+    for (const PluginParameter& parameter : pluginParameters()) {
+      symbols += (symbols.empty() ? "" : ", ") + std::string(parameter.symbol);
+    }
+    error = "--param takes SYMBOL=VALUE with a parameter's symbol (" + symbols + "), not '" +
+            readableText(value) + "'";
+    return false;
+  }
+  const PluginParameter& parameter = pluginParameters()[static_cast<std::size_t>(index)];
+  double number = 0.0;
+  if (!parseParameterText(parameter, value.substr(equals + 1), number)) {
+    char lowest[64];
+    char highest[64];
+    formatParameterValue(parameter, parameter.minimum, lowest, sizeof lowest);
+    formatParameterValue(parameter, parameter.maximum, highest, sizeof highest);
+    error = "--param " + std::string(parameter.symbol) + " takes a value from " + lowest + " to " +
+            highest + ", not '" + readableText(value.substr(equals + 1)) + "'";
+    return false;
+  }
+  options.parameters.emplace_back(static_cast<std::size_t>(index), number);
+  return true;
+}
+
+bool setPreset(Options& options, const std::string& value, std::string& error) {
+  options.preset = findFactoryPreset(value);
+  if (options.preset != nullptr) return true;
+  std::string names;
+  for (const FactoryPreset& preset : factoryPresets()) {
+    names += (names.empty() ? "" : ", ") + std::string(preset.name);
+  }
+  error = "--preset takes the name of a factory preset (" + names + "), not '" +
+          readableText(value) + "'";
+  return false;
+}
+
+// The parameters played: the renderer's own values, or the preset's, then each --param.
+ParameterValues parameterValuesOf(const Options& options) {
+  ParameterValues values =
+      options.preset != nullptr ? presetValues(*options.preset) : rendererValues();
+  for (const auto& [index, value] : options.parameters) values.value[index] = value;
+  return values;
+}
+
 // clang-format off
 constexpr CommandLineOption CommandLineOptions[] = {
     {"--help", "-h", false, setHelp},
@@ -249,6 +312,8 @@ constexpr CommandLineOption CommandLineOptions[] = {
     {"--dc-block", nullptr, false, setDcBlock},
     {"--block", nullptr, true, setBlock},
     {"--rate", nullptr, true, setRate},
+    {"--param", nullptr, true, setParameter},
+    {"--preset", nullptr, true, setPreset},
 };
 // clang-format on
 
@@ -416,7 +481,7 @@ int renderToFile(const Score& score, const Options& options) {
         progress.advance(frames);
       },
       options.output.plotPath.empty() ? FrameWatcher{} : plotWatcher(recording),
-      [&writing] { return writing; });
+      [&writing] { return writing; }, parameterValuesOf(options));
   if (finishRenderOutputs(outputs, plotOf(score, recording, options), error)) return ExitRendered;
   if (progress.enabled && progress.done < progress.total) std::fputc('\n', stderr);
   std::fprintf(stderr, "quillfern-render: %s\n", error.c_str());

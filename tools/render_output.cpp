@@ -8,29 +8,17 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <numbers>
 
 #include "tools/render_plot.h"
 #include "tools/score.h"
 
 namespace {
 
-constexpr double DcCutoffHz = 5.0;  // below the lowest note, above the model's slow drift
 constexpr std::size_t SpoolReadFrames = 1 << 16;
 
-DcBlocker dcBlockerAt(int32_t sampleRate) {
-  DcBlocker blocker;
-  blocker.coefficient = std::exp(-2.0 * std::numbers::pi * DcCutoffHz / sampleRate);
-  return blocker;
-}
-
-// y[n] = c (y[n-1] + x[n] - x[n-1]): a zero at DC, a pole just inside it.
-void blockDc(DcBlocker& blocker, const float* input, float* output, int64_t frames) {
+void blockDc(DcFilter& blocker, const float* input, float* output, int64_t frames) {
   for (int64_t frame = 0; frame < frames; ++frame) {
-    const double sample = input[frame];
-    blocker.lastOutput = blocker.coefficient * (blocker.lastOutput + sample - blocker.lastInput);
-    blocker.lastInput = sample;
-    output[frame] = static_cast<float>(blocker.lastOutput);
+    output[frame] = static_cast<float>(filterDc(blocker, input[frame]));
   }
 }
 
@@ -200,7 +188,7 @@ bool openRenderOutputs(const OutputOptions& options, const std::string& inputPat
   outputs.decimator = decimatorFor(options.rateReduction);
   outputs.wantsPicture = !options.plotPath.empty();
   outputs.dcBlock = options.dcBlock;
-  outputs.dcBlocker = dcBlockerAt(outputs.sampleRate);
+  outputs.dcBlocker = dcFilterAt(outputs.sampleRate);
   outputs.normalize = options.normalize;
   outputs.normalizePeak = options.normalizePeak;
   if (!checkDistinctFiles(options, inputPath, error)) return false;

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "engine/dc_filter.h"
 #include "tools/audio_output.h"
 #include "tools/decimator.h"
 #include "tools/output_file.h"
@@ -20,13 +21,6 @@ struct OutputOptions {
   double normalizePeak = 0.0;  // dBFS
   bool dcBlock = false;
   int32_t rateReduction = 1;  // render frames to a frame of the file
-};
-
-// A one-pole high-pass filter that takes the model's offset out of the sound.
-struct DcBlocker {
-  double coefficient = 0.0;
-  double lastInput = 0.0;
-  double lastOutput = 0.0;
 };
 
 struct SoundLevels {
@@ -48,7 +42,7 @@ struct RenderOutputs {
   std::vector<float> reduced;  // a block at the file's rate
   AudioWriter writer;
   bool dcBlock = false;
-  DcBlocker dcBlocker;
+  DcFilter dcBlocker;
   std::vector<float> filtered;  // a block after DC removal
   SoundLevels levels;
   bool normalize = false;

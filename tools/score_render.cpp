@@ -9,20 +9,21 @@
 
 #include "engine/render.h"
 #include "engine/voice.h"
-#include "midi/midi_messages.h"
+#include "midi/instrument_messages.h"
+#include "plugins/plugin_voice.h"
 
 namespace {
 
 void applyEvent(EngineState& state, const ScoreEvent& event) {
   switch (event.kind) {
     case ScoreEventKind::Midi:
-      handleMidiNotice(state, MidiDataNotice, event.message);
+      playInstrumentMessage(state, event.message);
       break;
     case ScoreEventKind::Control:
       setVoiceControl(state, event.control, event.value);
       break;
     case ScoreEventKind::Close:
-      handleMidiNotice(state, MidiCloseNotice, 0);
+      closeInstrument(state);
       break;
   }
 }
@@ -40,11 +41,12 @@ void renderWatched(EngineState& state, float* output, int64_t frames, const Fram
 }  // namespace
 
 void renderScore(const Score& score, int32_t blockFrames, const BlockSink& sink,
-                 const FrameWatcher& watcher, const KeepRendering& keepRendering) {
+                 const FrameWatcher& watcher, const KeepRendering& keepRendering,
+                 const ParameterValues& values) {
   // The record is the renderer's own, so that renders in one process never share a voice; it
   // starts as the program's does right before its stream starts.
   auto state = std::make_unique<EngineState>();
-  startVoice(*state, score.sampleRate);
+  startVoiceWith(*state, score.sampleRate, values);
   std::vector<float> block(static_cast<std::size_t>(std::max<int32_t>(blockFrames, 1)));
   const auto blockSize = static_cast<int64_t>(block.size());
 

@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "engine/engine_state.h"
+#include "plugins/plugin_parameters.h"
 #include "tools/score.h"
 
 inline constexpr int32_t DefaultBlockFrames = 256;
@@ -22,10 +23,12 @@ using FrameWatcher = std::function<void(const EngineState& state, float sample)>
 // Asked after each block whether to go on: a render whose output has failed stops at once.
 using KeepRendering = std::function<bool()>;
 
-// Renders `score` from a freshly started voice at the score's sample rate; the output is the
-// same for every block size and with or without a watcher.
+// Renders `score` from a freshly started voice at the score's sample rate, playing the plugin
+// parameters' `values` (the window's sound unless told otherwise); the output is the same for
+// every block size and with or without a watcher.
 void renderScore(const Score& score, int32_t blockFrames, const BlockSink& sink,
-                 const FrameWatcher& watcher = {}, const KeepRendering& keepRendering = {});
+                 const FrameWatcher& watcher = {}, const KeepRendering& keepRendering = {},
+                 const ParameterValues& values = rendererValues());
 
 // `frames` at `fromRate` counted at `toRate` (both in Hz): the frame during which the same
 // moment falls, floor(frames × toRate / fromRate), exact for any whole rates.
