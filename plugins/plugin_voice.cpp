@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "plugins/plugin_voice.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "engine/instrument.h"
@@ -73,6 +74,37 @@ void playMidi(PluginVoice& voice, const uint8_t* bytes,
   const auto data2 = static_cast<uint8_t>(size > 2 ? bytes[2] & DataBits : 0);
   const auto onChannel1 = static_cast<uint8_t>(status & ~ChannelBits);
   playInstrumentMessage(voice.engine, packShortMessage(onChannel1, data1, data2));
+}
+
+void playNoteEvent(PluginVoice& voice, NoteEventKind kind, int32_t channel, int32_t key,
+                   double value) noexcept QUILLFERN_NONBLOCKING {
+  constexpr double LargestVelocity = 127.0;
+  if (channel >= 0 && !listensTo(voice, static_cast<uint8_t>(channel & ChannelBits))) return;
+  if (key >= MidiKeyCount) return;
+  const bool everyKey = key < 0;
+  const auto keyByte = static_cast<uint8_t>(key);
+  EngineState& engine = voice.engine;
+  switch (kind) {
+    case NoteEventKind::On: {
+      if (everyKey) return;
+      const auto velocity = static_cast<uint8_t>(
+          std::clamp(std::lrint(value * LargestVelocity), 1L, static_cast<long>(DataBits)));
+      playInstrumentMessage(engine, packShortMessage(NoteOnChannel1, keyByte, velocity));
+      return;
+    }
+    case NoteEventKind::Off:
+      if (everyKey) return releaseAllKeys(engine);
+      return playInstrumentMessage(engine, packShortMessage(NoteOffChannel1, keyByte, 0));
+    case NoteEventKind::Choke:
+      if (everyKey || key == engine.instrument.soundingKey) return closeInstrument(engine);
+      return playInstrumentMessage(engine, packShortMessage(NoteOffChannel1, keyByte, 0));
+    case NoteEventKind::Tuning:
+      if (everyKey || key == engine.instrument.soundingKey) tuneNote(engine, value);
+      return;
+    case NoteEventKind::Pressure:
+      if (everyKey) return pressChannel(engine, value);
+      return pressKey(engine, key, value);
+  }
 }
 
 void followTransport(PluginVoice& voice, bool rolling) noexcept QUILLFERN_NONBLOCKING {

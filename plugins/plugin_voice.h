@@ -41,6 +41,13 @@ void setPluginParameter(PluginVoice& voice, std::size_t index,
 void playMidi(PluginVoice& voice, const uint8_t* bytes,
               std::size_t size) noexcept QUILLFERN_NONBLOCKING;
 
+// A note event in a host's own terms (CLAP's): on and off with a velocity from 0 to 1, choke,
+// and the note expressions tuning (semitones, a bend of that note alone) and pressure (0 to 1,
+// as aftertouch). A channel (0 to 15) or key of -1 stands for every one; a note-on needs a key.
+enum class NoteEventKind { On, Off, Choke, Tuning, Pressure };
+void playNoteEvent(PluginVoice& voice, NoteEventKind kind, int32_t channel, int32_t key,
+                   double value) noexcept QUILLFERN_NONBLOCKING;
+
 // The host's transport rolls or stands; stopping it releases the voice as a panic button does.
 void followTransport(PluginVoice& voice, bool rolling) noexcept QUILLFERN_NONBLOCKING;
 

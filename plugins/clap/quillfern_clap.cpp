@@ -143,6 +143,26 @@ bool isRolling(uint32_t transportFlags) noexcept QUILLFERN_NONBLOCKING {
   return (transportFlags & CLAP_TRANSPORT_IS_PLAYING) != 0;
 }
 
+void playNote(PluginVoice& voice, const clap_event_note_t& note) noexcept QUILLFERN_NONBLOCKING {
+  const NoteEventKind kind = note.header.type == CLAP_EVENT_NOTE_ON    ? NoteEventKind::On
+                             : note.header.type == CLAP_EVENT_NOTE_OFF ? NoteEventKind::Off
+                                                                       : NoteEventKind::Choke;
+  playNoteEvent(voice, kind, note.channel, note.key, note.velocity);
+}
+
+// Tuning and pressure; the other expressions (volume, pan, vibrato, ...) have no place in a
+// mono neuron voice.
+void playExpression(PluginVoice& voice,
+                    const clap_event_note_expression_t& expression) noexcept QUILLFERN_NONBLOCKING {
+  if (expression.expression_id == CLAP_NOTE_EXPRESSION_TUNING) {
+    playNoteEvent(voice, NoteEventKind::Tuning, expression.channel, expression.key,
+                  expression.value);
+  } else if (expression.expression_id == CLAP_NOTE_EXPRESSION_PRESSURE) {
+    playNoteEvent(voice, NoteEventKind::Pressure, expression.channel, expression.key,
+                  expression.value);
+  }
+}
+
 void applyEvent(ClapInstance& instance,
                 const clap_event_header_t& header) noexcept QUILLFERN_NONBLOCKING {
   if (header.space_id != CLAP_CORE_EVENT_SPACE_ID) return;
@@ -152,6 +172,14 @@ void applyEvent(ClapInstance& instance,
       playMidi(instance.voice, midi.data, sizeof midi.data);
       break;
     }
+    case CLAP_EVENT_NOTE_ON:
+    case CLAP_EVENT_NOTE_OFF:
+    case CLAP_EVENT_NOTE_CHOKE:
+      playNote(instance.voice, reinterpret_cast<const clap_event_note_t&>(header));
+      break;
+    case CLAP_EVENT_NOTE_EXPRESSION:
+      playExpression(instance.voice, reinterpret_cast<const clap_event_note_expression_t&>(header));
+      break;
     case CLAP_EVENT_PARAM_VALUE:
       applyParameter(instance, reinterpret_cast<const clap_event_param_value_t&>(header));
       break;
@@ -277,8 +305,8 @@ bool notePort(const clap_plugin_t* /*plugin*/, uint32_t index, bool isInput,
   if (!isInput || index != 0) return false;
   *info = {};
   info->id = MainPort;
-  info->supported_dialects = CLAP_NOTE_DIALECT_MIDI;
-  info->preferred_dialect = CLAP_NOTE_DIALECT_MIDI;
+  info->supported_dialects = CLAP_NOTE_DIALECT_CLAP | CLAP_NOTE_DIALECT_MIDI;
+  info->preferred_dialect = CLAP_NOTE_DIALECT_CLAP;
   std::snprintf(info->name, sizeof info->name, "MIDI in");
   return true;
 }

@@ -20,6 +20,10 @@ struct ClapHosted {
   clap_host_t host{};
   int64_t steadyTime = 0;
   const ClapHostServices* services = nullptr;
+  // CLAP's own note events for the score's notes, pressure and pitch bend (as the sounding
+  // note's tuning over this many semitones at the wheel's end); 0: MIDI only.
+  double clapNotesBendRange = 0.0;
+  bool clapNotes = false;
 };
 
 namespace {
@@ -30,6 +34,8 @@ union ClapEvent {
   clap_event_midi_t midi;
   clap_event_param_value_t parameter;
   clap_event_transport_t transport;
+  clap_event_note_t note;
+  clap_event_note_expression_t expression;
 };
 
 struct EventList {
@@ -60,8 +66,65 @@ bool takeEventOut(const clap_output_events_t* list, const clap_event_header_t* e
   return true;
 }
 
-ClapEvent clapEventOf(const BlockEvent& block) {
+constexpr double LargestData = 127.0;
+constexpr int32_t BendCentre = 8192;
+
+ClapEvent noteEvent(uint32_t offset, uint16_t type, int16_t key, double velocity) {
   ClapEvent event{};
+  event.note = {{sizeof(clap_event_note_t), offset, CLAP_CORE_EVENT_SPACE_ID, type, 0},
+                -1,
+                0,
+                0,
+                key,
+                velocity};
+  return event;
+}
+
+ClapEvent expressionEvent(uint32_t offset, clap_note_expression id, int16_t key, double value) {
+  ClapEvent event{};
+  event.expression = {{sizeof(clap_event_note_expression_t), offset, CLAP_CORE_EVENT_SPACE_ID,
+                       CLAP_EVENT_NOTE_EXPRESSION, 0},
+                      id,
+                      -1,
+                      0,
+                      0,
+                      key,
+                      value};
+  return event;
+}
+
+// A score's MIDI message as CLAP's note event, when it has one.
+bool clapNoteOf(const ClapHosted& hosted, const BlockEvent& block, ClapEvent& event) {
+  if (!hosted.clapNotes || block.kind != BlockEventKind::Score) return false;
+  const std::array<uint8_t, 3> bytes = midiBytesOf(*block.event);
+  const auto key = static_cast<int16_t>(bytes[1]);
+  switch (bytes[0]) {
+    case 0x90:
+      event = noteEvent(block.offset, bytes[2] != 0 ? CLAP_EVENT_NOTE_ON : CLAP_EVENT_NOTE_OFF, key,
+                        bytes[2] / LargestData);
+      return true;
+    case 0x80:
+      event = noteEvent(block.offset, CLAP_EVENT_NOTE_OFF, key, 0.0);
+      return true;
+    case 0xA0:
+      event =
+          expressionEvent(block.offset, CLAP_NOTE_EXPRESSION_PRESSURE, key, bytes[2] / LargestData);
+      return true;
+    case 0xE0: {
+      const double position =
+          static_cast<double>((bytes[1] | bytes[2] << 7) - BendCentre) / BendCentre;
+      event = expressionEvent(block.offset, CLAP_NOTE_EXPRESSION_TUNING, -1,
+                              position * hosted.clapNotesBendRange);
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+ClapEvent clapEventOf(const ClapHosted& hosted, const BlockEvent& block) {
+  ClapEvent event{};
+  if (clapNoteOf(hosted, block, event)) return event;
   switch (block.kind) {
     case BlockEventKind::Transport:
       event.transport.header = {sizeof(clap_event_transport_t), block.offset,
@@ -164,7 +227,7 @@ void closeClap(ClapHosted* hosted) {
 void processClap(ClapHosted& hosted, const std::vector<BlockEvent>& events, uint32_t frames,
                  float* output) {
   EventList list;
-  for (const BlockEvent& event : events) list.events.push_back(clapEventOf(event));
+  for (const BlockEvent& event : events) list.events.push_back(clapEventOf(hosted, event));
   const clap_input_events_t in{&list, eventCount, eventAt};
   const clap_output_events_t out{&hosted, takeEventOut};
   float* channels[] = {output};
@@ -177,6 +240,11 @@ void processClap(ClapHosted& hosted, const std::vector<BlockEvent>& events, uint
 
 const clap_plugin* clapPluginOf(const ClapHosted& hosted) {
   return hosted.plugin;
+}
+
+void useClapNotes(ClapHosted& hosted, double bendRange) {
+  hosted.clapNotes = true;
+  hosted.clapNotesBendRange = bendRange;
 }
 
 uint32_t clapLatency(ClapHosted& hosted) {

@@ -44,6 +44,7 @@ const clap_plugin* clapPluginOf(const ClapHosted& plugin);
 void processClap(ClapHosted& plugin, const std::vector<BlockEvent>& events, uint32_t frames,
                  float* output);
 uint32_t clapLatency(ClapHosted& plugin);
+void useClapNotes(ClapHosted& plugin, double bendRange);
 bool saveClapState(ClapHosted& plugin, std::string& state);
 bool loadClapState(ClapHosted& plugin, const std::string& state);
 

@@ -115,6 +115,10 @@ std::vector<float> playScore(HostedPlugin& plugin, const Score& score, int32_t b
   return samples;
 }
 
+void useClapNotes(HostedPlugin& plugin, double bendRange) {
+  if (plugin.clap != nullptr) useClapNotes(*plugin.clap, bendRange);
+}
+
 uint32_t pluginLatencyOf(HostedPlugin& plugin) {
   return plugin.clap != nullptr ? clapLatency(*plugin.clap) : lv2Latency(*plugin.lv2);
 }

@@ -59,6 +59,10 @@ void setTransport(HostedPlugin& plugin, bool rolling);
 // The whole score in blocks of `blockFrames`.
 std::vector<float> playScore(HostedPlugin& plugin, const Score& score, int32_t blockFrames);
 
+// CLAP only: the score's notes and polyphonic pressure go as CLAP's own note events, its pitch
+// bends as tuning of the sounding note over `bendRange` semitones, instead of MIDI.
+void useClapNotes(HostedPlugin& plugin, double bendRange);
+
 // The latency the plugin reports, in samples.
 uint32_t pluginLatencyOf(HostedPlugin& plugin);
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/instrument.h"
 #include "engine/oscillator.h"
 #include "engine/voice.h"
 #include "engine/voice_controls.h"
@@ -37,18 +38,26 @@ Score scoreFile(const std::string& path) {
   return scoreFrom(text.str());
 }
 
-std::vector<float> rendered(const Score& score) {
+std::vector<float> rendered(const Score& score, const ParameterValues& values = rendererValues()) {
   std::vector<float> samples;
-  renderScore(score, DefaultBlockFrames, [&](const float* block, int64_t frames) {
-    samples.insert(samples.end(), block, block + frames);
-  });
+  renderScore(
+      score, DefaultBlockFrames,
+      [&](const float* block, int64_t frames) {
+        samples.insert(samples.end(), block, block + frames);
+      },
+      {}, {}, values);
   return samples;
 }
 
+// A plugin with its DC filter and stable steps off, as the renderer plays unless told
+// otherwise: the window's sound.
 HostedPluginPtr open(const std::string& path, int32_t maxBlock = 4096, double rate = Rate) {
   std::string error;
   HostedPluginPtr plugin = openPlugin(path, rate, maxBlock, error);
   EXPECT_TRUE(plugin) << path << ": " << error;
+  if (!plugin) return plugin;
+  presetParameter(*plugin, DcFilterSetting, 0.0);
+  presetParameter(*plugin, StableStepsSetting, 0.0);
   return plugin;
 }
 
@@ -219,9 +228,10 @@ TEST(PluginHosts, ARunAwayModelIsNoLouderThanABoundedOne) {
 // the voice's start-up values, as the renderer does with no control moved.
 TEST(PluginHosts, ResetToDefaultsSoundsAsAFreshInstance) {
   const Score song = scoreFrom("1 midi 90 57 100\n30000 midi 80 57 0\n50000 end\n");
-  const std::vector<float> expected = rendered(song);
+  const std::vector<float> expected = rendered(song, defaultValues());
   for (const std::string& path : Plugins) {
-    HostedPluginPtr fresh = open(path);
+    std::string error;
+    HostedPluginPtr fresh = openPlugin(path, Rate, 4096, error);
     EXPECT_EQ(firstDifference(playScore(*fresh, song, 256), expected), -1) << path;
     HostedPluginPtr reset = open(path);
     for (const PluginParameter& parameter : pluginParameters()) {
@@ -237,6 +247,67 @@ TEST(PluginHosts, ResetToDefaultsSoundsAsAFreshInstance) {
       playBlock(*reset, cursor, 256, played.data() + cursor.frame);
     }
     EXPECT_EQ(firstDifference(played, expected), -1) << path;
+  }
+}
+
+// Each setting of the instrument's parameters with the messages it acts on, played by both
+// plugins (and, for the CLAP dialect, as CLAP's note events) exactly as the renderer plays it.
+struct InstrumentCase {
+  std::vector<std::pair<uint32_t, double>> parameters;  // by CLAP id
+  std::string score;
+  double clapBendRange = 0.0;  // above 0: CLAP notes, bends as tuning over this range
+};
+
+const std::vector<InstrumentCase> InstrumentCases = {
+    {{{BendRangeSetting, 12.0}},
+     "0 midi 90 57 100\n5000 midi E0 0 96\n12000 midi E0 0 20\n18000 midi E0 0 64\n"
+     "20000 midi 90 60 100\n24000 midi 80 60 0\n25000 midi 80 57 0\n30000 end\n"},
+    {{{WheelDepthSetting, 1.5}, {PressureDepthSetting, -1.0}},
+     "0 midi 90 57 100\n4000 midi B0 1 64\n9000 midi D0 100\n14000 midi A0 57 127\n"
+     "17000 midi A0 50 127\n20000 midi B0 1 0\n26000 midi 80 57 0\n30000 end\n"},
+    {{{VelocitySetting, 1.0}, {NoteModeSetting, 2.0}},
+     "0 midi 90 57 30\n8000 midi 90 60 127\n16000 midi 90 62 64\n20000 midi 80 60 0\n"
+     "22000 midi 80 62 0\n23000 midi 80 57 0\n30000 end\n"},
+    {{{NoteModeSetting, 1.0}},
+     "0 midi B0 64 127\n10 midi 90 57 100\n5000 midi 90 64 100\n9000 midi 80 64 0\n"
+     "12000 midi 80 57 0\n15000 midi 90 60 90\n18000 midi B0 64 0\n20000 midi 80 60 0\n"
+     "30000 end\n"},
+    {{{GlideSetting, 0.0625}, {NoteModeSetting, 1.0}},
+     "0 midi 90 45 100\n6000 midi 90 57 100\n14000 midi 80 57 0\n22000 midi 80 45 0\n"
+     "30000 end\n"},
+    {{{StableStepsSetting, 1.0}, {DcFilterSetting, 1.0}},
+     "0 midi 90 100 100\n10000 midi 90 127 100\n20000 midi 80 127 0\n21000 midi 80 100 0\n"
+     "30000 end\n"},
+    {{{BendRangeSetting, 4.0}, {PressureDepthSetting, 2.0}},
+     "0 midi 90 57 100\n5000 midi E0 0 96\n9000 midi A0 57 100\n14000 midi E0 0 64\n"
+     "20000 midi 80 57 0\n22000 midi 90 60 50\n28000 midi 80 60 0\n30000 end\n",
+     4.0},
+};
+
+TEST(PluginHosts, EveryInstrumentSettingPlaysAsTheRendererAtEveryBlockSizeAndRate) {
+  for (const InstrumentCase& pinned : InstrumentCases) {
+    ParameterValues values = defaultValues();
+    for (const auto& [id, value] : pinned.parameters) {
+      values.value[parameterIndexOfId(id)] = value;
+    }
+    for (const double rate : {Rate, 96000.0}) {
+      const Score score = scoreAtRate(scoreFrom(pinned.score), rate);
+      const std::vector<float> expected = rendered(score, values);
+      ASSERT_GT(*std::max_element(expected.begin(), expected.end()), 0.01f) << pinned.score;
+      for (const int32_t block : {1, 33, 4096}) {
+        for (const std::string& path : Plugins) {
+          if (pinned.clapBendRange > 0.0 && path != QUILLFERN_CLAP_PATH) continue;
+          std::string error;
+          HostedPluginPtr plugin = openPlugin(path, rate, block, error);
+          ASSERT_TRUE(plugin) << error;
+          for (const auto& [id, value] : pinned.parameters) presetParameter(*plugin, id, value);
+          if (pinned.clapBendRange > 0.0) useClapNotes(*plugin, pinned.clapBendRange);
+          EXPECT_EQ(firstDifference(playScore(*plugin, score, block), expected), -1)
+              << path << " at " << rate << " Hz in blocks of " << block << ":\n"
+              << pinned.score;
+        }
+      }
+    }
   }
 }
 
