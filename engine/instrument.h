@@ -36,8 +36,9 @@ enum InstrumentSetting : int32_t {
 };
 
 // The largest Euler step the model takes with stable steps on: at the start-up settings the
-// model stays bounded up to it (key 85 at 44100 Hz) and runs away above.
-inline constexpr double StableStepLimit = 0.2;
+// model stays bounded up to it (key 85 at 44100 Hz) and runs away above. It is the float
+// nearest 0.2, as key 85's step is, so that key takes one step per sample as it always has.
+inline constexpr double StableStepLimit = 0.2f;
 
 struct InstrumentSettings {
   double bendRange = 2.0;

