@@ -14,7 +14,6 @@
 #include "engine/render.h"
 #include "midi/instrument_messages.h"
 #include "midi/midi_messages.h"
-#include "plugins/factory_presets.h"
 #include "plugins/plugin_voice.h"
 #include "tools/score_render.h"
 
@@ -125,3 +124,4 @@ TEST(Instrument, EveryKeySoundsWithStableSteps) {
 }
 
 }  // namespace
+
