@@ -250,17 +250,23 @@ bool setRate(Options& options, const std::string& value, std::string& error) {
   return false;
 }
 
+// The names a list of records has, for a message: "attack, decay, ...".
+template <typename Record>
+std::string namesOf(std::span<const Record> records, const char* Record::*name) {
+  std::string names;
+  for (const Record& record : records)
+    names += (names.empty() ? "" : ", ") + std::string(record.*name);
+  return names;
+}
+
 // --param SYMBOL=VALUE: the value as a host's text field takes it, in the parameter's units.
 bool setParameter(Options& options, const std::string& value, std::string& error) {
   const std::size_t equals = value.find('=');
   const int32_t index =
       equals == std::string::npos ? -1 : parameterIndexOfSymbol(value.substr(0, equals));
   if (index < 0) {
-    std::string symbols;
-    for (const PluginParameter& parameter : pluginParameters()) {
-      symbols += (symbols.empty() ? "" : ", ") + std::string(parameter.symbol);
-    }
-    error = "--param takes SYMBOL=VALUE with a parameter's symbol (" + symbols + "), not '" +
+    error = "--param takes SYMBOL=VALUE with a parameter's symbol (" +
+            namesOf(pluginParameters(), &PluginParameter::symbol) + "), not '" +
             readableText(value) + "'";
     return false;
   }
@@ -282,12 +288,8 @@ bool setParameter(Options& options, const std::string& value, std::string& error
 bool setPreset(Options& options, const std::string& value, std::string& error) {
   options.preset = findFactoryPreset(value);
   if (options.preset != nullptr) return true;
-  std::string names;
-  for (const FactoryPreset& preset : factoryPresets()) {
-    names += (names.empty() ? "" : ", ") + std::string(preset.name);
-  }
-  error = "--preset takes the name of a factory preset (" + names + "), not '" +
-          readableText(value) + "'";
+  error = "--preset takes the name of a factory preset (" +
+          namesOf(factoryPresets(), &FactoryPreset::name) + "), not '" + readableText(value) + "'";
   return false;
 }
 
