@@ -14,9 +14,15 @@ struct DcFilter {
 // A filter at rest for a sound at `sampleRate` (Hz).
 DcFilter dcFilterAt(double sampleRate) noexcept QUILLFERN_NONBLOCKING;
 
+// Below this the filter's decaying output is silence: far under any float sample's resolution,
+// and left alone it would sink into subnormal numbers, which stall some processors and which
+// hosts refuse, over the silence after a note.
+inline constexpr double DcFilterSilence = 1e-20;
+
 // y[n] = c (y[n-1] + x[n] - x[n-1]): a zero at DC, a pole just inside it.
 inline double filterDc(DcFilter& filter, double sample) noexcept QUILLFERN_NONBLOCKING {
-  filter.lastOutput = filter.coefficient * (filter.lastOutput + sample - filter.lastInput);
+  const double output = filter.coefficient * (filter.lastOutput + sample - filter.lastInput);
+  filter.lastOutput = output > DcFilterSilence || output < -DcFilterSilence ? output : 0.0;
   filter.lastInput = sample;
   return filter.lastOutput;
 }
