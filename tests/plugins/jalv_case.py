@@ -89,7 +89,9 @@ def main():
     score = os.path.join(work, "jalv-note.score")
     with open(score, "w") as file:
         file.write("0 midi 90 69 100\n%d midi 80 69 0\n%d end\n" % (NOTE_MS * RATE // 1000, 2 * RATE))
-    subprocess.run([render, score, "-o", reference], check=True)
+    # The plugin's own defaults: stable steps and the DC filter on.
+    subprocess.run([render, score, "-o", reference, "--param", "stable=on",
+                    "--param", "dc_filter=on"], check=True)
 
     environment = dict(os.environ, LV2_PATH=lv2_folder)
     started = []
