@@ -2,7 +2,6 @@
 #include "engine/oscillator.h"
 
 #include <algorithm>
-#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -20,27 +19,6 @@ constexpr float RunAwayState = std::numeric_limits<float>::quiet_NaN();
 double playedFrequency(const EngineState& state) noexcept {
   return state.handoverSamples <= state.handoverLimit ? state.previousFrequency.load(relaxed)
                                                       : state.noteFrequency.load(relaxed);
-}
-
-// The step size of this sample: the note's, bent, and on its way there when gliding.
-double stepSize(EngineState& state) noexcept {
-  Instrument& instrument = state.instrument;
-  const double target =
-      timeStepFor(playedFrequency(state), state.modelTimePerPeriod) * instrument.stepFactor;
-  if (instrument.glideKeep == 0.0 || instrument.glideStep == 0.0) {
-    instrument.glideStep = target;
-    return target;
-  }
-  instrument.glideStep = target + (instrument.glideStep - target) * instrument.glideKeep;
-  return instrument.glideStep;
-}
-
-// I with the mod wheel's and aftertouch's offset, the sum kept within I's range.
-double inputCurrent(const EngineState& state) noexcept {
-  const double i = state.paramI.load(relaxed);
-  const Instrument& instrument = state.instrument;
-  if (instrument.offsetOfI == 0.0) return i;
-  return std::clamp(i + instrument.offsetOfI, instrument.lowestI, instrument.highestI);
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The instrument the plugins and the renderer play: pitch bend on the spike rate, the note
 // modes told apart by the key orders that differ, every key sounding with stable steps, and the
 // factory bank's presets keeping their character at A3.
