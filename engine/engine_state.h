@@ -23,6 +23,27 @@ inline constexpr int32_t MidiKeyCount = 128;  // MIDI note numbers 0 to 127
 // waiting (the standalone program's window publishes its sliders' states this way).
 using EnvelopePositionReader = int32_t (*)(int32_t control) noexcept QUILLFERN_NONBLOCKING;
 
+// x, y and z while the render callback runs a block of frames. They stay in registers from one
+// frame to the next: kept in the record, each step would first wait for its own stores to come
+// back from memory, about a fifth of the cost of a sample. Between blocks the record holds them.
+struct ModelVariables {
+  float x = 0.0f;
+  float y = 0.0f;
+  float z = 0.0f;
+};
+
+// With notes started at once, the note that sounded goes on beside the new one while it fades
+// out: a copy of its model at the step it last took, from the level it last had to 0 over the
+// handover's length. Audio thread only.
+struct FadingNote {
+  ModelVariables model;
+  double subStep = 0.0;  // model time of each Euler sub-step
+  int32_t subSteps = 1;
+  double level = 0.0;     // the level it fades from
+  int32_t faded = 0;      // samples faded so far
+  int32_t remaining = 0;  // samples still to fade; 0: none fades
+};
+
 struct EngineState {
   // Model parameters and volume: written by the window thread, read by the audio thread.
   std::atomic<float> paramI{0.0f};  // injected current i
@@ -81,18 +102,10 @@ struct EngineState {
   // otherwise. NaN until a step is taken, and after the rate changes.
   double stepFrequency = 0.0;
   float timeStep = 0.0f;
+  FadingNote fading;
 
   // The plugins' and the renderer's expression, note modes, sub-steps and filter.
   Instrument instrument;
-};
-
-// x, y and z while the render callback runs a block of frames. They stay in registers from one
-// frame to the next: kept in the record, each step would first wait for its own stores to come
-// back from memory, about a fifth of the cost of a sample. Between blocks the record holds them.
-struct ModelVariables {
-  float x = 0.0f;
-  float y = 0.0f;
-  float z = 0.0f;
 };
 
 inline ModelVariables modelVariablesOf(const EngineState& state) noexcept {

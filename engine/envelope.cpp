@@ -3,6 +3,8 @@
 
 #include <cmath>
 
+#include "engine/oscillator.h"
+#include "engine/render.h"
 #include "engine/voice_controls.h"
 
 namespace {
@@ -57,11 +59,16 @@ double releaseLevel(const EngineState& state, int32_t n) noexcept {
   return remaining <= 0.0 ? 0.0 : (state.lastGateLevel * remaining) / state.releaseSamples;
 }
 
-double handoverLevel(const EngineState& state) noexcept {
-  // The handover's last sample is also the divisor: the fade reaches 0.0 exactly there.
+// The level `samples` into a fade from `from` over the handover's length. Its last sample is
+// also the divisor: the fade reaches 0.0 exactly there.
+double fadeOutLevel(const EngineState& state, int32_t samples, double from) noexcept {
   const double length = state.handoverLimit;
-  const double faded = std::pow(state.handoverSamples / length, HandoverExponent);
-  return (1.0 - faded) * state.handoverLevel;
+  const double faded = std::pow(samples / length, HandoverExponent);
+  return (1.0 - faded) * from;
+}
+
+double handoverLevel(const EngineState& state) noexcept {
+  return fadeOutLevel(state, state.handoverSamples, state.handoverLevel);
 }
 
 double noteLevel(const EngineState& state, int32_t n) noexcept {
@@ -73,6 +80,21 @@ double noteLevel(const EngineState& state, int32_t n) noexcept {
     return sustain + ((attack + decay - n) * (1.0 - sustain)) / decay;
   }
   return sustain;
+}
+
+// What the latest sample's level was: the envelope's, the note's fade-in and its velocity.
+double heardLevel(const EngineState& state) noexcept {
+  const int32_t heard = state.noteSamples - 1;
+  const int32_t fadeInSamples = state.fadeInSamples;
+  const double fadeIn =
+      heard >= 0 && heard < fadeInSamples ? fadeInFactor(heard, fadeInSamples) : 1.0;
+  return state.envelopeLevel * fadeIn * state.instrument.heardGain;
+}
+
+// The level of the note still fading out, 0 when none does.
+double fadingLevel(const EngineState& state) noexcept {
+  const FadingNote& fading = state.fading;
+  return fading.remaining > 0 ? fadeOutLevel(state, fading.faded, fading.level) : 0.0;
 }
 
 // The end of the handover: the model starts afresh and the note's sample count with it.
@@ -152,4 +174,32 @@ int32_t envelopeStep(EngineState& state, ModelVariables& model,
   state.lastGateLevel = state.envelopeLevel;
   state.lastGateSample = n;
   return 0;
+}
+
+bool startsNoteAtOnce(const EngineState& state) noexcept QUILLFERN_NONBLOCKING {
+  return state.instrument.settings.noteStart == NoteStart::Immediate &&
+         state.envelopeReady.load(relaxed) == 0 && state.gate.load(relaxed) != 0;
+}
+
+// No handover: the next envelope step starts the attack. Of two notes that would fade at once
+// (a note started within the handover's length of the one before) the louder goes on fading,
+// and the other ends.
+void startNoteAtOnce(EngineState& state) noexcept QUILLFERN_NONBLOCKING {
+  const double level = heardLevel(state);
+  const bool stepped = state.instrument.glideStep > 0.0 && !hasRunAway(state.x);
+  if (stepped && level > fadingLevel(state)) beginFading(state, level);
+  setNoteFlag(state, state.envelopeReady);
+  state.handoverSamples = state.handoverLimit + 1;
+  state.handoverLevel = state.envelopeLevel;
+  readSettings(state);
+}
+
+[[gnu::noinline]] double fadingSample(
+    EngineState& state, const ModelParameters& parameters) noexcept QUILLFERN_NONBLOCKING {
+  FadingNote& fading = state.fading;
+  const double sample =
+      fadingStep(state, fading, parameters) * fadeOutLevel(state, fading.faded, fading.level);
+  ++fading.faded;
+  --fading.remaining;
+  return sample;
 }

@@ -30,3 +30,16 @@ double releaseSamplesAt(int32_t position, double sampleRate) noexcept QUILLFERN_
 // a note's attack begins, the model's variables too. Returns 0, which callers ignore.
 int32_t envelopeStep(EngineState& state, ModelVariables& model,
                      int32_t n) noexcept QUILLFERN_NONBLOCKING;
+
+// Notes started at once: true when the voice is to start a new note on the next sample, with
+// no handover (the note-on came before this block).
+bool startsNoteAtOnce(const EngineState& state) noexcept QUILLFERN_NONBLOCKING;
+
+// Reads the new note's settings so that the next envelope step starts its attack, and lets what
+// sounded fade out beside it (state.fading), from the level of the latest sample.
+void startNoteAtOnce(EngineState& state) noexcept QUILLFERN_NONBLOCKING;
+
+// The fading note's next sample, faded: its model steps once more. Only while
+// state.fading.remaining is above 0.
+double fadingSample(EngineState& state,
+                    const ModelParameters& parameters) noexcept QUILLFERN_NONBLOCKING;

@@ -83,6 +83,9 @@ void setInstrumentValue(EngineState& state, int32_t setting,
     case DcFilterSetting:
       settings.dcFilter = isOn(value);
       break;
+    case NoteStartSetting:
+      settings.noteStart = static_cast<NoteStart>(std::lrint(value));
+      break;
     default:
       break;
   }

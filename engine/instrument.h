@@ -23,6 +23,11 @@ enum class NoteMode : int32_t {
   Retrigger,  // every note-on starts a new note: handover, model reset, attack
 };
 
+enum class NoteStart : int32_t {
+  Handover,   // a new note waits while what sounded fades out: the reported latency
+  Immediate,  // a new note starts on its note-on's sample; what sounded fades out beside it
+};
+
 // The settings, numbered as the plugin parameters that set them (their CLAP ids).
 enum InstrumentSetting : int32_t {
   BendRangeSetting = 200,      // semitones at the pitch wheel's ends
@@ -33,6 +38,7 @@ enum InstrumentSetting : int32_t {
   GlideSetting = 205,          // seconds: the time constant of a legato slide
   StableStepsSetting = 206,    // 1: sub-steps keep each Euler step at or below StableStepLimit
   DcFilterSetting = 207,       // 1: the output goes through the 5 Hz high-pass filter
+  NoteStartSetting = 250,      // a NoteStart
 };
 
 // The largest Euler step the model takes with stable steps on: at the start-up settings the
@@ -49,6 +55,7 @@ struct InstrumentSettings {
   double glideTime = 0.0;
   bool stableSteps = false;  // off in the renderer unless asked for; on in the plugins
   bool dcFilter = false;     // the same
+  NoteStart noteStart = NoteStart::Handover;
 };
 
 struct Instrument {
@@ -63,6 +70,7 @@ struct Instrument {
   double lowestI = 0.0;    // I's range
   double highestI = 0.0;
   double velocityGain = 1.0;  // the level's factor for the sounding note
+  double heardGain = 1.0;     // velocityGain at the latest sample rendered
   double glideKeep = 0.0;     // the share of the distance left after a sample; 0: no glide
   double glideStep = 0.0;     // the step size the glide has reached; 0: none yet this note
   DcFilter dcFilter;

@@ -66,6 +66,36 @@ double inputCurrent(const EngineState& state, double i) noexcept {
   return std::clamp(i + instrument.offsetOfI, instrument.lowestI, instrument.highestI);
 }
 
+// `subSteps` Euler steps of `h` each.
+[[gnu::always_inline]] inline void eulerSteps(ModelVariables& model, double h, int32_t subSteps,
+                                              double a, double b, double i, double r,
+                                              double s) noexcept {
+  for (int32_t subStep = 0; subStep < subSteps; ++subStep) {
+    const double x = model.x;
+    const double y = model.y;
+    const double z = model.z;
+    // Double precision, in exactly this order; each new value is then rounded to float.
+    const double xx = x * x;
+    model.x = static_cast<float>(x + h * (((y - a * (xx * x)) + b * xx) - z + i));
+    model.y = static_cast<float>(y + h * ((-xx * D - y) + C));
+    model.z = static_cast<float>(z + h * (r * ((s * (x + ZOffset)) - z)));
+  }
+}
+
+// The model after its step, and x times the volume. The step that runs away is silent already:
+// not one sample of its climb is heard. The model is then parked at NaN, which every later step
+// keeps and this same test silences, until a note's start sets it to zero: a legato note or a
+// slider move cannot bring it back, and the render loop pays for one test per sample, not two.
+[[gnu::always_inline]] inline float keptOutput(ModelVariables& model, const ModelVariables& next,
+                                               double volume) noexcept {
+  if (hasRunAway(next.x)) [[unlikely]] {
+    model = {RunAwayState, RunAwayState, RunAwayState};
+    return 0.0f;
+  }
+  model = next;
+  return static_cast<float>(static_cast<double>(next.x) * volume);
+}
+
 }  // namespace
 
 float oscillatorStep(EngineState& state, ModelVariables& model,
@@ -82,25 +112,25 @@ float oscillatorStep(EngineState& state, ModelVariables& model,
   const double s = parameters.s;
 
   ModelVariables next = model;
-  for (int32_t subStep = 0; subStep < subSteps; ++subStep) {
-    const double x = next.x;
-    const double y = next.y;
-    const double z = next.z;
-    // Double precision, in exactly this order; each new value is then rounded to float.
-    const double xx = x * x;
-    next.x = static_cast<float>(x + h * (((y - a * (xx * x)) + b * xx) - z + i));
-    next.y = static_cast<float>(y + h * ((-xx * D - y) + C));
-    next.z = static_cast<float>(z + h * (r * ((s * (x + ZOffset)) - z)));
-  }
+  eulerSteps(next, h, subSteps, a, b, i, r, s);
+  return keptOutput(model, next, parameters.volume);
+}
 
-  // The step that runs away is silent already: not one sample of its climb is heard. The model
-  // is then parked at NaN, which every later step keeps and this same test silences, until a
-  // note's start sets it to zero: a legato note or a slider move cannot bring it back, and the
-  // render loop pays for one test per sample, not two.
-  if (hasRunAway(next.x)) [[unlikely]] {
-    model = {RunAwayState, RunAwayState, RunAwayState};
-    return 0.0f;
-  }
-  model = next;
-  return static_cast<float>(static_cast<double>(next.x) * parameters.volume);
+void beginFading(EngineState& state, double level) noexcept QUILLFERN_NONBLOCKING {
+  const double step = state.instrument.glideStep;  // the step the sounding model took last
+  FadingNote& fading = state.fading;
+  fading.model = modelVariablesOf(state);
+  fading.subSteps = state.instrument.settings.stableSteps ? subStepsFor(step) : 1;
+  fading.subStep = step / fading.subSteps;
+  fading.level = level;
+  fading.faded = 0;
+  fading.remaining = state.handoverLimit + 1;
+}
+
+float fadingStep(const EngineState& state, FadingNote& fading,
+                 const ModelParameters& parameters) noexcept QUILLFERN_NONBLOCKING {
+  ModelVariables next = fading.model;
+  eulerSteps(next, fading.subStep, fading.subSteps, parameters.a, parameters.b,
+             inputCurrent(state, parameters.i), parameters.r, parameters.s);
+  return keptOutput(fading.model, next, parameters.volume);
 }

@@ -36,3 +36,12 @@ float timeStepFor(double frequency, double modelTimePerPeriod) noexcept QUILLFER
 // back to zero at a note's start, it returns 0.0 and x, y and z stay NaN.
 float oscillatorStep(EngineState& state, ModelVariables& model,
                      const ModelParameters& parameters) noexcept QUILLFERN_NONBLOCKING;
+
+// The sounding model starts to fade out beside a note started at once, from `level`, at the
+// step it took last (its pitch, bend and glide then) and for the handover's length.
+void beginFading(EngineState& state, double level) noexcept QUILLFERN_NONBLOCKING;
+
+// Advances the fading model by one step and returns x times the volume; 0.0 once it has run
+// away, as oscillatorStep does.
+float fadingStep(const EngineState& state, FadingNote& fading,
+                 const ModelParameters& parameters) noexcept QUILLFERN_NONBLOCKING;

@@ -14,15 +14,21 @@ constexpr float FadeInExponent = 5.0f;
 
 // Inlined into the one render loop: the compiler would otherwise keep it a function of its own,
 // and a call per sample costs a tenth of the sample.
+// `fadeLeft` counts the samples of a note still fading out beside a note started at once: a
+// test of a register a sample while none fades.
 [[gnu::always_inline]] inline float renderFrame(EngineState& state, ModelVariables& model,
                                                 const ModelParameters& parameters,
-                                                float& modelOutput) noexcept {
+                                                float& modelOutput, int32_t& fadeLeft) noexcept {
   envelopeStep(state, model, state.noteSamples);
   const int32_t noteSamples = state.noteSamples;
   modelOutput = oscillatorStep(state, model, parameters);
   double sample = modelOutput * state.envelopeLevel * state.instrument.velocityGain;
   const int32_t fadeInSamples = state.fadeInSamples;
   if (noteSamples < fadeInSamples) sample = fadeInFactor(noteSamples, fadeInSamples) * sample;
+  if (fadeLeft > 0) [[unlikely]] {
+    sample += fadingSample(state, parameters);
+    --fadeLeft;
+  }
   state.noteSamples = noteSamples + 1;
   if (!state.instrument.settings.dcFilter) return static_cast<float>(sample);
   return static_cast<float>(filterDc(state.instrument.dcFilter, static_cast<float>(sample)));
@@ -72,6 +78,8 @@ void renderFramesTraced(EngineState& state, float* output, unsigned long frames,
                         ModelTrace& trace) noexcept QUILLFERN_NONBLOCKING {
   unsigned long frame =
       awaitsFirstNote(state) ? renderSilenceBeforeFirstNote(state, output, frames) : 0;
+  if (startsNoteAtOnce(state)) [[unlikely]]
+    startNoteAtOnce(state);
   ModelVariables model = modelVariablesOf(state);
   const ModelParameters parameters = modelParametersOf(state);
   float modelOutput = state.lastOutput;
@@ -80,8 +88,9 @@ void renderFramesTraced(EngineState& state, float* output, unsigned long frames,
   const int32_t stride = trace.stride;
   uint32_t written = trace.written;
   int32_t countdown = trace.countdown;
+  int32_t fadeLeft = state.fading.remaining;
   for (; frame < frames; ++frame) {
-    output[frame] = renderFrame(state, model, parameters, modelOutput);
+    output[frame] = renderFrame(state, model, parameters, modelOutput, fadeLeft);
     if (points == nullptr || --countdown > 0) continue;
     countdown = stride;
     float* const point = points + 2 * static_cast<std::size_t>(written++ & mask);
@@ -90,6 +99,7 @@ void renderFramesTraced(EngineState& state, float* output, unsigned long frames,
   }
   storeModelVariables(state, model);
   state.lastOutput = modelOutput;
+  state.instrument.heardGain = state.instrument.velocityGain;
   trace.written = written;
   trace.countdown = countdown;
 }

@@ -56,6 +56,7 @@ void assignStartupValues(EngineState& state) noexcept {
   state.oscillatorReset.store(0, relaxed);
   state.previousFrequency.store(100.0, relaxed);
   state.lastOutput = 0.0f;
+  state.fading = FadingNote{};
 }
 
 std::atomic<double>* envelopeSettingOf(EngineState& state, int32_t control) noexcept {
@@ -122,7 +123,7 @@ int32_t voiceLatencySamples(const EngineState& state) noexcept {
   return state.handoverLimit + 1;
 }
 
-int32_t latencySamplesAt(double sampleRate) noexcept {
+int32_t latencySamplesAt(double sampleRate) noexcept QUILLFERN_NONBLOCKING {
   return samplesAtRate(HandoverLimit, supportedRate(sampleRate)) + 1;
 }
 

@@ -47,7 +47,7 @@ double controlStartupValue(int32_t control) noexcept;
 int32_t voiceLatencySamples(const EngineState& state) noexcept;
 
 // The same delay for a voice at `sampleRate`.
-int32_t latencySamplesAt(double sampleRate) noexcept;
+int32_t latencySamplesAt(double sampleRate) noexcept QUILLFERN_NONBLOCKING;
 
 // A length of `samples` at DefaultSampleRate, in whole samples at `sampleRate`.
 int32_t samplesAtRate(int32_t samples, double sampleRate) noexcept QUILLFERN_NONBLOCKING;

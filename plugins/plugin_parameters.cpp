@@ -19,6 +19,7 @@ constexpr double PercentPerUnit = 100.0;
 
 constexpr std::array<const char*, 3> NoteModeLabels{"Window", "Last key", "Retrigger"};
 constexpr std::array<const char*, 2> SwitchLabels{"Off", "On"};
+constexpr std::array<const char*, 2> NoteStartLabels{"Handover", "Immediate"};
 constexpr InstrumentSettings RendererSettings;
 constexpr double On = 1.0;
 constexpr double LargestBendRange = 24.0;  // semitones
@@ -133,6 +134,10 @@ const std::array<PluginParameter, ParameterCount> Parameters{{
     // On in the plugins: a track without the model's offset.
     {DcFilterSetting, "dc_filter", "DC filter", "Output", Number, Toggle, 0.0, On, On, 0, true,
      SwitchLabels},
+    // Its latency goes with it: a host may restart the plugin to take the new one.
+    {NoteStartSetting, "start", "Note start", "Notes", Number, Enumeration, 0.0,
+     NoteStartLabels.size() - 1.0, static_cast<double>(RendererSettings.noteStart), 0, false,
+     NoteStartLabels},
 }};
 
 // A number as text, without the locale's say: "3.000", "0.00977".

@@ -20,8 +20,8 @@ inline constexpr uint32_t ChannelParameterId = 100;
 inline constexpr int32_t OmniChannel = 0;  // the channel parameter's value for all channels
 inline constexpr int32_t FirstMidiChannel = 1;
 inline constexpr int32_t LastMidiChannel = 16;
-inline constexpr std::size_t ParameterCount = 19;  // the window's ten controls, the channel,
-                                                   // the instrument's eight settings
+inline constexpr std::size_t ParameterCount = 20;  // the window's ten controls, the channel,
+                                                   // the instrument's nine settings
 
 // What a parameter's value measures, and so how it reads and which LV2 unit it has.
 enum class ParameterUnit {

@@ -112,6 +112,13 @@ void followTransport(PluginVoice& voice, bool rolling) noexcept QUILLFERN_NONBLO
   voice.transportRolling = rolling;
 }
 
+uint32_t latencyOf(double sampleRate,
+                   const ParameterValues& values) noexcept QUILLFERN_NONBLOCKING {
+  const double start = values.value[parameterIndexOfId(NoteStartSetting)];
+  if (static_cast<NoteStart>(std::lrint(start)) == NoteStart::Immediate) return 0;
+  return static_cast<uint32_t>(latencySamplesAt(sampleRate));
+}
+
 void renderVoice(PluginVoice& voice, float* output,
                  uint32_t frames) noexcept QUILLFERN_NONBLOCKING {
   if (frames > 0) renderFrames(voice.engine, output, frames);

@@ -51,5 +51,9 @@ void playNoteEvent(PluginVoice& voice, NoteEventKind kind, int32_t channel, int3
 // The host's transport rolls or stands; stopping it releases the voice as a panic button does.
 void followTransport(PluginVoice& voice, bool rolling) noexcept QUILLFERN_NONBLOCKING;
 
+// The latency a voice playing `values` at `sampleRate` reports: its handover's, none when its
+// notes start at once.
+uint32_t latencyOf(double sampleRate, const ParameterValues& values) noexcept QUILLFERN_NONBLOCKING;
+
 // Renders `frames` samples into `output`.
 void renderVoice(PluginVoice& voice, float* output, uint32_t frames) noexcept QUILLFERN_NONBLOCKING;

@@ -108,12 +108,19 @@ void takeReload(ClapInstance& instance) noexcept QUILLFERN_NONBLOCKING {
   startPluginVoice(instance.voice, instance.sampleRate, snapshotOf(instance.shared));
 }
 
+void requestRestart(const ClapInstance& instance) noexcept QUILLFERN_NONBLOCKING;
+
+// A new note start changes the latency, which may change only while the instance is inactive:
+// the host is asked to restart it, and activate() reports the new one.
 void applyParameter(ClapInstance& instance,
                     const clap_event_param_value_t& event) noexcept QUILLFERN_NONBLOCKING {
   const int32_t index = parameterIndexOfId(event.param_id);
   if (index < 0) return;
+  const double before = instance.voice.values.value[index];
   setPluginParameter(instance.voice, static_cast<std::size_t>(index), event.value);
-  instance.shared[index].store(instance.voice.values.value[index], relaxed);
+  const double now = instance.voice.values.value[index];
+  instance.shared[index].store(now, relaxed);
+  if (event.param_id == NoteStartSetting && now != before) requestRestart(instance);
 }
 
 // The host's input event list belongs to its audio thread: its functions are real-time safe by
@@ -134,6 +141,11 @@ const clap_event_header_t& eventAt(const clap_input_events_t& events,
 void pushEvent(const clap_output_events_t& events,
                const clap_event_header_t& header) noexcept QUILLFERN_NONBLOCKING {
   events.try_push(&events, &header);
+}
+
+// Thread-safe by the CLAP contract.
+void requestRestart(const ClapInstance& instance) noexcept QUILLFERN_NONBLOCKING {
+  instance.host->request_restart(instance.host);
 }
 #if defined(__clang__)
 #pragma clang diagnostic pop
@@ -238,12 +250,23 @@ void destroy(const clap_plugin_t* plugin) {
   delete &instanceOf(plugin);
 }
 
-// The latency follows the rate: the host hears of a change while the instance is being
-// activated, the one moment the latency may change.
+// The latency follows the rate and the note start: the host hears of a change on the main
+// thread while the instance is inactive or being activated, when the latency may change.
 void reportLatency(ClapInstance& instance, uint32_t latency) {
   if (latency == instance.reportedLatency) return;
   instance.reportedLatency = latency;
   if (instance.hostLatency != nullptr) instance.hostLatency->changed(instance.host);
+}
+
+// Values changed on the main thread (a flush while inactive, a loaded state): an inactive
+// instance reports their latency at once, an active one asks to be restarted when it differs.
+void followLatency(ClapInstance& instance, const ParameterValues& values) {
+  const uint32_t latency = latencyOf(instance.sampleRate, values);
+  if (!instance.active) {
+    reportLatency(instance, latency);
+  } else if (latency != instance.reportedLatency) {
+    requestRestart(instance);
+  }
 }
 
 bool activate(const clap_plugin_t* plugin, double sampleRate, uint32_t /*minFrames*/,
@@ -254,7 +277,7 @@ bool activate(const clap_plugin_t* plugin, double sampleRate, uint32_t /*minFram
   instance.reloadPending.store(false);
   prepareTrace(instance.window.trace, sampleRate);
   startPluginVoice(instance.voice, sampleRate, snapshotOf(instance.shared));
-  reportLatency(instance, static_cast<uint32_t>(latencySamplesAt(sampleRate)));
+  reportLatency(instance, latencyOf(sampleRate, instance.voice.values));
   instance.active.store(true);
   return true;
 }
@@ -415,6 +438,7 @@ void flush(const clap_plugin_t* plugin, const clap_input_events_t* in,
     }
   }
   takeWindowChanges(instance, *out);
+  if (!active) followLatency(instance, snapshotOf(instance.shared));
 }
 
 // State: the text of stateText().
@@ -447,6 +471,7 @@ bool loadState(const clap_plugin_t* plugin, const clap_istream_t* stream) {
   if (!readAll(stream, text) || !parseStateText(text, values)) return false;
   publishAll(instance.shared, values);
   if (instance.active) instance.reloadPending.store(true, std::memory_order_release);
+  followLatency(instance, values);
   if (instance.hostParams != nullptr) {
     instance.hostParams->rescan(instance.host, CLAP_PARAM_RESCAN_VALUES);
   }

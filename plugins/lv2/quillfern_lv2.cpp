@@ -47,7 +47,7 @@ struct Lv2Instance {
   // The port values last applied: a port that keeps its value costs nothing (NaN: none yet).
   float applied[ParameterCount]{};
   float* latency = nullptr;
-  float latencySamples = 0.0f;  // what the latency port reports: fixed by the sample rate
+  float latencySamples = 0.0f;  // what the latency port reports: the rate's and note start's
   // The model's course for the window: collected while it asks, sent out of each run().
   LV2_Atom_Sequence* tracePort = nullptr;
   Lv2TraceUris traceUris{};
@@ -90,7 +90,7 @@ LV2_Handle instantiate(const LV2_Descriptor* /*descriptor*/, double sampleRate,
   for (std::size_t index = 0; index < ParameterCount; ++index) {
     instance->parameters[index] = &instance->applied[index];
   }
-  instance->latencySamples = static_cast<float>(latencySamplesAt(sampleRate));
+  instance->latencySamples = static_cast<float>(latencyOf(sampleRate, instance->voice.values));
   return instance;
 }
 
@@ -165,6 +165,8 @@ void applyControlPorts(Lv2Instance& instance) noexcept QUILLFERN_NONBLOCKING {
     instance.applied[index] = port;
     setPluginParameter(instance.voice, index, valueOfPortFloat(parameters[index], port));
   }
+  instance.latencySamples =
+      static_cast<float>(latencyOf(instance.sampleRate, instance.voice.values));
 }
 
 // The block's points to the window, after the input has been read: a host may hand both ports

@@ -16,6 +16,7 @@
 #include "engine/voice_controls.h"
 #include "plugins/hosts/plugin_host.h"
 #include "plugins/plugin_parameters.h"
+#include "plugins/plugin_voice.h"
 #include "tools/score_render.h"
 
 namespace {
@@ -282,6 +283,12 @@ const std::vector<InstrumentCase> InstrumentCases = {
      "0 midi 90 57 100\n5000 midi E0 0 96\n9000 midi A0 57 100\n14000 midi E0 0 64\n"
      "20000 midi 80 57 0\n22000 midi 90 60 50\n28000 midi 80 60 0\n30000 end\n",
      4.0},
+    // Notes started at once: a retrigger fading out the held note, another within that fade,
+    // a note from a release, and one from silence.
+    {{{NoteStartSetting, 1.0}, {NoteModeSetting, 2.0}, {VelocitySetting, 0.5}},
+     "0 midi 90 57 100\n6000 midi 90 60 127\n6400 midi 90 64 60\n12000 midi 80 64 0\n"
+     "12000 midi 80 60 0\n12500 midi 80 57 0\n13000 midi 90 45 100\n16000 midi 80 45 0\n"
+     "28000 midi 90 50 100\n30000 end\n"},
 };
 
 TEST(PluginHosts, EveryInstrumentSettingPlaysAsTheRendererAtEveryBlockSizeAndRate) {
@@ -305,6 +312,10 @@ TEST(PluginHosts, EveryInstrumentSettingPlaysAsTheRendererAtEveryBlockSizeAndRat
           EXPECT_EQ(firstDifference(playScore(*plugin, score, block), expected), -1)
               << path << " at " << rate << " Hz in blocks of " << block << ":\n"
               << pinned.score;
+          // CLAP's latency changes only when the host restarts the plugin.
+          if (path == QUILLFERN_LV2_BUNDLE) {
+            EXPECT_EQ(pluginLatencyOf(*plugin), latencyOf(rate, values)) << pinned.score;
+          }
         }
       }
     }
