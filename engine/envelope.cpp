@@ -194,8 +194,8 @@ void startNoteAtOnce(EngineState& state) noexcept QUILLFERN_NONBLOCKING {
   readSettings(state);
 }
 
-[[gnu::noinline]] double fadingSample(
-    EngineState& state, const ModelParameters& parameters) noexcept QUILLFERN_NONBLOCKING {
+[[gnu::noinline]] double fadingSample(EngineState& state,
+                                      ModelParameters parameters) noexcept QUILLFERN_NONBLOCKING {
   FadingNote& fading = state.fading;
   const double sample =
       fadingStep(state, fading, parameters) * fadeOutLevel(state, fading.faded, fading.level);

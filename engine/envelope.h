@@ -40,6 +40,6 @@ bool startsNoteAtOnce(const EngineState& state) noexcept QUILLFERN_NONBLOCKING;
 void startNoteAtOnce(EngineState& state) noexcept QUILLFERN_NONBLOCKING;
 
 // The fading note's next sample, faded: its model steps once more. Only while
-// state.fading.remaining is above 0.
-double fadingSample(EngineState& state,
-                    const ModelParameters& parameters) noexcept QUILLFERN_NONBLOCKING;
+// state.fading.remaining is above 0. The parameters come by value: a reference would make the
+// render loop keep its own in memory and load them on every sample.
+double fadingSample(EngineState& state, ModelParameters parameters) noexcept QUILLFERN_NONBLOCKING;
