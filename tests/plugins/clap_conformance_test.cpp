@@ -11,6 +11,7 @@
 #include <set>
 #include <string_view>
 
+#include "engine/instrument.h"
 #include "engine/voice.h"
 #include "engine/voice_controls.h"
 #include "plugins/plugin_parameters.h"
@@ -413,6 +414,21 @@ TEST_F(ClapConformance, ActivationCyclesTellTheHostOfEachNewLatency) {
     EXPECT_TRUE(isClean(processClap(*instance, {midiEvent(0, 0x90, 60, 100)}, Block)));
     deactivateClap(*instance);
   }
+  // Notes started at once have no latency: told at once while inactive; while active the host
+  // is asked for a restart, and the new latency comes with the next activation.
+  flushClap(*instance, {parameterEvent(0, NoteStartSetting, 1.0)});
+  EXPECT_EQ(instance->latency->get(instance->plugin), 0u);
+  EXPECT_EQ(instance->calls.latencyChanges.load(), ++changes);
+  ASSERT_TRUE(activateClap(*instance, Rate, Block));
+  processClap(*instance, {parameterEvent(0, NoteStartSetting, 0.0)}, Block);
+  EXPECT_EQ(instance->calls.restartRequests.load(), 1);
+  EXPECT_EQ(instance->latency->get(instance->plugin), 0u);
+  deactivateClap(*instance);
+  ASSERT_TRUE(activateClap(*instance, Rate, Block));
+  EXPECT_EQ(instance->latency->get(instance->plugin),
+            static_cast<uint32_t>(latencySamplesAt(Rate)));
+  EXPECT_EQ(instance->calls.latencyChanges.load(), ++changes);
+  deactivateClap(*instance);
   EXPECT_EQ(instance->calls.misplaced.load(), 0);
 }
 

@@ -24,11 +24,12 @@ bool isAudioThread(const clap_host_t* host) {
   return instanceOf(host).audioThread.load() == std::this_thread::get_id();
 }
 
-// A call that belongs on the main thread (and, for a latency change, inside activate()).
+// A call that belongs on the main thread (and, for a latency change, while inactive or inside
+// activate()).
 void mainThreadCall(const clap_host_t* host, std::atomic<int32_t>& count, bool inActivate) {
   ClapTestInstance& instance = instanceOf(host);
   ++count;
-  if (!isMainThread(host) || (inActivate && !instance.activating.load()))
+  if (!isMainThread(host) || (inActivate && instance.active.load() && !instance.activating.load()))
     ++instance.calls.misplaced;
 }
 
@@ -50,6 +51,10 @@ void latencyChanged(const clap_host_t* host) {
 }
 
 void anyThreadRequest(const clap_host_t* /*host*/) {}
+
+void requestRestart(const clap_host_t* host) {
+  ++instanceOf(host).calls.restartRequests;
+}
 
 const clap_host_thread_check_t ThreadCheck = {isMainThread, isAudioThread};
 const clap_host_params_t Params = {rescan, clear, requestFlush};
@@ -135,7 +140,7 @@ std::unique_ptr<ClapTestInstance> createClapInstance(const ClapLibrary& library,
                     "",
                     "1",
                     hostExtension,
-                    anyThreadRequest,
+                    requestRestart,
                     anyThreadRequest,
                     anyThreadRequest};
   instance->plugin = library.factory->create_plugin(library.factory, &instance->host, id);
@@ -154,6 +159,7 @@ std::unique_ptr<ClapTestInstance> createClapInstance(const ClapLibrary& library)
 bool activateClap(ClapTestInstance& instance, double sampleRate, uint32_t maxFrames) {
   instance.activating = true;
   const bool active = instance.plugin->activate(instance.plugin, sampleRate, 1, maxFrames);
+  instance.active = active;
   instance.activating = false;
   return active && instance.plugin->start_processing(instance.plugin);
 }
@@ -161,6 +167,7 @@ bool activateClap(ClapTestInstance& instance, double sampleRate, uint32_t maxFra
 void deactivateClap(ClapTestInstance& instance) {
   instance.plugin->stop_processing(instance.plugin);
   instance.plugin->deactivate(instance.plugin);
+  instance.active = false;
 }
 
 ClapTestEvent parameterEvent(uint32_t time, clap_id id, double value, uint16_t space) {

@@ -30,10 +30,11 @@ ClapLibrary openClapLibrary(const std::string& path);
 void closeClapLibrary(ClapLibrary& library);
 
 // What the plugin asked of the host. A call made from a thread it does not belong on, or a
-// latency change outside activate(), counts as misplaced.
+// latency change while active outside activate(), counts as misplaced.
 struct HostCalls {
   std::atomic<int32_t> rescans{0};
   std::atomic<int32_t> latencyChanges{0};
+  std::atomic<int32_t> restartRequests{0};
   std::atomic<int32_t> misplaced{0};
 };
 
@@ -43,6 +44,7 @@ struct ClapTestInstance {
   std::thread::id mainThread = std::this_thread::get_id();
   std::atomic<std::thread::id> audioThread{};
   std::atomic<bool> activating{false};
+  std::atomic<bool> active{false};
   const clap_plugin_t* plugin = nullptr;
   const clap_plugin_params_t* params = nullptr;
   const clap_plugin_state_t* state = nullptr;
