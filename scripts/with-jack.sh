@@ -7,6 +7,9 @@
 # the run ends: success, failure, Ctrl-C or termination. Exits with the command's exit code.
 #
 #   scripts/with-jack.sh COMMAND [ARGUMENTS...]
+#
+# The server runs at 44100 Hz in periods of 256 frames, or at QUILLFERN_JACK_RATE and
+# QUILLFERN_JACK_PERIOD where they are set.
 set -uo pipefail
 
 if [[ $# -eq 0 ]]; then
@@ -72,7 +75,8 @@ export JACK_NO_START_SERVER=1
 
 # Starts the server and waits until it answers; false when it ended or did not answer in time.
 start_server() {
-  jackd -n "$server_name" -d dummy -r 44100 -p 256 >"$server_log" 2>&1 {lock_fd}>&- &
+  jackd -n "$server_name" -d dummy -r "${QUILLFERN_JACK_RATE:-44100}" \
+    -p "${QUILLFERN_JACK_PERIOD:-256}" >"$server_log" 2>&1 {lock_fd}>&- &
   server_pid=$!
   for _ in $(seq 100); do
     kill -0 "$server_pid" 2>/dev/null || return 1

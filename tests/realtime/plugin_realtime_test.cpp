@@ -3,7 +3,8 @@
 // run(), with everything they call, are marked QUILLFERN_NONBLOCKING, so an allocation, lock or
 // wait inside them ends the test with a report. A score with legato, releases, control moves
 // inside blocks and All Notes Off plays through each at 48000 Hz in small blocks, once a state
-// has been loaded (the voice restarts inside the next block).
+// has been loaded (the voice restarts inside the next block); then again with notes started at
+// once, a note started in a release fading that one out beside it.
 #include <clap/ext/gui.h>
 #include <clap/ext/timer-support.h>
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 #include <sstream>
 #include <string>
 
+#include "engine/instrument.h"
 #include "plugins/hosts/format_hosts.h"
 #include "plugins/hosts/plugin_host.h"
 #include "plugins/plugin_parameters.h"
@@ -41,6 +43,8 @@ TEST(RealtimePlugins, ScoresThroughBothPluginsNeverBlock) {
     std::string state;
     ASSERT_TRUE(savePluginState(*plugin, state));
     ASSERT_TRUE(loadPluginState(*plugin, state));
+    EXPECT_EQ(playScore(*plugin, score, 64).size(), static_cast<std::size_t>(score.endFrame));
+    presetParameter(*plugin, NoteStartSetting, static_cast<double>(NoteStart::Immediate));
     EXPECT_EQ(playScore(*plugin, score, 64).size(), static_cast<std::size_t>(score.endFrame));
   }
 }
