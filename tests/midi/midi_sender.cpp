@@ -2,7 +2,8 @@
 // A JACK client with one MIDI output port that plays a timed script once something connects
 // to the port: the keyboard of the MIDI tests.
 //
-//   quillfern-test-midi-sender CLIENT_NAME [--port NAME] [--stay] [--ear] STEP...
+//   quillfern-test-midi-sender CLIENT_NAME [--port NAME] [--stay] [--note-on-frame] STEP...
+//   quillfern-test-midi-sender CLIENT_NAME --ear
 //
 // STEP is MS:HEX, the bytes HEX (e.g. 904564 for a note-on of note 69) sent MS milliseconds
 // after the previous step, or flood:RATE:SECONDS, RATE messages a second for SECONDS seconds
@@ -11,11 +12,12 @@
 // sequencers send on stop; channel 1 last). Times count from the first connection. The sender
 // prints "ready" once its port is there and "sent" once the script is played; then it ends, or with
 // --stay waits for the end of its standard input. The end of standard input ends it at any time, so
-// a sender never outlives the test that started it.
+// a sender never outlives the test that started it. With --note-on-frame it prints "note-on at F"
+// after "sent", F the server's frame of its first note-on.
 //
-// With --ear a second client, CLIENT_NAME-ear, listens at its audio input "in" on the same JACK
-// clock: once the script is played the sender prints "key-to-sound N", the frames from the first
-// note-on to the first non-zero sample heard at or after it.
+// With --ear the client listens instead, at its audio input "in", and prints "sound at F", the
+// server's frame of the first non-zero sample it hears: on the sender's clock, so that the two
+// give the key-to-sound of what lies between them.
 #include <jack/jack.h>
 #include <jack/midiport.h>
 #include <poll.h>
@@ -31,7 +33,7 @@
 
 namespace {
 
-constexpr uint64_t NotHeard = UINT64_MAX;
+constexpr uint64_t NotYet = UINT64_MAX;
 
 struct ScheduledMessage {
   uint64_t frame;  // frames after the first connection
@@ -46,11 +48,8 @@ struct SenderState {
   bool connected = false;         // process thread only
   jack_nframes_t startFrame = 0;  // process thread only
   std::atomic<bool> played{false};
-  // The ear: absolute frames on the server's clock, written by the two process threads.
-  jack_client_t* earClient = nullptr;
-  jack_port_t* earPort = nullptr;
-  std::atomic<uint64_t> noteOnFrame{NotHeard};
-  std::atomic<uint64_t> soundFrame{NotHeard};
+  std::atomic<uint64_t> noteOnFrame{NotYet};  // the first note-on's frame on the server's clock
+  std::atomic<uint64_t> soundFrame{NotYet};   // the ear's first non-zero sample's
 };
 
 SenderState sender;
@@ -59,15 +58,12 @@ bool isNoteOn(const std::vector<jack_midi_data_t>& bytes) {
   return bytes.size() == 3 && (bytes[0] & 0xF0) == 0x90 && bytes[2] != 0;
 }
 
-// The first non-zero sample at or after the first note-on: the ear's client runs after the
-// sender's and the plugin's in each cycle, so both frames count on that cycle's clock.
 int listen(jack_nframes_t frames, void*) {
-  const uint64_t noteOn = sender.noteOnFrame.load();
-  if (noteOn == NotHeard || sender.soundFrame.load() != NotHeard) return 0;
-  const auto* samples = static_cast<const float*>(jack_port_get_buffer(sender.earPort, frames));
-  const jack_nframes_t cycleStart = jack_last_frame_time(sender.earClient);
+  if (sender.soundFrame.load() != NotYet) return 0;
+  const auto* samples = static_cast<const float*>(jack_port_get_buffer(sender.port, frames));
+  const jack_nframes_t cycleStart = jack_last_frame_time(sender.client);
   for (jack_nframes_t frame = 0; frame < frames; ++frame) {
-    if (cycleStart + frame >= noteOn && samples[frame] != 0.0f) {
+    if (samples[frame] != 0.0f) {
       sender.soundFrame.store(cycleStart + frame);
       break;
     }
@@ -147,7 +143,7 @@ int playScript(jack_nframes_t frames, void*) {
     if (jack_midi_event_write(buffer, offset, message.bytes.data(), message.bytes.size()) != 0) {
       break;
     }
-    if (isNoteOn(message.bytes) && sender.noteOnFrame.load() == NotHeard) {
+    if (isNoteOn(message.bytes) && sender.noteOnFrame.load() == NotYet) {
       sender.noteOnFrame.store(cycleStart + offset);
     }
     ++sender.next;
@@ -169,6 +165,27 @@ void say(const char* line) {
   std::fflush(stdout);
 }
 
+void printFrame(const char* what, uint64_t frame) {
+  std::printf("%s %llu\n", what, static_cast<unsigned long long>(frame));
+  std::fflush(stdout);
+}
+
+// The ear: says "ready", then "sound at F" once it hears one, and ends.
+int listenForSound() {
+  sender.port =
+      jack_port_register(sender.client, "in", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+  if (sender.port == nullptr || jack_set_process_callback(sender.client, listen, nullptr) != 0 ||
+      jack_activate(sender.client) != 0) {
+    return 1;
+  }
+  say("ready");
+  bool ended = false;
+  while (!ended && sender.soundFrame.load() == NotYet) ended = inputEnded(1);
+  if (!ended) printFrame("sound at", sender.soundFrame.load());
+  jack_client_close(sender.client);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -179,12 +196,15 @@ int main(int argc, char** argv) {
   std::string portName = "out";
   bool stay = false;
   bool ear = false;
+  bool tellNoteOn = false;
   std::vector<std::string> steps;
   for (int i = 2; i < argc; ++i) {
     if (std::strcmp(argv[i], "--stay") == 0) {
       stay = true;
     } else if (std::strcmp(argv[i], "--ear") == 0) {
       ear = true;
+    } else if (std::strcmp(argv[i], "--note-on-frame") == 0) {
+      tellNoteOn = true;
     } else if (std::strcmp(argv[i], "--port") == 0 && i + 1 < argc) {
       portName = argv[++i];
     } else {
@@ -195,6 +215,7 @@ int main(int argc, char** argv) {
   const auto options = static_cast<jack_options_t>(JackNoStartServer | JackUseExactName);
   sender.client = jack_client_open(argv[1], options, nullptr);
   if (sender.client == nullptr) return 1;
+  if (ear) return listenForSound();
   const uint64_t sampleRate = jack_get_sample_rate(sender.client);
   uint64_t frame = 0;
   for (const std::string& step : steps) frame = appendStep(sender.script, step, frame, sampleRate);
@@ -205,27 +226,13 @@ int main(int argc, char** argv) {
       jack_activate(sender.client) != 0) {
     return 1;
   }
-  if (ear) {
-    sender.earClient = jack_client_open((std::string(argv[1]) + "-ear").c_str(), options, nullptr);
-    if (sender.earClient == nullptr) return 1;
-    sender.earPort =
-        jack_port_register(sender.earClient, "in", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
-    if (sender.earPort == nullptr || jack_set_process_callback(sender.earClient, listen, nullptr) ||
-        jack_activate(sender.earClient) != 0) {
-      return 1;
-    }
-  }
   say("ready");
 
   bool ended = false;
   while (!ended && !sender.played.load()) ended = inputEnded(1);
   if (!ended) {
     say("sent");
-    if (ear && sender.soundFrame.load() != NotHeard) {
-      std::printf("key-to-sound %llu\n", static_cast<unsigned long long>(
-                                             sender.soundFrame.load() - sender.noteOnFrame.load()));
-      std::fflush(stdout);
-    }
+    if (tellNoteOn) printFrame("note-on at", sender.noteOnFrame.load());
     if (stay) {
       while (!inputEnded(-1)) {
       }
@@ -233,7 +240,6 @@ int main(int argc, char** argv) {
       inputEnded(50);  // lets the cycle that wrote the last message finish
     }
   }
-  if (sender.earClient != nullptr) jack_client_close(sender.earClient);
   jack_client_close(sender.client);
   return 0;
 }

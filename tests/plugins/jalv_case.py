@@ -5,8 +5,15 @@ records the plugin's output, and the recorded note must have the renderer's pitc
 over half a second, within 2 %) and level (RMS within 2 %). Usually the recording is
 the rendered note sample for sample; on a busy machine the server may repeat or drop a period.
 
-Run under scripts/with-jack.sh:
-  jalv_case.py LV2-FOLDER MIDI-SENDER QUILLFERN-RENDER WORK-FOLDER
+Key-to-sound, on the server's clock (the MIDI client's ear): with the default note start the
+first non-zero sample comes exactly the latency jalv reports to JACK plus one frame after the
+note-on (the attack starts from 0); with notes started at once (start=1) the latency is 0 and
+the sound starts on the note-on's frame or the next.
+
+Run under scripts/with-jack.sh (at its QUILLFERN_JACK_RATE, 44100 Hz unless set); with
+key-to-sound last, only that is measured (jack_rec may repeat or drop periods as small as 64
+frames on a busy machine):
+  jalv_case.py LV2-FOLDER MIDI-SENDER QUILLFERN-RENDER WORK-FOLDER [key-to-sound]
 Exits 77 (skipped) where jalv is not installed."""
 import os
 import shutil
@@ -16,7 +23,8 @@ import sys
 import time
 
 SKIPPED = 77
-RATE = 44100
+SCORE_RATE = 44100  # score frames count at 44100 Hz at any rate
+RATE = int(os.environ.get("QUILLFERN_JACK_RATE", SCORE_RATE))
 NOTE_MS = 1000
 RECORD_SECONDS = 3
 COMPARED = RATE // 2  # samples compared from the start of the attack
@@ -78,6 +86,57 @@ def rising_crossings(samples):
     return sum(1 for a, b in zip(samples, samples[1:]) if a < middle <= b)
 
 
+def reported_latency(port):
+    """The latency jalv tells JACK for the plugin: the larger end of the port's ranges."""
+    listing = subprocess.run(["jack_lsp", "-l", port], capture_output=True, text=True).stdout
+    return max(int(line.split("[")[1].split()[1]) for line in listing.splitlines()
+               if "latency" in line)
+
+
+def frame_said(process, what):
+    """The frame a sender or ear said after `what`, once it has ended by itself; -1 if none."""
+    process.wait(timeout=NOTE_MS / 1000 + 20)  # its input stays open: it ends once done
+    said = process.stdout.read().split(what + " ")
+    return int(said[1].split()[0]) if len(said) > 1 else -1
+
+
+def play_note(lv2_folder, sender, start, recording=None):
+    """jalv with note start `start` plays A4 from silence, recorded when asked: its key-to-sound
+    on the server's clock and its reported latency, or None when a program did not come up."""
+    environment = dict(os.environ, LV2_PATH=lv2_folder)
+    started = []
+    try:
+        jalv = subprocess.Popen(["jalv", "-x", "-n", "quillfern-jalv", "-c", "start=%d" % start,
+                                 "urn:quillfern:synth"],
+                                env=environment, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL)
+        ear = subprocess.Popen([sender, "quillfern-ear", "--ear"], stdin=subprocess.PIPE,
+                               stdout=subprocess.PIPE, text=True)
+        started += [jalv, ear]
+        if not wait_for_port("quillfern-jalv:out") or not wait_for_port("quillfern-ear:in"):
+            print("jalv or the ear did not show its ports")
+            return None
+        subprocess.run(["jack_connect", "quillfern-jalv:out", "quillfern-ear:in"], check=True)
+        if recording:
+            started.append(subprocess.Popen(["jack_rec", "-f", recording, "-d",
+                                             str(RECORD_SECONDS), "-b", "32",
+                                             "quillfern-jalv:out"], stdout=subprocess.DEVNULL))
+        keys = subprocess.Popen([sender, "quillfern-keys", "--note-on-frame", "300:904564",
+                                 "%d:804500" % NOTE_MS],
+                                stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        started.append(keys)
+        if not wait_for_port("quillfern-keys:out"):
+            print("the MIDI sender did not show its port")
+            return None
+        latency = reported_latency("quillfern-jalv:out")
+        subprocess.run(["jack_connect", "quillfern-keys:out", "quillfern-jalv:midi_in"], check=True)
+        key_to_sound = frame_said(ear, "sound at") - frame_said(keys, "note-on at")
+        if recording:
+            started[2].wait(timeout=RECORD_SECONDS + 10)
+        return key_to_sound, latency
+    finally:
+        stop_all(started)
+
+
 def main():
     lv2_folder, sender, render, work = (os.path.abspath(argument) for argument in sys.argv[1:5])
     if shutil.which("jalv") is None:
@@ -88,33 +147,25 @@ def main():
     reference = os.path.join(work, "jalv-reference.wav")
     score = os.path.join(work, "jalv-note.score")
     with open(score, "w") as file:
-        file.write("0 midi 90 69 100\n%d midi 80 69 0\n%d end\n" % (NOTE_MS * RATE // 1000, 2 * RATE))
+        file.write("0 midi 90 69 100\n%d midi 80 69 0\n%d end\n"
+                   % (NOTE_MS * SCORE_RATE // 1000, 2 * SCORE_RATE))
     # The plugin's own defaults: stable steps and the DC filter on.
-    subprocess.run([render, score, "-o", reference, "--param", "stable=on",
+    subprocess.run([render, score, "-o", reference, "--rate", str(RATE), "--param", "stable=on",
                     "--param", "dc_filter=on"], check=True)
 
-    environment = dict(os.environ, LV2_PATH=lv2_folder)
-    started = []
-    try:
-        jalv = subprocess.Popen(["jalv", "-x", "-n", "quillfern-jalv", "urn:quillfern:synth"],
-                                env=environment, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL)
-        started.append(jalv)
-        if not wait_for_port("quillfern-jalv:out"):
-            print("jalv did not show its ports")
-            return 1
-        recorder = subprocess.Popen(["jack_rec", "-f", recording, "-d", str(RECORD_SECONDS),
-                                     "-b", "32", "quillfern-jalv:out"], stdout=subprocess.DEVNULL)
-        started.append(recorder)
-        keys = subprocess.Popen([sender, "quillfern-keys", "300:904564", "%d:804500" % NOTE_MS],
-                                stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-        started.append(keys)
-        if not wait_for_port("quillfern-keys:out"):
-            print("the MIDI sender did not show its port")
-            return 1
-        subprocess.run(["jack_connect", "quillfern-keys:out", "quillfern-jalv:midi_in"], check=True)
-        recorder.wait(timeout=RECORD_SECONDS + 10)
-    finally:
-        stop_all(started)
+    compared = sys.argv[5:] != ["key-to-sound"]
+    handover = play_note(lv2_folder, sender, 0, recording if compared else None)
+    immediate = play_note(lv2_folder, sender, 1)
+    if handover is None or immediate is None:
+        return 1
+    print("key-to-sound at %d Hz: handover %d frames (reported latency %d), immediate %d "
+          "frames (reported latency %d)" % (RATE, *handover, *immediate))
+    if handover[0] != handover[1] + 1 or handover[1] == 0 or immediate[1] != 0 or \
+            immediate[0] not in (0, 1):
+        print("the key-to-sound is not the reported latency plus one frame")
+        return 1
+    if not compared:
+        return 0
 
     played = samples_of(recording)
     expected = samples_of(reference)
