@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The cost of rendering one sample, against two floors: the bare model recurrence, and the
 // same recurrence reading the shared parameters anew on every sample. The voice is measured
-// holding a note in blocks of 1, 64 and 256 frames, and silent before its first note.
+// holding a note in blocks of 1, 64 and 256 frames, with two models overlapping as notes start
+// at once, and silent before its first note.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
+#include "engine/instrument.h"
 #include "engine/render.h"
 #include "engine/voice.h"
 #include "midi/midi_messages.h"
@@ -46,6 +49,33 @@ void RenderCallbackSustain(benchmark::State& run) {
   renderBlocks(run, *voice);
 }
 BENCHMARK(RenderCallbackSustain)->Arg(BlockFrames)->Arg(64)->Arg(1);
+
+// Notes started at once, each a handover's length after the one before: on every sample the
+// new note's model and the fading one's both step.
+void RenderCallbackOverlap(benchmark::State& run) {
+  auto voice = std::make_unique<EngineState>();
+  startVoice(*voice, DefaultSampleRate);
+  setInstrumentValue(*voice, NoteStartSetting, static_cast<double>(NoteStart::Immediate));
+  const int overlap = voice->handoverLimit + 1;
+  std::vector<float> block(BlockFrames);
+  int key = 57;
+  const auto playNextNote = [&] {
+    handleMidiNotice(*voice, MidiDataNotice, packShortMessage(NoteOffChannel1, key, 0));
+    key = key == 57 ? 60 : 57;
+    handleMidiNotice(*voice, MidiDataNotice, packShortMessage(NoteOnChannel1, key, 100));
+    for (int frame = 0; frame < overlap; frame += BlockFrames) {
+      renderFrames(*voice, block.data(), std::min(BlockFrames, overlap - frame));
+    }
+  };
+  playNextNote();  // the first has nothing to fade
+  for (auto _ : run) {
+    playNextNote();
+    benchmark::DoNotOptimize(block.data());
+    benchmark::ClobberMemory();
+  }
+  countSamples(run, overlap);
+}
+BENCHMARK(RenderCallbackOverlap);
 
 // A voice before its first note: what an instance on a track not yet played costs.
 void RenderCallbackSilent(benchmark::State& run) {
