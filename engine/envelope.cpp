@@ -194,8 +194,11 @@ void startNoteAtOnce(EngineState& state) noexcept QUILLFERN_NONBLOCKING {
   readSettings(state);
 }
 
-[[gnu::noinline]] double fadingSample(EngineState& state,
-                                      ModelParameters parameters) noexcept QUILLFERN_NONBLOCKING {
+// Out of the render loop's way, and its parameters by value (see envelope.h).
+[[gnu::noinline]] double fadingSample(
+    EngineState& state,
+    ModelParameters parameters)  // cppcheck-suppress passedByValue
+    noexcept QUILLFERN_NONBLOCKING {
   FadingNote& fading = state.fading;
   const double sample =
       fadingStep(state, fading, parameters) * fadeOutLevel(state, fading.faded, fading.level);
