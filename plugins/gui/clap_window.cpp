@@ -29,7 +29,7 @@ struct ClapWindow {
 namespace {
 
 constexpr uint32_t TickMilliseconds = 20;  // how soon the window follows the host and the model
-constexpr uint32_t AspectWidth = 16;
+constexpr uint32_t AspectWidth = 20;       // BaseWidth : BaseHeight
 constexpr uint32_t AspectHeight = 9;
 
 template <typename Extension>

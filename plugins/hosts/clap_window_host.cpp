@@ -8,9 +8,10 @@
 //
 // OUT gets the samples as raw 32-bit floats. With --cycles the window is opened and closed N
 // times while the score plays; without, it stays open. On standard output: "window ID" once it
-// shows, "control INDEX X Y" for the middle of each control on the screen, what the plugin
-// tells the host ("begin ID", "value ID VALUE", "end ID"), and at the end "final ID VALUE" for
-// every parameter.
+// shows, "control INDEX X Y" for the middle of each control on the screen, "preset INDEX X Y
+// ID=VALUE..." for each item of the preset menu (where it is once the menu is open, and the
+// values it sets), "presets X Y" for the menu's button, what the plugin tells the host ("begin ID",
+// "value ID VALUE", "end ID"), and at the end "final ID VALUE" for every parameter.
 #include <X11/Xlib.h>
 #include <clap/events.h>
 #include <clap/ext/gui.h>
@@ -20,6 +21,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -199,18 +201,40 @@ Window makeParent(Display* display) {
   return parent;
 }
 
-void printControls(WindowHost& host) {
+// The middle of a part of the window, on the screen.
+void printPlace(const WindowHost& host, const char* what, const Rect& rect) {
+  int x = 0;
+  int y = 0;
+  Window child = 0;
+  XTranslateCoordinates(host.display, host.parent, DefaultRootWindow(host.display),
+                        static_cast<int>((rect.x + rect.width / 2) * host.scale),
+                        static_cast<int>((rect.y + rect.height / 2) * host.scale), &x, &y, &child);
+  std::printf("%s %d %d", what, x, y);
+}
+
+void printControls(const WindowHost& host) {
   for (std::size_t index = 0; index < guiParameterCount(); ++index) {
-    const Rect rect = controlRect(index);
-    int x = 0;
-    int y = 0;
-    Window child = 0;
-    XTranslateCoordinates(host.display, host.parent, DefaultRootWindow(host.display),
-                          static_cast<int>((rect.x + rect.width / 2) * host.scale),
-                          static_cast<int>((rect.y + rect.height / 2) * host.scale), &x, &y,
-                          &child);
-    std::printf("control %zu %d %d\n", index, x, y);
+    const std::string what = "control " + std::to_string(index);
+    printPlace(host, what.c_str(), controlRect(index));
+    std::printf("\n");
   }
+}
+
+// Each preset's item with the values it sets by CLAP id, then the preset menu's button.
+void printPresets(const WindowHost& host) {
+  std::vector<double> values(guiParameterCount());
+  for (std::size_t preset = 0; preset < guiPresetCount(); ++preset) {
+    const std::string what = "preset " + std::to_string(preset);
+    printPlace(host, what.c_str(), presetItemRect(preset));
+    guiPresetValues(preset, values);
+    for (std::size_t index = 0; index < values.size(); ++index) {
+      if (!std::isnan(values[index]))
+        std::printf(" %u=%.17g", guiParameterId(index), values[index]);
+    }
+    std::printf("\n");
+  }
+  printPlace(host, "presets", presetButtonRect());
+  std::printf("\n");
 }
 
 bool openWindow(WindowHost& host, bool announce) {
@@ -231,6 +255,7 @@ bool openWindow(WindowHost& host, bool announce) {
   if (announce) {
     std::printf("window %lu %ux%u\n", host.parent, width, height);
     printControls(host);
+    printPresets(host);
     std::fflush(stdout);
   }
   return true;
@@ -259,7 +284,7 @@ void printFinalValues(const WindowHost& host) {
   for (std::size_t index = 0; index < guiParameterCount(); ++index) {
     double value = 0.0;
     params->get_value(host.plugin, guiParameterId(index), &value);
-    std::printf("final %u %g\n", guiParameterId(index), value);
+    std::printf("final %u %.17g\n", guiParameterId(index), value);
   }
 }
 
