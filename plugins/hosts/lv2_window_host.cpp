@@ -1,0 +1,263 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// quillfern-lv2-window-host: an LV2 host with a window, for the tests under Xvfb and the
+// sanitizers, where a real host cannot go. A thread of its own plays a score through the plugin
+// in real time, as a host's audio thread does, while the main thread opens the plugin's window
+// (its ui:X11UI) inside an X11 window of the host's own (ui:parent), calls its idle interface and
+// hands it what the trace port wrote; what the window writes reaches the plugin at the start of
+// the next block.
+//
+//   quillfern-lv2-window-host BUNDLE SCORE -o OUT.f32 --cycles N
+//
+// OUT gets the samples as raw 32-bit floats; the window is opened and closed N times while the
+// score plays.
+#include <X11/Xlib.h>
+#include <dlfcn.h>
+#include <lv2/atom/util.h>
+#include <lv2/ui/ui.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "plugins/gui/window_view.h"
+#include "plugins/hosts/format_hosts.h"
+#include "plugins/hosts/plugin_host.h"
+#include "plugins/lv2/lv2_ports.h"
+#include "tools/score.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr double Rate = 44100.0;
+constexpr int32_t BlockFrames = 256;
+constexpr std::size_t MostWaitingAtoms = 256;  // a window that idles no more loses the oldest
+constexpr auto OpenFor = std::chrono::milliseconds(20);
+constexpr auto IdleEvery = std::chrono::milliseconds(5);
+
+// Between the window (main thread) and the plugin (audio thread), both ways.
+struct Mailbox {
+  std::mutex lock;
+  std::vector<std::pair<uint32_t, double>> controls;  // CLAP id, value
+  bool traceAsked = false;
+  std::vector<std::vector<uint8_t>> atoms;  // the trace port's, for the window
+};
+
+struct WindowHost {
+  HostedPlugin* plugin = nullptr;
+  Display* display = nullptr;
+  Window parent = 0;
+  const LV2UI_Descriptor* ui = nullptr;
+  std::string bundle;
+  LV2_URID eventTransfer = 0;
+  LV2_URID traceOn = 0;
+  Mailbox mailbox;
+  std::atomic<bool> windowOpen{false};
+  std::atomic<bool> playing{true};
+};
+
+// What the window writes: a control's value, or its request for the model's points.
+void writeToPlugin(LV2UI_Controller controller, uint32_t port, uint32_t size, uint32_t format,
+                   const void* buffer) {
+  auto& host = *static_cast<WindowHost*>(const_cast<void*>(controller));
+  const std::lock_guard hold(host.mailbox.lock);
+  if (format == 0 && size == sizeof(float)) {
+    for (std::size_t index = 0; index < ParameterCount; ++index) {
+      if (lv2PortOf(index) == port) {
+        host.mailbox.controls.emplace_back(pluginParameters()[index].id,
+                                           *static_cast<const float*>(buffer));
+      }
+    }
+  } else if (format == host.eventTransfer && port == Lv2MidiInPort &&
+             size >= sizeof(LV2_Atom_Object)) {
+    const auto& message = *static_cast<const LV2_Atom_Object*>(buffer);
+    if (message.body.otype == host.traceOn) host.mailbox.traceAsked = true;
+  }
+}
+
+int resizeParent(LV2UI_Feature_Handle handle, int width, int height) {
+  auto& host = *static_cast<WindowHost*>(handle);
+  XResizeWindow(host.display, host.parent, static_cast<unsigned>(width),
+                static_cast<unsigned>(height));
+  return 0;
+}
+
+// The window's writes go in at the block's start; the trace port's atoms go out after it.
+void takeWindowWrites(WindowHost& host) {
+  const std::lock_guard hold(host.mailbox.lock);
+  for (const auto& [id, value] : host.mailbox.controls) presetParameter(*host.plugin, id, value);
+  host.mailbox.controls.clear();
+  if (host.mailbox.traceAsked) askForModelTrace(*host.plugin);
+  host.mailbox.traceAsked = false;
+}
+
+void passTraceOn(WindowHost& host) {
+  if (!host.windowOpen.load()) return;
+  const LV2_Atom_Sequence& written = lv2Notifications(*lv2PluginOf(*host.plugin));
+  if (written.atom.type == 0) return;
+  const std::lock_guard hold(host.mailbox.lock);
+  LV2_ATOM_SEQUENCE_FOREACH(&written, event) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(&event->body);
+    if (host.mailbox.atoms.size() == MostWaitingAtoms) {
+      host.mailbox.atoms.erase(host.mailbox.atoms.begin());
+    }
+    host.mailbox.atoms.emplace_back(bytes, bytes + sizeof(LV2_Atom) + event->body.size);
+  }
+}
+
+void play(WindowHost& host, const Score& score, std::vector<float>& out) {
+  out.assign(static_cast<std::size_t>(score.endFrame), 0.0f);
+  ScoreCursor cursor{&score};
+  const auto start = Clock::now();
+  while (cursor.frame < score.endFrame) {
+    takeWindowWrites(host);
+    playBlock(*host.plugin, cursor, BlockFrames, out.data() + cursor.frame);
+    passTraceOn(host);
+    std::this_thread::sleep_until(
+        start + std::chrono::microseconds(cursor.frame * 1000000 / static_cast<int64_t>(Rate)));
+  }
+  host.playing = false;
+}
+
+void giveWindowTrace(WindowHost& host, LV2UI_Handle window) {
+  std::vector<std::vector<uint8_t>> atoms;
+  {
+    const std::lock_guard hold(host.mailbox.lock);
+    atoms.swap(host.mailbox.atoms);
+  }
+  for (const std::vector<uint8_t>& atom : atoms) {
+    host.ui->port_event(window, Lv2TracePort, static_cast<uint32_t>(atom.size()),
+                        host.eventTransfer, atom.data());
+  }
+}
+
+// One opening: the window made, served for a while, closed. False if it did not open.
+bool openAndClose(WindowHost& host, LV2_URID_Map& map) {
+  LV2UI_Resize resize{&host, resizeParent};
+  const LV2_Feature mapFeature{LV2_URID__map, &map};
+  const LV2_Feature parentFeature{LV2_UI__parent, reinterpret_cast<void*>(host.parent)};  // NOLINT
+  const LV2_Feature resizeFeature{LV2_UI__resize, &resize};
+  const LV2_Feature* features[] = {&mapFeature, &parentFeature, &resizeFeature, nullptr};
+  LV2UI_Widget widget = nullptr;
+  LV2UI_Handle window = host.ui->instantiate(host.ui, Lv2PluginUri, host.bundle.c_str(),
+                                             writeToPlugin, &host, &widget, features);
+  if (window == nullptr) return false;
+  const auto* idle =
+      static_cast<const LV2UI_Idle_Interface*>(host.ui->extension_data(LV2_UI__idleInterface));
+  host.windowOpen = true;
+  for (const auto until = Clock::now() + OpenFor; Clock::now() < until && host.playing;) {
+    giveWindowTrace(host, window);
+    if (idle != nullptr) idle->idle(window);
+    std::this_thread::sleep_for(IdleEvery);
+  }
+  host.windowOpen = false;
+  host.ui->cleanup(window);
+  return true;
+}
+
+Window makeParent(Display* display) {
+  const Window parent = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0,
+                                            static_cast<unsigned>(BaseWidth),
+                                            static_cast<unsigned>(BaseHeight), 0, 0, 0);
+  XStoreName(display, parent, "Quillfern LV2 window host");
+  XMapWindow(display, parent);
+  XSync(display, False);
+  return parent;
+}
+
+struct Options {
+  std::string bundle, score, output;
+  int cycles = 0;
+};
+
+bool parseOptions(int argc, char** argv, Options& options) {
+  std::vector<std::string> positional;
+  for (int index = 1; index < argc; ++index) {
+    const std::string_view argument = argv[index];
+    if (argument == "-o" && index + 1 < argc) {
+      options.output = argv[++index];
+    } else if (argument == "--cycles" && index + 1 < argc) {
+      options.cycles = static_cast<int>(std::strtol(argv[++index], nullptr, 10));
+    } else {
+      positional.emplace_back(argument);
+    }
+  }
+  if (positional.size() != 2 || options.output.empty() || options.cycles <= 0) return false;
+  options.bundle = positional[0];
+  options.score = positional[1];
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (!parseOptions(argc, argv, options)) {
+    std::fputs("usage: quillfern-lv2-window-host BUNDLE SCORE -o OUT.f32 --cycles N\n", stderr);
+    return 2;
+  }
+  std::ifstream text(options.score);
+  Score score;
+  std::string error;
+  if (!parseScore(text, options.score, score, error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return 2;
+  }
+  WindowHost host;
+  host.display = XOpenDisplay(nullptr);
+  if (host.display == nullptr) {
+    std::fputs("no X display\n", stderr);
+    return 1;
+  }
+  HostedPluginPtr plugin = openPlugin(options.bundle, Rate, BlockFrames, error);
+  if (!plugin || lv2PluginOf(*plugin) == nullptr) {
+    std::fprintf(stderr, "%s\n", error.empty() ? "not an LV2 bundle" : error.c_str());
+    return 1;
+  }
+  host.plugin = plugin.get();
+  host.bundle = options.bundle;
+  const std::string uiFile = lv2UiBinary(*lv2PluginOf(*plugin));
+  void* library = dlopen(uiFile.c_str(), RTLD_NOW | RTLD_LOCAL);
+  const auto descriptorOf =
+      library != nullptr
+          ? reinterpret_cast<LV2UI_DescriptorFunction>(dlsym(library, "lv2ui_descriptor"))
+          : nullptr;
+  host.ui = descriptorOf != nullptr ? descriptorOf(0) : nullptr;
+  if (host.ui == nullptr) {
+    std::fprintf(stderr, "%s: no window (%s)\n", uiFile.c_str(), dlerror());
+    return 1;
+  }
+  // The window maps its URIs with the plugin's map, which the audio side no longer uses.
+  LV2_URID_Map map = lv2UridMap(*lv2PluginOf(*plugin));
+  host.eventTransfer = map.map(map.handle, LV2_ATOM__eventTransfer);
+  host.traceOn = map.map(map.handle, Lv2TraceOnUri);
+  host.parent = makeParent(host.display);
+  std::vector<float> samples;
+  std::thread audio(play, std::ref(host), std::cref(score), std::ref(samples));
+  bool opened = true;
+  for (int cycle = 0; opened && cycle < options.cycles; ++cycle) {
+    opened = openAndClose(host, map);
+  }
+  audio.join();
+  std::ofstream(options.output, std::ios::binary)
+      .write(reinterpret_cast<const char*>(samples.data()),
+             static_cast<std::streamsize>(samples.size() * sizeof(float)));
+  plugin.reset();
+  dlclose(library);
+  XDestroyWindow(host.display, host.parent);
+  XCloseDisplay(host.display);
+  if (!opened) {
+    std::fputs("the plugin's window did not open\n", stderr);
+    return 1;
+  }
+  return 0;
+}
