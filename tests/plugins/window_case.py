@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: GPL-3.0-or-later
-"""The CLAP plugin's window in our own host (quillfern-clap-window-host), on the display of
-scripts/with-xvfb.sh, while the host plays a score in real time.
+"""The plugins' windows in our own hosts (quillfern-clap-window-host, quillfern-lv2-window-host),
+on the display of scripts/with-xvfb.sh, while the host plays a score in real time.
 
   window_case.py drag HOST PLUGIN RENDER WORK-FOLDER
       The window opens through set_parent; a preset picked from its menu by XTest (xdotool)
@@ -10,7 +10,8 @@ scripts/with-xvfb.sh, while the host plays a score in real time.
       A screenshot of the host's window goes to WORK-FOLDER/clap-window.png.
   window_case.py cycles HOST PLUGIN RENDER WORK-FOLDER
       The window opens and closes 200 times while the sound runs; the sound equals the
-      renderer's for the same score, sample for sample.
+      renderer's for the same score, sample for sample. PLUGIN: the .clap file, or the LV2
+      bundle's folder.
 Exits 77 (skipped) where xdotool or ImageMagick's import is missing."""
 import os
 import shutil
