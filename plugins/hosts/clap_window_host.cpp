@@ -25,7 +25,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -37,14 +36,13 @@
 #include "plugins/gui/window_view.h"
 #include "plugins/hosts/format_hosts.h"
 #include "plugins/hosts/plugin_host.h"
+#include "plugins/hosts/window_hosts.h"
 #include "tools/score.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr double Rate = 44100.0;
-constexpr int32_t BlockFrames = 256;
 constexpr int LongestWaitMilliseconds = 50;
 
 struct Timer {
@@ -188,19 +186,6 @@ void serveFor(WindowHost& host, std::chrono::milliseconds span) {
   while (Clock::now() < until && host.playing) serve(host, 5);
 }
 
-Window makeParent(Display* display) {
-  const Window parent = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0,
-                                            static_cast<unsigned>(BaseWidth),
-                                            static_cast<unsigned>(BaseHeight), 0, 0, 0);
-  XStoreName(display, parent, "Quillfern CLAP window host");
-  XSelectInput(display, parent, StructureNotifyMask);
-  XMapWindow(display, parent);
-  for (XEvent event; XNextEvent(display, &event) == 0;) {
-    if (event.type == MapNotify) break;
-  }
-  return parent;
-}
-
 // The middle of a part of the window, on the screen.
 void printPlace(const WindowHost& host, const char* what, const Rect& rect) {
   int x = 0;
@@ -267,14 +252,7 @@ void closeWindow(WindowHost& host) {
 }
 
 void play(WindowHost& host, HostedPlugin& plugin, const Score& score, std::vector<float>& out) {
-  out.assign(static_cast<std::size_t>(score.endFrame), 0.0f);
-  ScoreCursor cursor{&score};
-  const auto start = Clock::now();
-  while (cursor.frame < score.endFrame) {
-    playBlock(plugin, cursor, BlockFrames, out.data() + cursor.frame);
-    std::this_thread::sleep_until(
-        start + std::chrono::microseconds(cursor.frame * 1000000 / static_cast<int64_t>(Rate)));
-  }
+  playInRealTime(plugin, score, out, [](bool /*before*/) {});
   host.playing = false;
 }
 
@@ -288,50 +266,12 @@ void printFinalValues(const WindowHost& host) {
   }
 }
 
-struct Options {
-  std::string plugin, score, output;
-  int cycles = 0;
-  double scale = 1.0;
-};
-
-bool parseOptions(int argc, char** argv, Options& options) {
-  std::vector<std::string> positional;
-  for (int index = 1; index < argc; ++index) {
-    const std::string_view argument = argv[index];
-    if (argument == "-o" && index + 1 < argc) {
-      options.output = argv[++index];
-    } else if (argument == "--cycles" && index + 1 < argc) {
-      options.cycles = static_cast<int>(std::strtol(argv[++index], nullptr, 10));
-    } else if (argument == "--scale" && index + 1 < argc) {
-      options.scale = std::strtod(argv[++index], nullptr);
-    } else {
-      positional.emplace_back(argument);
-    }
-  }
-  if (positional.size() != 2 || options.output.empty() || options.scale <= 0.0) return false;
-  options.plugin = positional[0];
-  options.score = positional[1];
-  return true;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  Options options;
-  if (!parseOptions(argc, argv, options)) {
-    std::fputs(
-        "usage: quillfern-clap-window-host PLUGIN.clap SCORE -o OUT.f32 [--cycles N] "
-        "[--scale S]\n",
-        stderr);
-    return 2;
-  }
-  std::ifstream text(options.score);
+  WindowHostOptions options;
   Score score;
-  std::string error;
-  if (!parseScore(text, options.score, score, error)) {
-    std::fprintf(stderr, "%s\n", error.c_str());
-    return 2;
-  }
+  if (!readWindowHostCommand(argc, argv, options, score)) return 2;
   WindowHost host;
   host.scale = options.scale;
   current = &host;
@@ -340,9 +280,11 @@ int main(int argc, char** argv) {
     std::fputs("no X display\n", stderr);
     return 1;
   }
-  host.parent = makeParent(host.display);
+  host.parent = makeHostWindow(host.display, "Quillfern CLAP window host");
   const ClapHostServices services{&host, extension, eventOut};
-  HostedPluginPtr plugin = openPlugin(options.plugin, Rate, BlockFrames, error, &services);
+  std::string error;
+  HostedPluginPtr plugin =
+      openPlugin(options.plugin, WindowHostRate, WindowHostBlockFrames, error, &services);
   if (!plugin) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
@@ -366,9 +308,7 @@ int main(int argc, char** argv) {
   audio.join();
   printReports(host);
   printFinalValues(host);
-  std::ofstream(options.output, std::ios::binary)
-      .write(reinterpret_cast<const char*>(samples.data()),
-             static_cast<std::streamsize>(samples.size() * sizeof(float)));
+  writeSamples(options.output, samples);
   plugin.reset();
   XDestroyWindow(host.display, host.parent);
   XCloseDisplay(host.display);

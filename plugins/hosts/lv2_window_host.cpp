@@ -8,22 +8,20 @@
 //
 //   quillfern-lv2-window-host BUNDLE SCORE -o OUT.f32 --cycles N
 //
-// OUT gets the samples as raw 32-bit floats; the window is opened and closed N times while the
-// score plays.
+// OUT gets the samples as raw 32-bit floats; the window is opened and closed N times (at least
+// once) while the score plays.
 #include <X11/Xlib.h>
 #include <dlfcn.h>
 #include <lv2/atom/util.h>
 #include <lv2/ui/ui.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <mutex>
 #include <string>
-#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -31,6 +29,7 @@
 #include "plugins/gui/window_view.h"
 #include "plugins/hosts/format_hosts.h"
 #include "plugins/hosts/plugin_host.h"
+#include "plugins/hosts/window_hosts.h"
 #include "plugins/lv2/lv2_ports.h"
 #include "tools/score.h"
 
@@ -38,8 +37,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr double Rate = 44100.0;
-constexpr int32_t BlockFrames = 256;
 constexpr std::size_t MostWaitingAtoms = 256;  // a window that idles no more loses the oldest
 constexpr auto OpenFor = std::chrono::milliseconds(20);
 constexpr auto IdleEvery = std::chrono::milliseconds(5);
@@ -115,16 +112,13 @@ void passTraceOn(WindowHost& host) {
 }
 
 void play(WindowHost& host, const Score& score, std::vector<float>& out) {
-  out.assign(static_cast<std::size_t>(score.endFrame), 0.0f);
-  ScoreCursor cursor{&score};
-  const auto start = Clock::now();
-  while (cursor.frame < score.endFrame) {
-    takeWindowWrites(host);
-    playBlock(*host.plugin, cursor, BlockFrames, out.data() + cursor.frame);
-    passTraceOn(host);
-    std::this_thread::sleep_until(
-        start + std::chrono::microseconds(cursor.frame * 1000000 / static_cast<int64_t>(Rate)));
-  }
+  playInRealTime(*host.plugin, score, out, [&host](bool before) {
+    if (before) {
+      takeWindowWrites(host);
+    } else {
+      passTraceOn(host);
+    }
+  });
   host.playing = false;
 }
 
@@ -164,67 +158,26 @@ bool openAndClose(WindowHost& host, LV2_URID_Map& map) {
   return true;
 }
 
-Window makeParent(Display* display) {
-  const Window parent = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0,
-                                            static_cast<unsigned>(BaseWidth),
-                                            static_cast<unsigned>(BaseHeight), 0, 0, 0);
-  XStoreName(display, parent, "Quillfern LV2 window host");
-  XMapWindow(display, parent);
-  XSync(display, False);
-  return parent;
-}
-
-struct Options {
-  std::string bundle, score, output;
-  int cycles = 0;
-};
-
-bool parseOptions(int argc, char** argv, Options& options) {
-  std::vector<std::string> positional;
-  for (int index = 1; index < argc; ++index) {
-    const std::string_view argument = argv[index];
-    if (argument == "-o" && index + 1 < argc) {
-      options.output = argv[++index];
-    } else if (argument == "--cycles" && index + 1 < argc) {
-      options.cycles = static_cast<int>(std::strtol(argv[++index], nullptr, 10));
-    } else {
-      positional.emplace_back(argument);
-    }
-  }
-  if (positional.size() != 2 || options.output.empty() || options.cycles <= 0) return false;
-  options.bundle = positional[0];
-  options.score = positional[1];
-  return true;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  Options options;
-  if (!parseOptions(argc, argv, options)) {
-    std::fputs("usage: quillfern-lv2-window-host BUNDLE SCORE -o OUT.f32 --cycles N\n", stderr);
-    return 2;
-  }
-  std::ifstream text(options.score);
+  WindowHostOptions options;
   Score score;
-  std::string error;
-  if (!parseScore(text, options.score, score, error)) {
-    std::fprintf(stderr, "%s\n", error.c_str());
-    return 2;
-  }
+  if (!readWindowHostCommand(argc, argv, options, score)) return 2;
   WindowHost host;
   host.display = XOpenDisplay(nullptr);
   if (host.display == nullptr) {
     std::fputs("no X display\n", stderr);
     return 1;
   }
-  HostedPluginPtr plugin = openPlugin(options.bundle, Rate, BlockFrames, error);
+  std::string error;
+  HostedPluginPtr plugin = openPlugin(options.plugin, WindowHostRate, WindowHostBlockFrames, error);
   if (!plugin || lv2PluginOf(*plugin) == nullptr) {
     std::fprintf(stderr, "%s\n", error.empty() ? "not an LV2 bundle" : error.c_str());
     return 1;
   }
   host.plugin = plugin.get();
-  host.bundle = options.bundle;
+  host.bundle = options.plugin;
   const std::string uiFile = lv2UiBinary(*lv2PluginOf(*plugin));
   void* library = dlopen(uiFile.c_str(), RTLD_NOW | RTLD_LOCAL);
   const auto descriptorOf =
@@ -240,17 +193,15 @@ int main(int argc, char** argv) {
   LV2_URID_Map map = lv2UridMap(*lv2PluginOf(*plugin));
   host.eventTransfer = map.map(map.handle, LV2_ATOM__eventTransfer);
   host.traceOn = map.map(map.handle, Lv2TraceOnUri);
-  host.parent = makeParent(host.display);
+  host.parent = makeHostWindow(host.display, "Quillfern LV2 window host");
   std::vector<float> samples;
   std::thread audio(play, std::ref(host), std::cref(score), std::ref(samples));
   bool opened = true;
-  for (int cycle = 0; opened && cycle < options.cycles; ++cycle) {
+  for (int cycle = 0; opened && cycle < std::max(options.cycles, 1); ++cycle) {
     opened = openAndClose(host, map);
   }
   audio.join();
-  std::ofstream(options.output, std::ios::binary)
-      .write(reinterpret_cast<const char*>(samples.data()),
-             static_cast<std::streamsize>(samples.size() * sizeof(float)));
+  writeSamples(options.output, samples);
   plugin.reset();
   dlclose(library);
   XDestroyWindow(host.display, host.parent);
