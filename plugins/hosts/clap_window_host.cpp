@@ -275,11 +275,8 @@ int main(int argc, char** argv) {
   WindowHost host;
   host.scale = options.scale;
   current = &host;
-  host.display = XOpenDisplay(nullptr);
-  if (host.display == nullptr) {
-    std::fputs("no X display\n", stderr);
-    return 1;
-  }
+  host.display = openHostDisplay();
+  if (host.display == nullptr) return 1;
   host.parent = makeHostWindow(host.display, "Quillfern CLAP window host");
   const ClapHostServices services{&host, extension, eventOut};
   std::string error;
@@ -310,11 +307,5 @@ int main(int argc, char** argv) {
   printFinalValues(host);
   writeSamples(options.output, samples);
   plugin.reset();
-  XDestroyWindow(host.display, host.parent);
-  XCloseDisplay(host.display);
-  if (!opened) {
-    std::fputs("the plugin's window did not open\n", stderr);
-    return 1;
-  }
-  return 0;
+  return closeHostWindow(host.display, host.parent, opened);
 }

@@ -165,11 +165,8 @@ int main(int argc, char** argv) {
   Score score;
   if (!readWindowHostCommand(argc, argv, options, score)) return 2;
   WindowHost host;
-  host.display = XOpenDisplay(nullptr);
-  if (host.display == nullptr) {
-    std::fputs("no X display\n", stderr);
-    return 1;
-  }
+  host.display = openHostDisplay();
+  if (host.display == nullptr) return 1;
   std::string error;
   HostedPluginPtr plugin = openPlugin(options.plugin, WindowHostRate, WindowHostBlockFrames, error);
   if (!plugin || lv2PluginOf(*plugin) == nullptr) {
@@ -204,11 +201,5 @@ int main(int argc, char** argv) {
   writeSamples(options.output, samples);
   plugin.reset();
   dlclose(library);
-  XDestroyWindow(host.display, host.parent);
-  XCloseDisplay(host.display);
-  if (!opened) {
-    std::fputs("the plugin's window did not open\n", stderr);
-    return 1;
-  }
-  return 0;
+  return closeHostWindow(host.display, host.parent, opened);
 }

@@ -48,6 +48,20 @@ bool readWindowHostCommand(int argc, char** argv, WindowHostOptions& options, Sc
   return true;
 }
 
+Display* openHostDisplay() {
+  Display* display = XOpenDisplay(nullptr);
+  if (display == nullptr) std::fputs("no X display\n", stderr);
+  return display;
+}
+
+int closeHostWindow(Display* display, Window window, bool pluginWindowOpened) {
+  XDestroyWindow(display, window);
+  XCloseDisplay(display);
+  if (pluginWindowOpened) return 0;
+  std::fputs("the plugin's window did not open\n", stderr);
+  return 1;
+}
+
 Window makeHostWindow(Display* display, const char* title) {
   const Window parent = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0,
                                             static_cast<unsigned>(BaseWidth),

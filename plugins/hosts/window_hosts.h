@@ -27,8 +27,14 @@ struct WindowHostOptions {
 // The options and the score; false, with the problem on standard error, when either is wrong.
 bool readWindowHostCommand(int argc, char** argv, WindowHostOptions& options, Score& score);
 
+// The display, or null with the problem on standard error.
+Display* openHostDisplay();
+
 // The host's own window at the plugin window's base size, mapped.
 Window makeHostWindow(Display* display, const char* title);
+
+// The host's window and display closed; the exit status, 1 if the plugin's window did not open.
+int closeHostWindow(Display* display, Window window, bool pluginWindowOpened);
 
 // The whole score in blocks at the pace of real time into `out`, `aroundBlock(before)` called on
 // this thread before and after each block.
