@@ -169,7 +169,8 @@ void pressSegment(WindowView& view, const GuiHost& host, std::size_t parameter, 
     const Rect rect = segmentRect(parameter, segment);
     if (x >= rect.x && x < rect.x + rect.width) chosen = segment;
   }
-  const double value = guiValueAt(parameter, static_cast<double>(chosen) / (count - 1));
+  const double value =
+      guiValueAt(parameter, static_cast<double>(chosen) / static_cast<double>(count - 1));
   if (value != view.values[parameter]) changeOnce(view, host, parameter, value);
 }
 
@@ -237,9 +238,10 @@ std::size_t segmentCount(std::size_t parameter) {
 
 Rect segmentRect(std::size_t parameter, std::size_t segment) {
   const Rect control = controlRect(parameter);
-  const double width = (control.width - SegmentLabelWidth) / segmentCount(parameter);
-  return {control.x + SegmentLabelWidth + segment * width, control.y + 3.0, width - 3.0,
-          control.height - 6.0};
+  const double width =
+      (control.width - SegmentLabelWidth) / static_cast<double>(segmentCount(parameter));
+  return {control.x + SegmentLabelWidth + static_cast<double>(segment) * width, control.y + 3.0,
+          width - 3.0, control.height - 6.0};
 }
 
 Rect scopeRect() {

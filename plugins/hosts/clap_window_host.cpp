@@ -274,7 +274,8 @@ int main(int argc, char** argv) {
   if (!readWindowHostCommand(argc, argv, options, score)) return 2;
   WindowHost host;
   host.scale = options.scale;
-  current = &host;
+  // The host outlives the plugin, which is closed before main returns.
+  current = &host;  // cppcheck-suppress danglingLifetime
   host.display = openHostDisplay();
   if (host.display == nullptr) return 1;
   host.parent = makeHostWindow(host.display, "Quillfern CLAP window host");

@@ -183,7 +183,8 @@ int main(int argc, char** argv) {
           : nullptr;
   host.ui = descriptorOf != nullptr ? descriptorOf(0) : nullptr;
   if (host.ui == nullptr) {
-    std::fprintf(stderr, "%s: no window (%s)\n", uiFile.c_str(), dlerror());
+    const char* why = dlerror();  // NOLINT(concurrency-mt-unsafe): no other thread runs yet
+    std::fprintf(stderr, "%s: no window (%s)\n", uiFile.c_str(), why);
     return 1;
   }
   // The window maps its URIs with the plugin's map, which the audio side no longer uses.
