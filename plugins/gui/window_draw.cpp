@@ -2,6 +2,7 @@
 #include "plugins/gui/window_draw.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <span>
@@ -193,22 +194,30 @@ void drawEntry(cairo_t* cairo, const Rect& rect, const TextEntry& entry) {
            entry.refused ? Warning : Colour{0.4, 0.4, 0.45}, Align::Right);
 }
 
-// Each of a few named values side by side, the one in force lit; a name too wide for its
-// segment in smaller letters.
+// Each of a few named values side by side, the one in force lit; all in smaller letters when
+// one is too wide for its segment.
 void drawSegments(cairo_t* cairo, std::size_t parameter, double value) {
   const std::size_t count = segmentCount(parameter);
+  const auto placeOf = [count](std::size_t segment) {
+    return static_cast<double>(segment) / static_cast<double>(count - 1);
+  };
+  std::vector<std::array<char, 32>> names(count);
+  double size = NormalText;
+  for (std::size_t segment = 0; segment < count; ++segment) {
+    guiValueText(parameter, guiValueAt(parameter, placeOf(segment)), names[segment].data(),
+                 names[segment].size());
+    if (textWidth(cairo, names[segment].data(), NormalText) >
+        segmentRect(parameter, segment).width - TextInset) {
+      size = SmallText;
+    }
+  }
   const double inForce = guiNormalizedOf(parameter, value);
   for (std::size_t segment = 0; segment < count; ++segment) {
     const Rect part = segmentRect(parameter, segment);
-    const double at = static_cast<double>(segment) / static_cast<double>(count - 1);
-    const bool lit = std::fabs(at - inForce) < 0.5 / static_cast<double>(count - 1);
+    const bool lit = std::fabs(placeOf(segment) - inForce) < 0.5 / static_cast<double>(count - 1);
     fillRect(cairo, part, lit ? AccentDim : ControlFace);
-    char text[32];
-    guiValueText(parameter, guiValueAt(parameter, at), text, sizeof text);
-    const double size =
-        textWidth(cairo, text, NormalText) > part.width - TextInset ? SmallText : NormalText;
-    drawText(cairo, part.x + part.width / 2, middleOf(part), text, size, lit ? Text : DimText,
-             Align::Centre);
+    drawText(cairo, part.x + part.width / 2, middleOf(part), names[segment].data(), size,
+             lit ? Text : DimText, Align::Centre);
   }
 }
 
