@@ -27,6 +27,7 @@ constexpr double ButtonHeight = 22.0;
 constexpr double MenuWidth = 200.0;
 constexpr double MenuItemHeight = 26.0;
 constexpr double SegmentLabelWidth = 96.0;  // a control of named values: its name's share
+constexpr int32_t MostSegments = 3;         // values side by side; a control of more has a slider
 
 constexpr uint32_t DoubleClickMilliseconds = 400;
 constexpr double FineDragFactor = 0.1;
@@ -84,13 +85,10 @@ struct ControlLayout {
 };
 
 ControlLayout makeControlLayout() {
-  ControlLayout layout;
-  for (; layout.pitch > SmallestRowPitch; layout.pitch -= 1.0) {
+  for (ControlLayout layout;; layout.pitch -= 1.0) {
     layout.places = placeGroups(layout.pitch);
-    if (fits(layout.places, layout.pitch)) break;
+    if (fits(layout.places, layout.pitch) || layout.pitch <= SmallestRowPitch) return layout;
   }
-  layout.places = placeGroups(layout.pitch);
-  return layout;
 }
 
 const ControlLayout& controlLayout() {
@@ -101,8 +99,6 @@ const ControlLayout& controlLayout() {
 double columnX(std::size_t column) {
   return Margin + static_cast<double>(column) * (ColumnWidth + Margin);
 }
-
-constexpr int32_t MostSegments = 3;  // values side by side; a control of more has a slider
 
 double normalizedOf(const WindowView& view, std::size_t parameter) {
   return guiNormalizedOf(parameter, view.values[parameter]);
