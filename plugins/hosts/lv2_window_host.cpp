@@ -4,7 +4,8 @@
 // in real time, as a host's audio thread does, while the main thread opens the plugin's window
 // (its ui:X11UI) inside an X11 window of the host's own (ui:parent), calls its idle interface and
 // hands it what the trace port wrote; what the window writes reaches the plugin at the start of
-// the next block.
+// the next block (all but its request to stop the points: the host drops them while no window
+// is open).
 //
 //   quillfern-lv2-window-host BUNDLE SCORE -o OUT.f32 --cycles N
 //
