@@ -85,6 +85,9 @@ def rising_crossings(samples):
     middle = (min(samples) + max(samples)) / 2
     return sum(1 for a, b in zip(samples, samples[1:]) if a < middle <= b)
 
+# The renderer's options for the plugins' own defaults: stable steps and the DC filter on.
+PLUGIN_DEFAULTS = ["--param", "stable=on", "--param", "dc_filter=on"]
+
 
 def reported_latency(port):
     """The latency jalv tells JACK for the plugin: the larger end of the port's ranges."""
@@ -149,9 +152,8 @@ def main():
     with open(score, "w") as file:
         file.write("0 midi 90 69 100\n%d midi 80 69 0\n%d end\n"
                    % (NOTE_MS * SCORE_RATE // 1000, 2 * SCORE_RATE))
-    # The plugin's own defaults: stable steps and the DC filter on.
-    subprocess.run([render, score, "-o", reference, "--rate", str(RATE), "--param", "stable=on",
-                    "--param", "dc_filter=on"], check=True)
+    subprocess.run([render, score, "-o", reference, "--rate", str(RATE)] + PLUGIN_DEFAULTS,
+                   check=True)
 
     compared = sys.argv[5:] != ["key-to-sound"]
     handover = play_note(lv2_folder, sender, 0, recording if compared else None)

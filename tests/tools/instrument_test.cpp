@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,19 +15,12 @@
 #include "midi/instrument_messages.h"
 #include "midi/midi_messages.h"
 #include "plugins/plugin_voice.h"
+#include "tests/tools/score_text.h"
 #include "tools/score_render.h"
 
 namespace {
 
 constexpr double Rate = 44100.0;
-
-Score scoreFrom(const std::string& text) {
-  std::istringstream input(text);
-  Score score;
-  std::string error;
-  EXPECT_TRUE(parseScore(input, "test", score, error)) << error;
-  return score;
-}
 
 std::vector<float> rendered(const std::string& text, const ParameterValues& values) {
   std::vector<float> samples;
@@ -125,4 +117,3 @@ TEST(Instrument, EveryKeySoundsWithStableSteps) {
 }
 
 }  // namespace
-
