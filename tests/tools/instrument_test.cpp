@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The instrument the plugins and the renderer play: pitch bend on the spike rate, the note
-// modes told apart by the key orders that differ, every key sounding with stable steps, and the
-// factory bank's presets keeping their character at A3.
+// modes told apart by the key orders that differ, every key sounding with stable steps, notes
+// started at once, and the factory bank's presets keeping their character at A3.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +12,7 @@
 #include "engine/instrument.h"
 #include "engine/model_regime.h"
 #include "engine/render.h"
+#include "engine/voice.h"
 #include "midi/instrument_messages.h"
 #include "midi/midi_messages.h"
 #include "plugins/plugin_voice.h"
@@ -114,6 +115,27 @@ TEST(Instrument, EveryKeySoundsWithStableSteps) {
       EXPECT_EQ(note, heldNote(key, rendererValues(), frames)) << key;
     }
   }
+}
+
+// Notes started at once: a note from silence sounds from the frame after its note-on. One
+// started over a held note leaves that note's next sample as it was (the new attack starts from
+// 0), sums both while the held one fades out, and is then the new note alone, sample for sample
+// as if it had started from silence.
+TEST(Instrument, ANoteStartedAtOnceFadesTheNoteBeforeOutBesideIt) {
+  const ParameterValues immediate =
+      with(rendererValues(), {{NoteStartSetting, 1.0}, {DecaySlider, 0.001}});
+  const std::vector<float> held = rendered("0 midi 90 57 100\n30000 end\n", immediate);
+  const std::vector<float> over = rendered(
+      "0 midi 90 57 100\n20000 midi 80 57 0\n20000 midi 90 62 100\n30000 end\n", immediate);
+  const std::vector<float> alone = rendered("20000 midi 90 62 100\n30000 end\n", immediate);
+  EXPECT_EQ(held[0], 0.0f);
+  EXPECT_NE(held[1], 0.0f);
+  EXPECT_EQ(over[20000], held[20000]);
+  EXPECT_NE(over[20500], held[20500]);
+  EXPECT_NE(over[20500], alone[20500]);
+  const auto fadeEnd = static_cast<std::ptrdiff_t>(20000 + latencySamplesAt(Rate));
+  EXPECT_NE(over[fadeEnd - 2], alone[fadeEnd - 2]);
+  EXPECT_TRUE(std::equal(over.begin() + fadeEnd, over.end(), alone.begin() + fadeEnd));
 }
 
 }  // namespace
