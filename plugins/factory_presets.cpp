@@ -80,10 +80,11 @@ ParameterValues presetValues(const FactoryPreset& preset) noexcept {
   ParameterValues values = defaultValues();
   for (const PresetValue& value : preset.values) {
     const int32_t index = parameterIndexOfSymbol(value.symbol);
-    if (index >= 0) {
-      values.value[index] =
-          playableValue(pluginParameters()[static_cast<std::size_t>(index)], value.value);
-    }
+    if (index < 0) continue;
+    // As an LV2 port carries it, a 32-bit float: every format then plays a preset alike.
+    const PluginParameter& parameter = pluginParameters()[static_cast<std::size_t>(index)];
+    values.value[index] =
+        playableValue(parameter, valueOfPortFloat(parameter, static_cast<float>(value.value)));
   }
   return values;
 }
