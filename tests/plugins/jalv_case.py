@@ -4,11 +4,13 @@
 records the plugin's output, and the recorded note must have the renderer's pitch (its spikes
 over half a second, within 2 %) and level (RMS within 2 %). Usually the recording is
 the rendered note sample for sample; on a busy machine the server may repeat or drop a period.
+jalv's console must also list every preset of the factory bank by its name.
 
 Run under scripts/with-jack.sh:
   jalv_case.py LV2-FOLDER MIDI-SENDER QUILLFERN-RENDER WORK-FOLDER
 Exits 77 (skipped) where jalv is not installed."""
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -78,6 +80,13 @@ def rising_crossings(samples):
     return sum(1 for a, b in zip(samples, samples[1:]) if a < middle <= b)
 
 
+def bank_names(render):
+    """The factory bank's names, as the renderer lists them for a name it does not know."""
+    answer = subprocess.run([render, "-", "-o", os.devnull, "--preset", "?"],
+                            capture_output=True, text=True).stderr
+    return re.search(r"factory preset \((.*)\), not", answer).group(1).split(", ")
+
+
 def main():
     lv2_folder, sender, render, work = (os.path.abspath(argument) for argument in sys.argv[1:5])
     if shutil.which("jalv") is None:
@@ -97,11 +106,14 @@ def main():
     started = []
     try:
         jalv = subprocess.Popen(["jalv", "-x", "-n", "quillfern-jalv", "urn:quillfern:synth"],
-                                env=environment, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL)
+                                env=environment, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                text=True)
         started.append(jalv)
         if not wait_for_port("quillfern-jalv:out"):
             print("jalv did not show its ports")
             return 1
+        jalv.stdin.write("presets\n")
+        jalv.stdin.flush()
         recorder = subprocess.Popen(["jack_rec", "-f", recording, "-d", str(RECORD_SECONDS),
                                      "-b", "32", "quillfern-jalv:out"], stdout=subprocess.DEVNULL)
         started.append(recorder)
@@ -115,6 +127,11 @@ def main():
         recorder.wait(timeout=RECORD_SECONDS + 10)
     finally:
         stop_all(started)
+    listed = jalv.stdout.read()
+    missing = [name for name in bank_names(render) if "(%s)" % name not in listed]
+    print("jalv lists the presets: %s" % ("all" if not missing else "not " + ", ".join(missing)))
+    if missing:
+        return 1
 
     played = samples_of(recording)
     expected = samples_of(reference)
