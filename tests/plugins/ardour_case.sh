@@ -14,6 +14,9 @@ LV2_PATH=$(realpath "$1")
 # Ardour keeps its configuration and plugin cache in the home folder: a private one per run.
 export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_CACHE_HOME="$work/home/.cache"
 export QUILLFERN_ARDOUR_SESSION="$work/session"
+# The presets' labels, as the bundle's presets.ttl gives them.
+QUILLFERN_PRESET_LABELS=$(sed -n 's/^ *rdfs:label "\(.*\)" ;$/\1/p' "$LV2_PATH"/quillfern.lv2/presets.ttl)
+export QUILLFERN_PRESET_LABELS
 # One run plays a note and saves the moved parameters, a second loads the session again; each
 # must print every line named.
 run_ardour() {
@@ -25,7 +28,7 @@ run_ardour() {
   [[ $status -eq 0 ]] && ! grep -q "^FAILED" <<<"$output" || return 1
   for line in "$@"; do grep -q "$line" <<<"$output" || return 1; done
 }
-run_ardour "^meter before" "^moved parameters saved" || exit 1
+run_ardour "^meter before" "^presets listed, Chaos loaded" "^moved parameters saved" || exit 1
 QUILLFERN_ARDOUR_RELOAD=1 run_ardour "^moved parameters loaded again" || exit 1
 # The saved session's plugin state as an LV2 host reads it: any Turtle file Ardour wrote for
 # the plugin, with the plugin's description, must validate without an error or a warning.

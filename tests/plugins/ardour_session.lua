@@ -1,7 +1,8 @@
 -- SPDX-License-Identifier: GPL-3.0-or-later
 -- Ardour without a window or a sound card (ardour7-lua, Dummy backend): a new session, a MIDI
 -- track with Quillfern as its instrument, a note written to the track's input, and the track's
--- meter must go from silence to a sound; then parameters moved and the session saved. Run again
+-- meter must go from silence to a sound; Ardour must list the bundle's presets and load one;
+-- then parameters moved and the session saved. Run again
 -- with QUILLFERN_ARDOUR_RELOAD set, it loads that session and checks the values were kept: in a
 -- process of its own, as Ardour loads a session at its start, since loading one into the tool
 -- after closing another now and then crashes Ardour 7.3. Run by ardour_case.sh, which sets the
@@ -85,6 +86,18 @@ if before > 1e-6 then fail("the track sounded before the note") end
 if during < 0.01 then fail("the note made no sound") end
 
 local processor = track:nth_plugin(0)
+-- The presets Ardour lists are the bundle's (their labels given by ardour_case.sh, one a line).
+local plugin = processor:to_insert():plugin(0)
+local listed = {}
+for preset in plugin:get_info():get_presets(false):iter() do listed[preset.label] = true end
+for label in os.getenv("QUILLFERN_PRESET_LABELS"):gmatch("[^\n]+") do
+  if not listed[label] then fail("Ardour does not list the preset " .. label) end
+end
+-- Loading one sets the neuron's parameters: Chaos has I = 2.9 (Ardour's control input 4).
+if not plugin:load_preset(plugin:preset_by_label("Chaos")) then fail("Chaos does not load") end
+local i = ARDOUR.LuaAPI.get_processor_param(processor, 4, true)
+if math.abs(i - 2.9) > 1e-6 then fail(string.format("Chaos loaded I = %g", i)) end
+print("presets listed, Chaos loaded")
 for index, value in pairs(moves) do ARDOUR.LuaAPI.set_processor_param(processor, index, value) end
 check(processor, "once moved")
 Session:save_state("", false, false, false, false, false)
