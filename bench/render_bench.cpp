@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The cost of rendering one sample, against two floors: the bare model recurrence, and the
 // same recurrence reading the shared parameters anew on every sample. The voice is measured
-// holding a note in blocks of 1, 64 and 256 frames, and silent before its first note.
+// holding a note in blocks of 1, 64 and 256 frames, silent before its first note, and holding
+// key 127 with stable steps, the dearest note: ten sub-steps a sample.
 #include <benchmark/benchmark.h>
 
 #include <memory>
 #include <vector>
 
+#include "engine/instrument.h"
 #include "engine/render.h"
 #include "engine/voice.h"
 #include "midi/midi_messages.h"
@@ -34,18 +36,33 @@ void renderBlocks(benchmark::State& run, EngineState& voice) {
   countSamples(run, frames);
 }
 
+// `key` held into its sustain.
+void holdNote(EngineState& voice, uint8_t key) {
+  handleMidiNotice(voice, MidiDataNotice, packShortMessage(NoteOnChannel1, key, 100));
+  std::vector<float> block(BlockFrames);
+  for (int frame = 0; frame < PreRollFrames; frame += BlockFrames) {
+    renderFrames(voice, block.data(), BlockFrames);
+  }
+}
+
 // A note held in its sustain.
 void RenderCallbackSustain(benchmark::State& run) {
   auto voice = std::make_unique<EngineState>();
   startVoice(*voice, DefaultSampleRate);
-  handleMidiNotice(*voice, MidiDataNotice, packShortMessage(NoteOnChannel1, 57, 100));
-  std::vector<float> block(BlockFrames);
-  for (int frame = 0; frame < PreRollFrames; frame += BlockFrames) {
-    renderFrames(*voice, block.data(), BlockFrames);
-  }
+  holdNote(*voice, 57);
   renderBlocks(run, *voice);
 }
 BENCHMARK(RenderCallbackSustain)->Arg(BlockFrames)->Arg(64)->Arg(1);
+
+// Key 127 with stable steps: the worst cost per sample a note has.
+void RenderCallbackKey127Stable(benchmark::State& run) {
+  auto voice = std::make_unique<EngineState>();
+  startVoice(*voice, DefaultSampleRate);
+  setInstrumentValue(*voice, StableStepsSetting, 1.0);
+  holdNote(*voice, 127);
+  renderBlocks(run, *voice);
+}
+BENCHMARK(RenderCallbackKey127Stable)->Arg(BlockFrames);
 
 // A voice before its first note: what an instance on a track not yet played costs.
 void RenderCallbackSilent(benchmark::State& run) {

@@ -41,6 +41,8 @@ VOICE_GOALS = [
     ("held note, LV2 run(), 64-frame blocks", "Lv2RunSustain/64", 1.10),
     ("held note, LV2 run(), 1-frame blocks", "Lv2RunSustain/1", 1.5),
     ("silent voice, before its first note", "RenderCallbackSilent/256", 0.1),
+    # Ten sub-steps a sample, each about a bare step.
+    ("key 127 with stable steps, 256-frame blocks", "RenderCallbackKey127Stable/256", 11.0),
 ]
 
 
