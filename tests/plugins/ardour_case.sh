@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Ardour loads the LV2 plugin headless and plays a note through it (ardour_session.lua).
-#   ardour_case.sh LV2-FOLDER WORK-FOLDER
+# Ardour loads the LV2 plugin headless and plays a note through it (ardour_session.lua), lists
+# the factory presets and loads one, and exports a note played with the preset Chaos, which
+# must be quillfern-render --preset Chaos sample for sample.
+#   ardour_case.sh LV2-FOLDER WORK-FOLDER QUILLFERN-RENDER
 set -uo pipefail
 if ! command -v ardour7-lua >/dev/null; then
   echo "SKIP: Ardour's Lua session tool ardour7-lua is not installed (Debian: ardour)"
@@ -14,6 +16,16 @@ LV2_PATH=$(realpath "$1")
 # Ardour keeps its configuration and plugin cache in the home folder: a private one per run.
 export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_CACHE_HOME="$work/home/.cache"
 export QUILLFERN_ARDOUR_SESSION="$work/session"
+render=$(realpath "$3")
+# The export's note and its file format, where Ardour looks for a user's own.
+mkdir -p "$XDG_CONFIG_HOME/ardour7/scripts" "$XDG_CONFIG_HOME/ardour7/export"
+cp "$(dirname "$0")/ardour_test_note.lua" "$XDG_CONFIG_HOME/ardour7/scripts/"
+cat >"$XDG_CONFIG_HOME/ardour7/export/float-wav.preset" <<'EOF'
+<?xml version="1.0" encoding="UTF-8"?>
+<ExportPreset id="9a2fb9a4-3a5f-4f2e-9b55-2d8d1b2b0a01" name="Quillfern float WAV">
+  <ExportFormat id="20b4ab09-6452-4cb3-bd66-b921cdbd2942"/>
+</ExportPreset>
+EOF
 # The presets' labels, as the bundle's presets.ttl gives them.
 QUILLFERN_PRESET_LABELS=$(sed -n 's/^ *rdfs:label "\(.*\)" ;$/\1/p' "$LV2_PATH"/quillfern.lv2/presets.ttl)
 export QUILLFERN_PRESET_LABELS
@@ -30,6 +42,26 @@ run_ardour() {
 }
 run_ardour "^meter before" "^presets listed, Chaos loaded" "^moved parameters saved" || exit 1
 QUILLFERN_ARDOUR_RELOAD=1 run_ardour "^moved parameters loaded again" || exit 1
+# The export against the renderer, from each one's first sound on (Ardour starts the note a
+# little into the range, after its own latency compensation): every sample equal.
+QUILLFERN_ARDOUR_SESSION="$work/export-session" QUILLFERN_ARDOUR_EXPORT="$work/export" \
+  run_ardour "^Chaos exported" || exit 1
+printf '0 midi 90 57 127\n132300 end\n' >"$work/a3.score"
+"$render" "$work/a3.score" -o "$work/a3.wav" --preset Chaos || exit 1
+python3 - "$(dirname "$0")" "$work"/export/*.wav "$work/a3.wav" <<'EOF' || exit 1
+import sys
+sys.path.insert(0, sys.argv[1])
+from jalv_case import samples_of
+exported = samples_of(sys.argv[2])[0::2]  # the left channel; the right is the same
+rendered = samples_of(sys.argv[3])
+def sounding(samples):
+    return samples[next(i for i, value in enumerate(samples) if value != 0):]
+exported, rendered = sounding(exported), sounding(rendered)
+compared = min(len(exported), len(rendered))
+differing = sum(1 for a, b in zip(exported, rendered) if a != b)
+print("Ardour's export of Chaos against the renderer: %d samples, %d differ" % (compared, differing))
+sys.exit(0 if compared > 2 * 44100 and differing == 0 else 1)
+EOF
 # The saved session's plugin state as an LV2 host reads it: any Turtle file Ardour wrote for
 # the plugin, with the plugin's description, must validate without an error or a warning.
 # Ardour keeps the port values in its session file; a plugin without a state of its own gets
