@@ -29,8 +29,9 @@ struct ClapWindow {
 namespace {
 
 constexpr uint32_t TickMilliseconds = 20;  // how soon the window follows the host and the model
-constexpr uint32_t AspectWidth = 16;
-constexpr uint32_t AspectHeight = 9;
+constexpr uint32_t AspectHeight = 9;       // BaseWidth : BaseHeight in whole numbers
+constexpr auto AspectWidth = static_cast<uint32_t>(BaseWidth * AspectHeight / BaseHeight);
+static_assert(AspectWidth * BaseHeight == BaseWidth * AspectHeight);
 
 template <typename Extension>
 const Extension* hostExtension(const clap_host_t* host, const char* id) {

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "engine/voice_controls.h"
+#include "plugins/factory_presets.h"
 #include "plugins/plugin_parameters.h"
 
 namespace {
@@ -35,10 +36,26 @@ const char* guiParameterName(std::size_t index) {
   return parameterAt(index).name;
 }
 
+const char* controlGroupTitle(ControlGroup group) {
+  switch (group) {
+    case ControlGroup::Envelope:
+      return "Envelope";
+    case ControlGroup::Neuron:
+      return "Neuron";
+    case ControlGroup::VolumeAndS:
+      return "Volume and s";
+    case ControlGroup::Playing:
+      break;
+  }
+  return "Playing";
+}
+
+// The window program's controls as it groups them: s, its one switch, beside the volume.
 ControlGroup guiParameterGroup(std::size_t index) {
   const PluginParameter& parameter = parameterAt(index);
+  if (windowControlOf(parameter) == nullptr) return ControlGroup::Playing;
   if (std::strcmp(parameter.group, "Envelope") == 0) return ControlGroup::Envelope;
-  if (std::strcmp(parameter.group, "Neuron") == 0 && std::strcmp(parameter.symbol, "s") != 0) {
+  if (std::strcmp(parameter.group, "Neuron") == 0 && parameter.scale != ParameterScale::Stepped) {
     return ControlGroup::Neuron;
   }
   return ControlGroup::VolumeAndS;
@@ -100,17 +117,17 @@ bool guiValueOfText(std::size_t index, const char* text, double& value) {
   return parseParameterText(parameterAt(index), text, value);
 }
 
-// Until the factory bank comes, the one preset is the settings of a new instance.
 std::size_t guiPresetCount() {
-  return 1;
+  return factoryPresets().size();
 }
 
-const char* guiPresetName(std::size_t /*preset*/) {
-  return "Initial settings";
+const char* guiPresetName(std::size_t preset) {
+  return factoryPresets()[preset].name;
 }
 
-void guiPresetValues(std::size_t /*preset*/, std::span<double> values) {
+void guiPresetValues(std::size_t preset, std::span<double> values) {
+  const ParameterValues played = presetValues(factoryPresets()[preset]);
   for (std::size_t index = 0; index < values.size() && index < ParameterCount; ++index) {
-    values[index] = guiDefaultValue(index);
+    values[index] = parameterAt(index).automatable ? played.value[index] : NAN;
   }
 }

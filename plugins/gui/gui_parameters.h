@@ -10,8 +10,11 @@
 
 #include "engine/nonblocking.h"
 
-// The boxes the window groups its controls in.
-enum class ControlGroup { Envelope, Neuron, VolumeAndS };
+// The boxes the window groups its controls in: the window program's three, then how the
+// instrument is played (every parameter that is none of the window program's controls).
+enum class ControlGroup { Envelope, Neuron, VolumeAndS, Playing };
+inline constexpr std::size_t ControlGroupCount = 4;
+const char* controlGroupTitle(ControlGroup group);
 
 std::size_t guiParameterCount();
 // The CLAP id; on the audio thread too, where the window's changes become the host's events.
@@ -31,7 +34,8 @@ double guiNormalizedOf(std::size_t index, double value);
 void guiValueText(std::size_t index, double value, char* text, std::size_t size);
 bool guiValueOfText(std::size_t index, const char* text, double& value);
 
-// The factory bank: its presets' names and every parameter's value in each.
+// The factory bank: its presets' names, and the values a preset gives: every parameter of the
+// sound, NaN for those a preset leaves as they are (the MIDI channel).
 std::size_t guiPresetCount();
 const char* guiPresetName(std::size_t preset);
 void guiPresetValues(std::size_t preset, std::span<double> values);

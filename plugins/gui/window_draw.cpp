@@ -2,6 +2,7 @@
 #include "plugins/gui/window_draw.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <span>
@@ -42,8 +43,6 @@ constexpr double TextInset = 10.0;
 constexpr std::size_t MostPhasePoints = 6000;
 constexpr float SmallestXSpan = 2.0f;  // the scope shows at least -2 to 2
 
-const char* const GroupTitles[] = {"Envelope", "Neuron", "Volume and s"};
-
 enum class Align { Left, Centre, Right };
 
 void setColour(cairo_t* cairo, const Colour& colour) {
@@ -67,12 +66,23 @@ void fillRect(cairo_t* cairo, const Rect& rect, const Colour& colour) {
   cairo_fill(cairo);
 }
 
-// Text whose baseline's middle sits at `y`, placed by `align` against `x`.
-void drawText(cairo_t* cairo, double x, double y, const char* text, double size,
-              const Colour& colour, Align align = Align::Left, bool bold = false) {
+void useFont(cairo_t* cairo, double size, bool bold) {
   cairo_select_font_face(cairo, FontFamily, CAIRO_FONT_SLANT_NORMAL,
                          bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
   cairo_set_font_size(cairo, size);
+}
+
+double textWidth(cairo_t* cairo, const char* text, double size) {
+  useFont(cairo, size, false);
+  cairo_text_extents_t extents;
+  cairo_text_extents(cairo, text, &extents);
+  return extents.width;
+}
+
+// Text whose baseline's middle sits at `y`, placed by `align` against `x`.
+void drawText(cairo_t* cairo, double x, double y, const char* text, double size,
+              const Colour& colour, Align align = Align::Left, bool bold = false) {
+  useFont(cairo, size, bold);
   cairo_text_extents_t extents;
   cairo_text_extents(cairo, text, &extents);
   double left = x - extents.x_bearing;
@@ -160,11 +170,12 @@ void drawPresetMenu(cairo_t* cairo, const WindowView& view) {
 }
 
 void drawGroups(cairo_t* cairo) {
-  for (std::size_t group = 0; group < std::size(GroupTitles); ++group) {
+  for (std::size_t group = 0; group < ControlGroupCount; ++group) {
     const Rect box = groupRect(group);
     fillRect(cairo, box, Panel);
-    drawText(cairo, box.x + TextInset, box.y + 12.0, GroupTitles[group], SmallText, DimText,
-             Align::Left, true);
+    drawText(cairo, box.x + TextInset, box.y + 12.0,
+             controlGroupTitle(static_cast<ControlGroup>(group)), SmallText, DimText, Align::Left,
+             true);
   }
 }
 
@@ -183,18 +194,30 @@ void drawEntry(cairo_t* cairo, const Rect& rect, const TextEntry& entry) {
            entry.refused ? Warning : Colour{0.4, 0.4, 0.45}, Align::Right);
 }
 
-// A switch shows both of its values, the one in force lit.
-void drawSwitch(cairo_t* cairo, const Rect& rect, std::size_t parameter, double value) {
-  const double half = (rect.width - 90.0) / 2;
-  for (int side = 0; side < 2; ++side) {
-    const Rect part{rect.x + 90.0 + side * half, rect.y + 3.0, half - 3.0, rect.height - 6.0};
-    const double sideValue = guiValueAt(parameter, side);
-    const bool lit = sideValue == guiValueAt(parameter, guiNormalizedOf(parameter, value));
+// Each of a few named values side by side, the one in force lit; all in smaller letters when
+// one is too wide for its segment.
+void drawSegments(cairo_t* cairo, std::size_t parameter, double value) {
+  const std::size_t count = segmentCount(parameter);
+  const auto placeOf = [count](std::size_t segment) {
+    return static_cast<double>(segment) / static_cast<double>(count - 1);
+  };
+  std::vector<std::array<char, 32>> names(count);
+  double size = NormalText;
+  for (std::size_t segment = 0; segment < count; ++segment) {
+    guiValueText(parameter, guiValueAt(parameter, placeOf(segment)), names[segment].data(),
+                 names[segment].size());
+    if (textWidth(cairo, names[segment].data(), NormalText) >
+        segmentRect(parameter, segment).width - TextInset) {
+      size = SmallText;
+    }
+  }
+  const double inForce = guiNormalizedOf(parameter, value);
+  for (std::size_t segment = 0; segment < count; ++segment) {
+    const Rect part = segmentRect(parameter, segment);
+    const bool lit = std::fabs(placeOf(segment) - inForce) < 0.5 / static_cast<double>(count - 1);
     fillRect(cairo, part, lit ? AccentDim : ControlFace);
-    char text[32];
-    guiValueText(parameter, sideValue, text, sizeof text);
-    drawText(cairo, part.x + part.width / 2, middleOf(part), text, NormalText, lit ? Text : DimText,
-             Align::Centre);
+    drawText(cairo, part.x + part.width / 2, middleOf(part), names[segment].data(), size,
+             lit ? Text : DimText, Align::Centre);
   }
 }
 
@@ -208,10 +231,10 @@ void drawControl(cairo_t* cairo, const WindowView& view, std::size_t parameter) 
                       (view.hovered.kind == TargetKind::Control && view.hovered.index == parameter);
   fillRect(cairo, rect, active ? ControlHover : ControlFace);
   const double value = view.values[parameter];
-  if (guiParameterSteps(parameter) == 1) {
+  if (segmentCount(parameter) > 0) {
     drawText(cairo, rect.x + TextInset, middleOf(rect), guiParameterName(parameter), NormalText,
              Text);
-    drawSwitch(cairo, rect, parameter, value);
+    drawSegments(cairo, parameter, value);
     return;
   }
   const double filled = guiNormalizedOf(parameter, value) * rect.width;

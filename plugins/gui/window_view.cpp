@@ -10,20 +10,24 @@ namespace {
 
 constexpr double Margin = 16.0;
 constexpr double TopOfGroups = 52.0;
-constexpr double LeftColumnWidth = 340.0;
+constexpr double BottomOfGroups = BaseHeight - Margin;
+constexpr double ColumnWidth = 290.0;
+constexpr std::size_t ControlColumns = 2;
 constexpr double GroupTitleHeight = 22.0;
 constexpr double GroupPadding = 8.0;
 constexpr double GroupGap = 10.0;
 constexpr double LargestRowPitch = 34.0;
+constexpr double SmallestRowPitch = 20.0;
 constexpr double RowGapFraction = 0.18;  // of the pitch, between two controls
-constexpr std::size_t GroupCount = 3;
-constexpr double RightColumnX = Margin + LeftColumnWidth + Margin;
+constexpr double RightColumnX = Margin + ControlColumns * (ColumnWidth + Margin);
 constexpr double RightColumnWidth = BaseWidth - RightColumnX - Margin;
 constexpr double ScopeHeight = 262.0;
 constexpr double ButtonWidth = 52.0;
 constexpr double ButtonHeight = 22.0;
 constexpr double MenuWidth = 200.0;
 constexpr double MenuItemHeight = 26.0;
+constexpr double SegmentLabelWidth = 96.0;  // a control of named values: its name's share
+constexpr int32_t MostSegments = 3;         // values side by side; a control of more has a slider
 
 constexpr uint32_t DoubleClickMilliseconds = 400;
 constexpr double FineDragFactor = 0.1;
@@ -40,23 +44,60 @@ double rowsInGroup(std::size_t group) {
   return rows;
 }
 
-// The controls share the column's height: with more parameters the rows grow closer.
-double rowPitch() {
-  const double fixed = GroupCount * (GroupTitleHeight + GroupPadding) + (GroupCount - 1) * GroupGap;
-  const double available = BaseHeight - TopOfGroups - Margin - fixed;
-  return std::min(LargestRowPitch, available / static_cast<double>(guiParameterCount()));
+double groupHeight(std::size_t group, double pitch) {
+  return GroupTitleHeight + GroupPadding + rowsInGroup(group) * pitch;
 }
 
-double groupTop(std::size_t group) {
+// The groups fill the control columns in order, each whole in one column; a group that does
+// not fit below the one before starts the next column.
+struct GroupPlace {
+  std::size_t column = 0;
   double top = TopOfGroups;
-  for (std::size_t before = 0; before < group; ++before) {
-    top += GroupTitleHeight + GroupPadding + rowsInGroup(before) * rowPitch() + GroupGap;
+};
+
+std::array<GroupPlace, ControlGroupCount> placeGroups(double pitch) {
+  std::array<GroupPlace, ControlGroupCount> places{};
+  GroupPlace next;
+  for (std::size_t group = 0; group < ControlGroupCount; ++group) {
+    if (next.top > TopOfGroups && next.top + groupHeight(group, pitch) > BottomOfGroups) {
+      next = {next.column + 1, TopOfGroups};
+    }
+    places[group] = next;
+    next.top += groupHeight(group, pitch) + GroupGap;
   }
-  return top;
+  return places;
 }
 
-bool isSwitch(std::size_t parameter) {
-  return guiParameterSteps(parameter) == 1;
+bool fits(const std::array<GroupPlace, ControlGroupCount>& places, double pitch) {
+  for (std::size_t group = 0; group < ControlGroupCount; ++group) {
+    if (places[group].column >= ControlColumns ||
+        places[group].top + groupHeight(group, pitch) > BottomOfGroups) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The controls' pitch: as roomy as lets every group fit, closer with more parameters.
+struct ControlLayout {
+  double pitch = LargestRowPitch;
+  std::array<GroupPlace, ControlGroupCount> places{};
+};
+
+ControlLayout makeControlLayout() {
+  for (ControlLayout layout;; layout.pitch -= 1.0) {
+    layout.places = placeGroups(layout.pitch);
+    if (fits(layout.places, layout.pitch) || layout.pitch <= SmallestRowPitch) return layout;
+  }
+}
+
+const ControlLayout& controlLayout() {
+  static const ControlLayout layout = makeControlLayout();
+  return layout;
+}
+
+double columnX(std::size_t column) {
+  return Margin + static_cast<double>(column) * (ColumnWidth + Margin);
 }
 
 double normalizedOf(const WindowView& view, std::size_t parameter) {
@@ -80,7 +121,7 @@ void applyPreset(WindowView& view, const GuiHost& host, std::size_t preset) {
   std::vector<double> values(guiParameterCount());
   guiPresetValues(preset, values);
   for (std::size_t index = 0; index < values.size(); ++index) {
-    changeOnce(view, host, index, values[index]);
+    if (!std::isnan(values[index])) changeOnce(view, host, index, values[index]);
   }
 }
 
@@ -114,6 +155,21 @@ void startDrag(WindowView& view, const GuiHost& host, std::size_t parameter, dou
   view.dragMoved = false;
 }
 
+// A segment takes its value; the control's name steps to the next value, round.
+void pressSegment(WindowView& view, const GuiHost& host, std::size_t parameter, double x) {
+  const std::size_t count = segmentCount(parameter);
+  const auto current = static_cast<std::size_t>(
+      std::lround(normalizedOf(view, parameter) * static_cast<double>(count - 1)));
+  std::size_t chosen = (current + 1) % count;
+  for (std::size_t segment = 0; segment < count; ++segment) {
+    const Rect rect = segmentRect(parameter, segment);
+    if (x >= rect.x && x < rect.x + rect.width) chosen = segment;
+  }
+  const double value =
+      guiValueAt(parameter, static_cast<double>(chosen) / static_cast<double>(count - 1));
+  if (value != view.values[parameter]) changeOnce(view, host, parameter, value);
+}
+
 void pressControl(WindowView& view, const GuiHost& host, const Target& target, double x, double y,
                   int button, bool doubleClick) {
   const std::size_t parameter = target.index;
@@ -123,8 +179,8 @@ void pressControl(WindowView& view, const GuiHost& host, const Target& target, d
     return;
   } else if (doubleClick) {
     changeOnce(view, host, parameter, guiDefaultValue(parameter));
-  } else if (isSwitch(parameter)) {
-    changeOnce(view, host, parameter, guiValueAt(parameter, 1.0 - normalizedOf(view, parameter)));
+  } else if (segmentCount(parameter) > 0) {
+    pressSegment(view, host, parameter, x / viewScale(view));
   } else {
     startDrag(view, host, parameter, x, y);
   }
@@ -155,18 +211,33 @@ bool contains(const Rect& rect, double x, double y) {
 }
 
 Rect groupRect(std::size_t group) {
-  const double height = GroupTitleHeight + GroupPadding + rowsInGroup(group) * rowPitch();
-  return {Margin, groupTop(group), LeftColumnWidth, height};
+  const ControlLayout& layout = controlLayout();
+  const GroupPlace& place = layout.places[group];
+  return {columnX(place.column), place.top, ColumnWidth, groupHeight(group, layout.pitch)};
 }
 
 Rect controlRect(std::size_t parameter) {
   const std::size_t group = groupOf(parameter);
   double row = 0;
   for (std::size_t before = 0; before < parameter; ++before) row += groupOf(before) == group;
-  const double pitch = rowPitch();
-  const double top = groupTop(group) + GroupTitleHeight + row * pitch;
-  return {Margin + GroupPadding, top, LeftColumnWidth - 2 * GroupPadding,
-          pitch * (1.0 - RowGapFraction)};
+  const ControlLayout& layout = controlLayout();
+  const GroupPlace& place = layout.places[group];
+  const double top = place.top + GroupTitleHeight + row * layout.pitch;
+  return {columnX(place.column) + GroupPadding, top, ColumnWidth - 2 * GroupPadding,
+          layout.pitch * (1.0 - RowGapFraction)};
+}
+
+std::size_t segmentCount(std::size_t parameter) {
+  const int32_t steps = guiParameterSteps(parameter);
+  return steps > 0 && steps + 1 <= MostSegments ? static_cast<std::size_t>(steps) + 1 : 0;
+}
+
+Rect segmentRect(std::size_t parameter, std::size_t segment) {
+  const Rect control = controlRect(parameter);
+  const double width =
+      (control.width - SegmentLabelWidth) / static_cast<double>(segmentCount(parameter));
+  return {control.x + SegmentLabelWidth + static_cast<double>(segment) * width, control.y + 3.0,
+          width - 3.0, control.height - 6.0};
 }
 
 Rect scopeRect() {

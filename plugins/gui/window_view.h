@@ -13,7 +13,7 @@
 #include "plugins/gui/scope_history.h"
 
 // The window is laid out on this size and scaled as a whole, so its aspect never changes.
-inline constexpr double BaseWidth = 960.0;
+inline constexpr double BaseWidth = 1200.0;
 inline constexpr double BaseHeight = 540.0;
 inline constexpr double SmallestScale = 0.75;
 inline constexpr double LargestScale = 3.0;
@@ -47,7 +47,11 @@ struct Target {
 
 // Where things are, in the layout's units (BaseWidth × BaseHeight).
 Rect controlRect(std::size_t parameter);
-Rect groupRect(std::size_t group);  // 0 envelope, 1 neuron, 2 volume and s
+Rect groupRect(std::size_t group);  // in ControlGroup's order
+// A parameter of a few named values (a switch, the note mode) shows them side by side, as
+// segments of its control; the player clicks the one wanted.
+std::size_t segmentCount(std::size_t parameter);  // 0 for a control of another kind
+Rect segmentRect(std::size_t parameter, std::size_t segment);
 Rect scopeRect();
 Rect timeScaleRect(std::size_t scale);
 Rect phaseRect();

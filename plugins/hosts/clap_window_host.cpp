@@ -8,9 +8,10 @@
 //
 // OUT gets the samples as raw 32-bit floats. With --cycles the window is opened and closed N
 // times while the score plays; without, it stays open. On standard output: "window ID" once it
-// shows, "control INDEX X Y" for the middle of each control on the screen, what the plugin
-// tells the host ("begin ID", "value ID VALUE", "end ID"), and at the end "final ID VALUE" for
-// every parameter.
+// shows, "control INDEX X Y" for the middle of each control on the screen, "preset INDEX X Y
+// ID=VALUE..." for each item of the preset menu (where it is once the menu is open, and the
+// values it sets), "presets X Y" for the menu's button, what the plugin tells the host ("begin ID",
+// "value ID VALUE", "end ID"), and at the end "final ID VALUE" for every parameter.
 #include <X11/Xlib.h>
 #include <clap/events.h>
 #include <clap/ext/gui.h>
@@ -20,10 +21,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -35,14 +36,13 @@
 #include "plugins/gui/window_view.h"
 #include "plugins/hosts/format_hosts.h"
 #include "plugins/hosts/plugin_host.h"
+#include "plugins/hosts/window_hosts.h"
 #include "tools/score.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr double Rate = 44100.0;
-constexpr int32_t BlockFrames = 256;
 constexpr int LongestWaitMilliseconds = 50;
 
 struct Timer {
@@ -186,31 +186,40 @@ void serveFor(WindowHost& host, std::chrono::milliseconds span) {
   while (Clock::now() < until && host.playing) serve(host, 5);
 }
 
-Window makeParent(Display* display) {
-  const Window parent = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0,
-                                            static_cast<unsigned>(BaseWidth),
-                                            static_cast<unsigned>(BaseHeight), 0, 0, 0);
-  XStoreName(display, parent, "Quillfern CLAP window host");
-  XSelectInput(display, parent, StructureNotifyMask);
-  XMapWindow(display, parent);
-  for (XEvent event; XNextEvent(display, &event) == 0;) {
-    if (event.type == MapNotify) break;
-  }
-  return parent;
+// The middle of a part of the window, on the screen.
+void printPlace(const WindowHost& host, const char* what, const Rect& rect) {
+  int x = 0;
+  int y = 0;
+  Window child = 0;
+  XTranslateCoordinates(host.display, host.parent, DefaultRootWindow(host.display),
+                        static_cast<int>((rect.x + rect.width / 2) * host.scale),
+                        static_cast<int>((rect.y + rect.height / 2) * host.scale), &x, &y, &child);
+  std::printf("%s %d %d", what, x, y);
 }
 
-void printControls(WindowHost& host) {
+void printControls(const WindowHost& host) {
   for (std::size_t index = 0; index < guiParameterCount(); ++index) {
-    const Rect rect = controlRect(index);
-    int x = 0;
-    int y = 0;
-    Window child = 0;
-    XTranslateCoordinates(host.display, host.parent, DefaultRootWindow(host.display),
-                          static_cast<int>((rect.x + rect.width / 2) * host.scale),
-                          static_cast<int>((rect.y + rect.height / 2) * host.scale), &x, &y,
-                          &child);
-    std::printf("control %zu %d %d\n", index, x, y);
+    const std::string what = "control " + std::to_string(index);
+    printPlace(host, what.c_str(), controlRect(index));
+    std::printf("\n");
   }
+}
+
+// Each preset's item with the values it sets by CLAP id, then the preset menu's button.
+void printPresets(const WindowHost& host) {
+  std::vector<double> values(guiParameterCount());
+  for (std::size_t preset = 0; preset < guiPresetCount(); ++preset) {
+    const std::string what = "preset " + std::to_string(preset);
+    printPlace(host, what.c_str(), presetItemRect(preset));
+    guiPresetValues(preset, values);
+    for (std::size_t index = 0; index < values.size(); ++index) {
+      if (!std::isnan(values[index]))
+        std::printf(" %u=%.17g", guiParameterId(index), values[index]);
+    }
+    std::printf("\n");
+  }
+  printPlace(host, "presets", presetButtonRect());
+  std::printf("\n");
 }
 
 bool openWindow(WindowHost& host, bool announce) {
@@ -231,6 +240,7 @@ bool openWindow(WindowHost& host, bool announce) {
   if (announce) {
     std::printf("window %lu %ux%u\n", host.parent, width, height);
     printControls(host);
+    printPresets(host);
     std::fflush(stdout);
   }
   return true;
@@ -242,14 +252,7 @@ void closeWindow(WindowHost& host) {
 }
 
 void play(WindowHost& host, HostedPlugin& plugin, const Score& score, std::vector<float>& out) {
-  out.assign(static_cast<std::size_t>(score.endFrame), 0.0f);
-  ScoreCursor cursor{&score};
-  const auto start = Clock::now();
-  while (cursor.frame < score.endFrame) {
-    playBlock(plugin, cursor, BlockFrames, out.data() + cursor.frame);
-    std::this_thread::sleep_until(
-        start + std::chrono::microseconds(cursor.frame * 1000000 / static_cast<int64_t>(Rate)));
-  }
+  playInRealTime(plugin, score, out, [](bool /*before*/) {});
   host.playing = false;
 }
 
@@ -259,65 +262,27 @@ void printFinalValues(const WindowHost& host) {
   for (std::size_t index = 0; index < guiParameterCount(); ++index) {
     double value = 0.0;
     params->get_value(host.plugin, guiParameterId(index), &value);
-    std::printf("final %u %g\n", guiParameterId(index), value);
+    std::printf("final %u %.17g\n", guiParameterId(index), value);
   }
-}
-
-struct Options {
-  std::string plugin, score, output;
-  int cycles = 0;
-  double scale = 1.0;
-};
-
-bool parseOptions(int argc, char** argv, Options& options) {
-  std::vector<std::string> positional;
-  for (int index = 1; index < argc; ++index) {
-    const std::string_view argument = argv[index];
-    if (argument == "-o" && index + 1 < argc) {
-      options.output = argv[++index];
-    } else if (argument == "--cycles" && index + 1 < argc) {
-      options.cycles = static_cast<int>(std::strtol(argv[++index], nullptr, 10));
-    } else if (argument == "--scale" && index + 1 < argc) {
-      options.scale = std::strtod(argv[++index], nullptr);
-    } else {
-      positional.emplace_back(argument);
-    }
-  }
-  if (positional.size() != 2 || options.output.empty() || options.scale <= 0.0) return false;
-  options.plugin = positional[0];
-  options.score = positional[1];
-  return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  Options options;
-  if (!parseOptions(argc, argv, options)) {
-    std::fputs(
-        "usage: quillfern-clap-window-host PLUGIN.clap SCORE -o OUT.f32 [--cycles N] "
-        "[--scale S]\n",
-        stderr);
-    return 2;
-  }
-  std::ifstream text(options.score);
+  WindowHostOptions options;
   Score score;
-  std::string error;
-  if (!parseScore(text, options.score, score, error)) {
-    std::fprintf(stderr, "%s\n", error.c_str());
-    return 2;
-  }
+  if (!readWindowHostCommand(argc, argv, options, score)) return 2;
   WindowHost host;
   host.scale = options.scale;
-  current = &host;
-  host.display = XOpenDisplay(nullptr);
-  if (host.display == nullptr) {
-    std::fputs("no X display\n", stderr);
-    return 1;
-  }
-  host.parent = makeParent(host.display);
+  // The host outlives the plugin, which is closed before main returns.
+  current = &host;  // cppcheck-suppress danglingLifetime
+  host.display = openHostDisplay();
+  if (host.display == nullptr) return 1;
+  host.parent = makeHostWindow(host.display, "Quillfern CLAP window host");
   const ClapHostServices services{&host, extension, eventOut};
-  HostedPluginPtr plugin = openPlugin(options.plugin, Rate, BlockFrames, error, &services);
+  std::string error;
+  HostedPluginPtr plugin =
+      openPlugin(options.plugin, WindowHostRate, WindowHostBlockFrames, error, &services);
   if (!plugin) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
@@ -341,15 +306,7 @@ int main(int argc, char** argv) {
   audio.join();
   printReports(host);
   printFinalValues(host);
-  std::ofstream(options.output, std::ios::binary)
-      .write(reinterpret_cast<const char*>(samples.data()),
-             static_cast<std::streamsize>(samples.size() * sizeof(float)));
+  writeSamples(options.output, samples);
   plugin.reset();
-  XDestroyWindow(host.display, host.parent);
-  XCloseDisplay(host.display);
-  if (!opened) {
-    std::fputs("the plugin's window did not open\n", stderr);
-    return 1;
-  }
-  return 0;
+  return closeHostWindow(host.display, host.parent, opened);
 }

@@ -2,6 +2,9 @@
 // The two formats behind plugin_host.h.
 #pragma once
 
+#include <lv2/atom/atom.h>
+#include <lv2/urid/urid.h>
+
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -57,6 +60,12 @@ uint32_t lv2Latency(Lv2Hosted& plugin);
 void askLv2ForTrace(Lv2Hosted& plugin);
 bool saveLv2State(Lv2Hosted& plugin, std::string& state);
 bool loadLv2State(Lv2Hosted& plugin, const std::string& state);
+// For a host with a window: the URID map the plugin has (its window needs the same), and what
+// the plugin's atom output (the trace port) wrote in its last run().
+const LV2_URID_Map& lv2UridMap(Lv2Hosted& plugin);
+const LV2_Atom_Sequence& lv2Notifications(const Lv2Hosted& plugin);
+// The file of the plugin's window (its first UI), or "" when it has none.
+std::string lv2UiBinary(const Lv2Hosted& plugin);
 
 // The bytes of the short MIDI message a score event stands for (a close is All Notes Off on
 // channel 1).

@@ -307,3 +307,24 @@ bool loadLv2State(Lv2Hosted& hosted, const std::string& state) {
   lilv_state_free(snapshot);
   return true;
 }
+
+const LV2_URID_Map& lv2UridMap(Lv2Hosted& hosted) {
+  return hosted.map;
+}
+
+const LV2_Atom_Sequence& lv2Notifications(const Lv2Hosted& hosted) {
+  return *reinterpret_cast<const LV2_Atom_Sequence*>(hosted.notifications.data());
+}
+
+std::string lv2UiBinary(const Lv2Hosted& hosted) {
+  std::string path;
+  LilvUIs* uis = lilv_plugin_get_uis(hosted.plugin);
+  LILV_FOREACH(uis, entry, uis) {
+    char* file = lilv_file_uri_parse(
+        lilv_node_as_uri(lilv_ui_get_binary_uri(lilv_uis_get(uis, entry))), nullptr);
+    if (file != nullptr && path.empty()) path = file;
+    lilv_free(file);
+  }
+  lilv_uis_free(uis);
+  return path;
+}

@@ -89,6 +89,10 @@ const clap_plugin* clapPluginOf(const HostedPlugin& plugin) {
   return plugin.clap != nullptr ? clapPluginOf(*plugin.clap) : nullptr;
 }
 
+Lv2Hosted* lv2PluginOf(const HostedPlugin& plugin) {
+  return plugin.lv2;
+}
+
 void presetParameter(HostedPlugin& plugin, uint32_t id, double value) {
   const int32_t index = parameterIndexOfId(id);
   if (index < 0) return;

@@ -31,6 +31,10 @@ HostedPluginPtr openPlugin(const std::string& path, double sampleRate, int32_t m
 // an LV2 plugin.
 struct clap_plugin;
 const clap_plugin* clapPluginOf(const HostedPlugin& plugin);
+// The LV2 plugin as our LV2 host holds it (format_hosts.h), for a host with a window; null for a
+// CLAP plugin.
+struct Lv2Hosted;
+Lv2Hosted* lv2PluginOf(const HostedPlugin& plugin);
 
 // Where a score stands in its playing.
 struct ScoreCursor {

@@ -79,6 +79,9 @@ def rising_crossings(samples):
     middle = (min(samples) + max(samples)) / 2
     return sum(1 for a, b in zip(samples, samples[1:]) if a < middle <= b)
 
+# The renderer's options for the plugins' own defaults: stable steps and the DC filter on.
+PLUGIN_DEFAULTS = ["--param", "stable=on", "--param", "dc_filter=on"]
+
 
 def bank_names(render):
     """The factory bank's names, as the renderer lists them for a name it does not know."""
@@ -98,9 +101,7 @@ def main():
     score = os.path.join(work, "jalv-note.score")
     with open(score, "w") as file:
         file.write("0 midi 90 69 100\n%d midi 80 69 0\n%d end\n" % (NOTE_MS * RATE // 1000, 2 * RATE))
-    # The plugin's own defaults: stable steps and the DC filter on.
-    subprocess.run([render, score, "-o", reference, "--param", "stable=on",
-                    "--param", "dc_filter=on"], check=True)
+    subprocess.run([render, score, "-o", reference] + PLUGIN_DEFAULTS, check=True)
 
     environment = dict(os.environ, LV2_PATH=lv2_folder)
     started = []

@@ -23,9 +23,9 @@ SKIPPED = 77
 RATE = 44100
 RECORD_SECONDS = 10
 CLIENT = "quillfern-window"
-VOLUME_CENTRE = (186, 430)  # the volume control's middle in the window at its base size
-SCOPE = "540x220+380+90"  # the scope's plot in the window: width x height + left + top
-DRAG = 60  # pixels: 30 % to 48 %
+VOLUME_CENTRE = (161, 440)  # the volume control's middle in the window at its base size
+SCOPE = "528x220+632+90"  # the scope's plot in the window: width x height + left + top
+DRAG = 60  # pixels: 30 % to 52 %
 
 
 def our_window():
@@ -37,7 +37,7 @@ def our_window():
         shape = subprocess.run(["xdotool", "getwindowgeometry", "--shell", window],
                                capture_output=True, text=True).stdout
         values = dict(line.split("=") for line in shape.split())
-        if values.get("WIDTH") == "960" and values.get("HEIGHT") == "540":
+        if values.get("WIDTH") == "1200" and values.get("HEIGHT") == "540":
             return int(window), int(values["X"]), int(values["Y"])
     return None
 
@@ -117,7 +117,7 @@ def main():
     before = rms(sound[int((before_drag - 0.6) * RATE):int((before_drag - 0.1) * RATE)])
     after = rms(sound[int((after_drag + 0.5) * RATE):])
     print("scope pixels changed between the screenshots: %d; sound RMS %.4f before the drag, "
-          "%.4f after (ratio %.2f, volumes 30 %% and 48 %%)" % (moved, before, after,
+          "%.4f after (ratio %.2f, volumes 30 %% and 52 %%)" % (moved, before, after,
                                                                after / before))
     if moved < 500:
         print("the scope did not move while the note played")

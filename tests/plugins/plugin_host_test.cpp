@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,20 +15,13 @@
 #include "engine/voice_controls.h"
 #include "plugins/hosts/plugin_host.h"
 #include "plugins/plugin_parameters.h"
+#include "tests/tools/score_text.h"
 #include "tools/score_render.h"
 
 namespace {
 
 constexpr double Rate = 44100.0;
 const std::vector<std::string> Plugins = {QUILLFERN_CLAP_PATH, QUILLFERN_LV2_BUNDLE};
-
-Score scoreFrom(const std::string& text) {
-  std::istringstream input(text);
-  Score score;
-  std::string error;
-  EXPECT_TRUE(parseScore(input, "test", score, error)) << error;
-  return score;
-}
 
 Score scoreFile(const std::string& path) {
   std::ifstream file(path);

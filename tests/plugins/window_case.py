@@ -1,15 +1,17 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: GPL-3.0-or-later
-"""The CLAP plugin's window in our own host (quillfern-clap-window-host), on the display of
-scripts/with-xvfb.sh, while the host plays a score in real time.
+"""The plugins' windows in our own hosts (quillfern-clap-window-host, quillfern-lv2-window-host),
+on the display of scripts/with-xvfb.sh, while the host plays a score in real time.
 
   window_case.py drag HOST PLUGIN RENDER WORK-FOLDER
-      The window opens through set_parent; a drag of the volume control by XTest (xdotool)
+      The window opens through set_parent; a preset picked from its menu by XTest (xdotool)
+      sets the plugin's parameters to the preset's values, and a drag of the volume control
       reaches the host as a gesture (begin, values, end) and changes the plugin's parameter.
       A screenshot of the host's window goes to WORK-FOLDER/clap-window.png.
   window_case.py cycles HOST PLUGIN RENDER WORK-FOLDER
       The window opens and closes 200 times while the sound runs; the sound equals the
-      renderer's for the same score, sample for sample.
+      renderer's for the same score, sample for sample. PLUGIN: the .clap file, or the LV2
+      bundle's folder.
 Exits 77 (skipped) where xdotool or ImageMagick's import is missing."""
 import os
 import shutil
@@ -19,12 +21,13 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from jalv_case import samples_of  # noqa: E402
+from jalv_case import PLUGIN_DEFAULTS, samples_of  # noqa: E402
 
 SKIPPED = 77
 RATE = 44100
 VOLUME_INDEX = 8  # the volume control's place in the parameter table
 VOLUME_ID = 26
+PRESET_INDEX = 7  # the menu's eighth item: any preset that is not the defaults will do
 CYCLES = 200
 
 
@@ -58,20 +61,40 @@ def read_line(process, prefix, seconds=20):
     return None
 
 
+def click(x, y):
+    subprocess.run(["xdotool", "mousemove", str(x), str(y), "sleep", "0.3", "click", "1",
+                    "sleep", "0.3"], check=True)
+
+
+def places(process):
+    """The controls' and the preset menu's places on the screen, as the host tells them, and
+    the values of each preset by parameter id."""
+    controls, presets = {}, {}
+    while True:
+        words = read_line(process, "")
+        if words[0] == "control":
+            controls[int(words[1])] = (int(words[2]), int(words[3]))
+        elif words[0] == "preset":
+            values = dict(word.split("=") for word in words[4:])
+            presets[int(words[1])] = ((int(words[2]), int(words[3])), values)
+        elif words[0] == "presets":
+            return controls, presets, (int(words[1]), int(words[2]))
+
+
 def drag(host, plugin, work):
     score = os.path.join(work, "drag.score")
     write_score(score, 8)
     process = subprocess.Popen([host, plugin, score, "-o", os.path.join(work, "drag.f32")],
                                stdout=subprocess.PIPE, text=True)
-    controls = {}
     shown = read_line(process, "window")
     if shown is None:
         print("the host showed no window")
         process.kill()
         return 1
-    for _ in range(11):
-        _, index, x, y = read_line(process, "control")
-        controls[int(index)] = (int(x), int(y))
+    controls, presets, menu = places(process)
+    click(*menu)
+    item, preset = presets[PRESET_INDEX]
+    click(*item)
     x, y = controls[VOLUME_INDEX]
     slow_drag(x, y, 60)
     time.sleep(1.5)  # the scope moves: the notes play
@@ -80,11 +103,17 @@ def drag(host, plugin, work):
     output = process.communicate(timeout=60)[0].split("\n")
     said = [line for line in output if line.split()[:2] in (["begin", "26"], ["end", "26"])
             or line.startswith("value 26")]
-    print("\n".join(said))
-    final = next(line for line in output if line.startswith("final %d " % VOLUME_ID))
-    moved = float(final.split()[2])
+    said = said[len(said) - 1 - said[::-1].index("begin 26"):] if "begin 26" in said else []
+    print("\n".join(said))  # the drag's gesture, the last; the preset's came before
+    final = dict(line.split()[1:] for line in output if line.startswith("final "))
+    moved = float(final[str(VOLUME_ID)])
     if said[:1] != ["begin 26"] or said[-1:] != ["end 26"] or len(said) < 3 or moved <= 0.4:
-        print("the drag did not reach the host as a gesture that moved the volume (%s)" % final)
+        print("the drag did not reach the host as a gesture that moved the volume (%s)" % moved)
+        return 1
+    unlike = ["%s: %s, not %s" % (key, final[key], value) for key, value in preset.items()
+              if key != str(VOLUME_ID) and float(final[key]) != float(value)]
+    if unlike:
+        print("the preset did not set the plugin's parameters: " + "; ".join(unlike))
         return 1
     return process.returncode
 
@@ -94,7 +123,8 @@ def cycles(host, plugin, render, work):
     write_score(score, 12)
     played = os.path.join(work, "cycles.f32")
     reference = os.path.join(work, "cycles.wav")
-    subprocess.run([render, score, "-o", reference], check=True, stderr=subprocess.DEVNULL)
+    subprocess.run([render, score, "-o", reference] + PLUGIN_DEFAULTS, check=True,
+                   stderr=subprocess.DEVNULL)
     started = time.monotonic()
     run = subprocess.run([host, plugin, score, "-o", played, "--cycles", str(CYCLES)],
                          capture_output=True, text=True, timeout=600)

@@ -6,6 +6,7 @@
 
 #include <cairo.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -70,7 +71,9 @@ void expectLooksLike(const WindowView& view, const std::string& name) {
 
 TEST(WindowDrawing, LooksLikeTheReferenceImages) {
   WindowView bursting = viewOfHeldNote(57, 2.5);
-  bursting.values[4] = 3.4;  // I
+  bursting.values[4] = 3.4;    // I
+  bursting.values[15] = 1.0;   // note mode: last key
+  bursting.values[16] = 0.08;  // glide
   bursting.hovered = {TargetKind::Control, 6};
   bursting.timeScale = 3;
   expectLooksLike(bursting, "window-bursting.png");
@@ -126,7 +129,7 @@ TEST(WindowGestures, ReachTheHostAsBeginValuesEnd) {
                        pointerReleased(v, h);
                      }),
             (Log{"begin 8", "8=39.9 %", "8=40.9 %", "end 8"}));
-  // A double click puts it back to its default; a click on the switch s flips it.
+  // A double click puts it back to its default; a click on a switch's other value takes it.
   EXPECT_EQ(gestures(view,
                      [](WindowView& v, const GuiHost& h) {
                        const auto [x, y] = at(8, 0.5);
@@ -134,7 +137,7 @@ TEST(WindowGestures, ReachTheHostAsBeginValuesEnd) {
                        pointerReleased(v, h);
                        pointerPressed(v, h, x, y, LeftButton, 5200);
                        pointerReleased(v, h);
-                       const auto [sx, sy] = at(9, 0.9);
+                       const auto [sx, sy] = at(9, 0.5);
                        pointerPressed(v, h, sx, sy, LeftButton, 9000);
                      }),
             (Log{"begin 8", "end 8", "begin 8", "8=30 %", "end 8", "begin 9", "9=2.8", "end 9"}));
@@ -164,16 +167,22 @@ TEST(WindowGestures, ReachTheHostAsBeginValuesEnd) {
                      }),
             (Log{"begin 1", "1=250 ms", "end 1"}));
   EXPECT_FALSE(view.entry.open);
-  // The preset menu sets every parameter through the host, each as a gesture of its own.
+  // A preset of the factory bank sets every parameter of the sound through the host, each as a
+  // gesture of its own, and leaves the MIDI channel as it was.
   const std::vector<std::string> preset = gestures(view, [](WindowView& v, const GuiHost& h) {
     const Rect button = presetButtonRect();
     pointerPressed(v, h, 2 * button.x + 10, 2 * button.y + 10, LeftButton, 30000);
-    const Rect item = presetItemRect(0);
+    const Rect item = presetItemRect(guiPresetCount() - 1);
     pointerPressed(v, h, 2 * item.x + 10, 2 * item.y + 10, LeftButton, 31000);
   });
-  ASSERT_EQ(preset.size(), 3 * guiParameterCount());
-  EXPECT_EQ(preset[3 * 4 + 1], "4=3.000");
-  EXPECT_EQ(view.values[1], guiDefaultValue(1));
+  std::vector<double> wanted(guiParameterCount());
+  guiPresetValues(guiPresetCount() - 1, wanted);
+  EXPECT_EQ(preset.size(), 3 * (guiParameterCount() - 1));
+  for (std::size_t index = 0; index < wanted.size(); ++index) {
+    EXPECT_EQ(view.values[index],
+              std::isnan(wanted[index]) ? guiDefaultValue(index) : wanted[index])
+        << index;
+  }
   // While the player drags a control, the host's value of it does not pull it back.
   gestures(view, [](WindowView& v, const GuiHost& h) {
     const auto [px, py] = at(6, 0.5);

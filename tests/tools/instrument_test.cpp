@@ -8,7 +8,6 @@
 #include <cmath>
 #include <iterator>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -19,19 +18,12 @@
 #include "midi/midi_messages.h"
 #include "plugins/factory_presets.h"
 #include "plugins/plugin_voice.h"
+#include "tests/tools/score_text.h"
 #include "tools/score_render.h"
 
 namespace {
 
 constexpr double Rate = 44100.0;
-
-Score scoreFrom(const std::string& text) {
-  std::istringstream input(text);
-  Score score;
-  std::string error;
-  EXPECT_TRUE(parseScore(input, "test", score, error)) << error;
-  return score;
-}
 
 std::vector<float> rendered(const std::string& text, const ParameterValues& values) {
   std::vector<float> samples;

@@ -1,0 +1,45 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// What our two hosts with a window (quillfern-clap-window-host, quillfern-lv2-window-host)
+// share: their command line, the score played in real time on an audio thread of their own,
+// the X11 window the plugin's window opens in, and the samples written out.
+#pragma once
+
+#include <X11/Xlib.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "plugins/hosts/plugin_host.h"
+#include "tools/score.h"
+
+inline constexpr double WindowHostRate = 44100.0;
+inline constexpr int32_t WindowHostBlockFrames = 256;
+
+//   HOST PLUGIN SCORE -o OUT.f32 [--cycles N] [--scale S]
+struct WindowHostOptions {
+  std::string plugin, score, output;
+  int cycles = 0;
+  double scale = 1.0;
+};
+
+// The options and the score; false, with the problem on standard error, when either is wrong.
+bool readWindowHostCommand(int argc, char** argv, WindowHostOptions& options, Score& score);
+
+// The display, or null with the problem on standard error.
+Display* openHostDisplay();
+
+// The host's own window at the plugin window's base size, mapped.
+Window makeHostWindow(Display* display, const char* title);
+
+// The host's window and display closed; the exit status, 1 if the plugin's window did not open.
+int closeHostWindow(Display* display, Window window, bool pluginWindowOpened);
+
+// The whole score in blocks at the pace of real time into `out`, `aroundBlock(before)` called on
+// this thread before and after each block.
+void playInRealTime(HostedPlugin& plugin, const Score& score, std::vector<float>& out,
+                    const std::function<void(bool before)>& aroundBlock);
+
+// The samples as raw 32-bit floats.
+void writeSamples(const std::string& path, const std::vector<float>& samples);
