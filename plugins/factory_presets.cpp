@@ -7,9 +7,9 @@
 
 namespace {
 
-// The neuron's settings at A3 (key 57), each well inside its regime, so that a neighbouring
-// value plays alike: b = 3 and s = 4 are the model's textbook values, around which I and r walk
-// from regular spiking through bursts of two, three and four spikes to chaos. A small b (for
+// The neuron's settings at A3 (key 57), each where I and r a percent or two away play the same
+// regime (Chaos mostly so): b = 3 and s = 4 are the model's textbook values, around which I and r
+// walk from regular spiking through bursts of two, three and four spikes to chaos. A small b (for
 // which the upper branch of x is stable, b^2 < 3a) turns the bursts into a relaxation
 // oscillation between two levels: the square-like tone. The expectations each one is held to
 // are in the instrument test.
