@@ -40,8 +40,10 @@ plays_clap() {  # the CLAP plugin by its bare name, through our host's CLAP sear
 
 finds_lv2() {  # the plugin, and the factory presets that come with its bundle
   lv2ls | grep -q -x 'urn:quillfern:synth' || fail "lv2ls does not find the plugin ($1)"
-  lv2info urn:quillfern:synth | grep -q -x '[[:space:]]*Chaos' ||
-    fail "lv2info lists no factory presets ($1)"
+  # Read whole first: grep -q stops early, and lv2info's broken pipe would fail the pipeline.
+  local described
+  described=$(lv2info urn:quillfern:synth)
+  grep -q -x '[[:space:]]*Chaos' <<<"$described" || fail "lv2info lists no factory presets ($1)"
 }
 
 line=$(install_line "$HOME/.local")
