@@ -54,7 +54,7 @@ XDG_CONFIG_HOME=$export_config QUILLFERN_ARDOUR_SESSION="$work/export-session" \
   QUILLFERN_ARDOUR_EXPORT="$work/export" run_ardour "^Chaos exported" || exit 1
 printf '0 midi 90 57 127\n132300 end\n' >"$work/a3.score"
 "$render" "$work/a3.score" -o "$work/a3.wav" --preset Chaos || exit 1
-python3 - "$(dirname "$0")" "$work"/export/*.wav "$work/a3.wav" <<'EOF' || exit 1
+python3 -B - "$(dirname "$0")" "$work"/export/*.wav "$work/a3.wav" <<'EOF' || exit 1
 import sys
 sys.path.insert(0, sys.argv[1])
 from jalv_case import samples_of
