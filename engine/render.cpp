@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/render.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstddef>
@@ -105,30 +106,43 @@ unsigned long framesBeforeRest(const EngineState& state, unsigned long frames) n
   return untilRest > 1.0 ? static_cast<unsigned long>(untilRest) : 1;
 }
 
+// `frames` samples counted while the voice rests, as envelopeStep's guard would count them: past
+// NoteSamplesLimit the count starts again from 0 and the release's level is forgotten.
+void countRestingSamples(EngineState& state, unsigned long frames) noexcept {
+  const int64_t beforeGuard = int64_t{NoteSamplesLimit} + 1 - state.noteSamples;
+  const auto counted = static_cast<int64_t>(frames);
+  if (counted <= beforeGuard) {
+    state.noteSamples = static_cast<int32_t>(state.noteSamples + counted);
+    return;
+  }
+  state.noteSamples = static_cast<int32_t>(counted - beforeGuard);
+  state.lastGateLevel = 0.0;
+}
+
 // While the voice rests and its gate stays closed, the model is not stepped: each frame is the
 // silence renderFrame would give (0.0, never -0.0) or, with the DC filter on, the filter's
-// decay until it comes to rest. Only the count of samples goes on, with the envelope's guard
-// against its overflow. Returns the frames rendered: none unless the voice rests.
+// decay until it comes to rest. Only the count of samples goes on. Returns the frames rendered:
+// none unless the voice rests.
 unsigned long renderRest(EngineState& state, float* output, unsigned long frames) noexcept {
   if (!restsUntilNextNote(state)) return 0;
   DcFilter& filter = state.instrument.dcFilter;
   bool decaying =
       state.instrument.settings.dcFilter && (filter.lastOutput != 0.0 || filter.lastInput != 0.0);
-  int32_t noteSamples = state.noteSamples;
   unsigned long frame = 0;
-  for (; frame < frames && gateIsClosed(state); ++frame) {
-    if (noteSamples > NoteSamplesLimit) {
-      noteSamples = 0;
-      state.lastGateLevel = 0.0;
-    }
-    output[frame] = 0.0f;
-    if (decaying) {
-      output[frame] = static_cast<float>(filterDc(filter, 0.0));
-      decaying = filter.lastOutput != 0.0;
-    }
-    ++noteSamples;
+  for (; frame < frames && decaying && gateIsClosed(state); ++frame) {
+    output[frame] = static_cast<float>(filterDc(filter, 0.0));
+    decaying = filter.lastOutput != 0.0;
   }
-  state.noteSamples = noteSamples;
+  // The gate is looked at every few frames, so that the silence is written as a block of
+  // zeros: only the standalone program's MIDI thread opens it while a block renders, at a
+  // moment no closer to one frame than to another.
+  constexpr unsigned long FramesBetweenLooks = 16;
+  while (frame < frames && gateIsClosed(state)) {
+    const unsigned long stretch = std::min(FramesBetweenLooks, frames - frame);
+    std::fill_n(output + frame, stretch, 0.0f);
+    frame += stretch;
+  }
+  countRestingSamples(state, frame);
   state.envelopeLevel = 0.0;
   state.handoverLevel = 0.0;
   return frame;
