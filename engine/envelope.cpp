@@ -122,11 +122,6 @@ double releaseSilentFrom(const EngineState& state) noexcept QUILLFERN_NONBLOCKIN
   return state.releaseSamples + state.lastGateSample;
 }
 
-bool sustainsAt(const EngineState& state, int32_t n) noexcept QUILLFERN_NONBLOCKING {
-  return noteHeldOn(state) && state.handoverSamples > state.handoverLimit && n > state.attackEnd &&
-         n > state.decayEnd && n <= NoteSamplesLimit;
-}
-
 int32_t envelopeStep(EngineState& state, ModelVariables& model,
                      int32_t n) noexcept QUILLFERN_NONBLOCKING {
   if (n > NoteSamplesLimit) {

@@ -30,18 +30,6 @@ double releaseSamplesAt(int32_t position, double sampleRate) noexcept QUILLFERN_
 // level has come down to 0 there, or it started from 0 (minus infinity then).
 double releaseSilentFrom(const EngineState& state) noexcept QUILLFERN_NONBLOCKING;
 
-// True when envelopeStep, from sample `n` on, would only set the sustain level again while the
-// key stays down: the gate open, the note's settings read, the handover over and the model
-// reset, the attack and the decay behind, the count short of its guard.
-bool sustainsAt(const EngineState& state, int32_t n) noexcept QUILLFERN_NONBLOCKING;
-
-// Whether the note goes on as sustainsAt found it: no note-off, no new note since.
-inline bool noteHeldOn(const EngineState& state) noexcept QUILLFERN_NONBLOCKING {
-  constexpr auto relaxed = std::memory_order_relaxed;
-  return state.gate.load(relaxed) != 0 && state.envelopeReady.load(relaxed) != 0 &&
-         state.oscillatorReset.load(relaxed) != 0;
-}
-
 // Sets envelopeLevel for the frame whose noteSamples is `n`; may set noteSamples to 0 and, when
 // a note's attack begins, the model's variables too. Returns 0, which callers ignore.
 int32_t envelopeStep(EngineState& state, ModelVariables& model,

@@ -10,6 +10,10 @@
 namespace {
 
 constexpr auto relaxed = std::memory_order_relaxed;
+constexpr float C = 1.0f;
+constexpr float D = 5.0f;
+constexpr float ZOffset = 1.6f;  // the float nearest 1.6, as the z equation uses it
+constexpr float RunAwayState = std::numeric_limits<float>::quiet_NaN();
 
 // During a note's handover the model goes on at the pitch of the note released before it.
 double playedFrequency(const EngineState& state) noexcept {
@@ -64,34 +68,39 @@ double inputCurrent(const EngineState& state, double i) noexcept {
 
 }  // namespace
 
-namespace {
-
-[[gnu::always_inline]] inline ModelStep modelStepAt(const EngineState& state, double step,
-                                                    const ModelParameters& parameters) noexcept {
-  const int32_t subSteps = state.instrument.settings.stableSteps ? subStepsFor(step) : 1;
-  return {subSteps == 1 ? step : step / subSteps, subSteps, inputCurrent(state, parameters.i)};
-}
-
-}  // namespace
-
 float oscillatorStep(EngineState& state, ModelVariables& model,
                      const ModelParameters& parameters) noexcept QUILLFERN_NONBLOCKING {
   if (!(state.noteFrequency.load(relaxed) > 0.0)) return state.lastOutput;
-  return stepModel(model, modelStepAt(state, stepSize(state), parameters), parameters);
-}
 
-bool steadyModelStep(EngineState& state, const ModelParameters& parameters, double& frequency,
-                     ModelStep& step) noexcept QUILLFERN_NONBLOCKING {
-  frequency = state.noteFrequency.load(relaxed);
-  if (!(frequency > 0.0) || state.handoverSamples <= state.handoverLimit) return false;
-  Instrument& instrument = state.instrument;
-  const double target = timeStepOf(state, frequency) * instrument.stepFactor;
-  // A glide that has arrived stays where it is: target + 0 × keep.
-  if (instrument.glideKeep != 0.0 && instrument.glideStep != 0.0 &&
-      instrument.glideStep != target) {
-    return false;
+  const double step = stepSize(state);
+  const int32_t subSteps = state.instrument.settings.stableSteps ? subStepsFor(step) : 1;
+  const double h = subSteps == 1 ? step : step / subSteps;
+  const double a = parameters.a;
+  const double b = parameters.b;
+  const double i = inputCurrent(state, parameters.i);
+  const double r = parameters.r;
+  const double s = parameters.s;
+
+  ModelVariables next = model;
+  for (int32_t subStep = 0; subStep < subSteps; ++subStep) {
+    const double x = next.x;
+    const double y = next.y;
+    const double z = next.z;
+    // Double precision, in exactly this order; each new value is then rounded to float.
+    const double xx = x * x;
+    next.x = static_cast<float>(x + h * (((y - a * (xx * x)) + b * xx) - z + i));
+    next.y = static_cast<float>(y + h * ((-xx * D - y) + C));
+    next.z = static_cast<float>(z + h * (r * ((s * (x + ZOffset)) - z)));
   }
-  instrument.glideStep = target;
-  step = modelStepAt(state, target, parameters);
-  return true;
+
+  // The step that runs away is silent already: not one sample of its climb is heard. The model
+  // is then parked at NaN, which every later step keeps and this same test silences, until a
+  // note's start sets it to zero: a legato note or a slider move cannot bring it back, and the
+  // render loop pays for one test per sample, not two.
+  if (hasRunAway(next.x)) [[unlikely]] {
+    model = {RunAwayState, RunAwayState, RunAwayState};
+    return 0.0f;
+  }
+  model = next;
+  return static_cast<float>(static_cast<double>(next.x) * parameters.volume);
 }

@@ -6,7 +6,6 @@
 #pragma once
 
 #include <cstdint>
-#include <limits>
 
 #include "engine/engine_state.h"
 #include "engine/nonblocking.h"
@@ -31,59 +30,9 @@ bool hasRunAway(float x) noexcept QUILLFERN_NONBLOCKING;
 // `modelTimePerPeriod` (ModelTimePerPeriod at 44100 Hz).
 float timeStepFor(double frequency, double modelTimePerPeriod) noexcept QUILLFERN_NONBLOCKING;
 
-// One sample's Euler step: `subSteps` steps of `h` model time units each, with I at `i`.
-struct ModelStep {
-  double h = 0.0;
-  int32_t subSteps = 1;
-  double i = 0.0;
-};
-
-// Advances `model` by `step` with `parameters` and returns x times the volume. The step whose
-// new x has run away is silent already: not one sample of its climb is heard. The model is then
-// parked at NaN, which every later step keeps and this same test silences, until a note's start
-// sets it to zero: a legato note or a slider move cannot bring it back, and the render loop
-// pays for one test per sample, not two.
-[[gnu::always_inline]] inline float stepModel(ModelVariables& model, const ModelStep& step,
-                                              const ModelParameters& parameters) noexcept {
-  constexpr double C = 1.0f;
-  constexpr double D = 5.0f;
-  constexpr double ZOffset = 1.6f;  // the float nearest 1.6, as the z equation uses it
-  const double h = step.h;
-  const double a = parameters.a;
-  const double b = parameters.b;
-  const double i = step.i;
-  const double r = parameters.r;
-  const double s = parameters.s;
-  ModelVariables next = model;
-  for (int32_t subStep = 0; subStep < step.subSteps; ++subStep) {
-    const double x = next.x;
-    const double y = next.y;
-    const double z = next.z;
-    // Double precision, in exactly this order; each new value is then rounded to float.
-    const double xx = x * x;
-    next.x = static_cast<float>(x + h * (((y - a * (xx * x)) + b * xx) - z + i));
-    next.y = static_cast<float>(y + h * ((-xx * D - y) + C));
-    next.z = static_cast<float>(z + h * (r * ((s * (x + ZOffset)) - z)));
-  }
-  if (hasRunAway(next.x)) [[unlikely]] {
-    constexpr float RunAwayState = std::numeric_limits<float>::quiet_NaN();
-    model = {RunAwayState, RunAwayState, RunAwayState};
-    return 0.0f;
-  }
-  model = next;
-  return static_cast<float>(static_cast<double>(next.x) * parameters.volume);
-}
-
 // Advances the model by one step with `parameters` and returns x times the volume, which the
 // caller keeps as lastOutput. Before the first note (no note frequency yet) it returns
 // lastOutput and changes nothing. From the step whose new x has run away until the model is set
 // back to zero at a note's start, it returns 0.0 and x, y and z stay NaN.
 float oscillatorStep(EngineState& state, ModelVariables& model,
                      const ModelParameters& parameters) noexcept QUILLFERN_NONBLOCKING;
-
-// Past the handover, with no glide under way, every sample of the note takes the same step:
-// true with that step in `step` (and what oscillatorStep would store of it stored), false while
-// the step may still change from one sample to the next. The note's frequency it plays is
-// `frequency`.
-bool steadyModelStep(EngineState& state, const ModelParameters& parameters, double& frequency,
-                     ModelStep& step) noexcept QUILLFERN_NONBLOCKING;

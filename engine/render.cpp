@@ -13,13 +13,6 @@ namespace {
 
 constexpr float FadeInExponent = 5.0f;
 
-// The level's product becomes the output, through the DC filter when it is on.
-[[gnu::always_inline]] inline float outputOf(double sample, bool filtered,
-                                             DcFilter& filter) noexcept {
-  if (!filtered) return static_cast<float>(sample);
-  return static_cast<float>(filterDc(filter, static_cast<float>(sample)));
-}
-
 // Inlined into the one render loop: the compiler would otherwise keep it a function of its own,
 // and a call per sample costs a tenth of the sample.
 [[gnu::always_inline]] inline float renderFrame(EngineState& state, ModelVariables& model,
@@ -32,51 +25,8 @@ constexpr float FadeInExponent = 5.0f;
   const int32_t fadeInSamples = state.fadeInSamples;
   if (noteSamples < fadeInSamples) sample = fadeInFactor(noteSamples, fadeInSamples) * sample;
   state.noteSamples = noteSamples + 1;
-  return outputOf(sample, state.instrument.settings.dcFilter, state.instrument.dcFilter);
-}
-
-// A note held in its sustain, past its fade-in, at a steady step: renderFrame's samples with
-// what it would decide and store on every sample decided once and stored at the end. Stops
-// where that ends (in the standalone program, a note-off or a new note from the MIDI thread);
-// renderFrame goes on from there. Returns the frames rendered. Its decisions cost about what a
-// sample's do, so a block of a few frames goes the general way.
-template <typename Trace>
-[[gnu::always_inline]] inline unsigned long renderSustain(EngineState& state, ModelVariables& model,
-                                                          const ModelParameters& parameters,
-                                                          float& modelOutput, float* output,
-                                                          unsigned long frames,
-                                                          Trace& trace) noexcept {
-  constexpr unsigned long FewestFrames = 8;
-  if (frames < FewestFrames) return 0;
-  const int32_t first = state.noteSamples;
-  double frequency = 0.0;
-  ModelStep step;
-  if (first < state.fadeInSamples || !sustainsAt(state, first) ||
-      !steadyModelStep(state, parameters, frequency, step)) {
-    return 0;
-  }
-  const auto beforeGuard = static_cast<unsigned long>(NoteSamplesLimit - first) + 1;
-  const unsigned long count = frames < beforeGuard ? frames : beforeGuard;
-  const double level = state.sustainLevel;
-  const double gain = state.instrument.velocityGain;
-  const bool filtered = state.instrument.settings.dcFilter;
-  DcFilter filter = state.instrument.dcFilter;
-  unsigned long frame = 0;
-  for (; frame < count && noteHeldOn(state) &&
-         state.noteFrequency.load(std::memory_order_relaxed) == frequency;
-       ++frame) {
-    modelOutput = stepModel(model, step, parameters);
-    output[frame] = outputOf(modelOutput * level * gain, filtered, filter);
-    trace(model);
-  }
-  if (frame == 0) return 0;
-  const auto last = static_cast<int32_t>(first + static_cast<int32_t>(frame) - 1);
-  state.envelopeLevel = level;
-  state.lastGateLevel = level;
-  state.lastGateSample = last;
-  state.noteSamples = last + 1;
-  state.instrument.dcFilter = filter;
-  return frame;
+  if (!state.instrument.settings.dcFilter) return static_cast<float>(sample);
+  return static_cast<float>(filterDc(state.instrument.dcFilter, static_cast<float>(sample)));
 }
 
 constexpr auto relaxed = std::memory_order_relaxed;
@@ -148,10 +98,9 @@ unsigned long renderRest(EngineState& state, float* output, unsigned long frames
   return frame;
 }
 
-// The one loop that steps the model through every part of a note, traced or not: with a second
-// one the oscillator and the envelope would have two callers, and the compiler would no longer
-// inline them into the loop, at a tenth of a sample's cost. Not tracing costs one test of a
-// register a sample. A held note's sustain takes the shorter way first.
+// The one loop that steps the model, traced or not: with a second one the oscillator and the
+// envelope would have two callers, and the compiler would no longer inline them into the loop,
+// at a tenth of a sample's cost. Not tracing costs one test of a register a sample.
 unsigned long renderSound(EngineState& state, float* output, unsigned long frames,
                           ModelTrace& trace) noexcept {
   ModelVariables model = modelVariablesOf(state);
@@ -162,18 +111,13 @@ unsigned long renderSound(EngineState& state, float* output, unsigned long frame
   const int32_t stride = trace.stride;
   uint32_t written = trace.written;
   int32_t countdown = trace.countdown;
-  const auto tracePoint = [&](const ModelVariables& traced) {
-    if (points == nullptr || --countdown > 0) return;
+  for (unsigned long frame = 0; frame < frames; ++frame) {
+    output[frame] = renderFrame(state, model, parameters, modelOutput);
+    if (points == nullptr || --countdown > 0) continue;
     countdown = stride;
     float* const point = points + 2 * static_cast<std::size_t>(written++ & mask);
-    std::atomic_ref<float>(point[0]).store(traced.x, std::memory_order_relaxed);
-    std::atomic_ref<float>(point[1]).store(traced.z, std::memory_order_relaxed);
-  };
-  unsigned long frame =
-      renderSustain(state, model, parameters, modelOutput, output, frames, tracePoint);
-  for (; frame < frames; ++frame) {
-    output[frame] = renderFrame(state, model, parameters, modelOutput);
-    tracePoint(model);
+    std::atomic_ref<float>(point[0]).store(model.x, std::memory_order_relaxed);
+    std::atomic_ref<float>(point[1]).store(model.z, std::memory_order_relaxed);
   }
   storeModelVariables(state, model);
   state.lastOutput = modelOutput;
