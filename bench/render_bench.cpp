@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The cost of rendering one sample, against two floors: the bare model recurrence, and the
 // same recurrence reading the shared parameters anew on every sample. The voice is measured
-// holding a note in blocks of 1, 64 and 256 frames, silent before its first note, and holding
-// key 127 with stable steps, the dearest note: ten sub-steps a sample.
+// holding a note in blocks of 1, 64 and 256 frames, silent before its first note and after its
+// release, and holding key 127 with stable steps, the dearest note: ten sub-steps a sample.
 #include <benchmark/benchmark.h>
 
 #include <memory>
@@ -16,7 +16,7 @@
 namespace {
 
 constexpr int BlockFrames = 256;
-constexpr int PreRollFrames = 100000;  // past the handover, the attack and the decay
+constexpr int PreRollFrames = 100096;  // past the handover, the attack and the decay (or a release)
 constexpr double StepAt218Hz = 8.0f / 202.0f;
 
 void countSamples(benchmark::State& run, int frames = BlockFrames) {
@@ -71,6 +71,23 @@ void RenderCallbackSilent(benchmark::State& run) {
   renderBlocks(run, *voice);
 }
 BENCHMARK(RenderCallbackSilent)->Arg(BlockFrames);
+
+// A voice whose note has been released and whose release has ended: the model rests until the
+// next note.
+void RenderCallbackReleased(benchmark::State& run) {
+  auto voice = std::make_unique<EngineState>();
+  startVoice(*voice, DefaultSampleRate);
+  handleMidiNotice(*voice, MidiDataNotice, packShortMessage(NoteOnChannel1, 57, 100));
+  std::vector<float> block(BlockFrames);
+  for (int frame = 0; frame < 2 * PreRollFrames; frame += BlockFrames) {
+    if (frame == PreRollFrames) {
+      handleMidiNotice(*voice, MidiDataNotice, packShortMessage(NoteOffChannel1, 57, 0));
+    }
+    renderFrames(*voice, block.data(), BlockFrames);
+  }
+  renderBlocks(run, *voice);
+}
+BENCHMARK(RenderCallbackReleased)->Arg(BlockFrames);
 
 // The same with a plugin's window open: every sample's x and z go to a ring for the window.
 void RenderCallbackTraced(benchmark::State& run) {
