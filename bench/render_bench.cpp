@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The cost of rendering one sample, against two floors: the bare model recurrence, and the
 // same recurrence reading the shared parameters anew on every sample. The voice is measured
-// holding a note in blocks of 1, 64 and 256 frames, with two models overlapping as notes start
-// at once, and silent before its first note.
+// holding a note in blocks of 1, 64 and 256 frames, silent before its first note and after its
+// release, holding key 127 with stable steps, the dearest note: ten sub-steps a sample, and with
+// two models overlapping as notes start at once.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -17,7 +18,7 @@
 namespace {
 
 constexpr int BlockFrames = 256;
-constexpr int PreRollFrames = 100000;  // past the handover, the attack and the decay
+constexpr int PreRollFrames = 100096;  // past the handover, the attack and the decay (or a release)
 constexpr double StepAt218Hz = 8.0f / 202.0f;
 
 void countSamples(benchmark::State& run, int frames = BlockFrames) {
@@ -37,15 +38,20 @@ void renderBlocks(benchmark::State& run, EngineState& voice) {
   countSamples(run, frames);
 }
 
+// `key` held into its sustain.
+void holdNote(EngineState& voice, uint8_t key) {
+  handleMidiNotice(voice, MidiDataNotice, packShortMessage(NoteOnChannel1, key, 100));
+  std::vector<float> block(BlockFrames);
+  for (int frame = 0; frame < PreRollFrames; frame += BlockFrames) {
+    renderFrames(voice, block.data(), BlockFrames);
+  }
+}
+
 // A note held in its sustain.
 void RenderCallbackSustain(benchmark::State& run) {
   auto voice = std::make_unique<EngineState>();
   startVoice(*voice, DefaultSampleRate);
-  handleMidiNotice(*voice, MidiDataNotice, packShortMessage(NoteOnChannel1, 57, 100));
-  std::vector<float> block(BlockFrames);
-  for (int frame = 0; frame < PreRollFrames; frame += BlockFrames) {
-    renderFrames(*voice, block.data(), BlockFrames);
-  }
+  holdNote(*voice, 57);
   renderBlocks(run, *voice);
 }
 BENCHMARK(RenderCallbackSustain)->Arg(BlockFrames)->Arg(64)->Arg(1);
@@ -77,6 +83,16 @@ void RenderCallbackOverlap(benchmark::State& run) {
 }
 BENCHMARK(RenderCallbackOverlap);
 
+// Key 127 with stable steps: the worst cost per sample a note has.
+void RenderCallbackKey127Stable(benchmark::State& run) {
+  auto voice = std::make_unique<EngineState>();
+  startVoice(*voice, DefaultSampleRate);
+  setInstrumentValue(*voice, StableStepsSetting, 1.0);
+  holdNote(*voice, 127);
+  renderBlocks(run, *voice);
+}
+BENCHMARK(RenderCallbackKey127Stable)->Arg(BlockFrames);
+
 // A voice before its first note: what an instance on a track not yet played costs.
 void RenderCallbackSilent(benchmark::State& run) {
   auto voice = std::make_unique<EngineState>();
@@ -84,6 +100,23 @@ void RenderCallbackSilent(benchmark::State& run) {
   renderBlocks(run, *voice);
 }
 BENCHMARK(RenderCallbackSilent)->Arg(BlockFrames);
+
+// A voice whose note has been released and whose release has ended: the model rests until the
+// next note.
+void RenderCallbackReleased(benchmark::State& run) {
+  auto voice = std::make_unique<EngineState>();
+  startVoice(*voice, DefaultSampleRate);
+  handleMidiNotice(*voice, MidiDataNotice, packShortMessage(NoteOnChannel1, 57, 100));
+  std::vector<float> block(BlockFrames);
+  for (int frame = 0; frame < 2 * PreRollFrames; frame += BlockFrames) {
+    if (frame == PreRollFrames) {
+      handleMidiNotice(*voice, MidiDataNotice, packShortMessage(NoteOffChannel1, 57, 0));
+    }
+    renderFrames(*voice, block.data(), BlockFrames);
+  }
+  renderBlocks(run, *voice);
+}
+BENCHMARK(RenderCallbackReleased)->Arg(BlockFrames);
 
 // The same with a plugin's window open: every sample's x and z go to a ring for the window.
 void RenderCallbackTraced(benchmark::State& run) {

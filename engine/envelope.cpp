@@ -2,6 +2,7 @@
 #include "engine/envelope.h"
 
 #include <cmath>
+#include <limits>
 
 #include "engine/oscillator.h"
 #include "engine/render.h"
@@ -134,6 +135,13 @@ double decaySamplesAt(int32_t position, double sampleRate) noexcept QUILLFERN_NO
 
 double releaseSamplesAt(int32_t position, double sampleRate) noexcept QUILLFERN_NONBLOCKING {
   return releaseTimeAt(position) * sampleRate;
+}
+
+// releaseLevel's remaining samples are (releaseSamples + lastGateSample) - n: none from this
+// sum on, the sign of a double difference being the sign of the exact one.
+double releaseSilentFrom(const EngineState& state) noexcept QUILLFERN_NONBLOCKING {
+  if (state.lastGateLevel == 0.0) return -std::numeric_limits<double>::infinity();
+  return state.releaseSamples + state.lastGateSample;
 }
 
 int32_t envelopeStep(EngineState& state, ModelVariables& model,

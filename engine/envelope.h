@@ -26,6 +26,10 @@ double attackSamplesAt(int32_t position, double sampleRate) noexcept QUILLFERN_N
 double decaySamplesAt(int32_t position, double sampleRate) noexcept QUILLFERN_NONBLOCKING;
 double releaseSamplesAt(int32_t position, double sampleRate) noexcept QUILLFERN_NONBLOCKING;
 
+// With the gate closed, the release is silent from this noteSamples on until the gate opens: its
+// level has come down to 0 there, or it started from 0 (minus infinity then).
+double releaseSilentFrom(const EngineState& state) noexcept QUILLFERN_NONBLOCKING;
+
 // Sets envelopeLevel for the frame whose noteSamples is `n`; may set noteSamples to 0 and, when
 // a note's attack begins, the model's variables too. Returns 0, which callers ignore.
 int32_t envelopeStep(EngineState& state, ModelVariables& model,

@@ -67,6 +67,7 @@ void measureBursts(const std::vector<double>& intervals, SpikeMeasures& measures
     spikesInRun = 1;
   }
   measures.bursts = static_cast<int32_t>(counts.size());
+  if (!counts.empty()) measures.spikesPerBurst = counts.back();
   if (counts.size() < 2) return;
   const std::size_t judged = std::min(counts.size(), BurstsJudged);
   const auto latest = counts.end() - static_cast<std::ptrdiff_t>(judged);

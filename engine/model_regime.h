@@ -18,9 +18,10 @@ struct SpikeMeasures {
   int32_t spikes = 0;           // upward crossings of the middle of x's range
   double shortestInterval = 0;  // between two spikes, in points
   double longestInterval = 0;
-  int32_t bursts = 0;        // complete groups of spikes between two long pauses
-  bool burstsAlike = false;  // the latest few complete bursts have as many spikes each,
-                             // and the pauses between them are about equally long
+  int32_t bursts = 0;          // complete groups of spikes between two long pauses
+  int32_t spikesPerBurst = 0;  // in the latest complete burst
+  bool burstsAlike = false;    // the latest few complete bursts have as many spikes each,
+                               // and the pauses between them are about equally long
 };
 
 // The spikes in `x` (oldest first, equally spaced points) and how they group.

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/render.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstddef>
@@ -34,27 +35,104 @@ constexpr float FadeInExponent = 5.0f;
   return static_cast<float>(filterDc(state.instrument.dcFilter, static_cast<float>(sample)));
 }
 
+constexpr auto relaxed = std::memory_order_relaxed;
+
 bool awaitsFirstNote(const EngineState& state) noexcept {
-  return !(state.noteFrequency.load(std::memory_order_relaxed) > 0.0);
+  return !(state.noteFrequency.load(relaxed) > 0.0);
 }
 
-// Until the first note the model is idle and the envelope closed at level 0: each frame is the
-// silence (0.0, never -0.0) renderFrame would give, and only the count of samples goes on, with
-// the envelope's guard against its overflow. Returns the frames rendered: all of them, or
-// those before a note-on that arrives meanwhile.
-unsigned long renderSilenceBeforeFirstNote(EngineState& state, float* output,
-                                           unsigned long frames) noexcept {
-  unsigned long frame = 0;
-  int32_t noteSamples = state.noteSamples;
-  for (; frame < frames && awaitsFirstNote(state); ++frame) {
-    if (noteSamples > NoteSamplesLimit) noteSamples = 0;
-    output[frame] = 0.0f;
-    ++noteSamples;
+bool gateIsClosed(const EngineState& state) noexcept {
+  return state.gate.load(relaxed) == 0;
+}
+
+// Nothing the model does can reach the output until the gate opens: before the first note, and
+// once the release has come down to 0 with the gate closed and no note fading out beside it,
+// since the next note's handover fades out from level 0 and its attack starts the model afresh.
+bool restsUntilNextNote(const EngineState& state) noexcept {
+  return awaitsFirstNote(state) ||
+         (gateIsClosed(state) && state.envelopeLevel == 0.0 &&
+          state.noteSamples >= releaseSilentFrom(state) && state.fading.remaining == 0);
+}
+
+// The frames from the start of `frames` that sound before such a rest: with the gate closed, up
+// to and including the release's first sample at level 0 (all of them while a note fades out).
+unsigned long framesBeforeRest(const EngineState& state, unsigned long frames) noexcept {
+  if (!gateIsClosed(state) || state.fading.remaining > 0) return frames;
+  const double untilRest = std::ceil(releaseSilentFrom(state)) - state.noteSamples + 1.0;
+  if (!(untilRest < static_cast<double>(frames))) return frames;  // NaN too
+  return untilRest > 1.0 ? static_cast<unsigned long>(untilRest) : 1;
+}
+
+// `frames` samples counted while the voice rests, as envelopeStep's guard would count them: past
+// NoteSamplesLimit the count starts again from 0 and the release's level is forgotten.
+void countRestingSamples(EngineState& state, unsigned long frames) noexcept {
+  const int64_t beforeGuard = int64_t{NoteSamplesLimit} + 1 - state.noteSamples;
+  const auto counted = static_cast<int64_t>(frames);
+  if (counted <= beforeGuard) {
+    state.noteSamples = static_cast<int32_t>(state.noteSamples + counted);
+    return;
   }
-  state.noteSamples = noteSamples;
+  state.noteSamples = static_cast<int32_t>(counted - beforeGuard);
+  state.lastGateLevel = 0.0;
+}
+
+// While the voice rests and its gate stays closed, the model is not stepped: each frame is the
+// silence renderFrame would give (0.0, never -0.0) or, with the DC filter on, the filter's
+// decay until it comes to rest. Only the count of samples goes on. Returns the frames rendered:
+// none unless the voice rests.
+unsigned long renderRest(EngineState& state, float* output, unsigned long frames) noexcept {
+  if (!restsUntilNextNote(state)) return 0;
+  DcFilter& filter = state.instrument.dcFilter;
+  bool decaying =
+      state.instrument.settings.dcFilter && (filter.lastOutput != 0.0 || filter.lastInput != 0.0);
+  unsigned long frame = 0;
+  for (; frame < frames && decaying && gateIsClosed(state); ++frame) {
+    output[frame] = static_cast<float>(filterDc(filter, 0.0));
+    decaying = filter.lastOutput != 0.0;
+  }
+  // The gate is looked at every few frames, so that the silence is written as a block of
+  // zeros: only the standalone program's MIDI thread opens it while a block renders, at a
+  // moment no closer to one frame than to another.
+  constexpr unsigned long FramesBetweenLooks = 16;
+  while (frame < frames && gateIsClosed(state)) {
+    const unsigned long stretch = std::min(FramesBetweenLooks, frames - frame);
+    std::fill_n(output + frame, stretch, 0.0f);
+    frame += stretch;
+  }
+  countRestingSamples(state, frame);
   state.envelopeLevel = 0.0;
   state.handoverLevel = 0.0;
   return frame;
+}
+
+// The one loop that steps the model, traced or not: with a second one the oscillator and the
+// envelope would have two callers, and the compiler would no longer inline them into the loop,
+// at a tenth of a sample's cost. Not tracing costs one test of a register a sample.
+unsigned long renderSound(EngineState& state, float* output, unsigned long frames,
+                          ModelTrace& trace) noexcept {
+  ModelVariables model = modelVariablesOf(state);
+  const ModelParameters parameters = modelParametersOf(state);
+  float modelOutput = state.lastOutput;
+  float* const points = trace.points;
+  const uint32_t mask = trace.mask;
+  const int32_t stride = trace.stride;
+  uint32_t written = trace.written;
+  int32_t countdown = trace.countdown;
+  int32_t fadeLeft = state.fading.remaining;
+  for (unsigned long frame = 0; frame < frames; ++frame) {
+    output[frame] = renderFrame(state, model, parameters, modelOutput, fadeLeft);
+    if (points == nullptr || --countdown > 0) continue;
+    countdown = stride;
+    float* const point = points + 2 * static_cast<std::size_t>(written++ & mask);
+    std::atomic_ref<float>(point[0]).store(model.x, std::memory_order_relaxed);
+    std::atomic_ref<float>(point[1]).store(model.z, std::memory_order_relaxed);
+  }
+  storeModelVariables(state, model);
+  state.lastOutput = modelOutput;
+  state.instrument.heardGain = state.instrument.velocityGain;
+  trace.written = written;
+  trace.countdown = countdown;
+  return frames;
 }
 
 }  // namespace
@@ -71,35 +149,16 @@ void renderFrames(EngineState& state, float* output,
   renderFramesTraced(state, output, frames, untraced);
 }
 
-// The one render loop, traced or not: with a second one the oscillator and the envelope would
-// have two callers, and the compiler would no longer inline them into the loop, at a tenth of a
-// sample's cost. Not tracing costs one test of a register a sample.
+// A block may hold a rest and sound in turn: a release that ends in it, and in the standalone
+// program a note-on from the MIDI thread while it renders.
 void renderFramesTraced(EngineState& state, float* output, unsigned long frames,
                         ModelTrace& trace) noexcept QUILLFERN_NONBLOCKING {
-  unsigned long frame =
-      awaitsFirstNote(state) ? renderSilenceBeforeFirstNote(state, output, frames) : 0;
   if (startsNoteAtOnce(state)) [[unlikely]]
     startNoteAtOnce(state);
-  ModelVariables model = modelVariablesOf(state);
-  const ModelParameters parameters = modelParametersOf(state);
-  float modelOutput = state.lastOutput;
-  float* const points = trace.points;
-  const uint32_t mask = trace.mask;
-  const int32_t stride = trace.stride;
-  uint32_t written = trace.written;
-  int32_t countdown = trace.countdown;
-  int32_t fadeLeft = state.fading.remaining;
-  for (; frame < frames; ++frame) {
-    output[frame] = renderFrame(state, model, parameters, modelOutput, fadeLeft);
-    if (points == nullptr || --countdown > 0) continue;
-    countdown = stride;
-    float* const point = points + 2 * static_cast<std::size_t>(written++ & mask);
-    std::atomic_ref<float>(point[0]).store(model.x, std::memory_order_relaxed);
-    std::atomic_ref<float>(point[1]).store(model.z, std::memory_order_relaxed);
+  unsigned long frame = 0;
+  while (frame < frames) {
+    frame += renderRest(state, output + frame, frames - frame);
+    if (frame == frames) break;
+    frame += renderSound(state, output + frame, framesBeforeRest(state, frames - frame), trace);
   }
-  storeModelVariables(state, model);
-  state.lastOutput = modelOutput;
-  state.instrument.heardGain = state.instrument.velocityGain;
-  trace.written = written;
-  trace.countdown = countdown;
 }

@@ -25,5 +25,6 @@ std::span<const FactoryPreset> factoryPresets() noexcept;
 // The preset of that name, in any case, or null.
 const FactoryPreset* findFactoryPreset(std::string_view name) noexcept;
 
-// What the preset plays: every parameter at its default but those it names.
+// What the preset plays: every parameter at its default but those it names, each as the
+// 32-bit float an LV2 preset's port value is.
 ParameterValues presetValues(const FactoryPreset& preset) noexcept;

@@ -29,7 +29,8 @@ def run_benchmarks(binary):
 
 
 # What the voice may cost per sample against the bare recurrence: a held note in blocks of 64
-# frames and more, a held note one frame a call, a voice before its first note.
+# frames and more, a held note one frame a call, a voice before its first note and after its
+# release.
 VOICE_GOALS = [
     ("held note, render callback, 256-frame blocks", "RenderCallbackSustain/256", 1.10),
     ("held note, render callback, 64-frame blocks", "RenderCallbackSustain/64", 1.10),
@@ -41,6 +42,9 @@ VOICE_GOALS = [
     ("held note, LV2 run(), 64-frame blocks", "Lv2RunSustain/64", 1.10),
     ("held note, LV2 run(), 1-frame blocks", "Lv2RunSustain/1", 1.5),
     ("silent voice, before its first note", "RenderCallbackSilent/256", 0.1),
+    ("silent voice, after its release", "RenderCallbackReleased/256", 0.1),
+    # Ten sub-steps a sample, each about a bare step.
+    ("key 127 with stable steps, 256-frame blocks", "RenderCallbackKey127Stable/256", 11.0),
 ]
 
 

@@ -22,17 +22,22 @@ void blockDc(DcFilter& blocker, const float* input, float* output, int64_t frame
   }
 }
 
-// Four running sums side by side, so that each addition need not wait for the one before.
+// Four running sums side by side, so that each addition need not wait for the one before: the
+// frame's place in the block modulo four is its lane. The lanes are taken four frames at a time,
+// so that they stay in registers, where the compiler pairs them into vector operations.
 void measureLevels(SoundLevels& levels, const float* samples, int64_t frames) {
-  constexpr int Lanes = 4;
+  constexpr int64_t Lanes = 4;
   std::array<double, Lanes> peak{}, sum{}, squares{};
-  for (int64_t frame = 0; frame < frames; ++frame) {
-    const double sample = samples[frame];
-    const auto lane = static_cast<std::size_t>(frame % Lanes);
+  const auto take = [&](std::size_t lane, double sample) {
     peak[lane] = std::max(peak[lane], std::fabs(sample));
     sum[lane] += sample;
     squares[lane] += sample * sample;
+  };
+  int64_t frame = 0;
+  for (; frame + Lanes <= frames; frame += Lanes) {
+    for (std::size_t lane = 0; lane < Lanes; ++lane) take(lane, samples[frame + lane]);
   }
+  for (std::size_t lane = 0; frame < frames; ++frame, ++lane) take(lane, samples[frame]);
   for (std::size_t lane = 0; lane < Lanes; ++lane) {
     levels.peak = std::max(levels.peak, peak[lane]);
     levels.sum += sum[lane];

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Writes the LV2 bundle's manifest.ttl and the plugin's description, quillfern.ttl, from the
-// parameter table, so that the ports' symbols, names, units, ranges and defaults have one home.
+// Writes the LV2 bundle's manifest.ttl, the plugin's description, quillfern.ttl, from the
+// parameter table, so that the ports' symbols, names, units, ranges and defaults have one home,
+// and the factory bank as LV2 presets, presets.ttl, from the bank's table.
 // Run by the build: quillfern-lv2-ttl BUNDLE-FOLDER BINARY-NAME UI-BINARY-NAME VERSION.
 #include <algorithm>
 #include <cctype>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "engine/voice.h"
+#include "plugins/factory_presets.h"
 #include "plugins/lv2/lv2_ports.h"
 
 namespace {
@@ -48,6 +50,8 @@ constexpr const char* Project =
 constexpr const char* ChannelUnit =
     "[ a units:Unit ; rdfs:label \"MIDI channel\" ; units:symbol \"ch\" ; "
     "units:render \"channel %d\" ]";
+
+constexpr const char* PresetFile = "presets.ttl";
 
 // A property list of one subject: "predicate object" pairs joined by " ;".
 using Properties = std::vector<std::string>;
@@ -284,8 +288,64 @@ std::string uiDescription(const std::string& uiBinary) {
          "  lv2:extensionData ui:idleInterface , ui:resize .\n";
 }
 
+// "Start-up Neuron" is <urn:quillfern:synth#preset_start_up_neuron>.
+std::string presetUri(const FactoryPreset& preset) {
+  std::string symbol;
+  for (const char c : std::string(preset.name)) {
+    symbol += std::isalnum(static_cast<unsigned char>(c)) != 0
+                  ? static_cast<char>(std::tolower(static_cast<unsigned char>(c)))
+                  : '_';
+  }
+  return "<" + std::string(Lv2PluginUri) + "#preset_" + symbol + ">";
+}
+
+// What every host reads of a preset before it loads one: its kind, plugin and label.
+Properties presetHeading(const FactoryPreset& preset) {
+  return {"a pset:Preset", "lv2:appliesTo <" + std::string(Lv2PluginUri) + ">",
+          "rdfs:label " + quoted(preset.name)};
+}
+
+// A preset sets every parameter but the MIDI channel, which says where the notes come from,
+// not how they sound: loading one after another plays exactly the latter.
+std::string presetPorts(const FactoryPreset& preset) {
+  const ParameterValues values = presetValues(preset);
+  std::string text;
+  for (std::size_t index = 0; index < ParameterCount; ++index) {
+    const PluginParameter& parameter = pluginParameters()[index];
+    if (parameter.id == ChannelParameterId) continue;
+    text += std::string(text.empty() ? "lv2:port " : " , ") + "[\n    lv2:symbol " +
+            quoted(parameter.symbol) + " ;\n    pset:value " +
+            numberLiteral(parameter, values.value[index]) + "\n  ]";
+  }
+  return text;
+}
+
+std::string presetDescriptions() {
+  std::string text =
+      "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
+      "@prefix pset: <http://lv2plug.in/ns/ext/presets#> .\n"
+      "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n";
+  for (const FactoryPreset& preset : factoryPresets()) {
+    Properties properties = presetHeading(preset);
+    properties.push_back(presetPorts(preset));
+    text += "\n" + presetUri(preset) + "\n" + joined(properties, "  ") + " .\n";
+  }
+  return text;
+}
+
+std::string presetManifest() {
+  std::string text;
+  for (const FactoryPreset& preset : factoryPresets()) {
+    Properties properties = presetHeading(preset);
+    properties.push_back("rdfs:seeAlso <" + std::string(PresetFile) + ">");
+    text += "\n" + presetUri(preset) + "\n" + joined(properties, "  ") + " .\n";
+  }
+  return text;
+}
+
 std::string manifest(const std::string& binary, const std::string& uiBinary) {
   return "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
+         "@prefix pset: <http://lv2plug.in/ns/ext/presets#> .\n"
          "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
          "@prefix ui: <http://lv2plug.in/ns/extensions/ui#> .\n"
          "@prefix urid: <http://lv2plug.in/ns/ext/urid#> .\n\n<" +
@@ -296,7 +356,7 @@ std::string manifest(const std::string& binary, const std::string& uiBinary) {
          binary +
          "> ;\n"
          "  rdfs:seeAlso <quillfern.ttl> .\n\n" +
-         uiDescription(uiBinary);
+         uiDescription(uiBinary) + presetManifest();
 }
 
 bool writeFile(const std::string& path, const std::string& text) {
@@ -318,6 +378,7 @@ int main(int argc, char** argv) {
   }
   const std::string bundle = argv[1];
   const bool written = writeFile(bundle + "/manifest.ttl", manifest(argv[2], argv[3])) &&
-                       writeFile(bundle + "/quillfern.ttl", pluginDescription(argv[4]));
+                       writeFile(bundle + "/quillfern.ttl", pluginDescription(argv[4])) &&
+                       writeFile(bundle + "/" + PresetFile, presetDescriptions());
   return written ? 0 : 1;
 }

@@ -2,10 +2,11 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # `cmake --install` of the build tree into a scratch home folder, as the README's "for your
 # account only" does it: the plugins land where hosts look, lv2ls (LV2's default path) and our
-# CLAP host (CLAP's search rules) find them without being told, the install says where in one
-# line, and the renderer's manual page's examples run from the installed examples. Then a
-# prefix outside the home folder: PREFIX/lib/clap and PREFIX/lib/lv2, and the line names the
-# variables to extend, with which the hosts find them too.
+# CLAP host (CLAP's search rules) find them without being told, the LV2 presets come with the
+# bundle, the install says where in one line, and the renderer's manual page's examples run
+# from the installed examples. Then a prefix outside the home folder: PREFIX/lib/clap and
+# PREFIX/lib/lv2, and the line names the variables to extend, with which the hosts find them
+# too.
 #   check_home_install.sh BUILD_DIR PLUGIN_HOST SOURCE_DIR
 set -euo pipefail
 build_dir=$1
@@ -37,8 +38,12 @@ plays_clap() {  # the CLAP plugin by its bare name, through our host's CLAP sear
     fail "our CLAP host does not find quillfern.clap ($1)"
 }
 
-finds_lv2() {
+finds_lv2() {  # the plugin, and the factory presets that come with its bundle
   lv2ls | grep -q -x 'urn:quillfern:synth' || fail "lv2ls does not find the plugin ($1)"
+  # Read whole first: grep -q stops early, and lv2info's broken pipe would fail the pipeline.
+  local described
+  described=$(lv2info urn:quillfern:synth)
+  grep -q -x '[[:space:]]*Chaos' <<<"$described" || fail "lv2info lists no factory presets ($1)"
 }
 
 line=$(install_line "$HOME/.local")

@@ -4,6 +4,7 @@
 records the plugin's output, and the recorded note must have the renderer's pitch (its spikes
 over half a second, within 2 %) and level (RMS within 2 %). Usually the recording is
 the rendered note sample for sample; on a busy machine the server may repeat or drop a period.
+jalv's console must also list every preset of the factory bank by its name.
 
 Key-to-sound, on the server's clock (the MIDI client's ear): with the default note start the
 first non-zero sample comes exactly the latency jalv reports to JACK plus one frame after the
@@ -16,6 +17,7 @@ frames on a busy machine):
   jalv_case.py LV2-FOLDER MIDI-SENDER QUILLFERN-RENDER WORK-FOLDER [key-to-sound]
 Exits 77 (skipped) where jalv is not installed."""
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -105,19 +107,23 @@ def frame_said(process, what):
 
 def play_note(lv2_folder, sender, start, recording=None):
     """jalv with note start `start` plays A4 from silence, recorded when asked: its key-to-sound
-    on the server's clock and its reported latency, or None when a program did not come up."""
+    on the server's clock, its reported latency and what its console said when asked for the
+    presets; or None when a program did not come up."""
     environment = dict(os.environ, LV2_PATH=lv2_folder)
     started = []
     try:
         jalv = subprocess.Popen(["jalv", "-x", "-n", "quillfern-jalv", "-c", "start=%d" % start,
                                  "urn:quillfern:synth"],
-                                env=environment, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL)
+                                env=environment, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                text=True)
         ear = subprocess.Popen([sender, "quillfern-ear", "--ear"], stdin=subprocess.PIPE,
                                stdout=subprocess.PIPE, text=True)
         started += [jalv, ear]
         if not wait_for_port("quillfern-jalv:out") or not wait_for_port("quillfern-ear:in"):
             print("jalv or the ear did not show its ports")
             return None
+        jalv.stdin.write("presets\n")
+        jalv.stdin.flush()
         subprocess.run(["jack_connect", "quillfern-jalv:out", "quillfern-ear:in"], check=True)
         if recording:
             started.append(subprocess.Popen(["jack_rec", "-f", recording, "-d",
@@ -135,9 +141,16 @@ def play_note(lv2_folder, sender, start, recording=None):
         key_to_sound = frame_said(ear, "sound at") - frame_said(keys, "note-on at")
         if recording:
             started[2].wait(timeout=RECORD_SECONDS + 10)
-        return key_to_sound, latency
     finally:
         stop_all(started)
+    return key_to_sound, latency, jalv.stdout.read()
+
+
+def bank_names(render):
+    """The factory bank's names, as the renderer lists them for a name it does not know."""
+    answer = subprocess.run([render, "-", "-o", os.devnull, "--preset", "?"],
+                            capture_output=True, text=True).stderr
+    return re.search(r"factory preset \((.*)\), not", answer).group(1).split(", ")
 
 
 def main():
@@ -161,13 +174,17 @@ def main():
     if handover is None or immediate is None:
         return 1
     print("key-to-sound at %d Hz: handover %d frames (reported latency %d), immediate %d "
-          "frames (reported latency %d)" % (RATE, *handover, *immediate))
+          "frames (reported latency %d)" % (RATE, *handover[:2], *immediate[:2]))
     if handover[0] != handover[1] + 1 or handover[1] == 0 or immediate[1] != 0 or \
             immediate[0] not in (0, 1):
         print("the key-to-sound is not the reported latency plus one frame")
         return 1
     if not compared:
         return 0
+    missing = [name for name in bank_names(render) if "(%s)" % name not in handover[2]]
+    print("jalv lists the presets: %s" % ("all" if not missing else "not " + ", ".join(missing)))
+    if missing:
+        return 1
 
     played = samples_of(recording)
     expected = samples_of(reference)

@@ -2,23 +2,30 @@
 // The LV2 plugin through what lv2lint checks, one test per check: the plugin's description
 // (name, licence, maintainer, version, class), every port's name, symbol, class, range,
 // default, unit and properties, the features and extension data, instantiation without the
-// required feature and at odd rates, and that neither the bundle nor a saved state uses a
-// property no vocabulary defines.
+// required feature and at odd rates, that neither the bundle nor a saved state uses a
+// property no vocabulary defines, and the factory bank as a host loads its presets.
 #include <gtest/gtest.h>
 #include <lilv/lilv.h>
+#include <lv2/atom/atom.h>
 #include <lv2/core/lv2.h>
 #include <lv2/port-props/port-props.h>
+#include <lv2/presets/presets.h>
 #include <lv2/units/units.h>
+#include <lv2/urid/urid.h>
 #include <serd/serd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "engine/voice.h"
+#include "plugins/factory_presets.h"
 #include "plugins/hosts/format_hosts.h"
 #include "plugins/lv2/lv2_ports.h"
 
@@ -350,6 +357,68 @@ TEST_F(Lv2Conformance, NoPropertyOfTheBundleOrASavedStateIsUndefined) {
   ASSERT_GT(vocabulary.properties.size(), 100u);
   for (const std::string& predicate : ours.predicates) {
     EXPECT_EQ(vocabulary.properties.count(predicate), 1u) << predicate;
+  }
+}
+
+// The URIDs a preset's state needs: each URI numbered in the order first asked for.
+LV2_URID mapUri(LV2_URID_Map_Handle handle, const char* text) {
+  auto& uris = *static_cast<std::vector<std::string>*>(handle);
+  const auto found = std::find(uris.begin(), uris.end(), text);
+  if (found == uris.end()) uris.emplace_back(text);
+  return static_cast<LV2_URID>(std::find(uris.begin(), uris.end(), text) - uris.begin() + 1);
+}
+
+using PortValues = std::map<std::string, float>;
+
+struct PresetPorts {
+  LV2_URID intType;
+  PortValues values;
+};
+
+// A port value of a preset: a float, or a whole number for an integer port.
+void takePortValue(const char* symbol, void* ports, const void* value, uint32_t /*size*/,
+                   uint32_t type) {
+  auto& preset = *static_cast<PresetPorts*>(ports);
+  preset.values[symbol] = type == preset.intType
+                              ? static_cast<float>(*static_cast<const int32_t*>(value))
+                              : *static_cast<const float*>(value);
+}
+
+// Each factory preset, as a host finds and loads it: related to the plugin, labelled with its
+// name, and setting every parameter but the MIDI channel to the value the bank plays.
+TEST_F(Lv2Conformance, TheFactoryBankLoadsAsPresets) {
+  std::vector<std::string> uris;
+  LV2_URID_Map map{&uris, mapUri};
+  const LV2_URID intType = mapUri(&uris, LV2_ATOM__Int);
+  std::map<std::string, PortValues> loaded;
+  LilvNodes* presets = lilv_plugin_get_related(plugin, uri(LV2_PRESETS__Preset).get());
+  LILV_FOREACH(nodes, entry, presets) {
+    const LilvNode* preset = lilv_nodes_get(presets, entry);
+    lilv_world_load_resource(world, preset);
+    const Node label(
+        lilv_world_get(world, preset, uri(std::string(RdfsNamespace) + "label").get(), nullptr));
+    ASSERT_NE(label, nullptr) << lilv_node_as_uri(preset);
+    PresetPorts ports{intType, {}};
+    LilvState* state = lilv_state_new_from_world(world, &map, preset);
+    ASSERT_NE(state, nullptr);
+    lilv_state_emit_port_values(state, takePortValue, &ports);
+    lilv_state_free(state);
+    loaded[lilv_node_as_string(label.get())] = ports.values;
+  }
+  lilv_nodes_free(presets);
+  ASSERT_EQ(loaded.size(), factoryPresets().size());
+  for (const FactoryPreset& preset : factoryPresets()) {
+    SCOPED_TRACE(preset.name);
+    const PortValues& values = loaded[preset.name];
+    EXPECT_EQ(values.size(), ParameterCount - 1);
+    const ParameterValues expected = presetValues(preset);
+    for (std::size_t index = 0; index < ParameterCount; ++index) {
+      const PluginParameter& parameter = pluginParameters()[index];
+      if (parameter.id == ChannelParameterId) continue;
+      ASSERT_EQ(values.count(parameter.symbol), 1u) << parameter.symbol;
+      EXPECT_EQ(valueOfPortFloat(parameter, values.at(parameter.symbol)), expected.value[index])
+          << parameter.symbol;
+    }
   }
 }
 

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,7 @@
 #include "engine/voice.h"
 #include "midi/instrument_messages.h"
 #include "midi/midi_messages.h"
+#include "plugins/factory_presets.h"
 #include "plugins/plugin_voice.h"
 #include "tests/tools/score_text.h"
 #include "tools/score_render.h"
@@ -136,6 +139,97 @@ TEST(Instrument, ANoteStartedAtOnceFadesTheNoteBeforeOutBesideIt) {
   const auto fadeEnd = static_cast<std::ptrdiff_t>(20000 + latencySamplesAt(Rate));
   EXPECT_NE(over[fadeEnd - 2], alone[fadeEnd - 2]);
   EXPECT_TRUE(std::equal(over.begin() + fadeEnd, over.end(), alone.begin() + fadeEnd));
+}
+
+// What each factory preset plays on A3 held with full velocity, from its attack's end on: the
+// model's regime and spike rates, judged on x so that an envelope that fades does not hide
+// them, and the output's peak, level and offset. A setting that drifts into a neighbouring
+// regime, or bursts of another count, fails here.
+struct PresetCharacter {
+  const char* name;
+  ModelRegime regime;
+  double spikesPerSecond;
+  int32_t spikesPerBurst;  // bursting presets
+  double burstsPerSecond;  // bursting presets
+  double peak;             // of the whole note
+  double level;            // RMS of the held part; about 0 for plucks, which are over by then
+};
+
+using enum ModelRegime;
+constexpr PresetCharacter Bank[] = {
+    {"Regular Spikes", Spiking, 96.0, 0, 0.0, 0.763, 0.150},
+    {"Fast Spikes", Spiking, 166.0, 0, 0.0, 0.787, 0.185},
+    {"Doublets", Bursting, 29.1, 2, 14.0, 0.867, 0.113},
+    {"Triplets", Bursting, 42.0, 3, 13.4, 0.834, 0.121},
+    {"Quadruplets", Bursting, 36.6, 4, 8.57, 0.865, 0.118},
+    {"Slow Bursts", Bursting, 24.0, 7, 2.86, 0.797, 0.093},
+    {"Chaos", Chaotic, 38.3, 0, 0.0, 0.785, 0.108},
+    {"Square Buzz", Spiking, 25.7, 0, 0.0, 0.752, 0.277},
+    {"Pluck", Spiking, 96.0, 0, 0.0, 0.759, 0.0},
+    {"Burst Pluck", Bursting, 42.0, 3, 13.4, 0.714, 0.005},
+    {"Slow Pad", Spiking, 96.0, 0, 0.0, 0.739, 0.148},
+    {"Burst Pad", Bursting, 29.1, 2, 14.0, 0.887, 0.125},
+    {"Restless Pad", Chaotic, 38.3, 0, 0.0, 0.841, 0.109},
+    {"Start-up Neuron", Bursting, 116.3, 9, 12.6, 0.893, 0.143},
+};
+
+struct PresetSound {
+  ModelRegime regime = Silent;
+  SpikeMeasures spikes;
+  double seconds = 0.0;  // the held part measured
+  double peak = 0.0;
+  double level = 0.0;
+  double offset = 0.0;
+};
+
+PresetSound playPreset(const FactoryPreset& preset) {
+  constexpr int32_t A3 = 57;
+  constexpr uint32_t Points = 1u << 18;  // more than the note's frames: x of every sample
+  const auto frames = static_cast<std::size_t>(4 * Rate);
+  const auto attack = static_cast<std::size_t>(Rate / 2);
+  auto state = std::make_unique<EngineState>();
+  startVoiceWith(*state, Rate, presetValues(preset));
+  playInstrumentMessage(*state, packShortMessage(NoteOnChannel1, A3, 127));
+  std::vector<float> output(frames);
+  std::vector<float> points(2 * Points);
+  ModelTrace trace{points.data(), Points - 1, 0, 1, 1};
+  for (std::size_t done = 0; done < frames; done += DefaultBlockFrames) {
+    renderFramesTraced(*state, output.data() + done,
+                       std::min<std::size_t>(DefaultBlockFrames, frames - done), trace);
+  }
+  std::vector<float> x(frames - attack);
+  for (std::size_t point = 0; point < x.size(); ++point) x[point] = points[2 * (attack + point)];
+  PresetSound sound{regimeOf(x), measureSpikes(x), static_cast<double>(x.size()) / Rate};
+  for (std::size_t frame = 0; frame < frames; ++frame) {
+    sound.peak = std::max(sound.peak, std::fabs(static_cast<double>(output[frame])));
+    if (frame < attack) continue;
+    sound.level += static_cast<double>(output[frame]) * output[frame];
+    sound.offset += output[frame];
+  }
+  sound.level = std::sqrt(sound.level / static_cast<double>(x.size()));
+  sound.offset /= static_cast<double>(x.size());
+  return sound;
+}
+
+TEST(Instrument, EveryFactoryPresetKeepsItsCharacterAtA3) {
+  ASSERT_EQ(std::size(Bank), factoryPresets().size());
+  for (const PresetCharacter& expected : Bank) {
+    SCOPED_TRACE(expected.name);
+    const FactoryPreset* preset = findFactoryPreset(expected.name);
+    ASSERT_NE(preset, nullptr);
+    const PresetSound sound = playPreset(*preset);
+    EXPECT_STREQ(regimeName(sound.regime), regimeName(expected.regime));
+    EXPECT_NEAR(sound.spikes.spikes / sound.seconds, expected.spikesPerSecond,
+                0.03 * expected.spikesPerSecond);
+    if (expected.regime == Bursting) {
+      EXPECT_EQ(sound.spikes.spikesPerBurst, expected.spikesPerBurst);
+      EXPECT_NEAR(sound.spikes.bursts / sound.seconds, expected.burstsPerSecond,
+                  0.1 * expected.burstsPerSecond);
+    }
+    EXPECT_NEAR(sound.peak, expected.peak, 0.1 * expected.peak);
+    EXPECT_NEAR(sound.level, expected.level, 0.1 * expected.level + 0.002);
+    EXPECT_LT(std::fabs(sound.offset), 2e-3);  // the DC filter, on in every preset
+  }
 }
 
 }  // namespace
