@@ -122,11 +122,11 @@ TEST(Instrument, EveryKeySoundsWithStableSteps) {
 
 // Notes started at once: a note from silence sounds from the frame after its note-on. One
 // started over a held note leaves that note's next sample as it was (the new attack starts from
-// 0), sums both while the held one fades out, and is then the new note alone, sample for sample
-// as if it had started from silence.
+// 0), sums both while the held one fades out, even past a short release of the new one, and is
+// then the new note alone, sample for sample as if it had started from silence.
 TEST(Instrument, ANoteStartedAtOnceFadesTheNoteBeforeOutBesideIt) {
-  const ParameterValues immediate =
-      with(rendererValues(), {{NoteStartSetting, 1.0}, {DecaySlider, 0.001}});
+  const ParameterValues immediate = with(
+      rendererValues(), {{NoteStartSetting, 1.0}, {DecaySlider, 0.001}, {ReleaseSlider, 0.01}});
   const std::vector<float> held = rendered("0 midi 90 57 100\n30000 end\n", immediate);
   const std::vector<float> over = rendered(
       "0 midi 90 57 100\n20000 midi 80 57 0\n20000 midi 90 62 100\n30000 end\n", immediate);
@@ -139,6 +139,11 @@ TEST(Instrument, ANoteStartedAtOnceFadesTheNoteBeforeOutBesideIt) {
   const auto fadeEnd = static_cast<std::ptrdiff_t>(20000 + latencySamplesAt(Rate));
   EXPECT_NE(over[fadeEnd - 2], alone[fadeEnd - 2]);
   EXPECT_TRUE(std::equal(over.begin() + fadeEnd, over.end(), alone.begin() + fadeEnd));
+  const std::vector<float> released = rendered(
+      "0 midi 90 57 100\n20000 midi 80 57 0\n20000 midi 90 62 100\n20100 midi 80 62 0\n"
+      "30000 end\n",
+      immediate);
+  EXPECT_NE(released[fadeEnd - 100], 0.0f);
 }
 
 // What each factory preset plays on A3 held with full velocity, from its attack's end on: the
