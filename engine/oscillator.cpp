@@ -104,7 +104,6 @@ float oscillatorStep(EngineState& state, ModelVariables& model,
 
   const double step = stepSize(state);
   const int32_t subSteps = state.instrument.settings.stableSteps ? subStepsFor(step) : 1;
-  const double h = subSteps == 1 ? step : step / subSteps;
   const double a = parameters.a;
   const double b = parameters.b;
   const double i = inputCurrent(state, parameters.i);
@@ -112,7 +111,14 @@ float oscillatorStep(EngineState& state, ModelVariables& model,
   const double s = parameters.s;
 
   ModelVariables next = model;
-  eulerSteps(next, h, subSteps, a, b, i, r, s);
+  // One step a sample, the common case (stable steps off, or a step within their limit), is
+  // written without the loop: its counter and constants would take registers that the block's
+  // values need, and the compiler would keep those in memory instead.
+  if (subSteps == 1) [[likely]] {
+    eulerSteps(next, step, 1, a, b, i, r, s);
+  } else {
+    eulerSteps(next, step / subSteps, subSteps, a, b, i, r, s);
+  }
   return keptOutput(model, next, parameters.volume);
 }
 

@@ -16,10 +16,11 @@ constexpr float FadeInExponent = 5.0f;
 // Inlined into the one render loop: the compiler would otherwise keep it a function of its own,
 // and a call per sample costs a tenth of the sample.
 // `fadeLeft` counts the samples of a note still fading out beside a note started at once: a
-// test of a register a sample while none fades.
+// test of a register a sample while none fades. `filter` is the block's copy of the DC filter.
 [[gnu::always_inline]] inline float renderFrame(EngineState& state, ModelVariables& model,
                                                 const ModelParameters& parameters,
-                                                float& modelOutput, int32_t& fadeLeft) noexcept {
+                                                float& modelOutput, int32_t& fadeLeft,
+                                                DcFilter& filter) noexcept {
   envelopeStep(state, model, state.noteSamples);
   const int32_t noteSamples = state.noteSamples;
   modelOutput = oscillatorStep(state, model, parameters);
@@ -32,7 +33,7 @@ constexpr float FadeInExponent = 5.0f;
   }
   state.noteSamples = noteSamples + 1;
   if (!state.instrument.settings.dcFilter) return static_cast<float>(sample);
-  return static_cast<float>(filterDc(state.instrument.dcFilter, static_cast<float>(sample)));
+  return static_cast<float>(filterDc(filter, static_cast<float>(sample)));
 }
 
 constexpr auto relaxed = std::memory_order_relaxed;
@@ -107,7 +108,9 @@ unsigned long renderRest(EngineState& state, float* output, unsigned long frames
 
 // The one loop that steps the model, traced or not: with a second one the oscillator and the
 // envelope would have two callers, and the compiler would no longer inline them into the loop,
-// at a tenth of a sample's cost. Not tracing costs one test of a register a sample.
+// at a tenth of a sample's cost. Not tracing costs one test of a register a sample. The DC
+// filter's state stays in registers through the block, as the model's variables do: kept in the
+// record, each sample's filter would wait for the last one's stores to come back from memory.
 unsigned long renderSound(EngineState& state, float* output, unsigned long frames,
                           ModelTrace& trace) noexcept {
   ModelVariables model = modelVariablesOf(state);
@@ -119,8 +122,9 @@ unsigned long renderSound(EngineState& state, float* output, unsigned long frame
   uint32_t written = trace.written;
   int32_t countdown = trace.countdown;
   int32_t fadeLeft = state.fading.remaining;
+  DcFilter filter = state.instrument.dcFilter;
   for (unsigned long frame = 0; frame < frames; ++frame) {
-    output[frame] = renderFrame(state, model, parameters, modelOutput, fadeLeft);
+    output[frame] = renderFrame(state, model, parameters, modelOutput, fadeLeft, filter);
     if (points == nullptr || --countdown > 0) continue;
     countdown = stride;
     float* const point = points + 2 * static_cast<std::size_t>(written++ & mask);
@@ -128,6 +132,7 @@ unsigned long renderSound(EngineState& state, float* output, unsigned long frame
     std::atomic_ref<float>(point[1]).store(model.z, std::memory_order_relaxed);
   }
   storeModelVariables(state, model);
+  state.instrument.dcFilter = filter;
   state.lastOutput = modelOutput;
   state.instrument.heardGain = state.instrument.velocityGain;
   trace.written = written;
