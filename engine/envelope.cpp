@@ -209,7 +209,7 @@ void startNoteAtOnce(EngineState& state) noexcept QUILLFERN_NONBLOCKING {
     noexcept QUILLFERN_NONBLOCKING {
   FadingNote& fading = state.fading;
   const double sample =
-      fadingStep(state, fading, parameters) * fadeOutLevel(state, fading.faded, fading.level);
+      fadingStep(fading, parameters) * fadeOutLevel(state, fading.faded, fading.level);
   ++fading.faded;
   --fading.remaining;
   return sample;

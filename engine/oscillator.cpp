@@ -98,6 +98,12 @@ double inputCurrent(const EngineState& state, double i) noexcept {
 
 }  // namespace
 
+ModelParameters blockParametersOf(const EngineState& state) noexcept QUILLFERN_NONBLOCKING {
+  ModelParameters parameters = modelParametersOf(state);
+  parameters.i = inputCurrent(state, parameters.i);
+  return parameters;
+}
+
 float oscillatorStep(EngineState& state, ModelVariables& model,
                      const ModelParameters& parameters) noexcept QUILLFERN_NONBLOCKING {
   if (!(state.noteFrequency.load(relaxed) > 0.0)) return state.lastOutput;
@@ -106,7 +112,7 @@ float oscillatorStep(EngineState& state, ModelVariables& model,
   const int32_t subSteps = state.instrument.settings.stableSteps ? subStepsFor(step) : 1;
   const double a = parameters.a;
   const double b = parameters.b;
-  const double i = inputCurrent(state, parameters.i);
+  const double i = parameters.i;
   const double r = parameters.r;
   const double s = parameters.s;
 
@@ -133,10 +139,10 @@ void beginFading(EngineState& state, double level) noexcept QUILLFERN_NONBLOCKIN
   fading.remaining = state.handoverLimit + 1;
 }
 
-float fadingStep(const EngineState& state, FadingNote& fading,
+float fadingStep(FadingNote& fading,
                  const ModelParameters& parameters) noexcept QUILLFERN_NONBLOCKING {
   ModelVariables next = fading.model;
-  eulerSteps(next, fading.subStep, fading.subSteps, parameters.a, parameters.b,
-             inputCurrent(state, parameters.i), parameters.r, parameters.s);
+  eulerSteps(next, fading.subStep, fading.subSteps, parameters.a, parameters.b, parameters.i,
+             parameters.r, parameters.s);
   return keptOutput(fading.model, next, parameters.volume);
 }

@@ -30,6 +30,10 @@ bool hasRunAway(float x) noexcept QUILLFERN_NONBLOCKING;
 // `modelTimePerPeriod` (ModelTimePerPeriod at 44100 Hz).
 float timeStepFor(double frequency, double modelTimePerPeriod) noexcept QUILLFERN_NONBLOCKING;
 
+// The parameters a block of frames steps the model with: the record's, I moved by the mod wheel
+// and aftertouch, which change only between blocks, as the parameters do.
+ModelParameters blockParametersOf(const EngineState& state) noexcept QUILLFERN_NONBLOCKING;
+
 // Advances the model by one step with `parameters` and returns x times the volume, which the
 // caller keeps as lastOutput. Before the first note (no note frequency yet) it returns
 // lastOutput and changes nothing. From the step whose new x has run away until the model is set
@@ -43,5 +47,5 @@ void beginFading(EngineState& state, double level) noexcept QUILLFERN_NONBLOCKIN
 
 // Advances the fading model by one step and returns x times the volume; 0.0 once it has run
 // away, as oscillatorStep does.
-float fadingStep(const EngineState& state, FadingNote& fading,
+float fadingStep(FadingNote& fading,
                  const ModelParameters& parameters) noexcept QUILLFERN_NONBLOCKING;

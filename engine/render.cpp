@@ -114,7 +114,7 @@ unsigned long renderRest(EngineState& state, float* output, unsigned long frames
 unsigned long renderSound(EngineState& state, float* output, unsigned long frames,
                           ModelTrace& trace) noexcept {
   ModelVariables model = modelVariablesOf(state);
-  const ModelParameters parameters = modelParametersOf(state);
+  const ModelParameters parameters = blockParametersOf(state);
   float modelOutput = state.lastOutput;
   float* const points = trace.points;
   const uint32_t mask = trace.mask;

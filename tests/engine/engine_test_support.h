@@ -52,7 +52,7 @@ inline void stepEnvelope(EngineState& state, int32_t n) {
 
 inline float stepOscillator(EngineState& state) {
   ModelVariables model = modelVariablesOf(state);
-  const float output = oscillatorStep(state, model, modelParametersOf(state));
+  const float output = oscillatorStep(state, model, blockParametersOf(state));
   storeModelVariables(state, model);
   state.lastOutput = output;
   return output;
