@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/instrument.h"
+#include "engine/oscillator.h"
 #include "engine/render.h"
 #include "engine/voice.h"
 #include "midi/midi_messages.h"
@@ -140,13 +141,9 @@ void RenderCallbackTraced(benchmark::State& run) {
 }
 BENCHMARK(RenderCallbackTraced);
 
-// The three update equations, in the oscillator's precision and order.
+// The three update equations, the oscillator's own.
 inline void eulerStep(ModelVariables& model, double h, const ModelParameters& p) {
-  const double x = model.x, y = model.y, z = model.z;
-  const double xx = x * x;
-  model.x = static_cast<float>(x + h * (((y - p.a * (xx * x)) + p.b * xx) - z + p.i));
-  model.y = static_cast<float>(y + h * ((-xx * 5.0f - y) + 1.0f));
-  model.z = static_cast<float>(z + h * (p.r * ((p.s * (x + 1.6f)) - z)));
+  eulerSteps(model, h, 1, p.a, p.b, p.i, p.r, p.s);
 }
 
 void keepModel(ModelVariables& model) {

@@ -10,9 +10,6 @@
 namespace {
 
 constexpr auto relaxed = std::memory_order_relaxed;
-constexpr float C = 1.0f;
-constexpr float D = 5.0f;
-constexpr float ZOffset = 1.6f;  // the float nearest 1.6, as the z equation uses it
 constexpr float RunAwayState = std::numeric_limits<float>::quiet_NaN();
 
 // During a note's handover the model goes on at the pitch of the note released before it.
@@ -36,10 +33,7 @@ bool hasRunAway(float x) noexcept QUILLFERN_NONBLOCKING {
   return !(std::fabs(x) <= RunAwayBound);  // NaN and infinities as well
 }
 
-namespace {
-
-// The step size changes only with the pitch (a note-on, the end of a handover) or the rate.
-float timeStepOf(EngineState& state, double frequency) noexcept {
+float timeStepOf(EngineState& state, double frequency) noexcept QUILLFERN_NONBLOCKING {
   if (frequency != state.stepFrequency) {
     state.timeStep = timeStepFor(frequency, state.modelTimePerPeriod);
     state.stepFrequency = frequency;
@@ -47,15 +41,13 @@ float timeStepOf(EngineState& state, double frequency) noexcept {
   return state.timeStep;
 }
 
+namespace {
+
 // The step size of this sample: the note's, bent, and on its way there when gliding.
 double stepSize(EngineState& state) noexcept {
   Instrument& instrument = state.instrument;
   const double target = timeStepOf(state, playedFrequency(state)) * instrument.stepFactor;
-  if (instrument.glideKeep == 0.0 || instrument.glideStep == 0.0) {
-    instrument.glideStep = target;
-    return target;
-  }
-  instrument.glideStep = target + (instrument.glideStep - target) * instrument.glideKeep;
+  instrument.glideStep = glidedStep(instrument, target);
   return instrument.glideStep;
 }
 
@@ -64,22 +56,6 @@ double inputCurrent(const EngineState& state, double i) noexcept {
   const Instrument& instrument = state.instrument;
   if (instrument.offsetOfI == 0.0) return i;
   return std::clamp(i + instrument.offsetOfI, instrument.lowestI, instrument.highestI);
-}
-
-// `subSteps` Euler steps of `h` each.
-[[gnu::always_inline]] inline void eulerSteps(ModelVariables& model, double h, int32_t subSteps,
-                                              double a, double b, double i, double r,
-                                              double s) noexcept {
-  for (int32_t subStep = 0; subStep < subSteps; ++subStep) {
-    const double x = model.x;
-    const double y = model.y;
-    const double z = model.z;
-    // Double precision, in exactly this order; each new value is then rounded to float.
-    const double xx = x * x;
-    model.x = static_cast<float>(x + h * (((y - a * (xx * x)) + b * xx) - z + i));
-    model.y = static_cast<float>(y + h * ((-xx * D - y) + C));
-    model.z = static_cast<float>(z + h * (r * ((s * (x + ZOffset)) - z)));
-  }
 }
 
 // The model after its step, and x times the volume. The step that runs away is silent already:

@@ -30,6 +30,38 @@ bool hasRunAway(float x) noexcept QUILLFERN_NONBLOCKING;
 // `modelTimePerPeriod` (ModelTimePerPeriod at 44100 Hz).
 float timeStepFor(double frequency, double modelTimePerPeriod) noexcept QUILLFERN_NONBLOCKING;
 
+// The model's constants c and d, and the offset of x in the z equation (the float nearest 1.6).
+inline constexpr float CoefficientC = 1.0f;
+inline constexpr float CoefficientD = 5.0f;
+inline constexpr float ZOffset = 1.6f;
+
+// `subSteps` Euler steps of `h` each.
+[[gnu::always_inline]] inline void eulerSteps(ModelVariables& model, double h, int32_t subSteps,
+                                              double a, double b, double i, double r,
+                                              double s) noexcept {
+  for (int32_t subStep = 0; subStep < subSteps; ++subStep) {
+    const double x = model.x;
+    const double y = model.y;
+    const double z = model.z;
+    // Double precision, in exactly this order; each new value is then rounded to float.
+    const double xx = x * x;
+    model.x = static_cast<float>(x + h * (((y - a * (xx * x)) + b * xx) - z + i));
+    model.y = static_cast<float>(y + h * ((-xx * CoefficientD - y) + CoefficientC));
+    model.z = static_cast<float>(z + h * (r * ((s * (x + ZOffset)) - z)));
+  }
+}
+
+// The step size of `frequency` at the voice's rate, kept in the record: it changes only with the
+// pitch (a note-on, the end of a handover) or the rate.
+float timeStepOf(EngineState& state, double frequency) noexcept QUILLFERN_NONBLOCKING;
+
+// The step size of a sample whose note, bent, steps `target`: that, or with a glide under way
+// the next point of the slide from the step reached.
+inline double glidedStep(const Instrument& instrument, double target) noexcept {
+  if (instrument.glideKeep == 0.0 || instrument.glideStep == 0.0) return target;
+  return target + (instrument.glideStep - target) * instrument.glideKeep;
+}
+
 // The parameters a block of frames steps the model with: the record's, I moved by the mod wheel
 // and aftertouch, which change only between blocks, as the parameters do.
 ModelParameters blockParametersOf(const EngineState& state) noexcept QUILLFERN_NONBLOCKING;

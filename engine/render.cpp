@@ -7,11 +7,20 @@
 #include <cstddef>
 
 #include "engine/envelope.h"
+#include "engine/instrument.h"
 #include "engine/oscillator.h"
 
 namespace {
 
 constexpr float FadeInExponent = 5.0f;
+
+// GCC's vectorizer would pack x, y and z into one register and unpack them on every sample, in
+// the way of the step; clang keeps them apart by itself.
+#if defined(__clang__)
+#define QUILLFERN_MODEL_IN_SCALARS
+#else
+#define QUILLFERN_MODEL_IN_SCALARS [[gnu::optimize("no-tree-slp-vectorize")]]
+#endif
 
 // Inlined into the one render loop: the compiler would otherwise keep it a function of its own,
 // and a call per sample costs a tenth of the sample.
@@ -140,6 +149,101 @@ unsigned long renderSound(EngineState& state, float* output, unsigned long frame
   return frames;
 }
 
+// Where a note's level and step size hold still: its sustain, past its handover, attack, decay
+// and fade-in, at a steady `step` (no glide under way, one Euler step a sample), with no note
+// fading beside it, the model bounded and no trace taken. Most of a played note's samples are
+// here. Returns how many of `frames` may be rendered that way, 0 when none.
+unsigned long steadyFrames(const EngineState& state, double step, unsigned long frames) noexcept {
+  const int32_t n = state.noteSamples;
+  const Instrument& instrument = state.instrument;
+  const bool steadyEnvelope = state.handoverSamples > state.handoverLimit && n > state.attackEnd &&
+                              n > state.decayEnd && n >= state.fadeInSamples &&
+                              state.fading.remaining == 0 &&
+                              state.oscillatorReset.load(relaxed) != 0;
+  // A glide comes to rest where its next point is the one it has reached: at the target, or a
+  // rounding away from it where the slide's last step rounds to nothing.
+  const bool gliding = instrument.glideKeep != 0.0 && instrument.glideStep != 0.0;
+  const bool steadyStep = (!gliding || instrument.glideStep == step) &&
+                          (!instrument.settings.stableSteps || subStepsFor(step) == 1);
+  if (!steadyEnvelope || !steadyStep || hasRunAway(state.x)) return 0;
+  // envelopeStep's guard starts the count again past NoteSamplesLimit: that sample goes the
+  // general way.
+  const auto beforeGuard = static_cast<unsigned long>(NoteSamplesLimit - n) + 1;
+  return std::min(frames, beforeGuard);
+}
+
+// The steady part of a held note, the frames renderFrame would give with everything it decides
+// on every sample decided once: the model's step, the sustain level, the velocity's gain and
+// the filter. A sample goes the general way instead where the gate closes, a new note begins or
+// the pitch moves (in the standalone program the MIDI thread does that while a block renders),
+// or where the model runs away. Kept out of the general loop's function, so that each loop has
+// the registers to itself. Returns the frames rendered.
+[[gnu::noinline]] QUILLFERN_MODEL_IN_SCALARS unsigned long renderSteady(
+    EngineState& state, float* output, unsigned long frames) noexcept {
+  if (gateIsClosed(state) || state.envelopeReady.load(relaxed) == 0) return 0;
+  const double frequency = state.noteFrequency.load(relaxed);
+  if (!(frequency > 0.0)) return 0;
+  const double step =
+      glidedStep(state.instrument, timeStepOf(state, frequency) * state.instrument.stepFactor);
+  const unsigned long count = steadyFrames(state, step, frames);
+  if (count == 0) return 0;
+  const ModelParameters parameters = blockParametersOf(state);
+  const double level = state.sustainLevel;
+  const double gain = state.instrument.velocityGain;
+  const bool filtered = state.instrument.settings.dcFilter;
+  DcFilter filter = state.instrument.dcFilter;
+  // x, y and z each in a register of its own (see QUILLFERN_MODEL_IN_SCALARS).
+  float x = state.x;
+  float y = state.y;
+  float z = state.z;
+  float modelOutput = state.lastOutput;
+  unsigned long frame = 0;
+  for (; frame < count; ++frame) {
+    if (gateIsClosed(state) || state.envelopeReady.load(relaxed) == 0 ||
+        state.noteFrequency.load(relaxed) != frequency) {
+      break;
+    }
+    ModelVariables next{x, y, z};
+    eulerSteps(next, step, 1, parameters.a, parameters.b, parameters.i, parameters.r, parameters.s);
+    if (hasRunAway(next.x)) [[unlikely]]
+      break;
+    x = next.x;
+    y = next.y;
+    z = next.z;
+    modelOutput = static_cast<float>(static_cast<double>(x) * parameters.volume);
+    const double sample = modelOutput * level * gain;
+    output[frame] = filtered ? static_cast<float>(filterDc(filter, static_cast<float>(sample)))
+                             : static_cast<float>(sample);
+  }
+  if (frame == 0) return 0;
+  state.x = x;
+  state.y = y;
+  state.z = z;
+  state.lastOutput = modelOutput;
+  state.instrument.dcFilter = filter;
+  state.instrument.glideStep = step;
+  state.instrument.heardGain = gain;
+  state.envelopeLevel = level;
+  state.lastGateLevel = level;
+  state.lastGateSample = static_cast<int32_t>(state.noteSamples + static_cast<int32_t>(frame) - 1);
+  state.noteSamples = state.lastGateSample + 1;
+  return frame;
+}
+
+// Every other frame: a note's start, handover, attack, decay and release, a glide, sub-steps,
+// a fading note, a trace, and the rests between notes.
+[[gnu::noinline]] void renderChanging(EngineState& state, float* output, unsigned long frames,
+                                      ModelTrace& trace) noexcept {
+  if (startsNoteAtOnce(state)) [[unlikely]]
+    startNoteAtOnce(state);
+  unsigned long frame = 0;
+  while (frame < frames) {
+    frame += renderRest(state, output + frame, frames - frame);
+    if (frame == frames) break;
+    frame += renderSound(state, output + frame, framesBeforeRest(state, frames - frame), trace);
+  }
+}
+
 }  // namespace
 
 // 0 at the note's first sample, 0.03125 halfway, 0.95099 at 99 of 100.
@@ -150,20 +254,16 @@ double fadeInFactor(int32_t noteSamples, int32_t fadeInSamples) noexcept QUILLFE
 
 void renderFrames(EngineState& state, float* output,
                   unsigned long frames) noexcept QUILLFERN_NONBLOCKING {
+  const unsigned long steady = renderSteady(state, output, frames);
+  if (steady == frames) return;
   ModelTrace untraced;
-  renderFramesTraced(state, output, frames, untraced);
+  renderChanging(state, output + steady, frames - steady, untraced);
 }
 
 // A block may hold a rest and sound in turn: a release that ends in it, and in the standalone
 // program a note-on from the MIDI thread while it renders.
 void renderFramesTraced(EngineState& state, float* output, unsigned long frames,
                         ModelTrace& trace) noexcept QUILLFERN_NONBLOCKING {
-  if (startsNoteAtOnce(state)) [[unlikely]]
-    startNoteAtOnce(state);
-  unsigned long frame = 0;
-  while (frame < frames) {
-    frame += renderRest(state, output + frame, frames - frame);
-    if (frame == frames) break;
-    frame += renderSound(state, output + frame, framesBeforeRest(state, frames - frame), trace);
-  }
+  if (trace.points == nullptr) return renderFrames(state, output, frames);
+  renderChanging(state, output, frames, trace);
 }
