@@ -51,13 +51,6 @@ double stepSize(EngineState& state) noexcept {
   return instrument.glideStep;
 }
 
-// I with the mod wheel's and aftertouch's offset, the sum kept within I's range.
-double inputCurrent(const EngineState& state, double i) noexcept {
-  const Instrument& instrument = state.instrument;
-  if (instrument.offsetOfI == 0.0) return i;
-  return std::clamp(i + instrument.offsetOfI, instrument.lowestI, instrument.highestI);
-}
-
 // The model after its step, and x times the volume. The step that runs away is silent already:
 // not one sample of its climb is heard. The model is then parked at NaN, which every later step
 // keeps and this same test silences, until a note's start sets it to zero: a legato note or a
@@ -73,12 +66,6 @@ double inputCurrent(const EngineState& state, double i) noexcept {
 }
 
 }  // namespace
-
-ModelParameters blockParametersOf(const EngineState& state) noexcept QUILLFERN_NONBLOCKING {
-  ModelParameters parameters = modelParametersOf(state);
-  parameters.i = inputCurrent(state, parameters.i);
-  return parameters;
-}
 
 float oscillatorStep(EngineState& state, ModelVariables& model,
                      const ModelParameters& parameters) noexcept QUILLFERN_NONBLOCKING {

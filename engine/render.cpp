@@ -180,7 +180,7 @@ unsigned long steadyFrames(const EngineState& state, double step, unsigned long 
 // the registers to itself. Returns the frames rendered.
 [[gnu::noinline]] QUILLFERN_MODEL_IN_SCALARS unsigned long renderSteady(
     EngineState& state, float* output, unsigned long frames) noexcept {
-  if (gateIsClosed(state) || state.envelopeReady.load(relaxed) == 0) return 0;
+  // The gate and the note are looked at before every sample, the first one too.
   const double frequency = state.noteFrequency.load(relaxed);
   if (!(frequency > 0.0)) return 0;
   const double step =

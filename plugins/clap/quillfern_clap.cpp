@@ -211,7 +211,7 @@ clap_process_status process(const clap_plugin_t* plugin,
                             const clap_process_t* block) noexcept QUILLFERN_NONBLOCKING {
   ClapInstance& instance = instanceOf(plugin);
   takeReload(instance);
-  takeWindowChanges(instance, *block->out_events);
+  if (windowChangeWaits(instance.window.changes)) takeWindowChanges(instance, *block->out_events);
   if (block->audio_outputs_count == 0 || block->audio_outputs[0].channel_count == 0) {
     return CLAP_PROCESS_ERROR;
   }

@@ -33,6 +33,13 @@ struct WindowChanges {
   std::atomic<uint32_t> read{0};
 };
 
+// Whether a change waits: the queue is empty but while the player moves a control, and a block
+// of one frame would otherwise pay for a call to find that out.
+inline bool windowChangeWaits(const WindowChanges& changes) noexcept QUILLFERN_NONBLOCKING {
+  return changes.read.load(std::memory_order_relaxed) !=
+         changes.written.load(std::memory_order_acquire);
+}
+
 // The oldest change not yet taken; false when there is none.
 bool takeWindowChange(WindowChanges& changes, WindowChange& change) noexcept QUILLFERN_NONBLOCKING;
 
