@@ -169,6 +169,30 @@ void BareModelRecurrence(benchmark::State& run) {
 }
 BENCHMARK(BareModelRecurrence);
 
+// The floor of a block of one frame: one step a call, the model's variables kept in memory
+// between calls as every voice keeps them, and the call itself, with nothing else decided.
+[[gnu::noinline]] void stepOnce(ModelVariables& model, double h, const ModelParameters& parameters,
+                                float& output) {
+  eulerStep(model, h, parameters);
+  output = static_cast<float>(model.x * parameters.volume);
+}
+
+void BareStepPerCall(benchmark::State& run) {
+  ModelVariables model;
+  ModelParameters parameters{1.0f, 2.5f, 3.0f, 0.01f, 4.0f, 0.3f};
+  double h = StepAt218Hz;
+  float output = 0.0f;
+  benchmark::DoNotOptimize(parameters);
+  benchmark::DoNotOptimize(h);
+  for (auto _ : run) {
+    stepOnce(model, h, parameters, output);
+    benchmark::DoNotOptimize(output);
+    benchmark::ClobberMemory();
+  }
+  countSamples(run, 1);
+}
+BENCHMARK(BareStepPerCall);
+
 // The same equations reading the five parameters from the shared record on every sample, as
 // the voice must (a slider move is heard from the next sample).
 void RecurrenceReadingSharedParameters(benchmark::State& run) {
