@@ -115,11 +115,12 @@ unsigned long renderRest(EngineState& state, float* output, unsigned long frames
   return frame;
 }
 
-// The one loop that steps the model, traced or not: with a second one the oscillator and the
-// envelope would have two callers, and the compiler would no longer inline them into the loop,
-// at a tenth of a sample's cost. Not tracing costs one test of a register a sample. The DC
-// filter's state stays in registers through the block, as the model's variables do: kept in the
-// record, each sample's filter would wait for the last one's stores to come back from memory.
+// The one loop that steps the model through the oscillator and the envelope, traced or not
+// (a steady sustain takes renderSteady's way): with a second one they would have two callers, and
+// the compiler would no longer inline them into the loop, at a tenth of a sample's cost. Not
+// tracing costs one test of a register a sample. The DC filter's state stays in registers through
+// the block, as the model's variables do: kept in the record, each sample's filter would wait for
+// the last one's stores to come back from memory.
 unsigned long renderSound(EngineState& state, float* output, unsigned long frames,
                           ModelTrace& trace) noexcept {
   ModelVariables model = modelVariablesOf(state);
