@@ -196,7 +196,7 @@ TEST(Render, TheSustainsShortWayGivesTheBitsOfTheGeneralOne) {
     for (const auto& [setting, value] : voice.settings) setInstrumentValue(*state, setting, value);
     setEnvelopeSliders(*state, 1, 1, 70, 5);
     std::vector<float> points(2 * 64);
-    ModelTrace trace{points.data(), 63, 0, 5, 5};
+    ModelTrace trace = traced ? ModelTrace{points.data(), 63, 0, 5, 5} : ModelTrace{};
     const auto play = [&](uint8_t status, int32_t key) {
       playInstrumentMessage(*state, packShortMessage(status, static_cast<uint8_t>(key), 90));
     };
@@ -217,11 +217,7 @@ TEST(Render, TheSustainsShortWayGivesTheBitsOfTheGeneralOne) {
     for (const auto& [at, apply] : events) {
       while (frame < at) {
         const std::size_t frames = std::min(block, at - frame);
-        if (traced) {
-          renderFramesTraced(*state, &sound[frame], frames, trace);
-        } else {
-          renderFrames(*state, &sound[frame], frames);
-        }
+        renderFramesTraced(*state, &sound[frame], frames, trace);
         frame += frames;
       }
       apply();
