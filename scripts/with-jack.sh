@@ -17,22 +17,31 @@ if [[ $# -eq 0 ]]; then
   exit 2
 fi
 
-# Server names come from a small pool, each held through a lock file while a run uses it.
-# JACK keeps one entry per server in a machine-wide registry of 8 and clears an entry left by a
-# server that died only when a server of the same name starts again: with names used once,
-# every crashed server would cost a slot for good, and after eight nothing could start.
+# Server names come from a small pool, each held through a lock file while a run uses it, or
+# are the fixed name QUILLFERN_JACK_SERVER (a run that kills its server). JACK keeps one entry
+# per server in a machine-wide registry of 8 and clears an entry left by a server that died only
+# when a server of the same name starts again: with names used once, every crashed server would
+# cost a slot for good, and after eight nothing could start.
 pool_size=6
 server_name=""
 lock_fd=""
+take_name() {
+  exec {lock_fd}>"${TMPDIR:-/tmp}/$1.jack.lock"
+  if flock -n "$lock_fd"; then
+    server_name="$1"
+    return 0
+  fi
+  exec {lock_fd}>&-
+  return 1
+}
 take_server_name() {
   local slot
+  if [[ -n ${QUILLFERN_JACK_SERVER:-} ]]; then
+    take_name "$QUILLFERN_JACK_SERVER"
+    return
+  fi
   for slot in $(seq 0 $((pool_size - 1))); do
-    exec {lock_fd}>"${TMPDIR:-/tmp}/quillfern-jack-$slot.lock"
-    if flock -n "$lock_fd"; then
-      server_name="quillfern-test-$slot"
-      return 0
-    fi
-    exec {lock_fd}>&-
+    take_name "quillfern-test-$slot" && return 0
   done
   return 1
 }
@@ -49,21 +58,36 @@ server_log=$(mktemp "${TMPDIR:-/tmp}/with-jack.XXXXXX")
 server_pid=""
 command_pid=""
 
-stop_all() {
-  if [[ -n "$command_pid" ]] && kill -0 "$command_pid" 2>/dev/null; then
-    kill -TERM "$command_pid" 2>/dev/null
-    wait "$command_pid" 2>/dev/null
-  fi
-  if [[ -n "$server_pid" ]] && kill -0 "$server_pid" 2>/dev/null; then
+# Stops the server with TERM, and with KILL after 5 s; false when it was gone already or had to
+# be killed, leaving its entry in JACK's registry.
+stop_server() {
+  local stopped=0
+  if kill -0 "$server_pid" 2>/dev/null; then
     kill -TERM "$server_pid" 2>/dev/null
     for _ in $(seq 50); do
       kill -0 "$server_pid" 2>/dev/null || break
       sleep 0.1
     done
+    kill -0 "$server_pid" 2>/dev/null || stopped=1
     kill -KILL "$server_pid" 2>/dev/null
-    wait "$server_pid" 2>/dev/null
   fi
+  wait "$server_pid" 2>/dev/null
   server_pid=""
+  [[ $stopped -eq 1 ]]
+}
+
+stop_all() {
+  if [[ -n "$command_pid" ]] && kill -0 "$command_pid" 2>/dev/null; then
+    kill -TERM "$command_pid" 2>/dev/null
+    wait "$command_pid" 2>/dev/null
+  fi
+  # A server that did not end cleanly (the command killed it, or it died) gives its registry
+  # entry back only when a server of its name starts again: one is started and stopped here.
+  if [[ -n "$server_pid" ]] && ! stop_server && start_server; then
+    stop_server
+  fi
+  # The semaphores of the clients that were killed, which no server removes.
+  [[ -n $server_name ]] && rm -f /dev/shm/jack_sem.*_"${server_name}"_*
   rm -f "$server_log"
 }
 trap stop_all EXIT
