@@ -22,6 +22,14 @@ constexpr float FadeInExponent = 5.0f;
 #define QUILLFERN_MODEL_IN_SCALARS [[gnu::optimize("no-tree-slp-vectorize")]]
 #endif
 
+// A sample at its level as the output has it: through the DC filter when it is on (`filter` is
+// the block's copy of it, kept in registers).
+[[gnu::always_inline]] inline float outputSample(double sample, bool filtered,
+                                                 DcFilter& filter) noexcept {
+  if (!filtered) return static_cast<float>(sample);
+  return static_cast<float>(filterDc(filter, static_cast<float>(sample)));
+}
+
 // Inlined into the one render loop: the compiler would otherwise keep it a function of its own,
 // and a call per sample costs a tenth of the sample.
 // `fadeLeft` counts the samples of a note still fading out beside a note started at once: a
@@ -41,8 +49,7 @@ constexpr float FadeInExponent = 5.0f;
     --fadeLeft;
   }
   state.noteSamples = noteSamples + 1;
-  if (!state.instrument.settings.dcFilter) return static_cast<float>(sample);
-  return static_cast<float>(filterDc(filter, static_cast<float>(sample)));
+  return outputSample(sample, state.instrument.settings.dcFilter, filter);
 }
 
 constexpr auto relaxed = std::memory_order_relaxed;
@@ -212,9 +219,7 @@ unsigned long steadyFrames(const EngineState& state, double step, unsigned long 
     y = next.y;
     z = next.z;
     modelOutput = static_cast<float>(static_cast<double>(x) * parameters.volume);
-    const double sample = modelOutput * level * gain;
-    output[frame] = filtered ? static_cast<float>(filterDc(filter, static_cast<float>(sample)))
-                             : static_cast<float>(sample);
+    output[frame] = outputSample(modelOutput * level * gain, filtered, filter);
   }
   if (frame == 0) return 0;
   state.x = x;
