@@ -186,6 +186,22 @@ int listenForSound() {
   return 0;
 }
 
+// A client of exactly this name. A case that plays twice starts a sender of the same name right
+// after the last one ended, and a busy server may not have removed that one yet: the name is
+// asked for again for up to 2 s while the server says it is taken.
+jack_client_t* openClient(const char* name) {
+  const auto options = static_cast<jack_options_t>(JackNoStartServer | JackUseExactName);
+  for (int attempt = 0;; ++attempt) {
+    jack_status_t status{};
+    jack_client_t* client = jack_client_open(name, options, &status);
+    if (client != nullptr || (status & JackNameNotUnique) == 0 || attempt == 20) {
+      if (client == nullptr) std::fprintf(stderr, "no JACK client %s: status 0x%x\n", name, status);
+      return client;
+    }
+    usleep(100000);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -212,8 +228,7 @@ int main(int argc, char** argv) {
     }
   }
 
-  const auto options = static_cast<jack_options_t>(JackNoStartServer | JackUseExactName);
-  sender.client = jack_client_open(argv[1], options, nullptr);
+  sender.client = openClient(argv[1]);
   if (sender.client == nullptr) return 1;
   if (ear) return listenForSound();
   const uint64_t sampleRate = jack_get_sample_rate(sender.client);
