@@ -77,7 +77,7 @@ sanitize: test-deps
 
 # Static checks over our own sources: clang-tidy with .clang-tidy's checks, then cppcheck.
 # clang-tidy compiles as clang does, so it is told about stable_sort as the clang trees are.
-LINT_SOURCES = git ls-files 'app/*.cpp' 'engine/*.cpp' 'midi/*.cpp' 'plugins/*.cpp' 'tools/*.cpp' \
+LINT_SOURCES = git ls-files 'app/*.cpp' 'engine/*.cpp' 'instrument/*.cpp' 'midi/*.cpp' 'plugins/*.cpp' 'tools/*.cpp' \
   'ui/*.cpp'
 
 lint: test-deps

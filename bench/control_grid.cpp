@@ -13,9 +13,9 @@
 
 #include "engine/instrument.h"
 #include "engine/render.h"
+#include "instrument/instrument_voice.h"
 #include "midi/instrument_messages.h"
 #include "midi/midi_messages.h"
-#include "plugins/plugin_voice.h"
 
 namespace {
 
@@ -60,7 +60,7 @@ Note playNote(const ParameterValues& values, int32_t key) {
 ParameterValues setting(ParameterValues values, int32_t control, int32_t position) {
   const int32_t index = parameterIndexOfId(static_cast<uint32_t>(control));
   values.value[index] =
-      positionValue(pluginParameters()[static_cast<std::size_t>(index)], position);
+      positionValue(instrumentParameters()[static_cast<std::size_t>(index)], position);
   return values;
 }
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "midi/midi_messages.h"
-#include "plugins/hosts/format_hosts.h"
+#include "tools/plugin_host/format_hosts.h"
 
 namespace {
 

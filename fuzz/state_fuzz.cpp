@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "plugins/plugin_state.h"
+#include "instrument/state.h"
 
 namespace {
 
@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   ParameterValues values = defaultValues();
   if (!parseStateText(text, values)) return 0;
   for (std::size_t index = 0; index < ParameterCount; ++index) {
-    const PluginParameter& parameter = pluginParameters()[index];
+    const InstrumentParameter& parameter = instrumentParameters()[index];
     const double value = values.value[index];
     require(std::isfinite(value) && playableValue(parameter, value) == value);
   }

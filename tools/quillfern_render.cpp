@@ -16,8 +16,8 @@
 
 #include "app/version.h"
 #include "engine/voice_controls.h"
-#include "plugins/factory_presets.h"
-#include "plugins/plugin_parameters.h"
+#include "instrument/factory_presets.h"
+#include "instrument/parameters.h"
 #include "tools/audio_output.h"
 #include "tools/midi_file.h"
 #include "tools/output_file.h"
@@ -266,11 +266,11 @@ bool setParameter(Options& options, const std::string& value, std::string& error
       equals == std::string::npos ? -1 : parameterIndexOfSymbol(value.substr(0, equals));
   if (index < 0) {
     error = "--param takes SYMBOL=VALUE with a parameter's symbol (" +
-            namesOf(pluginParameters(), &PluginParameter::symbol) + "), not '" +
+            namesOf(instrumentParameters(), &InstrumentParameter::symbol) + "), not '" +
             readableText(value) + "'";
     return false;
   }
-  const PluginParameter& parameter = pluginParameters()[static_cast<std::size_t>(index)];
+  const InstrumentParameter& parameter = instrumentParameters()[static_cast<std::size_t>(index)];
   double number = 0.0;
   if (!parseParameterText(parameter, value.substr(equals + 1), number)) {
     char lowest[64];

@@ -9,8 +9,8 @@
 
 #include "engine/render.h"
 #include "engine/voice.h"
+#include "instrument/instrument_voice.h"
 #include "midi/instrument_messages.h"
-#include "plugins/plugin_voice.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <functional>
 
 #include "engine/engine_state.h"
-#include "plugins/plugin_parameters.h"
+#include "instrument/parameters.h"
 #include "tools/score.h"
 
 inline constexpr int32_t DefaultBlockFrames = 256;

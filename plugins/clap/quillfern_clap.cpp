@@ -28,10 +28,10 @@
 #include <string_view>
 
 #include "engine/voice.h"
+#include "instrument/instrument_voice.h"
+#include "instrument/state.h"
 #include "plugins/clap/render.h"
 #include "plugins/gui/clap_window.h"
-#include "plugins/plugin_state.h"
-#include "plugins/plugin_voice.h"
 
 namespace {
 
@@ -64,7 +64,7 @@ struct ClapInstance {
   const clap_host_t* host = nullptr;
   const clap_host_params_t* hostParams = nullptr;
   const clap_host_latency_t* hostLatency = nullptr;
-  PluginVoice voice;
+  InstrumentVoice voice;
   SharedValues shared{};
   ClapWindowLink window;
   std::atomic<bool> reloadPending{false};
@@ -105,7 +105,7 @@ void takeReload(ClapInstance& instance) noexcept QUILLFERN_NONBLOCKING {
   // A plain load first: the exchange, a locked instruction, costs more than a sample.
   if (!instance.reloadPending.load(std::memory_order_acquire)) return;
   if (!instance.reloadPending.exchange(false, std::memory_order_acquire)) return;
-  startPluginVoice(instance.voice, instance.sampleRate, snapshotOf(instance.shared));
+  startInstrumentVoice(instance.voice, instance.sampleRate, snapshotOf(instance.shared));
 }
 
 void requestRestart(const ClapInstance& instance) noexcept QUILLFERN_NONBLOCKING;
@@ -117,7 +117,7 @@ void applyParameter(ClapInstance& instance,
   const int32_t index = parameterIndexOfId(event.param_id);
   if (index < 0) return;
   const double before = instance.voice.values.value[index];
-  setPluginParameter(instance.voice, static_cast<std::size_t>(index), event.value);
+  setInstrumentParameter(instance.voice, static_cast<std::size_t>(index), event.value);
   const double now = instance.voice.values.value[index];
   instance.shared[index].store(now, relaxed);
   if (event.param_id == NoteStartSetting && now != before) requestRestart(instance);
@@ -155,7 +155,8 @@ bool isRolling(uint32_t transportFlags) noexcept QUILLFERN_NONBLOCKING {
   return (transportFlags & CLAP_TRANSPORT_IS_PLAYING) != 0;
 }
 
-void playNote(PluginVoice& voice, const clap_event_note_t& note) noexcept QUILLFERN_NONBLOCKING {
+void playNote(InstrumentVoice& voice,
+              const clap_event_note_t& note) noexcept QUILLFERN_NONBLOCKING {
   const NoteEventKind kind = note.header.type == CLAP_EVENT_NOTE_ON    ? NoteEventKind::On
                              : note.header.type == CLAP_EVENT_NOTE_OFF ? NoteEventKind::Off
                                                                        : NoteEventKind::Choke;
@@ -164,7 +165,7 @@ void playNote(PluginVoice& voice, const clap_event_note_t& note) noexcept QUILLF
 
 // Tuning and pressure; the other expressions (volume, pan, vibrato, ...) have no place in a
 // mono neuron voice.
-void playExpression(PluginVoice& voice,
+void playExpression(InstrumentVoice& voice,
                     const clap_event_note_expression_t& expression) noexcept QUILLFERN_NONBLOCKING {
   if (expression.expression_id == CLAP_NOTE_EXPRESSION_TUNING) {
     playNoteEvent(voice, NoteEventKind::Tuning, expression.channel, expression.key,
@@ -276,7 +277,7 @@ bool activate(const clap_plugin_t* plugin, double sampleRate, uint32_t /*minFram
   instance.sampleRate = sampleRate;
   instance.reloadPending.store(false);
   prepareTrace(instance.window.trace, sampleRate);
-  startPluginVoice(instance.voice, sampleRate, snapshotOf(instance.shared));
+  startInstrumentVoice(instance.voice, sampleRate, snapshotOf(instance.shared));
   reportLatency(instance, latencyOf(sampleRate, instance.voice.values));
   instance.active.store(true);
   return true;
@@ -295,7 +296,7 @@ void stopProcessing(const clap_plugin_t* /*plugin*/) {}
 // Silence and no note held, the settings kept.
 void reset(const clap_plugin_t* plugin) noexcept QUILLFERN_NONBLOCKING {
   ClapInstance& instance = instanceOf(plugin);
-  startPluginVoice(instance.voice, instance.sampleRate, instance.voice.values);
+  startInstrumentVoice(instance.voice, instance.sampleRate, instance.voice.values);
 }
 
 void onMainThread(const clap_plugin_t* /*plugin*/) {}
@@ -336,16 +337,16 @@ bool notePort(const clap_plugin_t* /*plugin*/, uint32_t index, bool isInput,
 
 // Parameters.
 
-const PluginParameter* parameterOf(clap_id id) {
+const InstrumentParameter* parameterOf(clap_id id) {
   const int32_t index = parameterIndexOfId(id);
-  return index < 0 ? nullptr : &pluginParameters()[static_cast<std::size_t>(index)];
+  return index < 0 ? nullptr : &instrumentParameters()[static_cast<std::size_t>(index)];
 }
 
 uint32_t parameterCount(const clap_plugin_t* /*plugin*/) {
   return ParameterCount;
 }
 
-clap_param_info_flags flagsOf(const PluginParameter& parameter) {
+clap_param_info_flags flagsOf(const InstrumentParameter& parameter) {
   clap_param_info_flags flags = parameter.automatable ? CLAP_PARAM_IS_AUTOMATABLE : 0;
   // CLAP steps through whole numbers only: s, whose steps are 2.8 and 4.0, is no stepped
   // parameter to it; the plugin takes the nearer step.
@@ -357,12 +358,12 @@ clap_param_info_flags flagsOf(const PluginParameter& parameter) {
 
 bool parameterInfo(const clap_plugin_t* /*plugin*/, uint32_t index, clap_param_info_t* info) {
   if (index >= ParameterCount) return false;
-  const PluginParameter& parameter = pluginParameters()[index];
+  const InstrumentParameter& parameter = instrumentParameters()[index];
   *info = {};
   info->id = parameter.id;
   info->flags = flagsOf(parameter);
   std::snprintf(info->name, sizeof info->name, "%s", parameter.name);
-  std::snprintf(info->module, sizeof info->module, "%s", parameter.group);
+  std::snprintf(info->module, sizeof info->module, "%s", parameterGroupName(parameter.group));
   info->min_value = parameter.minimum;
   info->max_value = parameter.maximum;
   info->default_value = parameter.defaultValue;
@@ -378,14 +379,14 @@ bool parameterValue(const clap_plugin_t* plugin, clap_id id, double* value) {
 
 bool valueToText(const clap_plugin_t* /*plugin*/, clap_id id, double value, char* text,
                  uint32_t size) {
-  const PluginParameter* parameter = parameterOf(id);
+  const InstrumentParameter* parameter = parameterOf(id);
   if (parameter == nullptr || size == 0 || std::isnan(value)) return false;
   formatParameterValue(*parameter, value, text, size);
   return true;
 }
 
 bool textToValue(const clap_plugin_t* /*plugin*/, clap_id id, const char* text, double* value) {
-  const PluginParameter* parameter = parameterOf(id);
+  const InstrumentParameter* parameter = parameterOf(id);
   return parameter != nullptr && parseParameterText(*parameter, text, *value);
 }
 
@@ -396,7 +397,7 @@ void keepParameter(SharedValues& shared,
   const int32_t index = parameterIndexOfId(change.param_id);
   if (index < 0) return;
   const double playable =
-      playableValue(pluginParameters()[static_cast<std::size_t>(index)], change.value);
+      playableValue(instrumentParameters()[static_cast<std::size_t>(index)], change.value);
   if (!std::isnan(playable)) shared[index].store(playable, relaxed);
 }
 
@@ -518,7 +519,7 @@ const clap_plugin_t* createInstance(const clap_host_t* host) {
   instance->window.plugin = &instance->plugin;
   instance->window.host = host;
   publishAll(instance->shared, defaultValues());
-  startPluginVoice(instance->voice, DefaultSampleRate, defaultValues());
+  startInstrumentVoice(instance->voice, DefaultSampleRate, defaultValues());
   instance->plugin = {&Descriptor,     instance,       init,  destroy, activate,  deactivate,
                       startProcessing, stopProcessing, reset, process, extension, onMainThread};
   return &instance->plugin;

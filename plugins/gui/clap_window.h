@@ -13,8 +13,8 @@
 #include <cstdint>
 
 #include "engine/nonblocking.h"
+#include "instrument/model_trace.h"
 #include "plugins/clap/posix_fd_support.h"
-#include "plugins/model_trace.h"
 
 // A gesture's begin, one value of it, or its end, for parameter `index` (table order).
 struct WindowChange {

@@ -1,24 +1,23 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The window's view of the parameter table of plugins/plugin_parameters.h, where the host's
+// The window's view of the parameter table of instrument/parameters.h, where the host's
 // value of a parameter is in the model's own units.
 #include "plugins/gui/gui_parameters.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 #include "engine/voice_controls.h"
-#include "plugins/factory_presets.h"
-#include "plugins/plugin_parameters.h"
+#include "instrument/factory_presets.h"
+#include "instrument/parameters.h"
 
 namespace {
 
-const PluginParameter& parameterAt(std::size_t index) noexcept QUILLFERN_NONBLOCKING {
-  return pluginParameters()[index];
+const InstrumentParameter& parameterAt(std::size_t index) noexcept QUILLFERN_NONBLOCKING {
+  return instrumentParameters()[index];
 }
 
 // Spread as the host may spread it: a logarithmic parameter gives each octave the same share.
-bool isLogarithmic(const PluginParameter& parameter) {
+bool isLogarithmic(const InstrumentParameter& parameter) {
   return parameter.scale == ParameterScale::Logarithmic;
 }
 
@@ -52,17 +51,17 @@ const char* controlGroupTitle(ControlGroup group) {
 
 // The window program's controls as it groups them: s, its one switch, beside the volume.
 ControlGroup guiParameterGroup(std::size_t index) {
-  const PluginParameter& parameter = parameterAt(index);
+  const InstrumentParameter& parameter = parameterAt(index);
   if (windowControlOf(parameter) == nullptr) return ControlGroup::Playing;
-  if (std::strcmp(parameter.group, "Envelope") == 0) return ControlGroup::Envelope;
-  if (std::strcmp(parameter.group, "Neuron") == 0 && parameter.scale != ParameterScale::Stepped) {
+  if (parameter.group == ParameterGroup::Envelope) return ControlGroup::Envelope;
+  if (parameter.group == ParameterGroup::Neuron && parameter.scale != ParameterScale::Stepped) {
     return ControlGroup::Neuron;
   }
   return ControlGroup::VolumeAndS;
 }
 
 int32_t guiParameterSteps(std::size_t index) {
-  const PluginParameter& parameter = parameterAt(index);
+  const InstrumentParameter& parameter = parameterAt(index);
   switch (parameter.scale) {
     case ParameterScale::Linear:
     case ParameterScale::Logarithmic:
@@ -83,7 +82,7 @@ double guiDefaultValue(std::size_t index) {
 }
 
 double guiValueAt(std::size_t index, double normalized) {
-  const PluginParameter& parameter = parameterAt(index);
+  const InstrumentParameter& parameter = parameterAt(index);
   const double clamped = std::clamp(normalized, 0.0, 1.0);
   if (isLogarithmic(parameter)) {
     return playableValue(
@@ -100,7 +99,7 @@ double guiValueAt(std::size_t index, double normalized) {
 }
 
 double guiNormalizedOf(std::size_t index, double value) {
-  const PluginParameter& parameter = parameterAt(index);
+  const InstrumentParameter& parameter = parameterAt(index);
   const double playable = playableValue(parameter, value);
   if (std::isnan(playable)) return 0.0;
   if (isLogarithmic(parameter)) {
@@ -128,6 +127,6 @@ const char* guiPresetName(std::size_t preset) {
 void guiPresetValues(std::size_t preset, std::span<double> values) {
   const ParameterValues played = presetValues(factoryPresets()[preset]);
   for (std::size_t index = 0; index < values.size() && index < ParameterCount; ++index) {
-    values[index] = parameterAt(index).automatable ? played.value[index] : NAN;
+    values[index] = parameterAt(index).inPresets ? played.value[index] : NAN;
   }
 }

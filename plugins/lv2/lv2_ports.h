@@ -1,30 +1,58 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The LV2 plugin's URI and port indices, shared by the plugin and the tool that writes its
-// description. Like the port symbols, they never change for a port that exists: parameters
-// added to the table after the first eleven follow the latency port.
+// The LV2 plugin's URI and port indices, shared by the plugin, the tool that writes its
+// description and the hosts. Like the port symbols, they never change for a port that exists:
+// each parameter's port is in the parameter table.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include "plugins/plugin_parameters.h"
+#include "instrument/parameters.h"
 
 inline constexpr const char* Lv2PluginUri = "urn:quillfern:synth";
 
 inline constexpr uint32_t Lv2MidiInPort = 0;
 inline constexpr uint32_t Lv2OutputPort = 1;
-inline constexpr uint32_t Lv2FirstParameterPort = 2;  // then the parameters in table order
-inline constexpr std::size_t ParametersBeforeLatency = 11;
-inline constexpr uint32_t Lv2LatencyPort = Lv2FirstParameterPort + ParametersBeforeLatency;
+inline constexpr uint32_t Lv2LatencyPort = 13;
 // The model's course for the window, as eg-scope sends its samples: atom messages out of run().
-inline constexpr uint32_t Lv2TracePort = Lv2FirstParameterPort + ParameterCount + 1;
-inline constexpr uint32_t Lv2PortCount = Lv2TracePort + 1;
+inline constexpr uint32_t Lv2TracePort = 23;
 
 // The port of the parameter at `index` in the table.
 constexpr uint32_t lv2PortOf(std::size_t index) {
-  return static_cast<uint32_t>(Lv2FirstParameterPort + index +
-                               (index < ParametersBeforeLatency ? 0 : 1));
+  return parameter_table::Table[index].lv2Port;
 }
+
+namespace lv2_ports {
+
+constexpr bool isFixedPort(uint32_t port) {
+  return port == Lv2MidiInPort || port == Lv2OutputPort || port == Lv2LatencyPort ||
+         port == Lv2TracePort;
+}
+
+constexpr uint32_t portCount() {
+  uint32_t count = Lv2TracePort + 1;
+  for (const InstrumentParameter& parameter : parameter_table::Table) {
+    if (parameter.lv2Port >= count) count = parameter.lv2Port + 1;
+  }
+  return count;
+}
+
+// Every index from 0 to the last is one port: a parameter's or a fixed one's, never both.
+constexpr bool portsComplete() {
+  for (uint32_t port = 0; port < portCount(); ++port) {
+    std::size_t owners = isFixedPort(port) ? 1 : 0;
+    for (const InstrumentParameter& parameter : parameter_table::Table) {
+      if (parameter.lv2Port == port) ++owners;
+    }
+    if (owners != 1) return false;
+  }
+  return true;
+}
+
+}  // namespace lv2_ports
+
+inline constexpr uint32_t Lv2PortCount = lv2_ports::portCount();
+static_assert(lv2_ports::portsComplete(), "an LV2 port index missing or taken twice");
 
 // The window, in a shared object of its own, and its messages: it asks for the points with
 // traceOn (to the MIDI input port) and lets go with traceOff; run() answers with one trace

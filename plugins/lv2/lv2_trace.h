@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "engine/nonblocking.h"
-#include "plugins/model_trace.h"
+#include "instrument/model_trace.h"
 
 struct Lv2TraceUris {
   LV2_URID atomSequence;

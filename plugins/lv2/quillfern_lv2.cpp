@@ -22,9 +22,9 @@
 #include <limits>
 
 #include "engine/voice.h"
+#include "instrument/instrument_voice.h"
 #include "plugins/lv2/lv2_ports.h"
 #include "plugins/lv2/lv2_trace.h"
-#include "plugins/plugin_voice.h"
 
 namespace {
 
@@ -38,7 +38,7 @@ struct Uris {
 };
 
 struct Lv2Instance {
-  PluginVoice voice;
+  InstrumentVoice voice;
   Uris uris{};
   double sampleRate = DefaultSampleRate;
   const LV2_Atom_Sequence* midiIn = nullptr;
@@ -85,7 +85,7 @@ LV2_Handle instantiate(const LV2_Descriptor* /*descriptor*/, double sampleRate,
   instance->traceUris = mapTraceUris(*map);
   prepareTrace(instance->trace, sampleRate);
   instance->sampleRate = sampleRate;
-  startPluginVoice(instance->voice, sampleRate, defaultValues());
+  startInstrumentVoice(instance->voice, sampleRate, defaultValues());
   std::fill(std::begin(instance->applied), std::end(instance->applied),
             std::numeric_limits<float>::quiet_NaN());
   for (std::size_t index = 0; index < ParameterCount; ++index) {
@@ -117,7 +117,7 @@ void connectPort(LV2_Handle handle, uint32_t port, void* data) {
 // Silence and no note held, the settings kept.
 void activate(LV2_Handle handle) {
   Lv2Instance& instance = instanceOf(handle);
-  startPluginVoice(instance.voice, instance.sampleRate, instance.voice.values);
+  startInstrumentVoice(instance.voice, instance.sampleRate, instance.voice.values);
 }
 
 void followPosition(Lv2Instance& instance,
@@ -161,13 +161,13 @@ bool anyPortMoved(const Lv2Instance& instance) noexcept QUILLFERN_NONBLOCKING {
 
 void applyControlPorts(Lv2Instance& instance) noexcept QUILLFERN_NONBLOCKING {
   if (!anyPortMoved(instance)) return;
-  const auto parameters = pluginParameters();
+  const auto parameters = instrumentParameters();
   for (std::size_t index = 0; index < ParameterCount; ++index) {
     // One that kept its value costs nothing.
     const float port = *instance.parameters[index];
     if (port == instance.applied[index]) continue;
     instance.applied[index] = port;
-    setPluginParameter(instance.voice, index, valueOfPortFloat(parameters[index], port));
+    setInstrumentParameter(instance.voice, index, valueOfPortFloat(parameters[index], port));
   }
   instance.latencySamples =
       static_cast<float>(latencyOf(instance.sampleRate, instance.voice.values));

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "engine/voice.h"
-#include "plugins/factory_presets.h"
+#include "instrument/factory_presets.h"
 #include "plugins/lv2/lv2_ports.h"
 
 namespace {
@@ -80,12 +80,12 @@ std::string floatLiteral(double value) {
   return literal;
 }
 
-bool isWhole(const PluginParameter& parameter) {
+bool isWhole(const InstrumentParameter& parameter) {
   return parameter.scale == ParameterScale::Enumeration ||
          parameter.scale == ParameterScale::Toggle;
 }
 
-std::string numberLiteral(const PluginParameter& parameter, double value) {
+std::string numberLiteral(const InstrumentParameter& parameter, double value) {
   return isWhole(parameter) ? std::to_string(static_cast<int32_t>(value)) : floatLiteral(value);
 }
 
@@ -121,7 +121,7 @@ std::string scalePoint(const std::string& label, const std::string& value) {
 
 // A stepped parameter's points are its window control's positions, named as the host shows
 // them; an enumerated or toggled one's its labels.
-std::string scalePoints(const PluginParameter& parameter) {
+std::string scalePoints(const InstrumentParameter& parameter) {
   std::vector<std::string> points;
   if (const VoiceControl* control = windowControlOf(parameter)) {
     for (int32_t position = control->minimum; position <= control->maximum; ++position) {
@@ -143,7 +143,7 @@ std::string scalePoints(const PluginParameter& parameter) {
   return text;
 }
 
-std::vector<std::string> portProperties(const PluginParameter& parameter) {
+std::vector<std::string> portProperties(const InstrumentParameter& parameter) {
   std::vector<std::string> properties;
   switch (parameter.scale) {
     case ParameterScale::Linear:
@@ -165,7 +165,7 @@ std::vector<std::string> portProperties(const PluginParameter& parameter) {
   return properties;
 }
 
-std::string parameterPort(const PluginParameter& parameter, uint32_t index) {
+std::string parameterPort(const InstrumentParameter& parameter, uint32_t index) {
   Properties port{"a lv2:InputPort , lv2:ControlPort",
                   "lv2:index " + std::to_string(index),
                   "lv2:symbol " + quoted(parameter.symbol),
@@ -174,7 +174,7 @@ std::string parameterPort(const PluginParameter& parameter, uint32_t index) {
                   "lv2:minimum " + numberLiteral(parameter, parameter.minimum),
                   "lv2:maximum " + numberLiteral(parameter, parameter.maximum),
                   "units:unit " + unitOf(parameter.unit),
-                  "pg:group " + groupUri(parameter.group)};
+                  "pg:group " + groupUri(parameterGroupName(parameter.group))};
   const bool hasPoints = parameter.scale == ParameterScale::Stepped ||
                          parameter.scale == ParameterScale::Enumeration ||
                          parameter.scale == ParameterScale::Toggle;
@@ -232,7 +232,8 @@ std::string fixedPorts() {
 // The groups the table names, each with its symbol and label.
 std::string portGroups() {
   std::set<std::string> groups;
-  for (const PluginParameter& parameter : pluginParameters()) groups.insert(parameter.group);
+  for (const InstrumentParameter& parameter : instrumentParameters())
+    groups.insert(parameterGroupName(parameter.group));
   std::string text;
   for (const std::string& group : groups) {
     text += "\n" + groupUri(group) + "\n  a pg:Group ;\n  lv2:symbol " +
@@ -270,7 +271,7 @@ std::string pluginDescription(const std::string& version) {
       "  lv2:port\n";
   text += fixedPorts() + " ,\n";
   for (std::size_t index = 0; index < ParameterCount; ++index) {
-    text += parameterPort(pluginParameters()[index], lv2PortOf(index)) + " ,\n";
+    text += parameterPort(instrumentParameters()[index], lv2PortOf(index)) + " ,\n";
   }
   return text + latencyPort() + " ,\n" + tracePort() + " .\n" + portGroups();
 }
@@ -305,14 +306,14 @@ Properties presetHeading(const FactoryPreset& preset) {
           "rdfs:label " + quoted(preset.name)};
 }
 
-// A preset sets every parameter but the MIDI channel, which says where the notes come from,
-// not how they sound: loading one after another plays exactly the latter.
+// A preset sets every parameter of the sound (not the MIDI channel, which says where the notes
+// come from): loading one after another plays exactly the latter.
 std::string presetPorts(const FactoryPreset& preset) {
   const ParameterValues values = presetValues(preset);
   std::string text;
   for (std::size_t index = 0; index < ParameterCount; ++index) {
-    const PluginParameter& parameter = pluginParameters()[index];
-    if (parameter.id == ChannelParameterId) continue;
+    const InstrumentParameter& parameter = instrumentParameters()[index];
+    if (!parameter.inPresets) continue;
     text += std::string(text.empty() ? "lv2:port " : " , ") + "[\n    lv2:symbol " +
             quoted(parameter.symbol) + " ;\n    pset:value " +
             numberLiteral(parameter, values.value[index]) + "\n  ]";

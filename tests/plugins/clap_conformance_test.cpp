@@ -14,7 +14,7 @@
 #include "engine/instrument.h"
 #include "engine/voice.h"
 #include "engine/voice_controls.h"
-#include "plugins/plugin_parameters.h"
+#include "instrument/parameters.h"
 #include "tests/plugins/clap_test_host.h"
 
 namespace {

@@ -25,9 +25,9 @@
 #include <vector>
 
 #include "engine/voice.h"
-#include "plugins/factory_presets.h"
-#include "plugins/hosts/format_hosts.h"
+#include "instrument/factory_presets.h"
 #include "plugins/lv2/lv2_ports.h"
+#include "tools/plugin_host/format_hosts.h"
 
 namespace {
 
@@ -179,7 +179,7 @@ TEST_F(Lv2Conformance, EveryControlPortHasAUnitAndKnownProperties) {
 // generic UI within the range of every rate.
 TEST_F(Lv2Conformance, ThePortsFollowTheParameterTable) {
   for (std::size_t index = 0; index < ParameterCount; ++index) {
-    const PluginParameter& parameter = pluginParameters()[index];
+    const InstrumentParameter& parameter = instrumentParameters()[index];
     const LilvPort* port = portAt(lv2PortOf(index));
     EXPECT_STREQ(lilv_node_as_string(lilv_port_get_symbol(plugin, port)), parameter.symbol);
     const Node name(lilv_port_get_name(plugin, port));
@@ -342,7 +342,7 @@ TEST_F(Lv2Conformance, NoPropertyOfTheBundleOrASavedStateIsUndefined) {
     moves.push_back({.offset = 0,
                      .kind = BlockEventKind::Parameter,
                      .parameter = index,
-                     .value = pluginParameters()[index].maximum});
+                     .value = instrumentParameters()[index].maximum});
   }
   std::vector<float> output(64);
   runLv2(*hosted, moves, 64, output.data());
@@ -413,7 +413,7 @@ TEST_F(Lv2Conformance, TheFactoryBankLoadsAsPresets) {
     EXPECT_EQ(values.size(), ParameterCount - 1);
     const ParameterValues expected = presetValues(preset);
     for (std::size_t index = 0; index < ParameterCount; ++index) {
-      const PluginParameter& parameter = pluginParameters()[index];
+      const InstrumentParameter& parameter = instrumentParameters()[index];
       if (parameter.id == ChannelParameterId) continue;
       ASSERT_EQ(values.count(parameter.symbol), 1u) << parameter.symbol;
       EXPECT_EQ(valueOfPortFloat(parameter, values.at(parameter.symbol)), expected.value[index])

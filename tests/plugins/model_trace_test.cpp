@@ -2,7 +2,7 @@
 // The ring from a plugin's audio thread to its window, with a writer thread publishing blocks
 // while the reader reads: what the reader gets is always a run of whole, consecutive points,
 // and it misses none while it keeps up.
-#include "plugins/model_trace.h"
+#include "instrument/model_trace.h"
 
 #include <gtest/gtest.h>
 

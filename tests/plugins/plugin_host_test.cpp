@@ -13,10 +13,10 @@
 #include "engine/oscillator.h"
 #include "engine/voice.h"
 #include "engine/voice_controls.h"
-#include "plugins/hosts/plugin_host.h"
-#include "plugins/plugin_parameters.h"
-#include "plugins/plugin_voice.h"
+#include "instrument/instrument_voice.h"
+#include "instrument/parameters.h"
 #include "tests/tools/score_text.h"
+#include "tools/plugin_host/plugin_host.h"
 #include "tools/score_render.h"
 
 namespace {
@@ -227,13 +227,13 @@ TEST(PluginHosts, ResetToDefaultsSoundsAsAFreshInstance) {
     HostedPluginPtr fresh = openPlugin(path, Rate, 4096, error);
     EXPECT_EQ(firstDifference(playScore(*fresh, song, 256), expected), -1) << path;
     HostedPluginPtr reset = open(path);
-    for (const PluginParameter& parameter : pluginParameters()) {
+    for (const InstrumentParameter& parameter : instrumentParameters()) {
       presetParameter(*reset, parameter.id, parameter.maximum);
     }
     std::vector<float> played(song.endFrame);
     ScoreCursor cursor{&song};
     playBlock(*reset, cursor, 1, played.data());
-    for (const PluginParameter& parameter : pluginParameters()) {
+    for (const InstrumentParameter& parameter : instrumentParameters()) {
       presetParameter(*reset, parameter.id, parameter.defaultValue);
     }
     while (cursor.frame < song.endFrame) {

@@ -8,16 +8,16 @@
 
 #include "engine/envelope.h"
 #include "engine/voice_controls.h"
-#include "plugins/plugin_parameters.h"
-#include "plugins/plugin_state.h"
+#include "instrument/parameters.h"
+#include "instrument/state.h"
 
 namespace {
 
-const PluginParameter& parameter(const char* symbol) {
-  return pluginParameters()[static_cast<std::size_t>(parameterIndexOfSymbol(symbol))];
+const InstrumentParameter& parameter(const char* symbol) {
+  return instrumentParameters()[static_cast<std::size_t>(parameterIndexOfSymbol(symbol))];
 }
 
-std::string textOf(const PluginParameter& parameter, double value) {
+std::string textOf(const InstrumentParameter& parameter, double value) {
   char text[64];
   formatParameterValue(parameter, value, text, sizeof text);
   return text;
@@ -67,18 +67,20 @@ TEST(PluginParameters, ValuesReadWithTheirUnitsAndBack) {
 // A parameter to come, as the table will hold it: a toggle with its two labels.
 TEST(PluginParameters, AToggleReadsByItsLabels) {
   constexpr const char* Labels[] = {"Off", "On"};
-  const PluginParameter toggle{250,
-                               "dc_filter",
-                               "DC filter",
-                               "Output",
-                               ParameterUnit::Number,
-                               ParameterScale::Toggle,
-                               0.0,
-                               1.0,
-                               0.0,
-                               0,
-                               true,
-                               Labels};
+  const InstrumentParameter toggle{.id = 250,
+                                   .symbol = "dc_filter",
+                                   .name = "DC filter",
+                                   .group = ParameterGroup::Output,
+                                   .unit = ParameterUnit::Number,
+                                   .scale = ParameterScale::Toggle,
+                                   .minimum = 0.0,
+                                   .maximum = 1.0,
+                                   .defaultValue = 0.0,
+                                   .digits = 0,
+                                   .automatable = true,
+                                   .inPresets = true,
+                                   .lv2Port = 24,
+                                   .labels = Labels};
   EXPECT_EQ(textOf(toggle, 0.0), "Off");
   EXPECT_EQ(textOf(toggle, 0.9), "Off");  // CLAP turns a stepped value to a whole one by cutting
   EXPECT_EQ(textOf(toggle, 1.0), "On");
@@ -90,7 +92,7 @@ TEST(PluginParameters, AToggleReadsByItsLabels) {
 // The float nearest each position's value, and the eighth decimal of it that a saved session
 // keeps, play that position exactly; floats between two positions play as themselves.
 TEST(PluginParameters, APortNearAPositionsValuePlaysThatPosition) {
-  for (const PluginParameter& each : pluginParameters()) {
+  for (const InstrumentParameter& each : instrumentParameters()) {
     const VoiceControl* control = windowControlOf(each);
     if (control == nullptr) continue;
     for (int32_t position = control->minimum; position <= control->maximum; ++position) {
@@ -114,7 +116,7 @@ TEST(PluginState, ValuesComeBackExactly) {
   ParameterValues read;
   ASSERT_TRUE(parseStateText(stateText(values), read));
   for (std::size_t index = 0; index < ParameterCount; ++index) {
-    EXPECT_EQ(read.value[index], values.value[index]) << pluginParameters()[index].symbol;
+    EXPECT_EQ(read.value[index], values.value[index]) << instrumentParameters()[index].symbol;
   }
 }
 

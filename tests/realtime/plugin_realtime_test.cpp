@@ -16,9 +16,9 @@
 #include <string>
 
 #include "engine/instrument.h"
-#include "plugins/hosts/format_hosts.h"
-#include "plugins/hosts/plugin_host.h"
-#include "plugins/plugin_parameters.h"
+#include "instrument/parameters.h"
+#include "tools/plugin_host/format_hosts.h"
+#include "tools/plugin_host/plugin_host.h"
 
 // Last: Xlib's macros (None, Bool, ...) would break gtest's names.
 #include <X11/Xlib.h>

@@ -15,10 +15,10 @@
 #include "engine/model_regime.h"
 #include "engine/render.h"
 #include "engine/voice.h"
+#include "instrument/factory_presets.h"
+#include "instrument/instrument_voice.h"
 #include "midi/instrument_messages.h"
 #include "midi/midi_messages.h"
-#include "plugins/factory_presets.h"
-#include "plugins/plugin_voice.h"
 #include "tests/tools/score_text.h"
 #include "tools/score_render.h"
 

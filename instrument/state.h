@@ -18,7 +18,7 @@
 #include <string>
 #include <string_view>
 
-#include "plugins/plugin_parameters.h"
+#include "instrument/parameters.h"
 
 std::string stateText(const ParameterValues& values);
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "plugins/hosts/window_hosts.h"
+#include "tests/hosts/window_hosts.h"
 
 #include <chrono>
 #include <cstdio>

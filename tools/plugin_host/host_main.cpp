@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "engine/voice.h"
-#include "plugins/hosts/plugin_host.h"
 #include "tools/midi_file.h"
+#include "tools/plugin_host/plugin_host.h"
 #include "tools/score.h"
 #include "tools/score_render.h"
 

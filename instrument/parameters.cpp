@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "plugins/plugin_parameters.h"
+#include "instrument/parameters.h"
 
 #include <strings.h>
 #include <algorithm>
@@ -17,128 +17,22 @@ namespace {
 constexpr double MillisecondsPerSecond = 1000.0;
 constexpr double PercentPerUnit = 100.0;
 
-constexpr std::array<const char*, 3> NoteModeLabels{"Window", "Last key", "Retrigger"};
-constexpr std::array<const char*, 2> SwitchLabels{"Off", "On"};
-constexpr std::array<const char*, 2> NoteStartLabels{"Handover", "Immediate"};
-constexpr InstrumentSettings RendererSettings;
-constexpr double On = 1.0;
-constexpr double LargestBendRange = 24.0;  // semitones
-constexpr double LargestDepthOfI = 4.0;    // about I's whole range, either way
-constexpr double LongestGlide = 2.0;       // seconds
-
-constexpr std::array<const char*, LastMidiChannel + 1> ChannelLabels{
-    "Omni", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12", "13", "14", "15", "16"};
-
-// One of the window's controls as a parameter: its range is the values of the control's
-// positions, its default the voice's start-up value.
-PluginParameter controlParameter(int32_t control, const char* symbol, const char* name,
-                                 const char* group, ParameterUnit unit, ParameterScale scale,
-                                 int32_t digits) {
-  const VoiceControl& window = *findVoiceControl(control);
-  return {static_cast<uint32_t>(control),
-          symbol,
-          name,
-          group,
-          unit,
-          scale,
-          controlValueAt(control, window.minimum),
-          controlValueAt(control, window.maximum),
-          controlStartupValue(control),
-          digits,
-          true,
-          {}};
+// The table as hosts see it: a window control's range is the values of its positions, its
+// default the voice's start-up value.
+std::array<InstrumentParameter, ParameterCount> completedTable() noexcept {
+  std::array<InstrumentParameter, ParameterCount> table = parameter_table::Table;
+  for (InstrumentParameter& parameter : table) {
+    const auto number = static_cast<int32_t>(parameter.id);
+    const VoiceControl* window = findVoiceControl(number);
+    if (window == nullptr) continue;
+    parameter.minimum = controlValueAt(number, window->minimum);
+    parameter.maximum = controlValueAt(number, window->maximum);
+    parameter.defaultValue = controlStartupValue(number);
+  }
+  return table;
 }
 
-using enum ParameterUnit;
-using enum ParameterScale;
-
-const std::array<PluginParameter, ParameterCount> Parameters{{
-    controlParameter(AttackSlider, "attack", "Attack", "Envelope", Seconds, Logarithmic, 3),
-    controlParameter(DecaySlider, "decay", "Decay", "Envelope", Seconds, Logarithmic, 3),
-    controlParameter(SustainSlider, "sustain", "Sustain", "Envelope", Level, Linear, 1),
-    controlParameter(ReleaseSlider, "release", "Release", "Envelope", Seconds, Logarithmic, 3),
-    controlParameter(ISlider, "i", "Input current I", "Neuron", Number, Linear, 3),
-    controlParameter(BSlider, "b", "b", "Neuron", Number, Linear, 3),
-    controlParameter(RSlider, "r", "Adaptation rate r", "Neuron", Number, Logarithmic, 3),
-    controlParameter(ASlider, "a", "a", "Neuron", Number, Linear, 3),
-    controlParameter(VolumeSlider, "volume", "Volume", "Output", Level, Linear, 1),
-    controlParameter(SCheckBox, "s", "s", "Neuron", Number, Stepped, 1),
-    {ChannelParameterId, "channel", "MIDI channel", "MIDI", Channel, Enumeration, OmniChannel,
-     LastMidiChannel, FirstMidiChannel, 0, false, ChannelLabels},
-    {BendRangeSetting,
-     "bend_range",
-     "Pitch bend range (semitones)",
-     "Expression",
-     Number,
-     Linear,
-     0.0,
-     LargestBendRange,
-     RendererSettings.bendRange,
-     1,
-     true,
-     {}},
-    {WheelDepthSetting,
-     "wheel_i",
-     "Mod wheel to I",
-     "Expression",
-     Number,
-     Linear,
-     -LargestDepthOfI,
-     LargestDepthOfI,
-     RendererSettings.wheelDepth,
-     3,
-     true,
-     {}},
-    {PressureDepthSetting,
-     "pressure_i",
-     "Aftertouch to I",
-     "Expression",
-     Number,
-     Linear,
-     -LargestDepthOfI,
-     LargestDepthOfI,
-     RendererSettings.pressureDepth,
-     3,
-     true,
-     {}},
-    {VelocitySetting,
-     "velocity",
-     "Velocity to level",
-     "Expression",
-     Level,
-     Linear,
-     0.0,
-     1.0,
-     RendererSettings.velocitySensitivity,
-     1,
-     true,
-     {}},
-    {NoteModeSetting, "note_mode", "Note mode", "Notes", Number, Enumeration, 0.0,
-     NoteModeLabels.size() - 1.0, static_cast<double>(RendererSettings.noteMode), 0, true,
-     NoteModeLabels},
-    {GlideSetting,
-     "glide",
-     "Glide",
-     "Notes",
-     Seconds,
-     Linear,
-     0.0,
-     LongestGlide,
-     RendererSettings.glideTime,
-     3,
-     true,
-     {}},
-    // On in the plugins: every key sounds, and keys 0 to 85 play exactly as without.
-    {StableStepsSetting, "stable", "Stable steps", "Neuron", Number, Toggle, 0.0, On, On, 0, true,
-     SwitchLabels},
-    // On in the plugins: a track without the model's offset.
-    {DcFilterSetting, "dc_filter", "DC filter", "Output", Number, Toggle, 0.0, On, On, 0, true,
-     SwitchLabels},
-    // Its latency goes with it: a host may restart the plugin to take the new one.
-    {NoteStartSetting, "start", "Note start", "Notes", Number, Enumeration, 0.0,
-     NoteStartLabels.size() - 1.0, static_cast<double>(RendererSettings.noteStart), 0, false,
-     NoteStartLabels},
-}};
+const std::array<InstrumentParameter, ParameterCount> Parameters = completedTable();
 
 // A number as text, without the locale's say: "3.000", "0.00977".
 struct Digits {
@@ -182,7 +76,7 @@ void trimZeros(char* text) {
 }
 
 // `value` as text, not brought into the range first.
-void formatValue(const PluginParameter& parameter, double value, char* text, std::size_t size) {
+void formatValue(const InstrumentParameter& parameter, double value, char* text, std::size_t size) {
   if (!parameter.labels.empty()) {
     const auto label = static_cast<std::size_t>(std::clamp(
         value - parameter.minimum, 0.0, static_cast<double>(parameter.labels.size() - 1)));
@@ -261,13 +155,13 @@ double portTolerance(double value) noexcept QUILLFERN_NONBLOCKING {
   return SavedDecimal + std::fabs(value) * FloatRounding;
 }
 
-bool isContinuous(const PluginParameter& parameter) {
+bool isContinuous(const InstrumentParameter& parameter) {
   return parameter.scale == ParameterScale::Linear ||
          parameter.scale == ParameterScale::Logarithmic;
 }
 
 // A typed value out of the range is the range's end only when it reads as that end.
-bool readsAsRangeEnd(const PluginParameter& parameter, double typed, double end) {
+bool readsAsRangeEnd(const InstrumentParameter& parameter, double typed, double end) {
   char typedText[64];
   char endText[64];
   formatValue(parameter, typed, typedText, sizeof typedText);
@@ -277,7 +171,25 @@ bool readsAsRangeEnd(const PluginParameter& parameter, double typed, double end)
 
 }  // namespace
 
-std::span<const PluginParameter> pluginParameters() noexcept QUILLFERN_NONBLOCKING {
+const char* parameterGroupName(ParameterGroup group) noexcept {
+  switch (group) {
+    case ParameterGroup::Envelope:
+      return "Envelope";
+    case ParameterGroup::Neuron:
+      return "Neuron";
+    case ParameterGroup::Output:
+      return "Output";
+    case ParameterGroup::Midi:
+      return "MIDI";
+    case ParameterGroup::Expression:
+      return "Expression";
+    case ParameterGroup::Notes:
+      break;
+  }
+  return "Notes";
+}
+
+std::span<const InstrumentParameter> instrumentParameters() noexcept QUILLFERN_NONBLOCKING {
   return Parameters;
 }
 
@@ -295,17 +207,17 @@ int32_t parameterIndexOfSymbol(std::string_view symbol) noexcept {
   return -1;
 }
 
-const VoiceControl* windowControlOf(const PluginParameter& parameter) noexcept
+const VoiceControl* windowControlOf(const InstrumentParameter& parameter) noexcept
     QUILLFERN_NONBLOCKING {
   return findVoiceControl(static_cast<int32_t>(parameter.id));
 }
 
-double positionValue(const PluginParameter& parameter,
+double positionValue(const InstrumentParameter& parameter,
                      int32_t position) noexcept QUILLFERN_NONBLOCKING {
   return controlValueAt(static_cast<int32_t>(parameter.id), position);
 }
 
-double playableValue(const PluginParameter& parameter,
+double playableValue(const InstrumentParameter& parameter,
                      double value) noexcept QUILLFERN_NONBLOCKING {
   if (std::isnan(value)) return value;
   const double inRange = std::clamp(value, parameter.minimum, parameter.maximum);
@@ -328,7 +240,7 @@ double playableValue(const PluginParameter& parameter,
   return nearest;
 }
 
-double valueOfPortFloat(const PluginParameter& parameter,
+double valueOfPortFloat(const InstrumentParameter& parameter,
                         float port) noexcept QUILLFERN_NONBLOCKING {
   const VoiceControl* control = windowControlOf(parameter);
   if (control == nullptr || !std::isfinite(port)) return port;
@@ -348,12 +260,13 @@ double valueOfPortFloat(const PluginParameter& parameter,
   return std::fabs(candidate - port) <= portTolerance(candidate) ? candidate : port;
 }
 
-void formatParameterValue(const PluginParameter& parameter, double value, char* text,
+void formatParameterValue(const InstrumentParameter& parameter, double value, char* text,
                           std::size_t size) {
   formatValue(parameter, playableValue(parameter, value), text, size);
 }
 
-bool parseParameterText(const PluginParameter& parameter, std::string_view text, double& value) {
+bool parseParameterText(const InstrumentParameter& parameter, std::string_view text,
+                        double& value) {
   text = trimmed(text);
   for (std::size_t label = 0; label < parameter.labels.size(); ++label) {
     if (sameWord(text, parameter.labels[label])) {
@@ -386,7 +299,7 @@ ParameterValues defaultValues() noexcept {
 
 ParameterValues rendererValues() noexcept {
   ParameterValues values = defaultValues();
-  values.value[parameterIndexOfId(StableStepsSetting)] = RendererSettings.stableSteps;
-  values.value[parameterIndexOfId(DcFilterSetting)] = RendererSettings.dcFilter;
+  values.value[parameterIndexOfId(StableStepsSetting)] = parameter_table::Renderer.stableSteps;
+  values.value[parameterIndexOfId(DcFilterSetting)] = parameter_table::Renderer.dcFilter;
   return values;
 }

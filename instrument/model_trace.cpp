@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "plugins/model_trace.h"
+#include "instrument/model_trace.h"
 
 #include <algorithm>
 #include <cmath>
@@ -22,7 +22,7 @@ ModelTrace* blockTrace(TraceRing& ring) noexcept QUILLFERN_NONBLOCKING {
   return ring.wanted.load(std::memory_order_relaxed) ? &ring.writer : nullptr;
 }
 
-void renderTraced(PluginVoice& voice, float* output, uint32_t frames,
+void renderTraced(InstrumentVoice& voice, float* output, uint32_t frames,
                   ModelTrace* trace) noexcept QUILLFERN_NONBLOCKING {
   if (trace == nullptr) {
     renderVoice(voice, output, frames);

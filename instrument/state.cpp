@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "plugins/plugin_state.h"
+#include "instrument/state.h"
 
 #include <algorithm>
 #include <charconv>
@@ -32,7 +32,7 @@ bool readWhole(std::string_view field, Number& number) {
 
 // A format 1 line: the window position, and whether the control had been moved from the
 // voice's start-up value.
-bool readPositionLine(const PluginParameter& parameter, std::string_view positionField,
+bool readPositionLine(const InstrumentParameter& parameter, std::string_view positionField,
                       std::string_view movedField, double& value) {
   int32_t position = 0;
   int32_t moved = 0;
@@ -48,7 +48,7 @@ bool readPositionLine(const PluginParameter& parameter, std::string_view positio
   return true;
 }
 
-bool readValueField(const PluginParameter& parameter, std::string_view field, double& value) {
+bool readValueField(const InstrumentParameter& parameter, std::string_view field, double& value) {
   double read = 0.0;
   if (!readWhole(field, read) || !(read >= parameter.minimum && read <= parameter.maximum)) {
     return false;
@@ -61,7 +61,7 @@ bool readValueField(const PluginParameter& parameter, std::string_view field, do
 
 std::string stateText(const ParameterValues& values) {
   std::string text = std::string(FormatWord) + ' ' + std::string(ValuesFormat) + '\n';
-  const auto parameters = pluginParameters();
+  const auto parameters = instrumentParameters();
   for (std::size_t index = 0; index < ParameterCount; ++index) {
     char number[32];
     const auto written = std::to_chars(number, number + sizeof number, values.value[index]);
@@ -87,7 +87,7 @@ bool parseStateText(std::string_view text, ParameterValues& values) {
   if (!positions && header[1] != ValuesFormat) return false;
 
   ParameterValues read = defaultValues();
-  const auto parameters = pluginParameters();
+  const auto parameters = instrumentParameters();
   bool ended = false;
   while (lineStart <= text.size()) {
     const std::vector<std::string_view> fields = fieldsOf(nextLine());
@@ -98,7 +98,7 @@ bool parseStateText(std::string_view text, ParameterValues& values) {
     }
     const int32_t index = parameterIndexOfSymbol(fields[0]);
     if (index < 0) continue;
-    const PluginParameter& parameter = parameters[static_cast<std::size_t>(index)];
+    const InstrumentParameter& parameter = parameters[static_cast<std::size_t>(index)];
     double& value = read.value[index];
     const bool valid =
         positions ? fields.size() >= 3 && readPositionLine(parameter, fields[1], fields[2], value)

@@ -12,9 +12,9 @@
 #include <cstdlib>
 #include <map>
 
-#include "plugins/hosts/format_hosts.h"
+#include "instrument/parameters.h"
 #include "plugins/lv2/lv2_ports.h"
-#include "plugins/plugin_parameters.h"
+#include "tools/plugin_host/format_hosts.h"
 
 namespace {
 
@@ -116,7 +116,7 @@ void connectAudio(Lv2Hosted& hosted, float* output) {
 
 // A parameter's port holds its value as the 32-bit float nearest it.
 void setControl(Lv2Hosted& hosted, const BlockEvent& event) {
-  const auto port = hosted.portIndices.find(pluginParameters()[event.parameter].symbol);
+  const auto port = hosted.portIndices.find(instrumentParameters()[event.parameter].symbol);
   if (port != hosted.portIndices.end()) {
     hosted.portValues[port->second] = static_cast<float>(event.value);
   }

@@ -7,7 +7,7 @@
 #include <span>
 #include <string_view>
 
-#include "plugins/plugin_parameters.h"
+#include "instrument/parameters.h"
 
 // A parameter's value in a preset, by its symbol, in its own units.
 struct PresetValue {

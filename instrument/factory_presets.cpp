@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "plugins/factory_presets.h"
+#include "instrument/factory_presets.h"
 
 #include <strings.h>
 
@@ -82,7 +82,7 @@ ParameterValues presetValues(const FactoryPreset& preset) noexcept {
     const int32_t index = parameterIndexOfSymbol(value.symbol);
     if (index < 0) continue;
     // As an LV2 port carries it, a 32-bit float: every format then plays a preset alike.
-    const PluginParameter& parameter = pluginParameters()[static_cast<std::size_t>(index)];
+    const InstrumentParameter& parameter = instrumentParameters()[static_cast<std::size_t>(index)];
     values.value[index] =
         playableValue(parameter, valueOfPortFloat(parameter, static_cast<float>(value.value)));
   }

@@ -10,7 +10,7 @@
 
 #include "engine/nonblocking.h"
 #include "engine/render.h"
-#include "plugins/plugin_voice.h"
+#include "instrument/instrument_voice.h"
 
 // At most this many points a second: every sample at up to 48000 Hz, every second one at 88200
 // and 96000 Hz, every fourth at 176400 and 192000 Hz.
@@ -36,7 +36,7 @@ void prepareTrace(TraceRing& ring, double sampleRate) noexcept;
 ModelTrace* blockTrace(TraceRing& ring) noexcept QUILLFERN_NONBLOCKING;
 
 // `frames` samples of the voice, their points into `trace` when it is not null.
-void renderTraced(PluginVoice& voice, float* output, uint32_t frames,
+void renderTraced(InstrumentVoice& voice, float* output, uint32_t frames,
                   ModelTrace* trace) noexcept QUILLFERN_NONBLOCKING;
 
 // At a block's end: the points written become visible to the reader.

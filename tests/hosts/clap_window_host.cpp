@@ -34,9 +34,9 @@
 #include "plugins/clap/posix_fd_support.h"
 #include "plugins/gui/gui_parameters.h"
 #include "plugins/gui/window_view.h"
-#include "plugins/hosts/format_hosts.h"
-#include "plugins/hosts/plugin_host.h"
-#include "plugins/hosts/window_hosts.h"
+#include "tests/hosts/window_hosts.h"
+#include "tools/plugin_host/format_hosts.h"
+#include "tools/plugin_host/plugin_host.h"
 #include "tools/score.h"
 
 namespace {

@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "plugins/hosts/plugin_host.h"
+#include "tools/plugin_host/plugin_host.h"
 
 #include <algorithm>
 #include <filesystem>
 #include <optional>
 
+#include "instrument/parameters.h"
 #include "midi/midi_messages.h"
-#include "plugins/hosts/format_hosts.h"
-#include "plugins/plugin_parameters.h"
+#include "tools/plugin_host/format_hosts.h"
 
 namespace {
 
@@ -69,7 +69,8 @@ int64_t playBlock(HostedPlugin& plugin, ScoreCursor& cursor, int64_t frames, flo
       events.push_back({.offset = offset, .kind = BlockEventKind::Score, .event = &event});
     } else if (const int32_t index = parameterIndexOfId(static_cast<uint32_t>(event.control));
                index >= 0) {
-      const PluginParameter& parameter = pluginParameters()[static_cast<std::size_t>(index)];
+      const InstrumentParameter& parameter =
+          instrumentParameters()[static_cast<std::size_t>(index)];
       events.push_back({.offset = offset,
                         .kind = BlockEventKind::Parameter,
                         .parameter = static_cast<std::size_t>(index),

@@ -10,8 +10,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "plugins/hosts/format_hosts.h"
-#include "plugins/plugin_parameters.h"
+#include "instrument/parameters.h"
+#include "tools/plugin_host/format_hosts.h"
 
 struct ClapHosted {
   void* library = nullptr;
@@ -134,7 +134,7 @@ ClapEvent clapEventOf(const ClapHosted& hosted, const BlockEvent& block) {
     case BlockEventKind::Parameter:
       event.parameter.header = {sizeof(clap_event_param_value_t), block.offset,
                                 CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_PARAM_VALUE, 0};
-      event.parameter.param_id = pluginParameters()[block.parameter].id;
+      event.parameter.param_id = instrumentParameters()[block.parameter].id;
       event.parameter.note_id = -1;
       event.parameter.port_index = -1;
       event.parameter.channel = -1;

@@ -28,10 +28,10 @@
 #include <vector>
 
 #include "plugins/gui/window_view.h"
-#include "plugins/hosts/format_hosts.h"
-#include "plugins/hosts/plugin_host.h"
-#include "plugins/hosts/window_hosts.h"
 #include "plugins/lv2/lv2_ports.h"
+#include "tests/hosts/window_hosts.h"
+#include "tools/plugin_host/format_hosts.h"
+#include "tools/plugin_host/plugin_host.h"
 #include "tools/score.h"
 
 namespace {
@@ -71,7 +71,7 @@ void writeToPlugin(LV2UI_Controller controller, uint32_t port, uint32_t size, ui
   if (format == 0 && size == sizeof(float)) {
     for (std::size_t index = 0; index < ParameterCount; ++index) {
       if (lv2PortOf(index) == port) {
-        host.mailbox.controls.emplace_back(pluginParameters()[index].id,
+        host.mailbox.controls.emplace_back(instrumentParameters()[index].id,
                                            *static_cast<const float*>(buffer));
       }
     }

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "plugins/hosts/plugin_host.h"
+#include "tools/plugin_host/plugin_host.h"
 
 // The events of one block, in score order, with frames relative to the block's start.
 enum class BlockEventKind { Score, Parameter, Transport };

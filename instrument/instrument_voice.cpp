@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "plugins/plugin_voice.h"
+#include "instrument/instrument_voice.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,13 +14,13 @@ namespace {
 
 constexpr uint8_t DataBits = 0x7F;
 
-bool listensTo(const PluginVoice& voice, uint8_t channelBits) noexcept QUILLFERN_NONBLOCKING {
+bool listensTo(const InstrumentVoice& voice, uint8_t channelBits) noexcept QUILLFERN_NONBLOCKING {
   const int32_t index = parameterIndexOfId(ChannelParameterId);
   const auto channel = static_cast<int32_t>(voice.values.value[index]);
   return channel == OmniChannel || channel == channelBits + FirstMidiChannel;
 }
 
-void applyValue(PluginVoice& voice, std::size_t index) noexcept QUILLFERN_NONBLOCKING {
+void applyValue(InstrumentVoice& voice, std::size_t index) noexcept QUILLFERN_NONBLOCKING {
   applyParameterValue(voice.engine, index, voice.values.value[index]);
 }
 
@@ -28,7 +28,7 @@ void applyValue(PluginVoice& voice, std::size_t index) noexcept QUILLFERN_NONBLO
 
 void applyParameterValue(EngineState& engine, std::size_t index,
                          double value) noexcept QUILLFERN_NONBLOCKING {
-  const PluginParameter& parameter = pluginParameters()[index];
+  const InstrumentParameter& parameter = instrumentParameters()[index];
   if (const VoiceControl* control = windowControlOf(parameter)) {
     setVoiceValue(engine, control->number, value);
   } else {
@@ -44,16 +44,16 @@ void startVoiceWith(EngineState& engine, double sampleRate,
   }
 }
 
-void startPluginVoice(PluginVoice& voice, double sampleRate,
-                      const ParameterValues& values) noexcept QUILLFERN_NONBLOCKING {
+void startInstrumentVoice(InstrumentVoice& voice, double sampleRate,
+                          const ParameterValues& values) noexcept QUILLFERN_NONBLOCKING {
   startVoiceWith(voice.engine, sampleRate, values);
   voice.values = values;
   voice.transportRolling = false;
 }
 
-void setPluginParameter(PluginVoice& voice, std::size_t index,
-                        double value) noexcept QUILLFERN_NONBLOCKING {
-  const PluginParameter& parameter = pluginParameters()[index];
+void setInstrumentParameter(InstrumentVoice& voice, std::size_t index,
+                            double value) noexcept QUILLFERN_NONBLOCKING {
+  const InstrumentParameter& parameter = instrumentParameters()[index];
   const double playable = playableValue(parameter, value);
   // NaN, or the value the voice already plays: an LV2 host hands every port over in every block.
   if (std::isnan(playable) || playable == voice.values.value[index]) return;
@@ -64,7 +64,7 @@ void setPluginParameter(PluginVoice& voice, std::size_t index,
   applyValue(voice, index);
 }
 
-void playMidi(PluginVoice& voice, const uint8_t* bytes,
+void playMidi(InstrumentVoice& voice, const uint8_t* bytes,
               std::size_t size) noexcept QUILLFERN_NONBLOCKING {
   if (size == 0) return;
   const uint8_t status = bytes[0];
@@ -76,7 +76,7 @@ void playMidi(PluginVoice& voice, const uint8_t* bytes,
   playInstrumentMessage(voice.engine, packShortMessage(onChannel1, data1, data2));
 }
 
-void playNoteEvent(PluginVoice& voice, NoteEventKind kind, int32_t channel, int32_t key,
+void playNoteEvent(InstrumentVoice& voice, NoteEventKind kind, int32_t channel, int32_t key,
                    double value) noexcept QUILLFERN_NONBLOCKING {
   constexpr double LargestVelocity = 127.0;
   if (channel >= 0 && !listensTo(voice, static_cast<uint8_t>(channel & ChannelBits))) return;
@@ -107,7 +107,7 @@ void playNoteEvent(PluginVoice& voice, NoteEventKind kind, int32_t channel, int3
   }
 }
 
-void followTransport(PluginVoice& voice, bool rolling) noexcept QUILLFERN_NONBLOCKING {
+void followTransport(InstrumentVoice& voice, bool rolling) noexcept QUILLFERN_NONBLOCKING {
   if (voice.transportRolling && !rolling) closeInstrument(voice.engine);
   voice.transportRolling = rolling;
 }
@@ -119,7 +119,7 @@ uint32_t latencyOf(double sampleRate,
   return static_cast<uint32_t>(latencySamplesAt(sampleRate));
 }
 
-void renderVoice(PluginVoice& voice, float* output,
+void renderVoice(InstrumentVoice& voice, float* output,
                  uint32_t frames) noexcept QUILLFERN_NONBLOCKING {
   if (frames > 0) renderFrames(voice.engine, output, frames);
 }

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "plugins/hosts/plugin_host.h"
+#include "tools/plugin_host/plugin_host.h"
 #include "tools/score.h"
 
 inline constexpr double WindowHostRate = 44100.0;
