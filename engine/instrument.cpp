@@ -92,28 +92,32 @@ void setInstrumentValue(EngineState& state, int32_t setting,
 }
 
 void bendPitch(EngineState& state, double position) noexcept QUILLFERN_NONBLOCKING {
-  state.instrument.bendPosition = position;
+  if (!std::isfinite(position)) return;
+  state.instrument.bendPosition = std::clamp(position, -1.0, 1.0);
   updateStepFactor(state.instrument);
 }
 
 void tuneNote(EngineState& state, double semitones) noexcept QUILLFERN_NONBLOCKING {
-  state.instrument.tuning = semitones;
+  if (!std::isfinite(semitones)) return;
+  state.instrument.tuning = std::clamp(semitones, -LargestTuning, LargestTuning);
   updateStepFactor(state.instrument);
 }
 
 void moveModWheel(EngineState& state, double position) noexcept QUILLFERN_NONBLOCKING {
-  state.instrument.wheel = position;
+  if (!std::isfinite(position)) return;
+  state.instrument.wheel = std::clamp(position, 0.0, 1.0);
   updateOffsetOfI(state.instrument);
 }
 
 void pressChannel(EngineState& state, double pressure) noexcept QUILLFERN_NONBLOCKING {
-  state.instrument.channelPressure = pressure;
+  if (!std::isfinite(pressure)) return;
+  state.instrument.channelPressure = std::clamp(pressure, 0.0, 1.0);
   updateOffsetOfI(state.instrument);
 }
 
 void pressKey(EngineState& state, int32_t key, double pressure) noexcept QUILLFERN_NONBLOCKING {
-  if (key < 0 || key >= InstrumentKeyCount) return;
-  state.instrument.keyPressure[static_cast<std::size_t>(key)] = pressure;
+  if (key < 0 || key >= InstrumentKeyCount || !std::isfinite(pressure)) return;
+  state.instrument.keyPressure[static_cast<std::size_t>(key)] = std::clamp(pressure, 0.0, 1.0);
   updateOffsetOfI(state.instrument);
 }
 
@@ -132,5 +136,7 @@ void setNoteVelocity(EngineState& state, int32_t velocity) noexcept QUILLFERN_NO
 }
 
 int32_t subStepsFor(double step) noexcept QUILLFERN_NONBLOCKING {
-  return step > StableStepLimit ? static_cast<int32_t>(std::ceil(step / StableStepLimit)) : 1;
+  if (!(step > StableStepLimit)) return 1;
+  // Brought within the count before it becomes one: an infinite step has no whole number.
+  return static_cast<int32_t>(std::min(std::ceil(step / StableStepLimit), double{MostSubSteps}));
 }

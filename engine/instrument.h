@@ -90,12 +90,19 @@ void startInstrument(EngineState& state, double sampleRate) noexcept QUILLFERN_N
 void setInstrumentValue(EngineState& state, int32_t setting,
                         double value) noexcept QUILLFERN_NONBLOCKING;
 
+// The expressions below take values within their ranges, a value beyond brought to the range's
+// end; a NaN or infinite value is ignored and the voice keeps the last it had.
+
+// The sounding note's own bend can reach this many semitones either way (as CLAP's tuning).
+inline constexpr double LargestTuning = 120.0;
+
 // The pitch wheel at `position`, -1 (down) to 1 (up); 0 is the centre.
 void bendPitch(EngineState& state, double position) noexcept QUILLFERN_NONBLOCKING;
 
 // The sounding note's own bend, in semitones; a new sounding key starts unbent.
 void tuneNote(EngineState& state, double semitones) noexcept QUILLFERN_NONBLOCKING;
 
+// The mod wheel and the pressures, 0 to 1.
 void moveModWheel(EngineState& state, double position) noexcept QUILLFERN_NONBLOCKING;
 void pressChannel(EngineState& state, double pressure) noexcept QUILLFERN_NONBLOCKING;
 void pressKey(EngineState& state, int32_t key, double pressure) noexcept QUILLFERN_NONBLOCKING;
@@ -106,6 +113,12 @@ void soundKey(EngineState& state, int32_t key) noexcept QUILLFERN_NONBLOCKING;
 // A note starts with this velocity (1 to 127): its level's factor.
 void setNoteVelocity(EngineState& state, int32_t velocity) noexcept QUILLFERN_NONBLOCKING;
 
+// The most sub-steps a sample takes: key 127 bent up two octaves at 22050 Hz takes 80. A step
+// that would need more takes this many, each past StableStepLimit, and its model runs away to
+// silence as a note too high for the model does without stable steps; the work a sample costs
+// stays bounded whatever a host sends.
+inline constexpr int32_t MostSubSteps = 128;
+
 // The Euler step of one sample at `step` model time units with stable steps: how many equal
-// sub-steps keep each at or below StableStepLimit.
+// sub-steps keep each at or below StableStepLimit, at most MostSubSteps. 1 for NaN.
 int32_t subStepsFor(double step) noexcept QUILLFERN_NONBLOCKING;

@@ -23,11 +23,19 @@ constexpr float FadeInExponent = 5.0f;
 #endif
 
 // A sample at its level as the output has it: through the DC filter when it is on (`filter` is
-// the block's copy of it, kept in registers).
-[[gnu::always_inline]] inline float outputSample(double sample, bool filtered,
-                                                 DcFilter& filter) noexcept {
+// the block's copy of it, kept in registers), and then within `bound`, which the filter's
+// overshoot could pass. Unfiltered, a note alone is within it already.
+[[gnu::always_inline]] inline float outputSample(double sample, bool filtered, DcFilter& filter,
+                                                 double bound) noexcept {
   if (!filtered) return static_cast<float>(sample);
-  return static_cast<float>(filterDc(filter, static_cast<float>(sample)));
+  const double output = filterDc(filter, static_cast<float>(sample));
+  if (std::fabs(output) <= bound * (LevelKnee / LevelBound)) [[likely]]
+    return static_cast<float>(output);
+  return static_cast<float>(boundedLevel(output, bound));
+}
+
+double levelBoundOf(const ModelParameters& parameters) noexcept {
+  return LevelBound * parameters.volume;
 }
 
 // Inlined into the one render loop: the compiler would otherwise keep it a function of its own,
@@ -44,12 +52,13 @@ constexpr float FadeInExponent = 5.0f;
   double sample = modelOutput * state.envelopeLevel * state.instrument.velocityGain;
   const int32_t fadeInSamples = state.fadeInSamples;
   if (noteSamples < fadeInSamples) sample = fadeInFactor(noteSamples, fadeInSamples) * sample;
+  const double bound = levelBoundOf(parameters);
   if (fadeLeft > 0) [[unlikely]] {
-    sample += fadingSample(state, parameters);
+    sample = boundedLevel(sample + fadingSample(state, parameters), bound);
     --fadeLeft;
   }
   state.noteSamples = noteSamples + 1;
-  return outputSample(sample, state.instrument.settings.dcFilter, filter);
+  return outputSample(sample, state.instrument.settings.dcFilter, filter, bound);
 }
 
 constexpr auto relaxed = std::memory_order_relaxed;
@@ -103,8 +112,9 @@ unsigned long renderRest(EngineState& state, float* output, unsigned long frames
   bool decaying =
       state.instrument.settings.dcFilter && (filter.lastOutput != 0.0 || filter.lastInput != 0.0);
   unsigned long frame = 0;
+  const double bound = levelBoundOf(modelParametersOf(state));
   for (; frame < frames && decaying && gateIsClosed(state); ++frame) {
-    output[frame] = static_cast<float>(filterDc(filter, 0.0));
+    output[frame] = static_cast<float>(boundedLevel(filterDc(filter, 0.0), bound));
     decaying = filter.lastOutput != 0.0;
   }
   // The gate is looked at every few frames, so that the silence is written as a block of
@@ -199,6 +209,7 @@ unsigned long steadyFrames(const EngineState& state, double step, unsigned long 
   const double level = state.sustainLevel;
   const double gain = state.instrument.velocityGain;
   const bool filtered = state.instrument.settings.dcFilter;
+  const double bound = levelBoundOf(parameters);
   DcFilter filter = state.instrument.dcFilter;
   // x, y and z each in a register of its own (see QUILLFERN_MODEL_IN_SCALARS).
   float x = state.x;
@@ -219,7 +230,7 @@ unsigned long steadyFrames(const EngineState& state, double step, unsigned long 
     y = next.y;
     z = next.z;
     modelOutput = static_cast<float>(static_cast<double>(x) * parameters.volume);
-    output[frame] = outputSample(modelOutput * level * gain, filtered, filter);
+    output[frame] = outputSample(modelOutput * level * gain, filtered, filter, bound);
   }
   if (frame == 0) return 0;
   state.x = x;
@@ -251,6 +262,18 @@ unsigned long steadyFrames(const EngineState& state, double step, unsigned long 
 }
 
 }  // namespace
+
+double boundedLevel(double sample, double bound) noexcept QUILLFERN_NONBLOCKING {
+  const double knee = bound * (LevelKnee / LevelBound);
+  const double magnitude = std::fabs(sample);
+  if (!(magnitude > knee)) return sample;
+  // tanh bends with the slope of 1 at the knee, so the level has no corner there. The float a
+  // sample becomes may round up by half a float's last place: the curve stops short of that.
+  constexpr double FloatRounding = 0x1p-23;
+  const double room = bound - knee;
+  const double bent = knee + room * std::tanh((magnitude - knee) / room);
+  return std::copysign(std::min(bent, bound * (1.0 - FloatRounding)), sample);
+}
 
 // 0 at the note's first sample, 0.03125 halfway, 0.95099 at 99 of 100.
 double fadeInFactor(int32_t noteSamples, int32_t fadeInSamples) noexcept QUILLFERN_NONBLOCKING {

@@ -13,6 +13,17 @@
 // float precision.
 double fadeInFactor(int32_t noteSamples, int32_t fadeInSamples) noexcept QUILLFERN_NONBLOCKING;
 
+// The loudest an output sample gets: this times the volume. A note alone stays within it, as
+// its model is silenced past RunAwayBound and its level and gain are at most 1; a note fading
+// out beside another one and the DC filter's overshoot could pass it, and are bent back below
+// it from LevelKnee times the volume on, smoothly. A sample below the knee is left as it is.
+inline constexpr double LevelBound = 10.0;
+inline constexpr double LevelKnee = 9.0;
+
+// `sample` within `bound` (LevelBound times the volume): itself up to the knee, then bent
+// towards the bound, which it never reaches, even once rounded to a float.
+double boundedLevel(double sample, double bound) noexcept QUILLFERN_NONBLOCKING;
+
 // Fills `output` with `frames` samples rendered from `state`.
 void renderFrames(EngineState& state, float* output,
                   unsigned long frames) noexcept QUILLFERN_NONBLOCKING;

@@ -55,8 +55,9 @@ void setInstrumentParameter(InstrumentVoice& voice, std::size_t index,
                             double value) noexcept QUILLFERN_NONBLOCKING {
   const InstrumentParameter& parameter = instrumentParameters()[index];
   const double playable = playableValue(parameter, value);
-  // NaN, or the value the voice already plays: an LV2 host hands every port over in every block.
-  if (std::isnan(playable) || playable == voice.values.value[index]) return;
+  // NaN or infinite, or the value the voice already plays: an LV2 host hands every port over in
+  // every block.
+  if (!std::isfinite(value) || playable == voice.values.value[index]) return;
   // Notes held on the old channel would never see their note-off: another channel releases
   // them, as closing a MIDI port does.
   if (parameter.id == ChannelParameterId) closeInstrument(voice.engine);
@@ -87,8 +88,10 @@ void playNoteEvent(InstrumentVoice& voice, NoteEventKind kind, int32_t channel, 
   switch (kind) {
     case NoteEventKind::On: {
       if (everyKey) return;
-      const auto velocity = static_cast<uint8_t>(
-          std::clamp(std::lrint(value * LargestVelocity), 1L, static_cast<long>(DataBits)));
+      // A velocity that is no number plays as the loudest rather than losing the note.
+      const double scaled = std::isnan(value) ? LargestVelocity : value * LargestVelocity;
+      const auto velocity =
+          static_cast<uint8_t>(std::lrint(std::clamp(scaled, 1.0, LargestVelocity)));
       playInstrumentMessage(engine, packShortMessage(NoteOnChannel1, keyByte, velocity));
       return;
     }

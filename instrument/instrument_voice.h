@@ -31,8 +31,8 @@ void startVoiceWith(EngineState& engine, double sampleRate,
 void startInstrumentVoice(InstrumentVoice& voice, double sampleRate,
                           const ParameterValues& values) noexcept QUILLFERN_NONBLOCKING;
 
-// The host sets parameter `index` to `value`, which plays as playableValue makes it; NaN
-// changes nothing. Another MIDI channel releases the notes held.
+// The host sets parameter `index` to `value`, which plays as playableValue makes it; NaN and
+// infinities change nothing. Another MIDI channel releases the notes held.
 void setInstrumentParameter(InstrumentVoice& voice, std::size_t index,
                             double value) noexcept QUILLFERN_NONBLOCKING;
 

@@ -19,7 +19,7 @@ test_packages=(
   dbus-x11 dbus-daemon at-spi2-core python3-pyatspi imagemagick
   clang-22 libclang-rt-22-dev clang-tidy-22 cppcheck
   lilv-utils sordi jalv qtractor ardour
-  sox ffmpeg
+  sox ffmpeg valgrind
   appstream desktop-file-utils man-db
 )
 package_packages=(build-essential debhelper dpkg-dev lintian autopkgtest)

@@ -1,13 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The instrument the plugins and the renderer play: pitch bend on the spike rate, the note
 // modes told apart by the key orders that differ, every key sounding with stable steps, notes
-// started at once, and the factory bank's presets keeping their character at A3.
+// started at once, the factory bank's presets keeping their character at A3, the output's level
+// bound and what a host's odd expression values do.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <iterator>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -234,6 +236,110 @@ TEST(Instrument, EveryFactoryPresetKeepsItsCharacterAtA3) {
     EXPECT_NEAR(sound.peak, expected.peak, 0.1 * expected.peak);
     EXPECT_NEAR(sound.level, expected.level, 0.1 * expected.level + 0.002);
     EXPECT_LT(std::fabs(sound.offset), 2e-3);  // the DC filter, on in every preset
+  }
+}
+
+// A song of `events` random notes, bends, mod wheel and pressure moves, retriggered quickly.
+std::string randomSong(std::mt19937& random, int32_t events, int64_t frames) {
+  std::uniform_int_distribution<int32_t> data(0, 127);
+  std::uniform_int_distribution<int32_t> kind(0, 5);
+  std::string text;
+  int64_t frame = 0;
+  for (int32_t event = 0; event < events; ++event) {
+    frame += std::uniform_int_distribution<int64_t>(0, 2 * frames / events)(random);
+    if (frame >= frames) break;
+    const std::string at = std::to_string(frame);
+    const std::string one = std::to_string(data(random));
+    const std::string two = std::to_string(data(random));
+    // Notes on and off, a bend, the mod wheel and channel pressure.
+    const std::string messages[] = {"90 " + one + " " + two, "90 " + one + " " + two,
+                                    "80 " + one + " 0",      "e0 " + one + " " + two,
+                                    "b0 1 " + two,           "d0 " + one};
+    text += at + " midi " + messages[kind(random)] + "\n";
+  }
+  return text + std::to_string(frames) + " end\n";
+}
+
+// Every parameter anywhere in its range, the channel Omni.
+ParameterValues randomValues(std::mt19937& random) {
+  ParameterValues values;
+  for (std::size_t index = 0; index < ParameterCount; ++index) {
+    const InstrumentParameter& parameter = instrumentParameters()[index];
+    const double at = std::uniform_real_distribution<double>(0.0, 1.0)(random);
+    values.value[index] =
+        playableValue(parameter, parameter.minimum + at * (parameter.maximum - parameter.minimum));
+  }
+  values.value[parameterIndexOfId(ChannelParameterId)] = OmniChannel;
+  return values;
+}
+
+double peakOf(const std::vector<float>& samples) {
+  double peak = 0.0;
+  for (const float sample : samples) peak = std::max(peak, std::fabs(static_cast<double>(sample)));
+  return peak;
+}
+
+// No sample is louder than LevelBound times the volume, whatever the parameters, the notes and
+// the rate: among them two settings where a note fading out beside a new one and the DC
+// filter's overshoot went to 15 and 14 times the volume.
+TEST(Instrument, NoSampleIsLouderThanTheLevelBound) {
+  const ParameterValues quickImmediate = with(defaultValues(), {{NoteStartSetting, 1.0},
+                                                                {NoteModeSetting, 2.0},
+                                                                {ASlider, 0.5},
+                                                                {BSlider, 1.7023},
+                                                                {RSlider, 0.01},
+                                                                {ISlider, 1.004},
+                                                                {SCheckBox, 2.8},
+                                                                {AttackSlider, 0.0001},
+                                                                {SustainSlider, 1.0}});
+  const ParameterValues slowGlide =
+      with(defaultValues(), {{NoteModeSetting, 1.0}, {GlideSetting, 0.02}, {RSlider, 0.0005}});
+  std::mt19937 random(20261208);
+  for (int32_t song = 0; song < 48; ++song) {
+    const ParameterValues values = song == 0   ? quickImmediate
+                                   : song == 1 ? slowGlide
+                                               : randomValues(random);
+    Score score = scoreFrom(randomSong(random, song < 2 ? 400 : 60, 44100));
+    if (song % 3 == 2) score = scoreAtRate(score, 96000.0);
+    std::vector<float> samples;
+    renderScore(
+        score, DefaultBlockFrames,
+        [&](const float* block, int64_t frames) {
+          samples.insert(samples.end(), block, block + frames);
+        },
+        {}, {}, values);
+    const double volume = values.value[parameterIndexOfId(VolumeSlider)];
+    EXPECT_LE(peakOf(samples), LevelBound * volume) << "song " << song;
+  }
+}
+
+// A NaN or infinite expression or parameter is ignored and the voice keeps the last finite
+// value; tuning and bend beyond their ranges are held at their ends, and the sub-steps a sample
+// takes stay bounded however far the step goes.
+TEST(Instrument, NonFiniteAndOutOfRangeExpressionKeepTheVoicePlaying) {
+  constexpr double Nan = std::numeric_limits<double>::quiet_NaN();
+  constexpr double Infinity = std::numeric_limits<double>::infinity();
+  for (const double odd : {Nan, Infinity, -Infinity}) {
+    auto voice = std::make_unique<InstrumentVoice>();
+    startInstrumentVoice(*voice, Rate, defaultValues());
+    playNoteEvent(*voice, NoteEventKind::Pressure, -1, -1, odd);
+    playNoteEvent(*voice, NoteEventKind::On, 0, 60, odd);
+    playNoteEvent(*voice, NoteEventKind::Tuning, 0, 60, odd);
+    setInstrumentParameter(*voice, static_cast<std::size_t>(parameterIndexOfId(ISlider)), odd);
+    std::vector<float> output(22050);
+    renderVoice(*voice, output.data(), static_cast<uint32_t>(output.size()));
+    EXPECT_GT(peakOf(output), 0.1) << odd;
+    EXPECT_EQ(voice->engine.instrument.stepFactor, 1.0) << odd;
+    EXPECT_EQ(voice->engine.instrument.offsetOfI, 0.0) << odd;
+  }
+  for (const double semitones : {120.0, 200.0, 1e308}) {
+    EngineState state;
+    tuneNote(state, semitones);
+    EXPECT_EQ(state.instrument.stepFactor, 1024.0) << semitones;
+  }
+  for (const double step : {0.0, 0.2, 0.21, 25.6, 1e9, Infinity, Nan}) {
+    EXPECT_GE(subStepsFor(step), 1) << step;
+    EXPECT_LE(subStepsFor(step), MostSubSteps) << step;
   }
 }
 
