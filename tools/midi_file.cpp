@@ -423,10 +423,10 @@ std::string songListing(const SongSummary& summary, const std::string& name) {
   return listing;
 }
 
-void addReleaseTail(Score& score, int32_t releasePosition) {
+void addReleaseTail(Score& score, double releaseSeconds) {
   score.events.push_back({score.endFrame, ScoreEventKind::Close, 0, 0, 0});
   const double rate = score.sampleRate;
-  const auto release = static_cast<int64_t>(std::ceil(releaseSamplesAt(releasePosition, rate)));
+  const auto release = static_cast<int64_t>(std::ceil(releaseSeconds * rate));
   const auto silence = std::llround(SilenceAfterReleaseSeconds * rate);
   score.endFrame += latencySamplesAt(rate) + release + silence;
 }

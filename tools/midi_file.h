@@ -54,6 +54,6 @@ std::string songListing(const SongSummary& summary, const std::string& name);
 
 // The port closes where the song ends, releasing notes still held, and the render goes on
 // until the release of the last note has run out: the voice's handover (1001 samples at
-// 44100 Hz), then `releasePosition` milliseconds of release and a tenth of a second of silence,
-// at the score's sample rate.
-void addReleaseTail(Score& score, int32_t releasePosition);
+// 44100 Hz), then `releaseSeconds` of release (the voice's, however it was set) and a tenth of
+// a second of silence, at the score's sample rate.
+void addReleaseTail(Score& score, double releaseSeconds);

@@ -309,6 +309,23 @@ TEST_F(RenderTool, MidiFileSoundsExactlyLikeItsScore) {
   EXPECT_NE(score[56503 + 1001 + 60000], 0.0f);
 }
 
+// However the release was set, the song plays on until it has run out: the last tenth of a
+// second is silent but for the DC filter's fading tail, and the end is no click.
+TEST_F(RenderTool, MidiFilesEndAfterTheReleaseTheVoicePlays) {
+  using namespace midi_bytes;
+  const std::string song =
+      header(0, 1, 96) + track(event(0, bytes({0x90, 57, 100})) + event(192, bytes({0x80, 57, 0})));
+  for (const auto& [options, seconds] : {std::pair{"--param release=5", 5.0},
+                                         {"--preset 'Burst Pad'", 4.0},
+                                         {"--release 3000", 3.0}}) {
+    const std::vector<float> samples = renderSamples(song, options, "song.mid");
+    ASSERT_GT(samples.size(), static_cast<std::size_t>((1 + seconds) * 44100)) << options;
+    const std::vector<float> last(samples.end() - 4410, samples.end());
+    EXPECT_LT(peakOf(last), 0.005 * peakOf(samples)) << options;
+    EXPECT_LT(std::fabs(samples.back()), 1e-4 * peakOf(samples)) << options;
+  }
+}
+
 TEST_F(RenderTool, ChannelOptionPlaysAnotherChannelAndSilenceIsWarnedOf) {
   using namespace midi_bytes;
   const auto note = [](int channel, int key) {
@@ -733,6 +750,22 @@ TEST_F(RenderTool, InterruptedAndSimultaneousRendersLeaveNoLitterAndNoMixture) {
             (std::vector<std::string>{"other.txt", "out.wav", "score.txt", "stderr.txt"}));
 }
 
+// The picture's folder removed while the sound is rendered: the sound is written, but neither
+// target takes its place, and the old sound stays.
+TEST_F(RenderTool, ATargetThatCannotBePlacedLeavesEveryOtherAsItWas) {
+  const fs::path score = writeScore("score.txt", TenMinutes);
+  const fs::path sound = writeScore("out.wav", "old");
+  fs::create_directory(directory / "picture");
+  for (const fs::path& made : {sound, directory / "picture"}) fs::permissions(made, fs::perms::all);
+  const std::string command =
+      asNormalUser() + QUILLFERN_RENDER + " '" + score.string() + "' -o '" + sound.string() +
+      "' --plot '" + (directory / "picture/p.svg").string() + "' 2>/dev/null & " +
+      WaitForUnnamedFiles + "rmdir '" + (directory / "picture").string() + "'; wait $!";
+  EXPECT_EQ(exitCodeOf(command), 1);
+  EXPECT_TRUE(bytesOf(sound) == "old");  // not printed: it may be the whole render
+  EXPECT_EQ(namesIn(directory), (std::vector<std::string>{"out.wav", "score.txt"}));
+}
+
 // A day of one held note, the longest render: most of a minute, so that a failure noticed only
 // at the end shows. The commands below give up after 20 s, a thousand times what noticing the
 // first failure takes.
@@ -778,6 +811,10 @@ TEST_F(RenderTool, ClosedStandardStreamsNeverReceiveTheSound) {
                        output.string() + "' --normalize -1 2>&-"),
             0);
   EXPECT_EQ(bytesOf(output), reference);
+  // "-" for a standard output closed at the start is refused before rendering.
+  const RenderRun closed = run(score, "-", "--plot '" + output.string() + ".svg' >&-");
+  EXPECT_EQ(closed.exitCode, 2);
+  EXPECT_NE(closed.errors.find("standard output is closed"), std::string::npos) << closed.errors;
 }
 
 TEST_F(RenderTool, EmptyRendersGiveValidFilesOrAreRefused) {
