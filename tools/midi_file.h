@@ -25,6 +25,10 @@ inline constexpr int64_t LongestSongSeconds = int64_t{24} * 60 * 60;
 inline constexpr auto LongestSongFrames =
     LongestSongSeconds * static_cast<int64_t>(DefaultSampleRate);
 
+// The events parseMidiFile leaves room for after the song's (the release tail's close, the
+// controls a command line sets first), so that adding them copies none of a large song's.
+inline constexpr std::size_t SpareScoreEvents = 64;
+
 // Reads `bytes` into `score`: its channel messages as MIDI events, and endFrame at the latest
 // End of Track. On a malformed or truncated file returns false with `error` set to
 // "name: offset N, track T: problem" (tracks counted from 1; no track for the header).

@@ -85,6 +85,17 @@ class RenderTool : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(directory); }
 
+  // What the normal user runs or reads, copied from the clone, which may lie in a folder only
+  // its owner can enter (as one made by mktemp -d does). The renderer is linked to system
+  // libraries only, so that its copy runs anywhere.
+  fs::path reachableCopy(const fs::path& path) {
+    const fs::path copy = directory / path.filename();
+    fs::copy_file(path, copy);
+    fs::permissions(copy, fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read |
+                              fs::perms::group_exec | fs::perms::others_exec);
+    return copy;
+  }
+
   fs::path writeScore(const std::string& name, const std::string& text) {
     const fs::path path = directory / name;
     std::ofstream(path, std::ios::binary) << text;
@@ -201,7 +212,8 @@ TEST_F(RenderTool, OneNoteFromSilenceThroughRelease) {
 // as the level line gives it, is no louder than a bounded model's at that volume, and no
 // sample of a high note is infinite.
 TEST_F(RenderTool, RunAwayModelsAreNoLouderThanBoundedOnes) {
-  const RenderRun result = run(QUILLFERN_TEST_SCORES "/run_away.score", directory / "out.wav");
+  const fs::path score = reachableCopy(QUILLFERN_TEST_SCORES "/run_away.score");
+  const RenderRun result = run(score, directory / "out.wav");
   double peak = 0;
   ASSERT_EQ(std::sscanf(result.errors.c_str(), "quillfern-render: peak %lf dBFS", &peak), 1)
       << result.errors;
@@ -918,7 +930,8 @@ TEST_F(RenderTool, FoldersDeeperThanPathMaxAreWrittenRelativeToThemselves) {
   const std::string folder(100, 'd');
   // 45 folders of 100 characters: past PATH_MAX (4096). Made and removed by bash, whose mkdir,
   // cd and rm work step by step.
-  const std::string render = std::string(QUILLFERN_RENDER) + " " + score.string() + " -o ";
+  const std::string render =
+      reachableCopy(QUILLFERN_RENDER).string() + " " + score.string() + " -o ";
   const std::string commands =
       "cd " + directory.string() + " && for i in $(seq 45); do mkdir " + folder + " && cd " +
       folder + " || exit 9; done && test $(pwd | wc -c) -gt 4500 && " + render + "out.wav && " +
