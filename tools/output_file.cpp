@@ -299,16 +299,17 @@ bool renameInFolder(const OutputFile& file, const std::string& from, const std::
   return renameat2(file.folder, from.c_str(), file.folder, to.c_str(), flags) == 0;
 }
 
-// The complete file takes the target's place. An old file is exchanged with it, so that it
-// stays under the hidden name until every output is in place; a file system that exchanges
-// nothing has the old file replaced outright.
+// The complete file takes the target's place: renamed there when the name is free, or
+// exchanged with the old file, which stays under the hidden name until every output is in
+// place. A file system that exchanges nothing has the old file replaced outright.
 bool placeOutput(OutputFile& file) {
   if (file.folder < 0) return true;
-  file.placed = Placement::Exchanged;
-  if (renameInFolder(file, file.temporary, file.leaf, RENAME_EXCHANGE)) return true;
-  const bool noOldFile = errno == ENOENT;
   file.placed = Placement::IntoFreeName;
-  if (noOldFile && renameInFolder(file, file.temporary, file.leaf, RENAME_NOREPLACE)) return true;
+  if (renameInFolder(file, file.temporary, file.leaf, RENAME_NOREPLACE)) return true;
+  file.placed = Placement::Exchanged;
+  if (errno == EEXIST && renameInFolder(file, file.temporary, file.leaf, RENAME_EXCHANGE)) {
+    return true;
+  }
   file.placed = Placement::OverOldFile;
   if (renameInFolder(file, file.temporary, file.leaf, 0)) return true;
   file.placed = Placement::Not;
