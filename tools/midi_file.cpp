@@ -2,6 +2,7 @@
 #include "tools/midi_file.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <string_view>
@@ -26,22 +27,30 @@ constexpr uint8_t TrackNameMeta = 0x03;
 constexpr uint8_t EndOfTrackMeta = 0x2F;
 constexpr double SilenceAfterReleaseSeconds = 0.1;
 
-// A message or tempo change of a track, where it is in time and in the file.
+// A message or tempo change of a track, where it is in time and in the file: 16 bytes, as a
+// large file holds millions of them. Its track is found by its offset.
 struct TrackEvent {
   int64_t tick = 0;
-  uint32_t value = 0;  // the packed message, or the tempo in microseconds per quarter note
-  std::size_t offset = 0;
-  int32_t track = 0;
+  uint32_t value = 0;   // the packed message, or the tempo in microseconds per quarter note
+  uint32_t offset = 0;  // files are read only up to 4 GiB
 };
 
 struct TrackEvents {
   bool keepMessages = true;  // false for a listing, which needs only the notes counted
+  std::size_t messageCount = 0;
   std::vector<TrackEvent> messages;
   std::vector<TrackEvent> tempos;
   TrackEvent end;  // the latest End of Track
   uint32_t format = 0;
-  std::vector<TrackNotes> tracks;  // one for each track read: its name and notes
+  std::vector<TrackNotes> tracks;        // one for each track read: its name and notes
+  std::vector<std::size_t> trackStarts;  // where each track's chunk begins in the file
 };
+
+// The track (counted from 1) that holds the event at `offset`.
+int32_t trackAt(const TrackEvents& events, std::size_t offset) {
+  const auto after = std::upper_bound(events.trackStarts.begin(), events.trackStarts.end(), offset);
+  return static_cast<int32_t>(after - events.trackStarts.begin());
+}
 
 // Walks the file's bytes. The first problem found is kept with its place; every step does
 // nothing once a problem is set, so a reading sequence needs no test after each step.
@@ -160,7 +169,7 @@ bool readMetaEvent(ByteReader& reader, TrackEvent event, TrackEvents& events) {
 // is the status a data byte continues (0 for none).
 bool readTrackEvent(ByteReader& reader, TrackEvent event, uint8_t& runningStatus,
                     TrackEvents& events) {
-  event.offset = reader.offset;
+  event.offset = static_cast<uint32_t>(reader.offset);
   uint8_t status = readByte(reader, "an event");
   if (reader.failed()) return false;
   if (status < FirstStatusByte) {
@@ -175,6 +184,7 @@ bool readTrackEvent(ByteReader& reader, TrackEvent event, uint8_t& runningStatus
     runningStatus = status;
     event.value = readChannelMessage(reader, status);
     countNote(events.tracks.back().channels, event.value);
+    ++events.messageCount;
     if (events.keepMessages) events.messages.push_back(event);
     return false;
   }
@@ -201,7 +211,6 @@ void readTrack(ByteReader& reader, TrackEvents& events) {
     tick += readVariableLength(reader, "a delta time");
     TrackEvent event;
     event.tick = tick;
-    event.track = reader.track;
     if (readTrackEvent(reader, event, runningStatus, events)) return;
   }
 }
@@ -253,6 +262,10 @@ bool readHeader(ByteReader& reader, Clock& clock, uint32_t& format, uint32_t& tr
     reader.fail(0, "not a Standard MIDI File (it does not begin with \"MThd\")");
     return false;
   }
+  if (reader.bytes.size() > UINT32_MAX) {
+    reader.fail(0, "a file of more than 4 GiB");
+    return false;
+  }
   reader.offset = 4;
   const uint32_t length = readBigEndian(reader, 4, "the header");
   if (!reader.failed() && length < FileHeaderBytes) {
@@ -287,7 +300,10 @@ void readTracks(ByteReader& reader, uint32_t tracks, TrackEvents& events) {
     reader.limit = size;
     const uint32_t length = readBigEndian(reader, 4, "a chunk header");
     reader.track = kind == "MTrk" ? static_cast<int32_t>(++found) : 0;
-    if (reader.track != 0) events.tracks.emplace_back();
+    if (reader.track != 0) {
+      events.tracks.emplace_back();
+      events.trackStarts.push_back(chunk);
+    }
     if (length > size - reader.offset) {
       reader.fail(chunk, "a chunk of " + std::to_string(length) +
                              " bytes runs past the end of the file (" + std::to_string(size) +
@@ -319,14 +335,46 @@ void timeMessages(ByteReader& reader, Clock clock, const TrackEvents& events, Sc
     const WideInteger frame = now * framesPerSecond / clock.unitsPerSecond;
     if (frame < WideInteger{LongestSongSeconds} * framesPerSecond)
       return static_cast<int64_t>(frame);
-    if (!reader.failed()) reader.track = event.track;
+    if (!reader.failed()) reader.track = trackAt(events, event.offset);
     reader.fail(event.offset, "this event falls after 24 hours");
     return 0;
   };
+  score.events.reserve(events.messages.size() + SpareScoreEvents);
   for (const TrackEvent& message : events.messages) {
     score.events.push_back({frameAt(message), ScoreEventKind::Midi, message.value, 0, 0});
   }
   score.endFrame = frameAt(events.end);
+}
+
+// Reads the file's header and tracks into `events`; false with the problem in `reader`.
+bool readEvents(std::span<const uint8_t> bytes, ByteReader& reader, Clock& clock,
+                TrackEvents& events) {
+  reader = ByteReader{};
+  reader.bytes = bytes;
+  uint32_t tracks = 0;
+  if (readHeader(reader, clock, events.format, tracks)) readTracks(reader, tracks, events);
+  return !reader.failed();
+}
+
+// The messages are counted in a first reading, so that they and the score's events are each
+// held once, at their size, with no vector grown by copying.
+bool readAllEvents(std::span<const uint8_t> bytes, ByteReader& reader, Clock& clock,
+                   TrackEvents& events) {
+  if (!events.keepMessages) return readEvents(bytes, reader, clock, events);
+  TrackEvents counted;
+  counted.keepMessages = false;
+  if (!readEvents(bytes, reader, clock, counted)) return false;
+  events.messages.reserve(counted.messageCount);
+  return readEvents(bytes, reader, clock, events);
+}
+
+// Messages of the same tick keep their order: the tracks, each already in order, are merged
+// stably, and a single track needs no sorting at all.
+void sortByTick(std::vector<TrackEvent>& events) {
+  const auto byTick = [](const TrackEvent& a, const TrackEvent& b) { return a.tick < b.tick; };
+  if (!std::is_sorted(events.begin(), events.end(), byTick)) {
+    std::stable_sort(events.begin(), events.end(), byTick);
+  }
 }
 
 // Reads the file into `events`, and its messages, timed at `sampleRate`, into `score`.
@@ -335,14 +383,10 @@ bool readMidiFile(std::span<const uint8_t> bytes, const std::string& name, doubl
   score = Score{};
   score.sampleRate = sampleRate;
   ByteReader reader;
-  reader.bytes = bytes;
   Clock clock;
-  uint32_t tracks = 0;
-  if (readHeader(reader, clock, events.format, tracks)) readTracks(reader, tracks, events);
-  if (!reader.failed()) {
-    const auto byTick = [](const TrackEvent& a, const TrackEvent& b) { return a.tick < b.tick; };
-    std::stable_sort(events.messages.begin(), events.messages.end(), byTick);
-    std::stable_sort(events.tempos.begin(), events.tempos.end(), byTick);
+  if (readAllEvents(bytes, reader, clock, events)) {
+    sortByTick(events.messages);
+    sortByTick(events.tempos);
     timeMessages(reader, clock, events, score);
   }
   if (!reader.failed()) return true;
@@ -423,10 +467,10 @@ std::string songListing(const SongSummary& summary, const std::string& name) {
   return listing;
 }
 
-void addReleaseTail(Score& score, int32_t releasePosition) {
+void addReleaseTail(Score& score, double releaseSeconds) {
   score.events.push_back({score.endFrame, ScoreEventKind::Close, 0, 0, 0});
   const double rate = score.sampleRate;
-  const auto release = static_cast<int64_t>(std::ceil(releaseSamplesAt(releasePosition, rate)));
+  const auto release = static_cast<int64_t>(std::ceil(releaseSeconds * rate));
   const auto silence = std::llround(SilenceAfterReleaseSeconds * rate);
   score.endFrame += latencySamplesAt(rate) + release + silence;
 }

@@ -25,6 +25,10 @@ inline constexpr int64_t LongestSongSeconds = int64_t{24} * 60 * 60;
 inline constexpr auto LongestSongFrames =
     LongestSongSeconds * static_cast<int64_t>(DefaultSampleRate);
 
+// The events parseMidiFile leaves room for after the song's (the release tail's close, the
+// controls a command line sets first), so that adding them copies none of a large song's.
+inline constexpr std::size_t SpareScoreEvents = 64;
+
 // Reads `bytes` into `score`: its channel messages as MIDI events, and endFrame at the latest
 // End of Track. On a malformed or truncated file returns false with `error` set to
 // "name: offset N, track T: problem" (tracks counted from 1; no track for the header).
@@ -54,6 +58,6 @@ std::string songListing(const SongSummary& summary, const std::string& name);
 
 // The port closes where the song ends, releasing notes still held, and the render goes on
 // until the release of the last note has run out: the voice's handover (1001 samples at
-// 44100 Hz), then `releasePosition` milliseconds of release and a tenth of a second of silence,
-// at the score's sample rate.
-void addReleaseTail(Score& score, int32_t releasePosition);
+// 44100 Hz), then `releaseSeconds` of release (the voice's, however it was set) and a tenth of
+// a second of silence, at the score's sample rate.
+void addReleaseTail(Score& score, double releaseSeconds);

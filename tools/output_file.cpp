@@ -13,9 +13,11 @@
 #include <array>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <span>
 
 #include "tools/score.h"
 
@@ -273,14 +275,10 @@ bool openExisting(const std::string& name, OutputFile& file, std::string& error)
   return true;
 }
 
-// The unnamed file under the target's name: linked there directly when the name is free, or
-// beside an old file under a hidden name and renamed over it in one step.
-bool linkIntoPlace(OutputFile& file) {
+// The unnamed file under a hidden name beside the target, where it waits for its turn to take
+// the target's place.
+bool linkBeside(OutputFile& file) {
   const std::string source = descriptorPath(file.descriptor);
-  if (linkat(AT_FDCWD, source.c_str(), file.folder, file.leaf.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-    return true;
-  }
-  if (errno != EEXIST) return false;
   const SignalsHeld held;
   for (int attempt = 0; attempt < MostNameAttempts; ++attempt) {
     const std::string name = hiddenName();
@@ -289,24 +287,52 @@ bool linkIntoPlace(OutputFile& file) {
       return false;
     }
     listTemporary(file.folder, name);
-    const bool renamed = renameat(file.folder, name.c_str(), file.folder, file.leaf.c_str()) == 0;
-    const int failure = errno;
-    if (!renamed) unlinkat(file.folder, name.c_str(), 0);
-    unlistTemporary(file.folder, name);
-    errno = failure;
-    return renamed;
+    file.temporary = name;
+    file.unnamed = false;
+    return true;
   }
   return false;
 }
 
-bool renameIntoPlace(OutputFile& file) {
-  const SignalsHeld held;
-  if (renameat(file.folder, file.temporary.c_str(), file.folder, file.leaf.c_str()) != 0) {
-    return false;
+bool renameInFolder(const OutputFile& file, const std::string& from, const std::string& to,
+                    unsigned int flags) {
+  return renameat2(file.folder, from.c_str(), file.folder, to.c_str(), flags) == 0;
+}
+
+// The complete file takes the target's place: renamed there when the name is free, or
+// exchanged with the old file, which stays under the hidden name until every output is in
+// place. A file system that exchanges nothing has the old file replaced outright.
+bool placeOutput(OutputFile& file) {
+  if (file.folder < 0) return true;
+  file.placed = Placement::IntoFreeName;
+  if (renameInFolder(file, file.temporary, file.leaf, RENAME_NOREPLACE)) return true;
+  file.placed = Placement::Exchanged;
+  if (errno == EEXIST && renameInFolder(file, file.temporary, file.leaf, RENAME_EXCHANGE)) {
+    return true;
   }
-  unlistTemporary(file.folder, file.temporary);
-  file.temporary.clear();
-  return true;
+  file.placed = Placement::OverOldFile;
+  if (renameInFolder(file, file.temporary, file.leaf, 0)) return true;
+  file.placed = Placement::Not;
+  return false;
+}
+
+// Undoes placeOutput where it can: the old file back in place, or the name free again, with the
+// new file under the hidden name, to be removed.
+void putBack(OutputFile& file) {
+  if (file.placed == Placement::Exchanged) {
+    renameInFolder(file, file.temporary, file.leaf, RENAME_EXCHANGE);
+  } else if (file.placed == Placement::IntoFreeName) {
+    renameInFolder(file, file.leaf, file.temporary, RENAME_NOREPLACE);
+  }
+  file.placed = Placement::Not;
+}
+
+// What placeOutput leaves under the hidden name: nothing, or the old file, now to be removed.
+void forgetTemporary(OutputFile& file) {
+  if (file.placed != Placement::Exchanged) {
+    unlistTemporary(file.folder, file.temporary);
+    file.temporary.clear();
+  }
 }
 
 bool closeDescriptor(OutputFile& file) {
@@ -317,7 +343,8 @@ bool closeDescriptor(OutputFile& file) {
 
 }  // namespace
 
-bool openStandardStreams() {
+bool openStandardStreams(bool& outputClosed) {
+  outputClosed = fcntl(STDOUT_FILENO, F_GETFD) == -1 && errno == EBADF;
   for (int stream = STDIN_FILENO; stream <= STDERR_FILENO; ++stream) {
     if (fcntl(stream, F_GETFD) != -1 || errno != EBADF) continue;
     if (open("/dev/null", stream == STDIN_FILENO ? O_RDONLY : O_WRONLY) != stream) return false;
@@ -370,23 +397,36 @@ bool openOutput(const std::string& name, OutputFile& file, std::string& error) {
   return true;
 }
 
-bool commitOutput(OutputFile& file, std::string& error) {
-  if (file.folder < 0) {  // standard output or a device, written directly
-    if (closeDescriptor(file)) return true;
-    return failWith(file, errno, error);
+// Everything that can fail before a target is replaced: the file complete and closed, given its
+// owner and mode, and named beside its target. A device or standard output is only closed.
+bool stageOutput(OutputFile& file, std::string& error) {
+  if (file.folder >= 0) giveOwnerAndMode(file);
+  if (file.unnamed && !linkBeside(file)) return failWith(file, errno, error);
+  if (!closeDescriptor(file)) return failWith(file, errno, error);
+  return true;
+}
+
+bool commitOutputs(std::span<OutputFile* const> files, std::string& error) {
+  const auto discardAll = [files] {
+    for (OutputFile* file : files) discardOutput(*file);
+    return false;
+  };
+  for (OutputFile* file : files) {
+    if (!stageOutput(*file, error)) return discardAll();
   }
-  giveOwnerAndMode(file);
-  const bool placed =
-      file.unnamed ? linkIntoPlace(file) : closeDescriptor(file) && renameIntoPlace(file);
-  const int failure = errno;
-  if (!placed) {
-    discardOutput(file);
-    return failWith(file, failure, error);
+  // No signal may end the program between the first target replaced and the last.
+  const SignalsHeld held;
+  for (std::size_t index = 0; index < files.size(); ++index) {
+    if (placeOutput(*files[index])) continue;
+    failWith(*files[index], errno, error);
+    for (std::size_t placed = index; placed-- > 0;) putBack(*files[placed]);
+    return discardAll();
   }
-  const bool closed = file.descriptor < 0 || closeDescriptor(file);
-  const int closeFailure = errno;
-  discardOutput(file);
-  return closed || failWith(file, closeFailure, error);
+  for (OutputFile* file : files) {
+    forgetTemporary(*file);
+    discardOutput(*file);
+  }
+  return true;
 }
 
 void discardOutput(OutputFile& file) {

@@ -16,7 +16,11 @@
 
 #include <sys/types.h>
 
+#include <span>
 #include <string>
+
+// How a finished file took its target's place, which says how to undo it.
+enum class Placement { Not, Exchanged, IntoFreeName, OverOldFile };
 
 struct OutputFile {
   std::string name;       // as given, made readable, for messages
@@ -24,6 +28,7 @@ struct OutputFile {
   std::string leaf;       // the target's name in `folder`, symbolic links followed
   std::string temporary;  // the hidden named file in `folder`, where no unnamed one can be made
   bool unnamed = false;   // an O_TMPFILE file, linked into place when complete
+  Placement placed = Placement::Not;
   int descriptor = -1;
   bool seekable = false;
   // What the finished file gets, at the end, as writing clears the set-user and set-group bits:
@@ -35,7 +40,8 @@ struct OutputFile {
 
 // Opens /dev/null on standard input, output or error where one is closed, so that no file of
 // ours can take its number and receive what is meant for it. False when that fails.
-bool openStandardStreams();
+// `outputClosed` tells whether standard output was closed, so that "-" can be refused.
+bool openStandardStreams(bool& outputClosed);
 
 // Removes the temporary files of open outputs when any signal that would end the program ends
 // it, and makes a closed pipe and a file-size limit write errors instead of silent deaths.
@@ -48,8 +54,12 @@ bool isDeviceOrPipe(const std::string& name);
 // Opens `name` for writing; false with `error` set ("cannot write NAME: reason").
 bool openOutput(const std::string& name, OutputFile& file, std::string& error);
 
-// Makes the output final: the complete file takes the target's place.
-bool commitOutput(OutputFile& file, std::string& error);
+// Makes the outputs final together, or none of them: each complete file is first closed and
+// named beside its target, and only then do they take their targets' places, one after the
+// other with every signal held back. An old file is kept aside until the last is in place, so
+// that a failure on the way puts every target back as it was (on a file system that cannot
+// exchange two names, an old file replaced stays replaced). Every output is closed afterwards.
+bool commitOutputs(std::span<OutputFile* const> files, std::string& error);
 
 // Closes the output, removing its temporary file; the target is left as it was.
 void discardOutput(OutputFile& file);

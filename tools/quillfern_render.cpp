@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <span>
 #include <sstream>
 #include <string>
@@ -17,6 +18,7 @@
 #include "app/version.h"
 #include "engine/voice_controls.h"
 #include "instrument/factory_presets.h"
+#include "instrument/instrument_voice.h"
 #include "instrument/parameters.h"
 #include "tools/audio_output.h"
 #include "tools/midi_file.h"
@@ -413,6 +415,19 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
   return true;
 }
 
+// "-" names standard output, which must have been open when the program started: the sound
+// would otherwise go to the /dev/null put in its place, and the render would seem to succeed.
+bool checkStandardOutput(const Options& options, bool outputClosed, std::string& error) {
+  if (!outputClosed || options.list) return true;
+  for (const std::string* path : {&options.output.soundPath, &options.output.plotPath}) {
+    if (*path != "-") continue;
+    error = std::string(path == &options.output.soundPath ? "--output" : "--plot") +
+            " is '-', but standard output is closed";
+    return false;
+  }
+  return true;
+}
+
 // A bar on stderr, redrawn at each whole percent; only for a person watching a terminal.
 struct Progress {
   int64_t total = 0;
@@ -498,14 +513,15 @@ bool isMidiFile(const std::string& path, const std::string& contents) {
          extension == ".smf";
 }
 
-int32_t releasePositionOf(const Score& score) {
-  int32_t position = findVoiceControl(ReleaseSlider)->initial;
+// The release the voice plays at the song's end, in seconds: the parameters' (a preset's,
+// --param's), then every control the song moves, applied to a voice as the render applies them.
+double releaseSecondsOf(const Score& score, const ParameterValues& values) {
+  auto voice = std::make_unique<EngineState>();
+  startVoiceWith(*voice, score.sampleRate, values);
   for (const ScoreEvent& event : score.events) {
-    if (event.kind == ScoreEventKind::Control && event.control == ReleaseSlider) {
-      position = event.value;
-    }
+    if (event.kind == ScoreEventKind::Control) setVoiceControl(*voice, event.control, event.value);
   }
-  return position;
+  return voice->releaseSetting.load();
 }
 
 // A MIDI file's times are counted at the render's rate, a score's frames scaled to it.
@@ -549,7 +565,7 @@ bool readSong(const std::string& name, const std::string& contents, const Option
   warnOfSilentChannel(score, name, options.channel);
   playChannel(score, options.channel);
   score.events.insert(score.events.begin(), options.controls.begin(), options.controls.end());
-  if (midi) addReleaseTail(score, releasePositionOf(score));
+  if (midi) addReleaseTail(score, releaseSecondsOf(score, parameterValuesOf(options)));
   return true;
 }
 
@@ -582,10 +598,12 @@ bool printed() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (!openStandardStreams()) return ExitBadInput;
+  bool outputClosed = false;
+  if (!openStandardStreams(outputClosed)) return ExitBadInput;
   Options options;
   std::string error;
-  if (!parseOptions(argc, argv, options, error)) {
+  if (!parseOptions(argc, argv, options, error) ||
+      !checkStandardOutput(options, outputClosed, error)) {
     std::fprintf(stderr, "quillfern-render: %s (see quillfern-render --help)\n", error.c_str());
     return ExitBadInput;
   }

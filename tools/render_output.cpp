@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <span>
 
 #include "tools/render_plot.h"
 #include "tools/score.h"
@@ -235,8 +236,8 @@ bool finishRenderOutputs(RenderOutputs& outputs, const std::string& svg, std::st
     discardRenderOutputs(outputs);
     return false;
   }
-  if (!commitOutput(outputs.sound, error) ||
-      (outputs.wantsPicture && !commitOutput(outputs.picture, error))) {
+  OutputFile* const targets[] = {&outputs.sound, &outputs.picture};
+  if (!commitOutputs(std::span(targets).first(outputs.wantsPicture ? 2 : 1), error)) {
     discardRenderOutputs(outputs);
     return false;
   }

@@ -288,12 +288,16 @@ bool readSongFile(const std::string& path, std::string& contents, std::string& e
   const int file = standardInput ? STDIN_FILENO : open(path.c_str(), O_RDONLY | O_CLOEXEC);
   contents.clear();
   int failure = file < 0 ? errno : 0;
-  // Room for the whole file at once: growing by doubling would hold a song twice, and more.
-  struct stat status {};
-  if (failure == 0 && fstat(file, &status) == 0 && S_ISREG(status.st_mode)) {
-    contents.reserve(std::min(static_cast<std::size_t>(status.st_size), LargestSongBytes) + 1);
-  }
+  // Room for the whole file at once: growing by doubling would hold a song twice, and more. A
+  // pipe or device, of unknown length, gets room for the largest song and what one read adds
+  // past it, which takes memory only as far as it is filled.
   char buffer[1 << 16];
+  struct stat status {};
+  if (failure == 0 && fstat(file, &status) == 0) {
+    contents.reserve(S_ISREG(status.st_mode)
+                         ? std::min(static_cast<std::size_t>(status.st_size), LargestSongBytes) + 1
+                         : LargestSongBytes + sizeof buffer);
+  }
   while (failure == 0 && contents.size() <= LargestSongBytes) {
     const ssize_t count = read(file, buffer, sizeof buffer);
     if (count == 0) break;

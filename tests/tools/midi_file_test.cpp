@@ -196,7 +196,7 @@ TEST(MidiFile, SurvivesRandomlyDamagedFiles) {
 TEST(MidiFile, TheSongEndsWithTheReleaseOfItsLastNote) {
   Score score;
   score.endFrame = 1000;
-  addReleaseTail(score, 10);  // 441 samples of release
+  addReleaseTail(score, 0.01);  // 441 samples of release
   ASSERT_EQ(score.events.size(), 1u);
   EXPECT_EQ(score.events[0].kind, ScoreEventKind::Close);
   EXPECT_EQ(score.events[0].frame, 1000);

@@ -85,6 +85,14 @@ class RenderTool : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(directory); }
 
+  // What the normal user runs or reads, out of a clone that may lie in a folder only root can
+  // enter (mktemp -d). The renderer links to system libraries only: its copy runs anywhere.
+  fs::path reachableCopy(const fs::path& path) {
+    fs::copy_file(path, directory / path.filename());
+    fs::permissions(directory / path.filename(), static_cast<fs::perms>(0755));
+    return directory / path.filename();
+  }
+
   fs::path writeScore(const std::string& name, const std::string& text) {
     const fs::path path = directory / name;
     std::ofstream(path, std::ios::binary) << text;
@@ -201,7 +209,8 @@ TEST_F(RenderTool, OneNoteFromSilenceThroughRelease) {
 // as the level line gives it, is no louder than a bounded model's at that volume, and no
 // sample of a high note is infinite.
 TEST_F(RenderTool, RunAwayModelsAreNoLouderThanBoundedOnes) {
-  const RenderRun result = run(QUILLFERN_TEST_SCORES "/run_away.score", directory / "out.wav");
+  const fs::path score = reachableCopy(QUILLFERN_TEST_SCORES "/run_away.score");
+  const RenderRun result = run(score, directory / "out.wav");
   double peak = 0;
   ASSERT_EQ(std::sscanf(result.errors.c_str(), "quillfern-render: peak %lf dBFS", &peak), 1)
       << result.errors;
@@ -307,6 +316,21 @@ TEST_F(RenderTool, MidiFileSoundsExactlyLikeItsScore) {
     ASSERT_EQ(score[frame], 0.0f) << frame;
   }
   EXPECT_NE(score[56503 + 1001 + 60000], 0.0f);
+}
+
+// However the release was set, the song plays on until it has run out: the last tenth of a
+// second is silent but for the DC filter's fading tail, and the end is no click.
+TEST_F(RenderTool, MidiFilesEndAfterTheReleaseTheVoicePlays) {
+  using namespace midi_bytes;
+  const std::string song =
+      header(0, 1, 96) + track(event(0, bytes({0x90, 57, 100})) + event(192, bytes({0x80, 57, 0})));
+  for (const std::string options :
+       {"--param release=5", "--preset 'Burst Pad'", "--release 3000"}) {
+    const std::vector<float> samples = renderSamples(song, options, "song.mid");
+    const std::vector<float> last(samples.end() - 4410, samples.end());
+    EXPECT_LT(peakOf(last), 0.005 * peakOf(samples)) << options;
+    EXPECT_LT(std::fabs(samples.back()), 1e-4 * peakOf(samples)) << options;
+  }
 }
 
 TEST_F(RenderTool, ChannelOptionPlaysAnotherChannelAndSilenceIsWarnedOf) {
@@ -733,6 +757,22 @@ TEST_F(RenderTool, InterruptedAndSimultaneousRendersLeaveNoLitterAndNoMixture) {
             (std::vector<std::string>{"other.txt", "out.wav", "score.txt", "stderr.txt"}));
 }
 
+// The picture's folder removed while the sound is rendered: the sound is written, but neither
+// target takes its place, and the old sound stays.
+TEST_F(RenderTool, ATargetThatCannotBePlacedLeavesEveryOtherAsItWas) {
+  const fs::path score = writeScore("score.txt", TenMinutes);
+  const fs::path sound = writeScore("out.wav", "old");
+  fs::create_directory(directory / "picture");
+  for (const fs::path& made : {sound, directory / "picture"}) fs::permissions(made, fs::perms::all);
+  const std::string command =
+      asNormalUser() + QUILLFERN_RENDER + " '" + score.string() + "' -o '" + sound.string() +
+      "' --plot '" + (directory / "picture/p.svg").string() + "' 2>/dev/null & " +
+      WaitForUnnamedFiles + "rmdir '" + (directory / "picture").string() + "'; wait $!";
+  EXPECT_EQ(exitCodeOf(command), 1);
+  EXPECT_TRUE(bytesOf(sound) == "old");  // not printed: it may be the whole render
+  EXPECT_EQ(namesIn(directory), (std::vector<std::string>{"out.wav", "score.txt"}));
+}
+
 // A day of one held note, the longest render: most of a minute, so that a failure noticed only
 // at the end shows. The commands below give up after 20 s, a thousand times what noticing the
 // first failure takes.
@@ -778,6 +818,10 @@ TEST_F(RenderTool, ClosedStandardStreamsNeverReceiveTheSound) {
                        output.string() + "' --normalize -1 2>&-"),
             0);
   EXPECT_EQ(bytesOf(output), reference);
+  // "-" for a standard output closed at the start is refused before rendering.
+  const RenderRun closed = run(score, "-", "--plot '" + output.string() + ".svg' >&-");
+  EXPECT_EQ(closed.exitCode, 2);
+  EXPECT_NE(closed.errors.find("standard output is closed"), std::string::npos) << closed.errors;
 }
 
 TEST_F(RenderTool, EmptyRendersGiveValidFilesOrAreRefused) {
@@ -881,7 +925,8 @@ TEST_F(RenderTool, FoldersDeeperThanPathMaxAreWrittenRelativeToThemselves) {
   const std::string folder(100, 'd');
   // 45 folders of 100 characters: past PATH_MAX (4096). Made and removed by bash, whose mkdir,
   // cd and rm work step by step.
-  const std::string render = std::string(QUILLFERN_RENDER) + " " + score.string() + " -o ";
+  const std::string render =
+      reachableCopy(QUILLFERN_RENDER).string() + " " + score.string() + " -o ";
   const std::string commands =
       "cd " + directory.string() + " && for i in $(seq 45); do mkdir " + folder + " && cd " +
       folder + " || exit 9; done && test $(pwd | wc -c) -gt 4500 && " + render + "out.wav && " +

@@ -29,7 +29,7 @@ constexpr const char* Usage =
     "FRAMES 1-65536 (default 256), HZ 8000-384000 (default 44100).\n";
 constexpr int32_t DefaultBlock = 256;
 constexpr int32_t MostBlockFrames = 1 << 16;
-constexpr int32_t LongestReleasePosition = 5000;  // ms: the tail covers any release setting
+constexpr double LongestReleaseSeconds = 5.0;  // the tail covers any release setting
 
 struct Options {
   std::string pluginPath;
@@ -77,7 +77,7 @@ bool readSong(const std::string& path, double sampleRate, Score& score, std::str
   const bool isMidi = bytes.size() >= 4 && std::string(bytes.begin(), bytes.begin() + 4) == "MThd";
   if (isMidi) {
     if (!parseMidiFile(bytes, path, score, error, sampleRate)) return false;
-    addReleaseTail(score, LongestReleasePosition);
+    addReleaseTail(score, LongestReleaseSeconds);
     return true;
   }
   std::ifstream text(path);
