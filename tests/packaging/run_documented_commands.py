@@ -1,38 +1,51 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: GPL-3.0-or-later
-"""Runs, as a reader would type them, the renderer commands that a document shows in its code
-blocks, each in a scratch folder, and fails on the first that does not exit 0.
+"""Runs, as a reader would type them, the commands that documents show, each block in a scratch
+folder, and fails on the first that does not run as shown.
 
-usage: run_documented_commands.py DOCUMENT [--link NAME=PATH]... [--replace OLD=NEW]...
+usage: run_documented_commands.py DOCUMENT... [--link NAME=PATH]... [--replace OLD=NEW]...
                                   [--path FOLDER]
 
-DOCUMENT is Markdown or an scdoc manual page (whose "\\\\" is one backslash). A command is a
-line of a ``` block, with its continuation lines, that runs quillfern-render, after a trailing
-comment is cut. --link puts PATH into the scratch folder as NAME (the clone's build/ and scores/
-for the README), --replace rewrites the commands (an installed path into a scratch root), --path
-puts FOLDER first on PATH (where quillfern-render is).
+A DOCUMENT is Markdown, or a folder of it, or an scdoc manual page (whose "\\\\" is one
+backslash). In Markdown every ``` block says what it is: ```sh holds commands, any other
+language (```text, a score) none, and a block that says nothing fails. A ```sh block runs as one
+script and must exit 0, unless the comment on the line before it says otherwise:
+<!-- not run: REASON --> skips it and says why (a window, sudo, a DAW), and <!-- diagnostic -->
+runs it but takes any exit status a program gives (a check of a sound server that this machine
+lacks), as long as every program is there. A command written inline (`make examples`) must be
+one of the blocks' too. In a manual page, the lines of ``` blocks that run quillfern-render are
+the commands. --link puts PATH into the scratch folder as NAME (the clone's build/ and scores/
+for the README), --replace rewrites the commands (an installed path into a scratch root),
+--path puts FOLDER first on PATH (where quillfern-render is).
 """
 import argparse
 import os
 import pathlib
+import re
 import subprocess
 import sys
 import tempfile
 
 RENDERER = "quillfern-render"
+MARKER = re.compile(r"<!--\s*(not run:\s*(?P<reason>\S.*?)|diagnostic)\s*-->")
+NOT_FOUND = (126, 127)
+SHELLS = ("bash", "shell", "console", "zsh", "shell-session")
 
 
 def code_blocks(text):
-    block = None
+    """(language, the comment line before the fence, lines) of each ``` block."""
+    block, before, previous = None, "", ""
     for line in text.splitlines():
         if line.lstrip().startswith("```"):
             if block is None:
-                block = []
+                block, language, before = [], line.strip()[3:].strip(), previous
             else:
-                yield block
+                yield language, before, block
                 block = None
         elif block is not None:
             block.append(line)
+        elif line.strip():
+            previous = line.strip()
 
 
 def without_comment(line):
@@ -52,53 +65,100 @@ def commands(block):
     command = ""
     for line in block:
         line = without_comment(line)
-        if command:
-            command += "\n" + line
-        else:
-            command = line
+        command = command + "\n" + line if command else line
         if command.endswith("\\") or command.endswith("|"):
             continue
-        if RENDERER in command:
+        if command.strip():
             yield command.strip()
         command = ""
 
 
+def markdown_blocks(path):
+    """(mode, script) of each ```sh block; fails on a block or inline command left unsaid."""
+    text = path.read_text(encoding="utf-8")
+    found, scripts, programs = [], [], set()
+    for language, before, block in code_blocks(text):
+        if not language or language in SHELLS:
+            sys.exit(f"{path}: a ```{language} block: say ```sh (commands) or ```text:\n"
+                     + "\n".join(block[:3]))
+        if language != "sh":
+            continue
+        marker = MARKER.fullmatch(before)
+        mode = "run" if not marker else "skip" if marker["reason"] else "diagnostic"
+        lines = list(commands(block))
+        script = "\n".join(lines)
+        found.append((mode, marker["reason"] if mode == "skip" else script))
+        scripts.append(script)
+        programs.update(next((w for w in line.split() if not re.match(r"\w+=", w)), "")
+                        for line in lines)
+    shown = [" ".join(script.split()) for script in scripts]
+    prose = re.sub(r"```.*?```", "", text, flags=re.S)
+    for span in re.findall(r"`([^`\n]+)`", prose):
+        words = span.split()
+        if len(words) > 1 and words[0] in programs and not any(" ".join(words) in s for s in shown):
+            sys.exit(f"{path}: the command `{span}` is shown inline but in no ```sh block")
+    return found
+
+
+def scdoc_blocks(path):
+    text = path.read_text(encoding="utf-8").replace("\\\\", "\\")
+    found = [("run", command) for _, _, block in code_blocks(text) for command in commands(block)
+             if RENDERER in command]
+    if not found:
+        sys.exit(f"{path}: no {RENDERER} command in a code block")
+    return found
+
+
+def documents(paths):
+    for path in paths:
+        yield from sorted(path.glob("*.md")) if path.is_dir() else [path]
+
+
+def run(script, mode, args, environment):
+    for pair in args.replace:
+        old, new = pair.split("=", 1)
+        script = script.replace(old, new)
+    with tempfile.TemporaryDirectory() as scratch:
+        for pair in args.link:
+            name, target = pair.split("=", 1)
+            os.symlink(os.path.abspath(target), os.path.join(scratch, name))
+        try:
+            result = subprocess.run(["bash", "-e", "-o", "pipefail", "-c", script], cwd=scratch,
+                                    env=environment, stdin=subprocess.DEVNULL,
+                                    capture_output=True, text=True, timeout=120, check=False)
+        except subprocess.TimeoutExpired:
+            result = subprocess.CompletedProcess(script, 124, "", "timed out after 120 s\n")
+    missing = result.returncode in NOT_FOUND or "command not found" in result.stderr
+    good = result.returncode == 0 or (mode == "diagnostic" and not missing)
+    status = "ok" if good else f"FAILED (exit {result.returncode})"
+    print(f"{status}{' (diagnostic)' if mode == 'diagnostic' else ''}: {script}")
+    if not good:
+        print(result.stderr, end="")
+    return good
+
+
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("document", type=pathlib.Path)
+    parser.add_argument("document", type=pathlib.Path, nargs="+")
     parser.add_argument("--link", action="append", default=[])
     parser.add_argument("--replace", action="append", default=[])
     parser.add_argument("--path")
     args = parser.parse_args()
 
-    text = args.document.read_text(encoding="utf-8")
-    if args.document.suffix == ".scd":
-        text = text.replace("\\\\", "\\")
-    found = [command for block in code_blocks(text) for command in commands(block)]
-    if not found:
-        sys.exit(f"{args.document}: no {RENDERER} command in a code block")
-
     environment = dict(os.environ)
     if args.path:
         environment["PATH"] = os.path.abspath(args.path) + os.pathsep + environment["PATH"]
-    failed = 0
-    for command in found:
-        for pair in args.replace:
-            old, new = pair.split("=", 1)
-            command = command.replace(old, new)
-        with tempfile.TemporaryDirectory() as scratch:
-            for pair in args.link:
-                name, target = pair.split("=", 1)
-                os.symlink(os.path.abspath(target), os.path.join(scratch, name))
-            result = subprocess.run(["bash", "-e", "-o", "pipefail", "-c", command], cwd=scratch,
-                                    env=environment, stdin=subprocess.DEVNULL,
-                                    capture_output=True, text=True, timeout=120, check=False)
-        status = "ok" if result.returncode == 0 else f"FAILED (exit {result.returncode})"
-        print(f"{status}: {command}")
-        if result.returncode != 0:
-            print(result.stderr, end="")
-            failed += 1
-    print(f"{len(found) - failed} passed, {failed} failed")
+    ran = failed = 0
+    for document in documents(args.document):
+        print(f"== {document}")
+        blocks = scdoc_blocks(document) if document.suffix == ".scd" else markdown_blocks(document)
+        for mode, script in blocks:
+            if mode == "skip":
+                print(f"not run ({script})")
+                continue
+            ran += 1
+            failed += not run(script, mode, args, environment)
+    print(f"{ran - failed} passed, {failed} failed")
     sys.exit(1 if failed else 0)
 
 
