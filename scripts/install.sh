@@ -43,7 +43,7 @@ folders=$record_dir/install_folders.txt
 cp "$scratch/install_manifest.txt" "$record_dir/install_manifest.txt"
 cp "$scratch/folders" "$folders"
 
-echo "Installed $(wc -l <"$record_dir/install_manifest.txt") files under $prefix, listed in" \
+echo "Installed $(grep -c "" "$record_dir/install_manifest.txt") files under $prefix, listed in" \
   "$record_dir/install_manifest.txt; make uninstall removes them."
 grep -h 'Quillfern plugins:' "$scratch/install.log" | sed 's/^-- //'
 case ":$PATH:" in

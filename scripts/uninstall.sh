@@ -11,7 +11,7 @@ folders=$1/install_folders.txt
 [[ -f $manifest ]] || { echo "uninstall: nothing to remove: $manifest does not exist" >&2; exit 1; }
 
 removed=0 gone=0 kept=()
-while IFS= read -r file; do
+while IFS= read -r file || [[ -n $file ]]; do  # cmake ends the last line with no newline
   [[ -n $file ]] || continue
   if [[ -e $file || -L $file ]]; then
     rm -f -- "$file" || { echo "uninstall: cannot remove $file (installed with sudo? then sudo make uninstall)" >&2; exit 1; }

@@ -28,7 +28,7 @@ import tempfile
 
 RENDERER = "quillfern-render"
 MARKER = re.compile(r"<!--\s*(not run:\s*(?P<reason>\S.*?)|diagnostic)\s*-->")
-NOT_FOUND = (126, 127)
+NEVER_GOOD = (124, 126, 127)  # timed out, not runnable, not found
 SHELLS = ("bash", "shell", "console", "zsh", "shell-session")
 
 
@@ -73,11 +73,10 @@ def commands(block):
         command = ""
 
 
-def markdown_blocks(path):
-    """(mode, script) of each ```sh block; fails on a block or inline command left unsaid."""
-    text = path.read_text(encoding="utf-8")
-    found, scripts, programs = [], [], set()
-    for language, before, block in code_blocks(text):
+def markdown_blocks(path, shown):
+    """(mode, script) of each ```sh block, whose text and programs go into shown."""
+    found = []
+    for language, before, block in code_blocks(path.read_text(encoding="utf-8")):
         if not language or language in SHELLS:
             sys.exit(f"{path}: a ```{language} block: say ```sh (commands) or ```text:\n"
                      + "\n".join(block[:3]))
@@ -86,18 +85,22 @@ def markdown_blocks(path):
         marker = MARKER.fullmatch(before)
         mode = "run" if not marker else "skip" if marker["reason"] else "diagnostic"
         lines = list(commands(block))
-        script = "\n".join(lines)
-        found.append((mode, marker["reason"] if mode == "skip" else script))
-        scripts.append(script)
-        programs.update(next((w for w in line.split() if not re.match(r"\w+=", w)), "")
-                        for line in lines)
-    shown = [" ".join(script.split()) for script in scripts]
-    prose = re.sub(r"```.*?```", "", text, flags=re.S)
-    for span in re.findall(r"`([^`\n]+)`", prose):
-        words = span.split()
-        if len(words) > 1 and words[0] in programs and not any(" ".join(words) in s for s in shown):
-            sys.exit(f"{path}: the command `{span}` is shown inline but in no ```sh block")
+        found.append((mode, marker["reason"] if mode == "skip" else "\n".join(lines)))
+        shown["text"].append(" ".join(" ".join(block).split()))  # comments too: `jackd -d dummy`
+        shown["programs"].update(next((w for w in line.split() if not re.match(r"\w+=", w)), "")
+                                 for line in lines)
     return found
+
+
+def unshown_inline_commands(paths, shown):
+    """Inline code that starts with a program the blocks run, but is in none of them."""
+    for path in paths:
+        prose = re.sub(r"```.*?```", "", path.read_text(encoding="utf-8"), flags=re.S)
+        for span in re.findall(r"`([^`\n]+)`", prose):
+            words = span.split()
+            if len(words) > 1 and words[0] in shown["programs"] and \
+                    not any(" ".join(words) in text for text in shown["text"]):
+                yield f"{path}: the command `{span}` is shown inline but in no ```sh block"
 
 
 def scdoc_blocks(path):
@@ -122,13 +125,15 @@ def run(script, mode, args, environment):
         for pair in args.link:
             name, target = pair.split("=", 1)
             os.symlink(os.path.abspath(target), os.path.join(scratch, name))
+        # A diagnostic's every line runs: the one before may fail, as it does here.
+        errexit = ["-e"] if mode == "run" else []
         try:
-            result = subprocess.run(["bash", "-e", "-o", "pipefail", "-c", script], cwd=scratch,
+            result = subprocess.run(["bash", *errexit, "-o", "pipefail", "-c", script], cwd=scratch,
                                     env=environment, stdin=subprocess.DEVNULL,
                                     capture_output=True, text=True, timeout=120, check=False)
         except subprocess.TimeoutExpired:
             result = subprocess.CompletedProcess(script, 124, "", "timed out after 120 s\n")
-    missing = result.returncode in NOT_FOUND or "command not found" in result.stderr
+    missing = result.returncode in NEVER_GOOD or "command not found" in result.stderr
     good = result.returncode == 0 or (mode == "diagnostic" and not missing)
     status = "ok" if good else f"FAILED (exit {result.returncode})"
     print(f"{status}{' (diagnostic)' if mode == 'diagnostic' else ''}: {script}")
@@ -145,14 +150,20 @@ def main():
     parser.add_argument("--path")
     args = parser.parse_args()
 
-    environment = dict(os.environ)
+    environment = dict(os.environ, JACK_NO_START_SERVER="1")  # a check starts no server
     if args.path:
         environment["PATH"] = os.path.abspath(args.path) + os.pathsep + environment["PATH"]
+    paths = list(documents(args.document))
+    shown = {"text": [], "programs": set()}
+    blocks = {path: scdoc_blocks(path) if path.suffix == ".scd" else markdown_blocks(path, shown)
+              for path in paths}
+    unshown = list(unshown_inline_commands([p for p in paths if p.suffix != ".scd"], shown))
+    if unshown:
+        sys.exit("\n".join(unshown))
     ran = failed = 0
-    for document in documents(args.document):
+    for document in paths:
         print(f"== {document}")
-        blocks = scdoc_blocks(document) if document.suffix == ".scd" else markdown_blocks(document)
-        for mode, script in blocks:
+        for mode, script in blocks[document]:
             if mode == "skip":
                 print(f"not run ({script})")
                 continue
