@@ -60,7 +60,9 @@ quillfern_search_advice("${lv2_dir}" LV2_PATH
 set(advice "where CLAP and LV2 hosts look")
 if(clap_advice OR lv2_advice)
   string(STRIP "${clap_advice} ${lv2_advice}" missing)
-  set(advice "for hosts to look there, add this line to ~/.profile and log in again: export ${missing}")
+  set(advice "for hosts to look there, add this line to ~/.profile and log in again: "
+             "export ${missing}")
+  string(JOIN "" advice ${advice})
 endif()
 message(STATUS "Quillfern plugins: ${clap_dir}/quillfern.clap and ${lv2_dir}/quillfern.lv2; "
                "${advice}")

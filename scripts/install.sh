@@ -14,7 +14,8 @@ fail() {
 }
 build_dir=$(realpath "$1")
 record_dir=$(realpath "$2")
-[[ -f $build_dir/cmake_install.cmake ]] || fail "$build_dir is not a configured tree: run make build first"
+[[ -f $build_dir/cmake_install.cmake ]] ||
+  fail "$build_dir is not a configured tree: run make build first"
 prefix=${3:-$(sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' "$build_dir/CMakeCache.txt")}
 prefix=$(realpath -m "$prefix")
 
@@ -23,12 +24,15 @@ trap 'rm -rf "$scratch"' EXIT
 # The install script cmake generated, with its manifest going to the scratch folder.
 manifest_target="$build_dir/\${CMAKE_INSTALL_MANIFEST}"
 script=$(<"$build_dir/cmake_install.cmake")
-[[ $script == *"$manifest_target"* ]] || fail "cmake's install script names no manifest to redirect"
-printf '%s\n' "${script//"$manifest_target"/"$scratch/install_manifest.txt"}" >"$scratch/install.cmake"
+[[ $script == *"$manifest_target"* ]] ||
+  fail "cmake's install script names no manifest to redirect"
+printf '%s\n' "${script//"$manifest_target"/"$scratch/install_manifest.txt"}" \
+  >"$scratch/install.cmake"
 
 install_into() {  # DESTDIR (empty: the system itself)
-  env -u DESTDIR ${1:+DESTDIR="$1"} cmake -DCMAKE_INSTALL_PREFIX="$prefix" -P "$scratch/install.cmake" \
-    >"$scratch/install.log" 2>&1 || { cat "$scratch/install.log" >&2; fail "cmake's install failed"; }
+  env -u DESTDIR ${1:+DESTDIR="$1"} cmake -DCMAKE_INSTALL_PREFIX="$prefix" \
+    -P "$scratch/install.cmake" >"$scratch/install.log" 2>&1 ||
+    { cat "$scratch/install.log" >&2; fail "cmake's install failed"; }
 }
 
 install_into "$scratch/stage"
@@ -36,15 +40,22 @@ made=$(cd "$scratch/stage" && find . -mindepth 1 -type d | cut -c2- |
   while IFS= read -r folder; do [[ -d $folder ]] || echo "$folder"; done)
 install_into ""
 
-# A second install finds the folders made by the first: the record keeps them while they exist.
-folders=$record_dir/install_folders.txt
-{ [[ -f $folders ]] && cat "$folders"; [[ -n $made ]] && echo "$made"; } |
-  while IFS= read -r folder; do [[ -d $folder ]] && echo "$folder"; done | sort -ru >"$scratch/folders"
-cp "$scratch/install_manifest.txt" "$record_dir/install_manifest.txt"
-cp "$scratch/folders" "$folders"
+# An earlier install, elsewhere or here, stays in the record while its files and folders exist,
+# so that make uninstall removes them too. Each record is replaced whole, never written into:
+# one that `sudo make install` left belongs to root.
+record() {  # NAME TEST NEW: RECORD_DIR/NAME, its entries that pass TEST joined with NEW's
+  { [[ -f $record_dir/$1 ]] && cat "$record_dir/$1"; echo; cat "$3"; } |
+    while IFS= read -r entry || [[ -n $entry ]]; do  # cmake ends its last line with no newline
+      if test "$2" "$entry"; then echo "$entry"; fi
+    done | sort -ru >"$scratch/$1.new"
+  mv -f "$scratch/$1.new" "$record_dir/$1"
+}
+echo "$made" >"$scratch/made"
+record install_folders.txt -d "$scratch/made"
+record install_manifest.txt -e "$scratch/install_manifest.txt"
 
-echo "Installed $(grep -c "" "$record_dir/install_manifest.txt") files under $prefix, listed in" \
-  "$record_dir/install_manifest.txt; make uninstall removes them."
+echo "Installed $(grep -c "" "$scratch/install_manifest.txt") files under $prefix; make uninstall" \
+  "removes them as $record_dir/install_manifest.txt lists them."
 grep -h 'Quillfern plugins:' "$scratch/install.log" | sed 's/^-- //'
 case ":$PATH:" in
   *":$prefix/bin:"*) ;;

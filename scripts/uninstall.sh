@@ -14,7 +14,8 @@ removed=0 gone=0 kept=()
 while IFS= read -r file || [[ -n $file ]]; do  # cmake ends the last line with no newline
   [[ -n $file ]] || continue
   if [[ -e $file || -L $file ]]; then
-    rm -f -- "$file" || { echo "uninstall: cannot remove $file (installed with sudo? then sudo make uninstall)" >&2; exit 1; }
+    rm -f -- "$file" ||
+      { echo "uninstall: cannot remove $file (root's? sudo make uninstall)" >&2; exit 1; }
     removed=$((removed + 1))
   else
     gone=$((gone + 1))

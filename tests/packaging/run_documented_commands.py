@@ -8,7 +8,8 @@ usage: run_documented_commands.py DOCUMENT... [--link NAME=PATH]... [--replace O
 
 A DOCUMENT is Markdown, or a folder of it, or an scdoc manual page (whose "\\\\" is one
 backslash). In Markdown every ``` block says what it is: ```sh holds commands, any other
-language (```text, a score) none, and a block that says nothing fails. A ```sh block runs as one
+language (```text, a score) none, and a block that says nothing fails. A score shown whole
+(its first line "# NAME.score") must be the linked scores/NAME.score. A ```sh block runs as one
 script and must exit 0, unless the comment on the line before it says otherwise:
 <!-- not run: REASON --> skips it and says why (a window, sudo, a DAW), and <!-- diagnostic -->
 runs it but takes any exit status a program gives (a check of a sound server that this machine
@@ -81,6 +82,8 @@ def markdown_blocks(path, shown):
             sys.exit(f"{path}: a ```{language} block: say ```sh (commands) or ```text:\n"
                      + "\n".join(block[:3]))
         if language != "sh":
+            if block and re.match(r"# \S+\.score\b", block[0]):
+                shown["scores"][block[0].split()[1].rstrip(":")] = block
             continue
         marker = MARKER.fullmatch(before)
         mode = "run" if not marker else "skip" if marker["reason"] else "diagnostic"
@@ -154,10 +157,15 @@ def main():
     if args.path:
         environment["PATH"] = os.path.abspath(args.path) + os.pathsep + environment["PATH"]
     paths = list(documents(args.document))
-    shown = {"text": [], "programs": set()}
+    shown = {"text": [], "programs": set(), "scores": {}}
     blocks = {path: scdoc_blocks(path) if path.suffix == ".scd" else markdown_blocks(path, shown)
               for path in paths}
     unshown = list(unshown_inline_commands([p for p in paths if p.suffix != ".scd"], shown))
+    scores = dict(pair.split("=", 1) for pair in args.link).get("scores", "")
+    unshown += [f"{name} as shown differs from {scores}/{name}"
+                for name, lines in shown["scores"].items()
+                if os.path.isfile(f"{scores}/{name}") and
+                pathlib.Path(f"{scores}/{name}").read_text().splitlines() != lines]
     if unshown:
         sys.exit("\n".join(unshown))
     ran = failed = 0
