@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: GPL-3.0-or-later
 """Runs, as a reader would type them, the commands that documents show, each block in a scratch
-folder, and fails on the first that does not run as shown.
+folder, and fails if one does not run as shown.
 
 usage: run_documented_commands.py DOCUMENT... [--link NAME=PATH]... [--replace OLD=NEW]...
                                   [--path FOLDER]
