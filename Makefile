@@ -3,8 +3,8 @@
 BUILD_DIR ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: all deps test-deps package-deps configure build build-for-run run demo test sanitize lint \
-  bench install deb dsc deb-check clean
+.PHONY: all deps test-deps package-deps configure build build-for-run run demo examples test \
+  sanitize lint bench install uninstall deb dsc deb-check clean
 
 all: build
 
@@ -34,8 +34,19 @@ demo: build-for-run
 	@$(BUILD_DIR)/tools/quillfern-render scores/demo.score -o $(BUILD_DIR)/demo.wav
 	@echo "Rendered scores/demo.score to $(BUILD_DIR)/demo.wav"
 
-install: build
-	@cmake --install $(BUILD_DIR)
+# A few sounds of the factory bank, as the README lists them, in $(BUILD_DIR)/examples.
+examples: build-for-run
+	@scripts/render-examples.sh $(BUILD_DIR)/tools/quillfern-render scores $(BUILD_DIR)/examples
+
+# Installs under PREFIX (empty: the configured one, /usr/local), recording the files and the
+# folders it made in $(BUILD_DIR) for `make uninstall`. As root (`sudo make install`) it builds
+# nothing, so that the build tree stays its user's.
+PREFIX =
+install: $(if $(filter 0,$(shell id -u)),,build)
+	@scripts/install.sh $(BUILD_DIR) $(BUILD_DIR) "$(PREFIX)"
+
+uninstall:
+	@scripts/uninstall.sh $(BUILD_DIR)
 
 test: test-deps build
 	@ctest --test-dir $(BUILD_DIR) --output-on-failure -j 2 -LE "bench|long"

@@ -29,7 +29,9 @@ function(quillfern_plugin_dir chosen format result)
   endif()
 endfunction()
 
-# "VARIABLE=DIR" when no host looks in DIR without being told, else empty.
+# "VARIABLE=VALUE" when no host looks in DIR without being told, else empty. CLAP hosts search
+# CLAP_PATH before their own folders, so DIR goes in front of it; an LV2 host that finds LV2_PATH
+# searches nothing else, so DIR goes in front of its default folders when it is unset.
 function(quillfern_search_advice dir variable searched result)
   foreach(searched_dir IN LISTS searched)
     cmake_path(COMPARE "${dir}" EQUAL "${searched_dir}" same)
@@ -38,7 +40,13 @@ function(quillfern_search_advice dir variable searched result)
       return()
     endif()
   endforeach()
-  set(${result} "${variable}=${dir}" PARENT_SCOPE)
+  if(variable STREQUAL "LV2_PATH")
+    string(REPLACE ";" ":" defaults "${searched}")
+    string(REPLACE "${home}/" "$HOME/" defaults "${defaults}")  # whoever reads the line
+    set(${result} "LV2_PATH=${dir}:\${LV2_PATH:-${defaults}}" PARENT_SCOPE)
+  else()
+    set(${result} "${variable}=${dir}\${${variable}:+:\$${variable}}" PARENT_SCOPE)
+  endif()
 endfunction()
 
 quillfern_plugin_dir("${QUILLFERN_CLAP_DIR}" clap clap_dir)
@@ -52,7 +60,9 @@ quillfern_search_advice("${lv2_dir}" LV2_PATH
 set(advice "where CLAP and LV2 hosts look")
 if(clap_advice OR lv2_advice)
   string(STRIP "${clap_advice} ${lv2_advice}" missing)
-  set(advice "where hosts look once the environment has ${missing}")
+  set(advice "for hosts to look there, add this line to ~/.profile and log in again: "
+             "export ${missing}")
+  string(JOIN "" advice ${advice})
 endif()
-message(STATUS "Quillfern plugins: ${clap_dir}/quillfern.clap and ${lv2_dir}/quillfern.lv2, "
+message(STATUS "Quillfern plugins: ${clap_dir}/quillfern.clap and ${lv2_dir}/quillfern.lv2; "
                "${advice}")

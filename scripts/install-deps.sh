@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian packages Quillfern needs to build (with --package, also to build and
 # check its Debian package; with --test, to run its whole test suite and the package's
-# checks), skipping those already present. Uses sudo when not run as root.
+# checks), skipping those already present. Uses sudo when not run as root, after saying what it
+# installs and why; apt-get waits up to 10 minutes for another package tool to finish.
 set -euo pipefail
 
 build_packages=(
@@ -19,16 +20,19 @@ test_packages=(
   dbus-x11 dbus-daemon at-spi2-core python3-pyatspi imagemagick
   clang-22 libclang-rt-22-dev clang-tidy-22 cppcheck
   lilv-utils sordi jalv qtractor ardour
-  sox ffmpeg valgrind
+  sox ffmpeg valgrind pulseaudio-utils pipewire-bin
   appstream desktop-file-utils man-db
 )
 package_packages=(build-essential debhelper dpkg-dev lintian autopkgtest)
 
 wanted=("${build_packages[@]}")
+purpose="to build Quillfern"
 if [[ "${1:-}" == "--test" ]]; then
   wanted+=("${test_packages[@]}" "${package_packages[@]}")
+  purpose="to build Quillfern and run its tests"
 elif [[ "${1:-}" == "--package" ]]; then
   wanted+=("${package_packages[@]}")
+  purpose="to build Quillfern's Debian packages"
 fi
 
 missing=()
@@ -40,8 +44,12 @@ done
 [[ ${#missing[@]} -eq 0 ]] && exit 0
 
 sudo=()
-[[ $(id -u) -ne 0 ]] && sudo=(sudo -E)
-echo "Installing: ${missing[*]}"
+echo "These Debian packages, needed $purpose, are missing: ${missing[*]}"
+if [[ $(id -u) -ne 0 ]]; then
+  sudo=(sudo -E)
+  echo "Installing them with apt-get through sudo, which may ask for your password."
+fi
 export DEBIAN_FRONTEND=noninteractive
-"${sudo[@]}" apt-get update -qq
-"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+wait_for_lock=(-o DPkg::Lock::Timeout=600)
+"${sudo[@]}" apt-get "${wait_for_lock[@]}" update -qq
+"${sudo[@]}" apt-get "${wait_for_lock[@]}" install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# `cmake --install` of the build tree into a scratch home folder, as the README's "for your
-# account only" does it: the plugins land where hosts look, lv2ls (LV2's default path) and our
-# CLAP host (CLAP's search rules) find them without being told, the LV2 presets come with the
-# bundle, the install says where in one line, and the renderer's manual page's examples run
-# from the installed examples. Then a prefix outside the home folder: PREFIX/lib/clap and
-# PREFIX/lib/lv2, and the line names the variables to extend, with which the hosts find them
-# too.
+# `make install`'s install (scripts/install.sh, its record kept in the scratch folder) of the
+# build tree into a scratch home folder, as the README's "for your account only" does it: the
+# plugins land where hosts look, lv2ls (LV2's default path) and our CLAP host (CLAP's search
+# rules) find them without being told, the LV2 presets come with the bundle, the install says
+# where in one line, and the renderer's manual page's examples run from the installed examples.
+# Then a prefix outside the home folder: PREFIX/lib/clap and PREFIX/lib/lv2, and the line names
+# the variables to extend, with which the hosts find them too. After each, `make uninstall`'s script leaves nothing of it, and the build tree's own
+# install manifest is never written.
 #   check_home_install.sh BUILD_DIR PLUGIN_HOST SOURCE_DIR
 set -euo pipefail
 build_dir=$1
@@ -24,9 +25,10 @@ unset CLAP_PATH LV2_PATH
 export HOME=$scratch/home
 mkdir -p "$HOME"
 
+manifest_before=$(stat -c '%Y %s' "$build_dir/install_manifest.txt" 2>/dev/null || echo none)
 install_line() {  # PREFIX: installs there, prints the plugins' line
-  cmake --install "$build_dir" --prefix "$1" >"$scratch/install.log" ||
-    fail "cmake --install --prefix $1 failed: $(tail -n 5 "$scratch/install.log")"
+  "$source_dir/scripts/install.sh" "$build_dir" "$scratch" "$1" >"$scratch/install.log" ||
+    fail "install.sh into $1 failed: $(tail -n 5 "$scratch/install.log")"
   local lines
   lines=$(grep -c 'Quillfern plugins:' "$scratch/install.log") || true
   [[ $lines -eq 1 ]] || fail "the install printed $lines lines about the plugins, not one"
@@ -56,7 +58,12 @@ python3 "$source_dir/tests/packaging/run_documented_commands.py" \
   "$source_dir/docs/man/quillfern-render.1.scd" --path "$HOME/.local/bin" \
   --replace "/usr/share/doc/quillfern/examples=$HOME/.local/share/doc/quillfern/examples"
 
-rm -rf "$HOME/.clap" "$HOME/.lv2"
+uninstalls() {  # FOLDER: the uninstall leaves FOLDER empty, or removes it if the install made it
+  "$source_dir/scripts/uninstall.sh" "$scratch" >/dev/null || fail "uninstall.sh failed"
+  [[ ! -e $1 || -z $(find "$1" -mindepth 1 -print -quit) ]] ||
+    fail "uninstall left $(find "$1" -mindepth 1 | head -n 3)"
+}
+uninstalls "$HOME"
 prefix=$scratch/opt
 line=$(install_line "$prefix")
 echo "$line"
@@ -64,4 +71,8 @@ echo "$line"
   fail "a prefix outside the home folder does not say which variables to extend: $line"
 CLAP_PATH=$prefix/lib/clap plays_clap "CLAP_PATH"
 LV2_PATH=$prefix/lib/lv2 finds_lv2 "LV2_PATH"
+uninstalls "$scratch/opt"
+manifest_after=$(stat -c '%Y %s' "$build_dir/install_manifest.txt" 2>/dev/null || echo none)
+[[ $manifest_after == "$manifest_before" ]] ||
+  fail "the build tree's install_manifest.txt was written"
 echo "home install: found by lv2ls and our CLAP host"
