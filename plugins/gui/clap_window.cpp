@@ -115,6 +115,11 @@ void onFd(const clap_plugin_t* plugin, int fd, clap_posix_fd_flags_t /*flags*/) 
   }
   handleX11Events(*window->x11);
   redrawX11Window(*window->x11, false);
+  // A lost connection stays readable for good: the host's loop would spin on it.
+  if (x11ConnectionLost(*window->x11) && window->connectionFd >= 0) {
+    window->fds->unregister_fd(windowLinkOf(plugin).host, window->connectionFd);
+    window->connectionFd = -1;
+  }
 }
 
 // Ticks from the host's timer, or, for a host that has none, from a timer file descriptor of

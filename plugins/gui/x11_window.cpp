@@ -8,9 +8,12 @@
 #include <X11/keysym.h>
 #include <cairo-xlib.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 
 #include "plugins/gui/window_draw.h"
+#include "plugins/gui/x11_errors.h"
 
 struct X11Window {
   Display* display = nullptr;
@@ -20,6 +23,7 @@ struct X11Window {
   GuiHost host;
   WindowView view = makeWindowView();
   double desktopScale = 1.0;
+  X11Errors errors;
 };
 
 namespace {
@@ -87,9 +91,20 @@ void pressButton(X11Window& window, const XButtonEvent& event) {
   if (view.entry.open) XSetInputFocus(window.display, window.window, RevertToParent, event.time);
 }
 
+// The host destroyed its window, and ours inside it, before closing ours: nothing is left to draw
+// on or to destroy.
+void forgetWindow(X11Window& window) {
+  if (window.surface != nullptr) cairo_surface_destroy(window.surface);
+  window.surface = nullptr;
+  window.window = 0;
+}
+
 void handleEvent(X11Window& window, XEvent& event) {
   WindowView& view = window.view;
   switch (event.type) {
+    case DestroyNotify:
+      if (event.xdestroywindow.window == window.window) forgetWindow(window);
+      break;
     case Expose:
       view.dirty = true;
       break;
@@ -132,6 +147,7 @@ X11Window* connectX11(const GuiHost& host) {
   if (display == nullptr) return nullptr;
   auto* window = new X11Window;
   window->display = display;
+  trapX11Errors(display, window->errors);
   window->host = host;
   window->desktopScale = xftScale(display);
   return window;
@@ -142,15 +158,21 @@ double desktopScale(const X11Window& window) {
 }
 
 bool embedX11Window(X11Window& window, unsigned long parent, int width, int height) {
-  if (window.window != 0 || parent == 0) return false;
+  if (window.window != 0 || parent == 0 || window.errors.connectionLost) return false;
   Display* display = window.display;
   XSetWindowAttributes attributes{};
   attributes.event_mask = EventMask;
   attributes.background_pixmap = None;  // we paint everything: no flash of a background
+  const uint32_t errorsBefore = window.errors.count;
   window.window = XCreateWindow(display, parent, 0, 0, static_cast<unsigned>(width),
                                 static_cast<unsigned>(height), 0, CopyFromParent, InputOutput,
                                 CopyFromParent, CWEventMask | CWBackPixmap, &attributes);
-  if (window.window == 0) return false;
+  // A parent that is no window (or is gone) shows only in the server's answer.
+  XSync(display, False);
+  if (window.errors.count != errorsBefore || window.errors.connectionLost) {
+    window.window = 0;
+    return false;
+  }
   XStoreName(display, window.window, "Quillfern");
   announceXEmbed(display, window.window);
   window.surface = cairo_xlib_surface_create(
@@ -167,9 +189,16 @@ unsigned long x11WindowId(const X11Window& window) {
 void closeX11Window(X11Window* window) {
   if (window == nullptr) return;
   if (window->image != nullptr) cairo_surface_destroy(window->image);
-  if (window->surface != nullptr) cairo_surface_destroy(window->surface);
-  if (window->window != 0) XDestroyWindow(window->display, window->window);
-  XCloseDisplay(window->display);
+  if (window->errors.connectionLost) {
+    // Xlib and cairo would wait for ever on a connection the server has closed: what they hold
+    // of it is left as it is, and only its socket is closed.
+    close(ConnectionNumber(window->display));
+  } else {
+    if (window->surface != nullptr) cairo_surface_destroy(window->surface);
+    if (window->window != 0) XDestroyWindow(window->display, window->window);
+    XCloseDisplay(window->display);
+  }
+  releaseX11Errors(window->display);
   delete window;
 }
 
@@ -178,7 +207,7 @@ int x11ConnectionFd(const X11Window& window) {
 }
 
 void showX11Window(X11Window& window, bool shown) {
-  if (window.window == 0) return;
+  if (window.window == 0 || window.errors.connectionLost) return;
   if (shown) {
     XMapRaised(window.display, window.window);
   } else {
@@ -189,15 +218,19 @@ void showX11Window(X11Window& window, bool shown) {
 
 void resizeX11Window(X11Window& window, int width, int height) {
   resizeView(window.view, width, height);
-  if (window.window == 0) return;
+  if (window.window == 0 || window.errors.connectionLost) return;
   XResizeWindow(window.display, window.window, static_cast<unsigned>(width),
                 static_cast<unsigned>(height));
   cairo_xlib_surface_set_size(window.surface, width, height);
   XFlush(window.display);
 }
 
+bool x11ConnectionLost(const X11Window& window) {
+  return window.errors.connectionLost;
+}
+
 void handleX11Events(X11Window& window) {
-  while (XPending(window.display) > 0) {
+  while (!window.errors.connectionLost && XPending(window.display) > 0) {
     XEvent event;
     XNextEvent(window.display, &event);
     // A burst of pointer motion counts as its last move.
@@ -216,7 +249,9 @@ WindowView& viewOf(X11Window& window) {
 // The window is drawn in memory, as the tests draw it, and then shown whole: text drawn straight
 // on an X11 surface would leave cairo's glyph caches holding on to the display after it closes.
 void redrawX11Window(X11Window& window, bool force) {
-  if (window.surface == nullptr || (!force && !window.view.dirty)) return;
+  if (window.surface == nullptr || window.errors.connectionLost || (!force && !window.view.dirty)) {
+    return;
+  }
   const auto width = static_cast<int>(window.view.width);
   const auto height = static_cast<int>(window.view.height);
   if (window.image == nullptr || cairo_image_surface_get_width(window.image) != width ||

@@ -24,6 +24,9 @@ void closeX11Window(X11Window* window);
 
 // The connection's file descriptor, for the host's loop to watch.
 int x11ConnectionFd(const X11Window& window);
+// Whether the server closed the connection (killed the client, or ended): the window is gone,
+// and its file descriptor has nothing more to say.
+bool x11ConnectionLost(const X11Window& window);
 
 void showX11Window(X11Window& window, bool shown);
 void resizeX11Window(X11Window& window, int width, int height);

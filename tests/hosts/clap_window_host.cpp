@@ -5,13 +5,16 @@
 // serves it through timer-support and posix-fd-support.
 //
 //   quillfern-clap-window-host PLUGIN.clap SCORE -o OUT.f32 [--cycles N] [--scale S]
+//                              [--parent bogus|destroyed-first]
 //
 // OUT gets the samples as raw 32-bit floats. With --cycles the window is opened and closed N
-// times while the score plays; without, it stays open. On standard output: "window ID" once it
-// shows, "control INDEX X Y" for the middle of each control on the screen, "preset INDEX X Y
-// ID=VALUE..." for each item of the preset menu (where it is once the menu is open, and the
-// values it sets), "presets X Y" for the menu's button, what the plugin tells the host ("begin ID",
-// "value ID VALUE", "end ID"), and at the end "final ID VALUE" for every parameter.
+// times while the score plays; without, it stays open. With --parent it is offered a parent that
+// is no window, or has its parent destroyed before it closes (window_hosts.h). On standard output:
+// "window ID" once it shows, "control INDEX X Y" for the middle of each control on the screen,
+// "preset INDEX X Y ID=VALUE..." for each item of the preset menu (where it is once the menu is
+// open, and the values it sets), "presets X Y" for the menu's button, what the plugin tells the
+// host ("begin ID", "value ID VALUE", "end ID"), and at the end "final ID VALUE" for every
+// parameter.
 #include <X11/Xlib.h>
 #include <clap/events.h>
 #include <clap/ext/gui.h>
@@ -251,6 +254,26 @@ void closeWindow(WindowHost& host) {
   host.gui->destroy(host.plugin);
 }
 
+// Whether the plugin's window took a parent that is no window, which it must refuse.
+bool takesBogusParent(WindowHost& host) {
+  if (!host.gui->create(host.plugin, CLAP_WINDOW_API_X11, false)) return false;
+  clap_window_t parent{CLAP_WINDOW_API_X11, {}};
+  parent.x11 = BogusParent;
+  const bool took = host.gui->set_parent(host.plugin, &parent);
+  host.gui->destroy(host.plugin);
+  return took;
+}
+
+// The window open for a while, then the host's window destroyed under it, and only then closed.
+bool closeAfterParent(WindowHost& host) {
+  if (!openWindow(host, false)) return false;
+  serveFor(host, std::chrono::milliseconds(300));
+  destroyHostWindow(host.display, host.parent);
+  serveFor(host, std::chrono::milliseconds(300));
+  closeWindow(host);
+  return true;
+}
+
 void play(WindowHost& host, HostedPlugin& plugin, const Score& score, std::vector<float>& out) {
   playInRealTime(plugin, score, out, [](bool /*before*/) {});
   host.playing = false;
@@ -293,7 +316,11 @@ int main(int argc, char** argv) {
   std::vector<float> samples;
   std::thread audio(play, std::ref(host), std::ref(*plugin), std::cref(score), std::ref(samples));
   bool opened = true;
-  if (options.cycles == 0) {
+  if (options.parent == ParentTrial::Bogus) {
+    opened = takesBogusParent(host);
+  } else if (options.parent == ParentTrial::DestroyedFirst) {
+    opened = closeAfterParent(host);
+  } else if (options.cycles == 0) {
     opened = openWindow(host, true);
     while (opened && host.playing) serve(host, LongestWaitMilliseconds);
     if (opened) closeWindow(host);
@@ -308,5 +335,5 @@ int main(int argc, char** argv) {
   printFinalValues(host);
   writeSamples(options.output, samples);
   plugin.reset();
-  return closeHostWindow(host.display, host.parent, opened);
+  return closeHostWindow(host.display, host.parent, options.parent, opened);
 }

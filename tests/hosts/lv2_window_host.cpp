@@ -7,10 +7,10 @@
 // the next block (all but its request to stop the points: the host drops them while no window
 // is open).
 //
-//   quillfern-lv2-window-host BUNDLE SCORE -o OUT.f32 --cycles N
+//   quillfern-lv2-window-host BUNDLE SCORE -o OUT.f32 --cycles N [--parent bogus|destroyed-first]
 //
 // OUT gets the samples as raw 32-bit floats; the window is opened and closed N times (at least
-// once) while the score plays.
+// once) while the score plays, or, with --parent, once in the trial's way (window_hosts.h).
 #include <X11/Xlib.h>
 #include <dlfcn.h>
 #include <lv2/atom/util.h>
@@ -135,11 +135,20 @@ void giveWindowTrace(WindowHost& host, LV2UI_Handle window) {
   }
 }
 
-// One opening: the window made, served for a while, closed. False if it did not open.
-bool openAndClose(WindowHost& host, LV2_URID_Map& map) {
+void serveWindow(WindowHost& host, LV2UI_Handle window, const LV2UI_Idle_Interface* idle) {
+  for (const auto until = Clock::now() + OpenFor; Clock::now() < until && host.playing;) {
+    giveWindowTrace(host, window);
+    if (idle != nullptr) idle->idle(window);
+    std::this_thread::sleep_for(IdleEvery);
+  }
+}
+
+// One opening: the window made in `parent`, served for a while, closed (after the host's window
+// when the trial says so). False if it did not open.
+bool openAndClose(WindowHost& host, LV2_URID_Map& map, Window parent, ParentTrial trial) {
   LV2UI_Resize resize{&host, resizeParent};
   const LV2_Feature mapFeature{LV2_URID__map, &map};
-  const LV2_Feature parentFeature{LV2_UI__parent, reinterpret_cast<void*>(host.parent)};  // NOLINT
+  const LV2_Feature parentFeature{LV2_UI__parent, reinterpret_cast<void*>(parent)};  // NOLINT
   const LV2_Feature resizeFeature{LV2_UI__resize, &resize};
   const LV2_Feature* features[] = {&mapFeature, &parentFeature, &resizeFeature, nullptr};
   LV2UI_Widget widget = nullptr;
@@ -149,10 +158,10 @@ bool openAndClose(WindowHost& host, LV2_URID_Map& map) {
   const auto* idle =
       static_cast<const LV2UI_Idle_Interface*>(host.ui->extension_data(LV2_UI__idleInterface));
   host.windowOpen = true;
-  for (const auto until = Clock::now() + OpenFor; Clock::now() < until && host.playing;) {
-    giveWindowTrace(host, window);
-    if (idle != nullptr) idle->idle(window);
-    std::this_thread::sleep_for(IdleEvery);
+  serveWindow(host, window, idle);
+  if (trial == ParentTrial::DestroyedFirst) {
+    destroyHostWindow(host.display, host.parent);
+    serveWindow(host, window, idle);
   }
   host.windowOpen = false;
   host.ui->cleanup(window);
@@ -196,12 +205,17 @@ int main(int argc, char** argv) {
   std::vector<float> samples;
   std::thread audio(play, std::ref(host), std::cref(score), std::ref(samples));
   bool opened = true;
-  for (int cycle = 0; opened && cycle < std::max(options.cycles, 1); ++cycle) {
-    opened = openAndClose(host, map);
+  if (options.parent == ParentTrial::Usual) {
+    for (int cycle = 0; opened && cycle < std::max(options.cycles, 1); ++cycle) {
+      opened = openAndClose(host, map, host.parent, options.parent);
+    }
+  } else {
+    const Window parent = options.parent == ParentTrial::Bogus ? BogusParent : host.parent;
+    opened = openAndClose(host, map, parent, options.parent);
   }
   audio.join();
   writeSamples(options.output, samples);
   plugin.reset();
   dlclose(library);
-  return closeHostWindow(host.display, host.parent, opened);
+  return closeHostWindow(host.display, host.parent, options.parent, opened);
 }

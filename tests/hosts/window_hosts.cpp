@@ -12,6 +12,15 @@
 
 namespace {
 
+// The host's own X errors, which must reach the host's handler while the plugin's window has its
+// own: one provoked where the parent is destroyed first, none elsewhere.
+int hostErrors = 0;
+
+int countHostError(Display* /*display*/, XErrorEvent* /*error*/) {
+  ++hostErrors;
+  return 0;
+}
+
 bool parseOptions(int argc, char** argv, WindowHostOptions& options) {
   std::vector<std::string> positional;
   for (int index = 1; index < argc; ++index) {
@@ -22,6 +31,10 @@ bool parseOptions(int argc, char** argv, WindowHostOptions& options) {
       options.cycles = static_cast<int>(std::strtol(argv[++index], nullptr, 10));
     } else if (argument == "--scale" && index + 1 < argc) {
       options.scale = std::strtod(argv[++index], nullptr);
+    } else if (argument == "--parent" && index + 1 < argc) {
+      const std::string_view trial = argv[++index];
+      if (trial != "bogus" && trial != "destroyed-first") return false;
+      options.parent = trial == "bogus" ? ParentTrial::Bogus : ParentTrial::DestroyedFirst;
     } else {
       positional.emplace_back(argument);
     }
@@ -36,7 +49,10 @@ bool parseOptions(int argc, char** argv, WindowHostOptions& options) {
 
 bool readWindowHostCommand(int argc, char** argv, WindowHostOptions& options, Score& score) {
   if (!parseOptions(argc, argv, options)) {
-    std::fprintf(stderr, "usage: %s PLUGIN SCORE -o OUT.f32 [--cycles N] [--scale S]\n", argv[0]);
+    std::fprintf(stderr,
+                 "usage: %s PLUGIN SCORE -o OUT.f32 [--cycles N] [--scale S] "
+                 "[--parent bogus|destroyed-first]\n",
+                 argv[0]);
     return false;
   }
   std::ifstream text(options.score);
@@ -51,15 +67,32 @@ bool readWindowHostCommand(int argc, char** argv, WindowHostOptions& options, Sc
 Display* openHostDisplay() {
   Display* display = XOpenDisplay(nullptr);
   if (display == nullptr) std::fputs("no X display\n", stderr);
+  XSetErrorHandler(countHostError);
   return display;
 }
 
-int closeHostWindow(Display* display, Window window, bool pluginWindowOpened) {
-  XDestroyWindow(display, window);
+int closeHostWindow(Display* display, Window window, ParentTrial trial, bool pluginWindowOpened) {
+  if (window != 0) XDestroyWindow(display, window);
   XCloseDisplay(display);
+  if (hostErrors != (trial == ParentTrial::DestroyedFirst ? 1 : 0)) {
+    std::fprintf(stderr, "the host's handler saw %d X errors of its own\n", hostErrors);
+    return 1;
+  }
+  if (trial == ParentTrial::Bogus) {
+    if (!pluginWindowOpened) return 0;
+    std::fputs("the plugin's window took a parent that is no window\n", stderr);
+    return 1;
+  }
   if (pluginWindowOpened) return 0;
   std::fputs("the plugin's window did not open\n", stderr);
   return 1;
+}
+
+void destroyHostWindow(Display* display, Window& window) {
+  XDestroyWindow(display, BogusParent);  // the one error of the host's own
+  XDestroyWindow(display, window);
+  XSync(display, False);
+  window = 0;
 }
 
 Window makeHostWindow(Display* display, const char* title) {

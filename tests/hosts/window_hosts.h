@@ -17,11 +17,18 @@
 inline constexpr double WindowHostRate = 44100.0;
 inline constexpr int32_t WindowHostBlockFrames = 256;
 
-//   HOST PLUGIN SCORE -o OUT.f32 [--cycles N] [--scale S]
+// What a host may do wrong with the plugin window's parent, which the window must survive:
+// offer an id that is no window (it refuses it), or destroy the parent before it closes the
+// plugin's window (it closes as usual).
+enum class ParentTrial { Usual, Bogus, DestroyedFirst };
+inline constexpr Window BogusParent = 0x3ffffff;
+
+//   HOST PLUGIN SCORE -o OUT.f32 [--cycles N] [--scale S] [--parent bogus|destroyed-first]
 struct WindowHostOptions {
   std::string plugin, score, output;
   int cycles = 0;
   double scale = 1.0;
+  ParentTrial parent = ParentTrial::Usual;
 };
 
 // The options and the score; false, with the problem on standard error, when either is wrong.
@@ -33,8 +40,13 @@ Display* openHostDisplay();
 // The host's own window at the plugin window's base size, mapped.
 Window makeHostWindow(Display* display, const char* title);
 
-// The host's window and display closed; the exit status, 1 if the plugin's window did not open.
-int closeHostWindow(Display* display, Window window, bool pluginWindowOpened);
+// The host's window (unless destroyed: 0) and display closed; the exit status, 1 if the plugin's
+// window did not open, or, offered a bogus parent, did.
+int closeHostWindow(Display* display, Window window, ParentTrial trial, bool pluginWindowOpened);
+
+// The host's window destroyed under the plugin's, which is still open, with an X error of the
+// host's own on the way that its own handler (installed by openHostDisplay) must see.
+void destroyHostWindow(Display* display, Window& window);
 
 // The whole score in blocks at the pace of real time into `out`, `aroundBlock(before)` called on
 // this thread before and after each block.

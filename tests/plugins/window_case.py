@@ -12,7 +12,10 @@ on the display of scripts/with-xvfb.sh, while the host plays a score in real tim
       The window opens and closes 200 times while the sound runs; the sound equals the
       renderer's for the same score, sample for sample. PLUGIN: the .clap file, or the LV2
       bundle's folder.
-Exits 77 (skipped) where xdotool or ImageMagick's import is missing."""
+  window_case.py parent HOST PLUGIN RENDER WORK-FOLDER
+      Offered a parent that is no window, the window refuses it; with its parent destroyed by
+      the host first, it closes. Either way the host plays its score to the end and exits 0.
+Drag and cycles exit 77 (skipped) where xdotool or ImageMagick's import is missing."""
 import os
 import shutil
 import struct
@@ -143,13 +146,29 @@ def cycles(host, plugin, render, work):
     return 0
 
 
+def parent(host, plugin, work):
+    score = os.path.join(work, "parent.score")
+    write_score(score, 2)
+    for trial in ("bogus", "destroyed-first"):
+        played = os.path.join(work, "parent-%s.f32" % trial)
+        run = subprocess.run([host, plugin, score, "-o", played, "--parent", trial],
+                             stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True,
+                             timeout=60)
+        if run.returncode != 0 or os.path.getsize(played) != 2 * RATE * 4:
+            print("%s parent: the host ended with %d\n%s" % (trial, run.returncode, run.stderr))
+            return 1
+    return 0
+
+
 def main():
     case, host, plugin, render, work = sys.argv[1:6]
+    os.makedirs(work, exist_ok=True)
+    if case == "parent":
+        return parent(host, plugin, work)
     for tool in ("xdotool", "import"):
         if shutil.which(tool) is None:
             print("SKIP: %s is not installed (Debian: xdotool, imagemagick)" % tool)
             return SKIPPED
-    os.makedirs(work, exist_ok=True)
     if case == "drag":
         return drag(host, plugin, work)
     return cycles(host, plugin, render, work)
