@@ -78,8 +78,10 @@ void trimZeros(char* text) {
 // `value` as text, not brought into the range first.
 void formatValue(const InstrumentParameter& parameter, double value, char* text, std::size_t size) {
   if (!parameter.labels.empty()) {
-    const auto label = static_cast<std::size_t>(std::clamp(
-        value - parameter.minimum, 0.0, static_cast<double>(parameter.labels.size() - 1)));
+    // fmax and fmin rather than clamp, which passes NaN on: NaN names the first label.
+    const auto label =
+        static_cast<std::size_t>(std::fmin(std::fmax(value - parameter.minimum, 0.0),
+                                           static_cast<double>(parameter.labels.size() - 1)));
     std::snprintf(text, size, "%s", parameter.labels[label]);
     return;
   }

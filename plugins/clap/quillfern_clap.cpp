@@ -155,8 +155,15 @@ bool isRolling(uint32_t transportFlags) noexcept QUILLFERN_NONBLOCKING {
   return (transportFlags & CLAP_TRANSPORT_IS_PLAYING) != 0;
 }
 
+// CLAP's channels are 0 to 15, or -1 for all of them: a channel past 15 is none we listen to (a
+// mask would play channel 17 as channel 1).
+bool isClapChannel(int16_t channel) noexcept QUILLFERN_NONBLOCKING {
+  return channel < LastMidiChannel;
+}
+
 void playNote(InstrumentVoice& voice,
               const clap_event_note_t& note) noexcept QUILLFERN_NONBLOCKING {
+  if (!isClapChannel(note.channel)) return;
   const NoteEventKind kind = note.header.type == CLAP_EVENT_NOTE_ON    ? NoteEventKind::On
                              : note.header.type == CLAP_EVENT_NOTE_OFF ? NoteEventKind::Off
                                                                        : NoteEventKind::Choke;
@@ -167,6 +174,7 @@ void playNote(InstrumentVoice& voice,
 // mono neuron voice.
 void playExpression(InstrumentVoice& voice,
                     const clap_event_note_expression_t& expression) noexcept QUILLFERN_NONBLOCKING {
+  if (!isClapChannel(expression.channel)) return;
   if (expression.expression_id == CLAP_NOTE_EXPRESSION_TUNING) {
     playNoteEvent(voice, NoteEventKind::Tuning, expression.channel, expression.key,
                   expression.value);

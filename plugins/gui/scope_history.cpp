@@ -4,7 +4,11 @@
 #include <algorithm>
 #include <cmath>
 
+#include "instrument/model_trace.h"
+
 void setPointRate(ScopeHistory& history, double pointRate) {
+  // A rate no trace has (NaN, infinite, past the highest) says nothing: no points are shown.
+  if (!(pointRate > 0.0 && pointRate <= HighestPointRate)) pointRate = 0.0;
   if (pointRate == history.pointRate) return;
   history.pointRate = pointRate;
   history.written = 0;

@@ -16,7 +16,8 @@ struct ScopeHistory {
   double pointRate = 0.0;  // points a second; 0 until the plugin has said
 };
 
-// Forgets every point when the rate changes (another sample rate), then keeps `pointRate`.
+// Forgets every point when the rate changes (another sample rate), then keeps `pointRate` (0 for
+// one no trace has).
 void setPointRate(ScopeHistory& history, double pointRate);
 
 // Appends `count` points given as x, z pairs.

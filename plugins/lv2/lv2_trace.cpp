@@ -35,6 +35,11 @@ uint32_t startTraceSequence(LV2_Atom_Sequence& port,
                             const Lv2TraceUris& uris) noexcept QUILLFERN_NONBLOCKING {
   const uint32_t space = port.atom.size;
   port.atom.type = uris.atomSequence;
+  // Less room than an empty sequence's body: an empty atom, and nothing past the atom's head.
+  if (space < sizeof(LV2_Atom_Sequence_Body)) {
+    port.atom.size = 0;
+    return 0;
+  }
   port.atom.size = sizeof(LV2_Atom_Sequence_Body);
   port.body = {0, 0};
   return space;

@@ -27,7 +27,8 @@ struct Lv2TraceUris {
 Lv2TraceUris mapTraceUris(const LV2_URID_Map& map);
 
 // Makes `port` (its atom size set by the host to the space it has) an empty sequence, as an
-// output sequence must be after every run(); returns that space in bytes.
+// output sequence must be after every run(); returns that space in bytes. With less space than
+// an empty sequence's body, the atom's size is 0 and the space 0.
 uint32_t startTraceSequence(LV2_Atom_Sequence& port,
                             const Lv2TraceUris& uris) noexcept QUILLFERN_NONBLOCKING;
 

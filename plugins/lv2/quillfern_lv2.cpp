@@ -120,15 +120,44 @@ void activate(LV2_Handle handle) {
   startInstrumentVoice(instance.voice, instance.sampleRate, instance.voice.values);
 }
 
+const LV2_Atom& atomOf(const LV2_Atom_Event& event) noexcept QUILLFERN_NONBLOCKING {
+  return event.body;
+}
+
+const LV2_Atom& atomOf(const LV2_Atom_Property_Body& property) noexcept QUILLFERN_NONBLOCKING {
+  return property.value;
+}
+
+// A sequence's events and an object's properties alike: a head whose atom gives the size of the
+// body after it, padded to 8 bytes, in `bytes` from `first` on. A host or a broken message may
+// give a size past the end, where lv2's own iteration would read on: the walk ends at the first
+// record that does not fit, as nothing after it can be found.
+template <typename Record, typename Visit>
+void forEachRecord(const void* first, uint32_t bytes,
+                   const Visit& visit) noexcept QUILLFERN_NONBLOCKING {
+  constexpr uint64_t Padding = 7;
+  const auto* start = static_cast<const uint8_t*>(first);
+  for (uint64_t offset = 0; offset + sizeof(Record) <= bytes;) {
+    const auto& record = *reinterpret_cast<const Record*>(start + offset);
+    const uint64_t size = sizeof(Record) + uint64_t{atomOf(record).size};
+    if (offset + size > bytes) return;
+    visit(record);
+    offset += (size + Padding) & ~Padding;
+  }
+}
+
 void followPosition(Lv2Instance& instance,
                     const LV2_Atom_Object& position) noexcept QUILLFERN_NONBLOCKING {
-  LV2_ATOM_OBJECT_FOREACH(&position, property) {
-    if (property->key == instance.uris.timeSpeed &&
-        property->value.type == instance.uris.atomFloat) {
-      followTransport(instance.voice,
-                      reinterpret_cast<const LV2_Atom_Float&>(property->value).body != 0.0f);
-    }
-  }
+  forEachRecord<LV2_Atom_Property_Body>(
+      &position.body + 1, position.atom.size - sizeof(LV2_Atom_Object_Body),
+      [&instance](const LV2_Atom_Property_Body& property) noexcept QUILLFERN_NONBLOCKING {
+        if (property.key == instance.uris.timeSpeed &&
+            property.value.type == instance.uris.atomFloat &&
+            property.value.size >= sizeof(float)) {
+          followTransport(instance.voice,
+                          reinterpret_cast<const LV2_Atom_Float&>(property.value).body != 0.0f);
+        }
+      });
 }
 
 void applyEvent(Lv2Instance& instance, const LV2_Atom_Event& event) noexcept QUILLFERN_NONBLOCKING {
@@ -191,13 +220,17 @@ void run(LV2_Handle handle, uint32_t frames) noexcept QUILLFERN_NONBLOCKING {
   ModelTrace* trace = instance.tracePort != nullptr ? blockTrace(instance.trace) : nullptr;
   const uint32_t firstPoint = instance.trace.writer.written;
   uint32_t done = 0;
-  if (instance.midiIn != nullptr) {
-    LV2_ATOM_SEQUENCE_FOREACH(instance.midiIn, event) {
-      const auto at = static_cast<uint32_t>(std::clamp<int64_t>(event->time.frames, done, frames));
-      renderTraced(instance.voice, instance.output + done, at - done, trace);
-      done = at;
-      applyEvent(instance, *event);
-    }
+  const LV2_Atom_Sequence* input = instance.midiIn;
+  if (input != nullptr && input->atom.size >= sizeof(LV2_Atom_Sequence_Body)) {
+    forEachRecord<LV2_Atom_Event>(
+        &input->body + 1, input->atom.size - sizeof(LV2_Atom_Sequence_Body),
+        [&](const LV2_Atom_Event& event) noexcept QUILLFERN_NONBLOCKING {
+          const auto at =
+              static_cast<uint32_t>(std::clamp<int64_t>(event.time.frames, done, frames));
+          renderTraced(instance.voice, instance.output + done, at - done, trace);
+          done = at;
+          applyEvent(instance, event);
+        });
   }
   renderTraced(instance.voice, instance.output + done, frames - done, trace);
   sendTrace(instance, trace, firstPoint);

@@ -8,8 +8,10 @@
 #include <lilv/lilv.h>
 #include <lv2/atom/atom.h>
 #include <lv2/core/lv2.h>
+#include <lv2/midi/midi.h>
 #include <lv2/port-props/port-props.h>
 #include <lv2/presets/presets.h>
+#include <lv2/time/time.h>
 #include <lv2/units/units.h>
 #include <lv2/urid/urid.h>
 #include <serd/serd.h>
@@ -418,6 +420,54 @@ TEST_F(Lv2Conformance, TheFactoryBankLoadsAsPresets) {
       ASSERT_EQ(values.count(parameter.symbol), 1u) << parameter.symbol;
       EXPECT_EQ(valueOfPortFloat(parameter, values.at(parameter.symbol)), expected.value[index])
           << parameter.symbol;
+    }
+  }
+}
+
+// Sequences whose last atom says more than there is, each ending where its buffer ends (so that
+// ASan sees a read past it), and trace ports with less room than a trace or an empty sequence:
+// run() reads and writes only what it was given, and plays no note a lying event stood for.
+TEST_F(Lv2Conformance, LyingAtomSizesAndSmallOutputsStayInTheirBuffers) {
+  std::vector<std::string> uris;
+  LV2_URID_Map map{&uris, mapUri};
+  const LV2_Feature mapFeature{LV2_URID__map, &map};
+  const LV2_Feature* features[] = {&mapFeature, nullptr};
+  const auto id = [&](const char* text) { return mapUri(&uris, text); };
+  const uint32_t midi = id(LV2_MIDI__MidiEvent), object = id(LV2_ATOM__Object);
+  const uint32_t position = id(LV2_TIME__Position), speed = id(LV2_TIME__speed);
+  const uint32_t floatType = id(LV2_ATOM__Float), noteOn = 0x643C90;
+  // After a request for the trace: events as words (frame, 0, size, type, body).
+  const std::vector<std::pair<std::vector<uint32_t>, bool>> shapes = {
+      {{0, 0, 3, midi, noteOn, 0}, true},                                // honest: it plays
+      {{0, 0, 3, midi}, false},                                          // its bytes past the end
+      {{0, 0, 0xFFFFFFF0, midi, noteOn, 0}, false},                      // a size of 4 GiB
+      {{0, 0}, false},                                                   // half an event's head
+      {{0, 0, 16, object, 0, position, speed, 0}, false},                // half a property's head
+      {{0, 0, 24, object, 0, position, speed, 0, 0, floatType}, false},  // a float of 0 bytes
+      {{0, 0, 32, object, 0, position, speed, 0, 0xFFFFFFF8, floatType, 0x3F800000, 0}, false}};
+  for (const uint32_t capacity : {0u, 4u, 7u, 8u, 80u}) {
+    for (std::size_t shape = 0; shape < shapes.size(); ++shape) {
+      const auto& [events, plays] = shapes[shape];
+      std::vector<uint32_t> words = {0, id(LV2_ATOM__Sequence), 0, 0, 0, 0, 8, object,
+                                     0, id(Lv2TraceOnUri)};
+      words.insert(words.end(), events.begin(), events.end());
+      words[0] = static_cast<uint32_t>(words.size() * 4 - sizeof(LV2_Atom));
+      const auto input = std::make_unique<uint32_t[]>(words.size());
+      std::copy(words.begin(), words.end(), input.get());
+      const auto trace = std::make_unique<uint8_t[]>(sizeof(LV2_Atom) + capacity);
+      *reinterpret_cast<LV2_Atom*>(trace.get()) = {capacity, id(LV2_ATOM__Chunk)};
+      std::vector<float> output(4096);
+      LilvInstance* instance = lilv_plugin_instantiate(plugin, 44100.0, features);
+      ASSERT_NE(instance, nullptr);
+      lilv_instance_connect_port(instance, Lv2MidiInPort, input.get());
+      lilv_instance_connect_port(instance, Lv2OutputPort, output.data());
+      lilv_instance_connect_port(instance, Lv2TracePort, trace.get());
+      lilv_instance_activate(instance);
+      lilv_instance_run(instance, static_cast<uint32_t>(output.size()));
+      lilv_instance_free(instance);
+      EXPECT_LE(reinterpret_cast<const LV2_Atom*>(trace.get())->size, capacity);
+      EXPECT_EQ(std::any_of(output.begin(), output.end(), [](float x) { return x != 0.0f; }), plays)
+          << "shape " << shape << ", capacity " << capacity;
     }
   }
 }

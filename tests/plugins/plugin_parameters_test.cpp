@@ -36,7 +36,7 @@ TEST(PluginParameters, ValuesReadWithTheirUnitsAndBack) {
         Shown{"sustain", 0.333, "33.3 %"}, Shown{"i", 3.0, "3.000"}, Shown{"b", 2.5, "2.500"},
         Shown{"r", rParameterAt(47), "0.00977"}, Shown{"r", rParameterAt(1), "0.000500"},
         Shown{"s", sParameterAt(0), "2.8"}, Shown{"s", 3.9, "4.0"}, Shown{"channel", 0.0, "Omni"},
-        Shown{"channel", 16.0, "16"}}) {
+        Shown{"channel", 16.0, "16"}, Shown{"channel", NAN, "Omni"}}) {
     EXPECT_EQ(textOf(parameter(shown.symbol), shown.value), shown.text) << shown.symbol;
   }
   struct Typed {

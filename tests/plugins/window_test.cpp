@@ -85,6 +85,15 @@ TEST(WindowDrawing, LooksLikeTheReferenceImages) {
   expectLooksLike(ranAway, "window-run-away.png");
 }
 
+// What no host should send (a NaN for every port, an infinite point rate) still draws.
+TEST(WindowDrawing, NonFiniteValuesDraw) {
+  WindowView view = viewOfHeldNote(57, 0.1);
+  setPointRate(view.history, INFINITY);
+  std::fill(view.values.begin(), view.values.end(), NAN);
+  Surface drawn(renderWindowImage(view), cairo_surface_destroy);
+  EXPECT_EQ(cairo_surface_status(drawn.get()), CAIRO_STATUS_SUCCESS);
+}
+
 // What the host hears of the window: every gesture as a begin, values and an end.
 struct HostLog {
   std::vector<std::string> events;
