@@ -248,6 +248,25 @@ TEST_F(ClapConformance, InconsistentNotesGiveCleanOutput) {
   }
 }
 
+// CLAP's channels are 0 to 15, and -1 for all of them: a note on another plays nothing, where
+// the channel's low four bits name the one the plugin listens to (0, the first, by default).
+TEST_F(ClapConformance, NotesOnChannelsPast15AreIgnored) {
+  for (const int16_t channel : {-1, 0, 16, 32, 32767}) {
+    const auto instance = activeInstance(Rate, 4096);
+    ClapTestEvent on{};
+    on.note = {{sizeof(clap_event_note_t), 0, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_NOTE_ON, 0},
+               -1,
+               0,
+               channel,
+               60,
+               0.8};
+    const std::vector<float> output = processClap(*instance, {on}, 4096);
+    EXPECT_EQ(std::any_of(output.begin(), output.end(), [](float x) { return x != 0.0f; }),
+              channel <= 0)
+        << channel;
+  }
+}
+
 // Every rate from 8000 to 384000 Hz, fractional ones too, with the latency of that rate; rates
 // outside are refused and leave the instance as it was.
 TEST_F(ClapConformance, EverySampleRateFrom8000To384000HzPlays) {

@@ -66,6 +66,7 @@ void deactivateClap(ClapTestInstance& instance);
 union ClapTestEvent {
   clap_event_header_t header;
   clap_event_midi_t midi;
+  clap_event_note_t note;
   clap_event_param_value_t parameter;
   clap_event_transport_t transport;
 };
