@@ -110,10 +110,10 @@ void trapX11Errors(Display* display, X11Errors& errors) {
   trap.displays.push_back({display, &errors});
 }
 
-void releaseX11Errors(const Display* display) {
+void releaseX11Errors(const X11Errors& errors) {
   ErrorTrap& trap = errorTrap();
   const std::lock_guard hold(trap.lock);
-  std::erase_if(trap.displays, [display](const TrappedDisplay& d) { return d.display == display; });
+  std::erase_if(trap.displays, [&errors](const TrappedDisplay& d) { return d.errors == &errors; });
   if (!trap.displays.empty()) return;
   uninstall(trap.errors);
   uninstall(trap.connections);

@@ -19,5 +19,6 @@ struct X11Errors {
 // From now until `releaseX11Errors`, the errors of `display` are counted in `errors` instead of
 // going to the process's handlers. The host's thread that owns the window calls both.
 void trapX11Errors(Display* display, X11Errors& errors);
-// After the connection has closed (XCloseDisplay reports its last errors).
-void releaseX11Errors(const Display* display);
+// After the connection has closed (XCloseDisplay reports its last errors); by the counts, as
+// the closed display's address may already be another's.
+void releaseX11Errors(const X11Errors& errors);

@@ -198,7 +198,7 @@ void closeX11Window(X11Window* window) {
     if (window->window != 0) XDestroyWindow(window->display, window->window);
     XCloseDisplay(window->display);
   }
-  releaseX11Errors(window->display);
+  releaseX11Errors(window->errors);
   delete window;
 }
 
