@@ -51,14 +51,17 @@ uninstall:
 test: test-deps build
 	@ctest --test-dir $(BUILD_DIR) --output-on-failure -j 2 -LE "bench|long"
 
-# Two sanitizer trees of their own, the same tests in each: AddressSanitizer with
-# UndefinedBehaviorSanitizer, then ThreadSanitizer (the two cannot share a build). Then a clang
-# tree for the fuzzers (fuzz/), each run for a bounded time under AddressSanitizer and
-# UndefinedBehaviorSanitizer, and one for the real-time sanitizer's test (tests/realtime).
+# Sanitizer trees of their own, the same tests in each: AddressSanitizer with
+# UndefinedBehaviorSanitizer, then ThreadSanitizer (the two cannot share a build), then clang's
+# UndefinedBehaviorSanitizer, which checks what GCC's leaves out: a float turned into an integer
+# it does not fit (float-cast-overflow) among them. Then a clang tree for the fuzzers (fuzz/),
+# each run for a bounded time under AddressSanitizer and UndefinedBehaviorSanitizer, and one for
+# the real-time sanitizer's test (tests/realtime).
 # libstdc++ 12's stable_sort calls get_temporary_buffer, which clang 22 reports as deprecated
 # inside the library's own header.
 ASAN_BUILD_DIR ?= build-sanitize-asan
 TSAN_BUILD_DIR ?= build-sanitize-tsan
+UBSAN_BUILD_DIR ?= build-sanitize-ubsan
 FUZZ_BUILD_DIR ?= build-sanitize-fuzz
 RTSAN_BUILD_DIR ?= build-sanitize-rtsan
 CLANG_VERSION ?= 22
@@ -78,6 +81,11 @@ sanitize: test-deps
 	@cmake --build $(TSAN_BUILD_DIR)
 	@$(SANITIZED_CTEST) --test-dir $(TSAN_BUILD_DIR) -j 2 -E '^e2e\.'
 	@$(SANITIZED_CTEST) --test-dir $(TSAN_BUILD_DIR) -j 1 -R '^e2e\.'
+	@cmake -S . -B $(UBSAN_BUILD_DIR) $(CLANG_FLAGS) \
+	  -DQUILLFERN_SANITIZE=undefined,float-cast-overflow >/dev/null
+	@cmake --build $(UBSAN_BUILD_DIR)
+	@$(SANITIZED_CTEST) --test-dir $(UBSAN_BUILD_DIR) -j 2 -E '^e2e\.'
+	@$(SANITIZED_CTEST) --test-dir $(UBSAN_BUILD_DIR) -j 1 -R '^e2e\.'
 	@cmake -S . -B $(RTSAN_BUILD_DIR) $(CLANG_FLAGS) -DQUILLFERN_SANITIZE=realtime >/dev/null
 	@cmake --build $(RTSAN_BUILD_DIR) --target quillfern_realtime_tests
 	@ctest --test-dir $(RTSAN_BUILD_DIR) --output-on-failure -j 2 -L realtime
