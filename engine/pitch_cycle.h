@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "engine/engine_state.h"
+#include "engine/model_variables.h"
 #include "engine/nonblocking.h"
 
 // The Euler step of Key mode, whatever the key and the rate: the window's step at key 57 (a
