@@ -36,7 +36,10 @@ int32_t settleStepsAt(double r) noexcept {
   return static_cast<int32_t>(units / KeyStep);
 }
 
+// Every measure starts where a note starts, at (0, 0, 0): the cycle is then a function of the
+// controls alone, the one a note played at them reaches.
 void beginMeasure(CycleProbe& probe) noexcept {
+  probe.model = {};
   probe.moved = false;
   probe.stage = ProbeStage::Settling;
   probe.stageSteps = 0;
@@ -209,7 +212,6 @@ bool advanceCycleProbe(CycleProbe& probe, const ModelParameters& controls,
     probe.previous = probe.model.x;
     eulerSteps(probe.model, KeyStep, 1, c.a, c.b, c.i, c.r, c.s);
     if (hasRunAway(probe.model.x)) {
-      probe.model = {};  // as a note's start sets the sounding model back
       beginMeasure(probe);
       continue;
     }

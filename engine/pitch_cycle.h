@@ -2,8 +2,8 @@
 // The neuron's own cycle, the period the ear hears: spike to spike while it spikes, burst to
 // burst (the whole repeating pattern) while it bursts, the mean interval between spikes while it
 // is chaotic. It is measured on a copy of the model, the probe, stepped as the voice steps it in
-// Key mode (KeyStep), so the figure holds for the very step the voice takes. The probe goes on
-// from where it was when the controls move, as the sounding model does; its work is spread over
+// Key mode (KeyStep), so the figure holds for the very step the voice takes. Each measure starts
+// from a note's start, so it is a function of the controls alone; its work is spread over
 // the samples, a fixed number of steps each, so the measure is the same whatever the block size
 // and no call pays for a whole measure. Audio thread only.
 #pragma once
@@ -64,7 +64,8 @@ void startCycleProbe(CycleProbe& probe,
                      const ModelParameters& controls) noexcept QUILLFERN_NONBLOCKING;
 
 // `steps` more steps at `controls`; true when a measure completed in them. A measure done stays
-// so until the controls move; then another begins from the probe's present state.
+// so until the controls move; then another begins. Controls that move during a measure are
+// taken up by it, and the next measure begins as it ends.
 bool advanceCycleProbe(CycleProbe& probe, const ModelParameters& controls,
                        int32_t steps) noexcept QUILLFERN_NONBLOCKING;
 
