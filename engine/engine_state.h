@@ -14,6 +14,7 @@
 #include <cstdint>
 
 #include "engine/instrument.h"
+#include "engine/model_variables.h"
 #include "engine/nonblocking.h"
 
 inline constexpr int32_t NoteTextCapacity = 32;
@@ -22,15 +23,6 @@ inline constexpr int32_t MidiKeyCount = 128;  // MIDI note numbers 0 to 127
 // Reads an envelope slider's latest position from elsewhere, on the audio thread, never
 // waiting (the standalone program's window publishes its sliders' states this way).
 using EnvelopePositionReader = int32_t (*)(int32_t control) noexcept QUILLFERN_NONBLOCKING;
-
-// x, y and z while the render callback runs a block of frames. They stay in registers from one
-// frame to the next: kept in the record, each step would first wait for its own stores to come
-// back from memory, about a fifth of the cost of a sample. Between blocks the record holds them.
-struct ModelVariables {
-  float x = 0.0f;
-  float y = 0.0f;
-  float z = 0.0f;
-};
 
 // With notes started at once, the note that sounded goes on beside the new one while it fades
 // out: a copy of its model at the step it last took, from the level it last had to 0 over the
@@ -117,18 +109,6 @@ inline void storeModelVariables(EngineState& state, const ModelVariables& model)
   state.y = model.y;
   state.z = model.z;
 }
-
-// The model's parameters and the volume, in the precision the step computes in, read once per
-// block of frames: a parameter moved while a block renders is heard from the next block (the
-// renderer and the plugins apply every change between blocks).
-struct ModelParameters {
-  double a = 0.0;
-  double b = 0.0;
-  double i = 0.0;
-  double r = 0.0;
-  double s = 0.0;
-  double volume = 0.0;
-};
 
 inline ModelParameters modelParametersOf(const EngineState& state) noexcept {
   constexpr auto relaxed = std::memory_order_relaxed;

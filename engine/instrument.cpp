@@ -14,8 +14,10 @@ constexpr double LargestVelocity = 127.0;
 
 // Only what moved away from rest changes the arithmetic: unbent, the factor is exactly 1.
 void updateStepFactor(Instrument& instrument) noexcept {
-  const double semitones =
-      instrument.bendPosition * instrument.settings.bendRange + instrument.tuning;
+  constexpr double CentsPerSemitone = 100.0;
+  const InstrumentSettings& settings = instrument.settings;
+  const double semitones = instrument.bendPosition * settings.bendRange + instrument.tuning +
+                           settings.transpose + settings.fineTune / CentsPerSemitone;
   instrument.stepFactor = std::pow(2.0, semitones / SemitonesPerOctave);
 }
 
@@ -40,6 +42,13 @@ bool isOn(double value) noexcept {
   return value >= 0.5;
 }
 
+// A glide under way measured its steps in the other mode's terms: the pitch goes straight on.
+void setPitchMode(Instrument& instrument, bool keyed) noexcept {
+  if (instrument.settings.keyedPitch == keyed) return;
+  instrument.settings.keyedPitch = keyed;
+  instrument.glideStep = 0.0;
+}
+
 }  // namespace
 
 void startInstrument(EngineState& state, double sampleRate) noexcept QUILLFERN_NONBLOCKING {
@@ -48,6 +57,7 @@ void startInstrument(EngineState& state, double sampleRate) noexcept QUILLFERN_N
   instrument.lowestI = controlValueAt(ISlider, findVoiceControl(ISlider)->minimum);
   instrument.highestI = controlValueAt(ISlider, findVoiceControl(ISlider)->maximum);
   instrument.dcFilter = dcFilterAt(sampleRate);
+  startKeyedPitch(instrument.keyed, sampleRate);
 }
 
 void setInstrumentValue(EngineState& state, int32_t setting,
@@ -85,6 +95,21 @@ void setInstrumentValue(EngineState& state, int32_t setting,
       break;
     case NoteStartSetting:
       settings.noteStart = static_cast<NoteStart>(std::lrint(value));
+      break;
+    case PitchSetting:
+      setPitchMode(instrument, static_cast<PitchMode>(std::lrint(value)) == PitchMode::Key);
+      break;
+    case TransposeSetting:
+      settings.transpose = std::round(value);  // whole semitones, as the host shows them
+      updateStepFactor(instrument);
+      break;
+    case FineTuneSetting:
+      settings.fineTune = value;
+      updateStepFactor(instrument);
+      break;
+    case KeyFilterSetting:
+      settings.keyFilter = isOn(value);
+      instrument.keyed.filteredRate = 0.0;
       break;
     default:
       break;

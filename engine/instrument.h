@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "engine/dc_filter.h"
+#include "engine/keyed_pitch.h"
 #include "engine/nonblocking.h"
 
 struct EngineState;
@@ -39,6 +40,15 @@ enum InstrumentSetting : int32_t {
   StableStepsSetting = 206,    // 1: sub-steps keep each Euler step at or below StableStepLimit
   DcFilterSetting = 207,       // 1: the output goes through the 5 Hz high-pass filter
   NoteStartSetting = 250,      // a NoteStart
+  PitchSetting = 251,          // a PitchMode
+  TransposeSetting = 252,      // semitones, both modes
+  FineTuneSetting = 253,       // cents, both modes
+  KeyFilterSetting = 254,      // 0: Key mode keeps its steps' outputs unfiltered (for measures)
+};
+
+enum class PitchMode : int32_t {
+  Model,  // the window's rule: 8 model time units a note period
+  Key,    // the neuron's measured cycle a note period (engine/keyed_pitch.h)
 };
 
 // The largest Euler step the model takes with stable steps on: at the start-up settings the
@@ -56,13 +66,17 @@ struct InstrumentSettings {
   bool stableSteps = false;  // off in the renderer unless asked for; on in the plugins
   bool dcFilter = false;     // the same
   NoteStart noteStart = NoteStart::Handover;
+  bool keyedPitch = false;  // PitchMode::Key; off in the renderer unless asked for
+  double transpose = 0.0;   // semitones
+  double fineTune = 0.0;    // cents
+  bool keyFilter = true;
 };
 
 struct Instrument {
   InstrumentSettings settings;
   double bendPosition = 0.0;  // the pitch wheel, -1 to 1
   double tuning = 0.0;        // semitones: the sounding note's own bend (CLAP note expression)
-  double stepFactor = 1.0;    // 2^((bend + tuning) / 12), exactly 1 unbent
+  double stepFactor = 1.0;    // 2^((bend + tuning + transpose) / 12), exactly 1 unbent
   double wheel = 0.0;         // the mod wheel, 0 to 1
   double channelPressure = 0.0;
   std::array<double, InstrumentKeyCount> keyPressure{};
@@ -72,8 +86,10 @@ struct Instrument {
   double velocityGain = 1.0;  // the level's factor for the sounding note
   double heardGain = 1.0;     // velocityGain at the latest sample rendered
   double glideKeep = 0.0;     // the share of the distance left after a sample; 0: no glide
-  double glideStep = 0.0;     // the step size the glide has reached; 0: none yet this note
+  double glideStep = 0.0;     // the step size the glide has reached (in Key mode the steps a
+                              // sample); 0: none yet this note
   DcFilter dcFilter;
+  KeyedPitch keyed;
 
   // The keys, as the instrument's note handling keeps them.
   int32_t soundingKey = -1;

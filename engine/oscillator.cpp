@@ -12,13 +12,13 @@ namespace {
 constexpr auto relaxed = std::memory_order_relaxed;
 constexpr float RunAwayState = std::numeric_limits<float>::quiet_NaN();
 
+}  // namespace
+
 // During a note's handover the model goes on at the pitch of the note released before it.
-double playedFrequency(const EngineState& state) noexcept {
+double playedFrequency(const EngineState& state) noexcept QUILLFERN_NONBLOCKING {
   return state.handoverSamples <= state.handoverLimit ? state.previousFrequency.load(relaxed)
                                                       : state.noteFrequency.load(relaxed);
 }
-
-}  // namespace
 
 float timeStepFor(double frequency, double modelTimePerPeriod) noexcept QUILLFERN_NONBLOCKING {
   // The period is rounded to whole samples at 44100 Hz, ties to even (the default rounding
@@ -69,6 +69,7 @@ double stepSize(EngineState& state) noexcept {
 
 float oscillatorStep(EngineState& state, ModelVariables& model,
                      const ModelParameters& parameters) noexcept QUILLFERN_NONBLOCKING {
+  if (state.instrument.settings.keyedPitch) return keyedStep(state, model, parameters);
   if (!(state.noteFrequency.load(relaxed) > 0.0)) return state.lastOutput;
 
   const double step = stepSize(state);
@@ -95,8 +96,15 @@ void beginFading(EngineState& state, double level) noexcept QUILLFERN_NONBLOCKIN
   const double step = state.instrument.glideStep;  // the step the sounding model took last
   FadingNote& fading = state.fading;
   fading.model = modelVariablesOf(state);
-  fading.subSteps = state.instrument.settings.stableSteps ? subStepsFor(step) : 1;
-  fading.subStep = step / fading.subSteps;
+  if (state.instrument.settings.keyedPitch) {
+    // Key mode's steps a sample, to the nearest whole one: a note fading out for a few
+    // milliseconds needs no finer pitch.
+    fading.subSteps = std::max(1, static_cast<int32_t>(std::lrint(step)));
+    fading.subStep = KeyStep;
+  } else {
+    fading.subSteps = state.instrument.settings.stableSteps ? subStepsFor(step) : 1;
+    fading.subStep = step / fading.subSteps;
+  }
   fading.level = level;
   fading.faded = 0;
   fading.remaining = state.handoverLimit + 1;

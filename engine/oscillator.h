@@ -52,6 +52,10 @@ inline constexpr float ZOffset = 1.6f;
   }
 }
 
+// The frequency the model plays: the latest note's, or during a note's handover the one
+// released before it.
+double playedFrequency(const EngineState& state) noexcept QUILLFERN_NONBLOCKING;
+
 // The step size of `frequency` at the voice's rate, kept in the record: it changes only with the
 // pitch (a note-on, the end of a handover) or the rate.
 float timeStepOf(EngineState& state, double frequency) noexcept QUILLFERN_NONBLOCKING;

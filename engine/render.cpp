@@ -74,7 +74,13 @@ bool gateIsClosed(const EngineState& state) noexcept {
 // Nothing the model does can reach the output until the gate opens: before the first note, and
 // once the release has come down to 0 with the gate closed and no note fading out beside it,
 // since the next note's handover fades out from level 0 and its attack starts the model afresh.
+// In Key mode, only once the cycle followed has come to rest as well (its measure goes on
+// sample by sample whatever sounds).
 bool restsUntilNextNote(const EngineState& state) noexcept {
+  if (state.instrument.settings.keyedPitch &&
+      cycleIsMoving(state.instrument.keyed, blockParametersOf(state))) {
+    return false;
+  }
   return awaitsFirstNote(state) ||
          (gateIsClosed(state) && state.envelopeLevel == 0.0 &&
           state.noteSamples >= releaseSilentFrom(state) && state.fading.remaining == 0);
@@ -183,7 +189,9 @@ unsigned long steadyFrames(const EngineState& state, double step, unsigned long 
   const bool gliding = instrument.glideKeep != 0.0 && instrument.glideStep != 0.0;
   const bool steadyStep = (!gliding || instrument.glideStep == step) &&
                           (!instrument.settings.stableSteps || subStepsFor(step) == 1);
-  if (!steadyEnvelope || !steadyStep || hasRunAway(state.x)) return 0;
+  if (!steadyEnvelope || !steadyStep || hasRunAway(state.x) || instrument.settings.keyedPitch) {
+    return 0;
+  }
   // envelopeStep's guard starts the count again past NoteSamplesLimit: that sample goes the
   // general way.
   const auto beforeGuard = static_cast<unsigned long>(NoteSamplesLimit - n) + 1;

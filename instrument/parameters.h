@@ -70,11 +70,14 @@ struct InstrumentParameter {
 inline constexpr std::array<const char*, 3> NoteModeLabels{"Window", "Last key", "Retrigger"};
 inline constexpr std::array<const char*, 2> SwitchLabels{"Off", "On"};
 inline constexpr std::array<const char*, 2> NoteStartLabels{"Handover", "Immediate"};
+inline constexpr std::array<const char*, 2> PitchLabels{"Model", "Key"};
 inline constexpr std::array<const char*, LastMidiChannel + 1> ChannelLabels{
     "Omni", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12", "13", "14", "15", "16"};
 inline constexpr double LargestBendRange = 24.0;  // semitones
 inline constexpr double LargestDepthOfI = 4.0;    // about I's whole range, either way
 inline constexpr double LongestGlide = 2.0;       // seconds
+inline constexpr double LargestTranspose = 24.0;  // semitones
+inline constexpr double LargestFineTune = 100.0;  // cents
 
 namespace parameter_table {
 
@@ -177,6 +180,13 @@ inline constexpr std::array Table{
     notAutomatic(setting(NoteStartSetting, "start", "Note start", Notes, Number, Enumeration, 0.0,
                          NoteStartLabels.size() - 1.0, static_cast<double>(Renderer.noteStart), 0,
                          22, NoteStartLabels)),
+    // Key in the plugins: a new instance plays in tune.
+    setting(PitchSetting, "pitch", "Pitch", Neuron, Number, Enumeration, 0.0,
+            PitchLabels.size() - 1.0, static_cast<double>(PitchMode::Key), 0, 24, PitchLabels),
+    setting(TransposeSetting, "transpose", "Transpose (semitones)", Neuron, Number, Linear,
+            -LargestTranspose, LargestTranspose, Renderer.transpose, 0, 25),
+    setting(FineTuneSetting, "fine_tune", "Fine tune (cents)", Neuron, Number, Linear,
+            -LargestFineTune, LargestFineTune, Renderer.fineTune, 1, 26),
 };
 
 constexpr bool sameText(const char* a, const char* b) {
@@ -264,6 +274,6 @@ struct ParameterValues {
 // Every parameter at its default: what a new instance plays.
 ParameterValues defaultValues() noexcept;
 
-// What quillfern-render plays unless told otherwise: the defaults, with stable steps and the
-// DC filter off, so that its sound is the window's.
+// What quillfern-render plays unless told otherwise: the defaults, with stable steps, Key mode and
+// the DC filter off, so that its sound is the window's.
 ParameterValues rendererValues() noexcept;

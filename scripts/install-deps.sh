@@ -17,7 +17,7 @@ build_packages=(
 test_packages=(
   jackd2 libasound2-plugins alsa-utils
   xvfb openbox xdotool wmctrl x11-utils fonts-dejavu-core
-  dbus-x11 dbus-daemon at-spi2-core python3-pyatspi imagemagick
+  dbus-x11 dbus-daemon at-spi2-core python3-pyatspi imagemagick python3-numpy
   clang-22 libclang-rt-22-dev clang-tidy-22 cppcheck
   lilv-utils sordi jalv qtractor ardour
   sox ffmpeg valgrind pulseaudio-utils pipewire-bin

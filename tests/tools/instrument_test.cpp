@@ -11,10 +11,12 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "engine/instrument.h"
 #include "engine/model_regime.h"
+#include "engine/pitch_cycle.h"
 #include "engine/render.h"
 #include "engine/voice.h"
 #include "instrument/factory_presets.h"
@@ -195,7 +197,11 @@ PresetSound playPreset(const FactoryPreset& preset) {
   const auto frames = static_cast<std::size_t>(4 * Rate);
   const auto attack = static_cast<std::size_t>(Rate / 2);
   auto state = std::make_unique<EngineState>();
-  startVoiceWith(*state, Rate, presetValues(preset));
+  // In Model mode: Key mode steps the model as A3 does, the same regimes and bursts, at the
+  // key's own speed (the test below holds that).
+  startVoiceWith(
+      *state, Rate,
+      with(presetValues(preset), {{PitchSetting, static_cast<double>(PitchMode::Model)}}));
   playInstrumentMessage(*state, packShortMessage(NoteOnChannel1, A3, 127));
   std::vector<float> output(frames);
   std::vector<float> points(2 * Points);
@@ -344,3 +350,69 @@ TEST(Instrument, NonFiniteAndOutOfRangeExpressionKeepTheVoicePlaying) {
 }
 
 }  // namespace
+
+namespace {
+
+// The correlation of `x` with itself `lag` samples later, over `span` samples.
+double correlationAt(const std::vector<float>& x, std::size_t lag, std::size_t span) {
+  double product = 0.0;
+  double energy = 0.0;
+  for (std::size_t i = 0; i < span; ++i) {
+    product += static_cast<double>(x[i]) * x[i + lag];
+    energy += static_cast<double>(x[i]) * x[i];
+  }
+  return product / energy;
+}
+
+// The heard period near `period` samples, read between samples by a parabola; 0 when a shorter
+// lag repeats the sound as well (the fundamental lies higher).
+double heardPeriod(const std::vector<float>& x, double period) {
+  const auto span = static_cast<std::size_t>(20 * period);
+  std::size_t best = 0;
+  double strongest = -1.0;
+  for (auto lag = static_cast<std::size_t>(0.97 * period); lag <= 1.03 * period + 1; ++lag) {
+    const double value = correlationAt(x, lag, span);
+    if (value > strongest) std::tie(strongest, best) = std::pair{value, lag};
+  }
+  for (auto lag = static_cast<std::size_t>(0.3 * period); lag < 0.9 * period; ++lag) {
+    if (correlationAt(x, lag, span) > 0.95 * strongest) return 0.0;
+  }
+  const double left = correlationAt(x, best - 1, span);
+  const double right = correlationAt(x, best + 1, span);
+  return best + 0.5 * (left - right) / (left - 2.0 * strongest + right);
+}
+
+}  // namespace
+
+// Key mode: every periodic, sustained preset of the bank sounds at its key at every rate,
+// wherever its cycle fits the steps a sample allow.
+TEST(Instrument, KeyModePlaysEveryPeriodicPresetInTuneAtEveryRate) {
+  const Score held = scoreFrom("0 midi 90 60 127\n80000 end\n");
+  for (const FactoryPreset& preset : factoryPresets()) {
+    const ParameterValues values = presetValues(preset);
+    EngineState probe;
+    startVoiceWith(probe, Rate, values);
+    const CycleMeasure cycle = measureCycle(modelParametersOf(probe), WholeMeasureSteps);
+    const bool periodic = cycle.kind == CycleKind::Spiking || cycle.kind == CycleKind::Bursting;
+    if (!periodic || values.value[parameterIndexOfId(SustainSlider)] == 0.0) continue;
+    for (const int32_t key : {36, 60, 84}) {
+      const double frequency = noteFrequencyOf(key);
+      if (cycle.steps * frequency > KeyStepsPerSecondLimit) continue;
+      Score score = held;
+      score.events[0].message = packShortMessage(NoteOnChannel1, static_cast<uint8_t>(key), 127);
+      for (const double rate : {Rate, 48000.0, 96000.0}) {
+        std::vector<float> samples;
+        renderScore(
+            scoreAtRate(score, rate), DefaultBlockFrames,
+            [&](const float* block, int64_t frames) {
+              samples.insert(samples.end(), block, block + frames);
+            },
+            {}, {}, values);
+        samples.erase(samples.begin(), samples.begin() + static_cast<std::ptrdiff_t>(rate));
+        const double cents =
+            1200.0 * std::log2(rate / frequency / heardPeriod(samples, rate / frequency));
+        EXPECT_LE(std::fabs(cents), 3.0) << preset.name << " key " << key << " at " << rate;
+      }
+    }
+  }
+}

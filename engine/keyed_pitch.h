@@ -1,0 +1,65 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Key mode: the neuron's cycle sounds at the key's frequency. The model always takes steps of
+// KeyStep, whatever the key and the rate, so its regime and its spikes per burst are the same
+// everywhere; what the key sets is how many of those steps one sample holds: the cycle's steps
+// times the key's frequency over the rate, a fraction that a phase carries from sample to
+// sample. The steps' outputs pass through a low-pass filter at the steps' own rate and are read
+// between the latest two at the sample's instant, so spikes far above the output's Nyquist
+// frequency are taken out instead of folding back. Audio thread only.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "engine/model_variables.h"
+#include "engine/nonblocking.h"
+#include "engine/pitch_cycle.h"
+
+struct EngineState;
+
+// At most this many steps a second (128 a sample at 44100 Hz, in 44100 Hz's terms at every
+// rate, so a capped pitch is the same at any rate): the longest cycles play flat at high keys
+// rather than cost without bound.
+inline constexpr double KeyStepsPerSecondLimit = 128.0 * 44100.0;
+
+// One section of the decimating low-pass filter, transposed direct form II.
+struct LowPassSection {
+  double b0 = 1.0;
+  double b1 = 0.0;
+  double b2 = 0.0;
+  double a1 = 0.0;
+  double a2 = 0.0;
+  double z1 = 0.0;
+  double z2 = 0.0;
+};
+
+struct KeyedPitch {
+  CycleProbe probe;
+  bool measured = false;      // the probe has given a cycle since the voice started
+  double cycleSteps = 0.0;    // the cycle the voice plays, moving toward the probe's
+  double smoothing = 0.0;     // the share of that distance covered each sample
+  double stepLimit = 0.0;     // steps a sample at most, at the voice's rate
+  double phase = 0.0;         // the part of a step owed, 0 to 1
+  double filteredRate = 0.0;  // steps a sample the filter was designed for; 0: none
+  bool filtering = false;     // the steps come faster than twice the cutoff
+  std::array<LowPassSection, 2> filter{};
+  float before = 0.0f;  // the latest two steps' filtered x
+  float latest = 0.0f;
+};
+
+// Key mode's part of a voice started at `sampleRate`: no cycle measured yet.
+void startKeyedPitch(KeyedPitch& keyed, double sampleRate) noexcept QUILLFERN_NONBLOCKING;
+
+// The probe and the played cycle at one sample: a fixed amount of work, whatever is played.
+void followCycle(KeyedPitch& keyed,
+                 const ModelParameters& parameters) noexcept QUILLFERN_NONBLOCKING;
+
+// True while followCycle has work to do at `parameters`: the voice may not rest in silence.
+bool cycleIsMoving(const KeyedPitch& keyed,
+                   const ModelParameters& parameters) noexcept QUILLFERN_NONBLOCKING;
+
+// One sample of Key mode: the steps it holds at the played key, bend and glide, and x (the
+// filtered steps' read at the sample's instant) times the volume; 0.0 once run away, as the
+// window's step does.
+float keyedStep(EngineState& state, ModelVariables& model,
+                const ModelParameters& parameters) noexcept QUILLFERN_NONBLOCKING;
