@@ -303,6 +303,5 @@ ParameterValues rendererValues() noexcept {
   ParameterValues values = defaultValues();
   values.value[parameterIndexOfId(StableStepsSetting)] = parameter_table::Renderer.stableSteps;
   values.value[parameterIndexOfId(DcFilterSetting)] = parameter_table::Renderer.dcFilter;
-  values.value[parameterIndexOfId(PitchSetting)] = parameter_table::Renderer.keyedPitch;
   return values;
 }

@@ -180,9 +180,10 @@ inline constexpr std::array Table{
     notAutomatic(setting(NoteStartSetting, "start", "Note start", Notes, Number, Enumeration, 0.0,
                          NoteStartLabels.size() - 1.0, static_cast<double>(Renderer.noteStart), 0,
                          22, NoteStartLabels)),
-    // Key in the plugins: a new instance plays in tune.
+    // Model until Key mode's tuning no longer depends on the order a host sets the controls in
+    // (a preset loaded onto an instance plays otherwise than one started with it).
     setting(PitchSetting, "pitch", "Pitch", Neuron, Number, Enumeration, 0.0,
-            PitchLabels.size() - 1.0, static_cast<double>(PitchMode::Key), 0, 24, PitchLabels),
+            PitchLabels.size() - 1.0, static_cast<double>(Renderer.keyedPitch), 0, 24, PitchLabels),
     setting(TransposeSetting, "transpose", "Transpose (semitones)", Neuron, Number, Linear,
             -LargestTranspose, LargestTranspose, Renderer.transpose, 0, 25),
     setting(FineTuneSetting, "fine_tune", "Fine tune (cents)", Neuron, Number, Linear,

@@ -255,7 +255,7 @@ TEST(PluginHosts, ResetToDefaultsSoundsAsAFreshInstance) {
     HostedPluginPtr fresh = openPlugin(path, Rate, 4096, error);
     EXPECT_EQ(firstDifference(playScore(*fresh, song, 256), expected), -1) << path;
     // Key mode's tuning follows the controls over the next few milliseconds: a reset is exact
-    // in Model mode, and a fresh instance above plays Key mode.
+    // in Model mode.
     HostedPluginPtr reset = open(path);
     for (const InstrumentParameter& parameter : instrumentParameters()) {
       if (parameter.id != PitchSetting) presetParameter(*reset, parameter.id, parameter.maximum);

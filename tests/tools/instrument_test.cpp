@@ -389,7 +389,8 @@ double heardPeriod(const std::vector<float>& x, double period) {
 TEST(Instrument, KeyModePlaysEveryPeriodicPresetInTuneAtEveryRate) {
   const Score held = scoreFrom("0 midi 90 60 127\n80000 end\n");
   for (const FactoryPreset& preset : factoryPresets()) {
-    const ParameterValues values = presetValues(preset);
+    const ParameterValues values =
+        with(presetValues(preset), {{PitchSetting, static_cast<double>(PitchMode::Key)}});
     EngineState probe;
     startVoiceWith(probe, Rate, values);
     const CycleMeasure cycle = measureCycle(modelParametersOf(probe), WholeMeasureSteps);
