@@ -16,6 +16,9 @@ void prepareTrace(TraceRing& ring, double sampleRate) noexcept {
   ring.writer.stride = stride;
   ring.writer.countdown = stride;
   ring.pointRate.store(sampleRate / stride, std::memory_order_relaxed);
+  ring.holdSamples = static_cast<int32_t>(std::ceil(sampleRate * PeakHoldSeconds));
+  ring.heldPeak = 0.0f;
+  ring.holdLeft = 0;
 }
 
 ModelTrace* blockTrace(TraceRing& ring) noexcept QUILLFERN_NONBLOCKING {
@@ -33,6 +36,20 @@ void renderTraced(InstrumentVoice& voice, float* output, uint32_t frames,
 
 void publishTrace(TraceRing& ring, const ModelTrace* trace) noexcept QUILLFERN_NONBLOCKING {
   if (trace != nullptr) ring.written.store(trace->written, std::memory_order_release);
+}
+
+void publishLevel(TraceRing& ring, const InstrumentVoice& voice, const float* output,
+                  uint32_t frames) noexcept QUILLFERN_NONBLOCKING {
+  float peak = 0.0f;
+  for (uint32_t frame = 0; frame < frames; ++frame) peak = std::max(peak, std::fabs(output[frame]));
+  ring.holdLeft -= static_cast<int32_t>(frames);
+  if (peak >= ring.heldPeak || ring.holdLeft <= 0) {
+    ring.heldPeak = peak;
+    ring.holdLeft = ring.holdSamples;
+  }
+  ring.peak.store(ring.heldPeak, std::memory_order_relaxed);
+  const auto notePoints = static_cast<uint32_t>(voice.engine.noteSamples / ring.writer.stride);
+  ring.notePoints.store(notePoints, std::memory_order_relaxed);
 }
 
 void startReading(TraceRing& ring, TraceReader& reader) noexcept {

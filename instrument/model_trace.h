@@ -23,8 +23,18 @@ struct TraceRing {
   std::atomic<uint32_t> written{0};    // points written so far (wrapping), released per block
   std::atomic<bool> wanted{false};     // set by the window's thread while it reads
   std::atomic<double> pointRate{0.0};  // points a second, set by prepareTrace()
-  ModelTrace writer;                   // the audio thread's own
+  // Beside the points, for the level meter and the regime: the output's peak, held for at
+  // least PeakHoldSeconds so that a reader that looks in less often misses none, and the points
+  // of the sounding note from its attack's start up to the newest point.
+  std::atomic<float> peak{0.0f};
+  std::atomic<uint32_t> notePoints{0};
+  ModelTrace writer;  // the audio thread's own, as are the two below
+  float heldPeak = 0.0f;
+  int32_t holdLeft = 0;  // samples the held peak stays, unless a higher one comes
+  int32_t holdSamples = 0;
 };
+
+inline constexpr double PeakHoldSeconds = 0.1;
 
 // Samples from one point to the next at `sampleRate` Hz.
 int32_t traceStrideAt(double sampleRate) noexcept;
@@ -41,6 +51,11 @@ void renderTraced(InstrumentVoice& voice, float* output, uint32_t frames,
 
 // At a block's end: the points written become visible to the reader.
 void publishTrace(TraceRing& ring, const ModelTrace* trace) noexcept QUILLFERN_NONBLOCKING;
+
+// At a block's end, before publishTrace, while a window wants the points: the block's peak and
+// how long the voice's note has sounded.
+void publishLevel(TraceRing& ring, const InstrumentVoice& voice, const float* output,
+                  uint32_t frames) noexcept QUILLFERN_NONBLOCKING;
 
 // The window's side: where it has read up to.
 struct TraceReader {

@@ -59,10 +59,11 @@ bool readValueField(const InstrumentParameter& parameter, std::string_view field
 
 }  // namespace
 
-std::string stateText(const ParameterValues& values) {
-  std::string text = std::string(FormatWord) + ' ' + std::string(ValuesFormat) + '\n';
+std::string valueLines(const ParameterValues& values, bool presetsOnly) {
+  std::string text;
   const auto parameters = instrumentParameters();
   for (std::size_t index = 0; index < ParameterCount; ++index) {
+    if (presetsOnly && !parameters[index].inPresets) continue;
     char number[32];
     const auto written = std::to_chars(number, number + sizeof number, values.value[index]);
     text += parameters[index].symbol;
@@ -73,39 +74,80 @@ std::string stateText(const ParameterValues& values) {
   return text + std::string(EndWord) + '\n';
 }
 
-bool parseStateText(std::string_view text, ParameterValues& values) {
-  std::size_t lineStart = 0;
-  const auto nextLine = [&]() {
-    const std::size_t end = std::min(text.find('\n', lineStart), text.size());
-    const std::string_view line = text.substr(lineStart, end - lineStart);
-    lineStart = end + 1;
-    return line;
-  };
-  const std::vector<std::string_view> header = fieldsOf(nextLine());
-  if (header.size() < 2 || header[0] != FormatWord) return false;
-  const bool positions = header[1] == PositionsFormat;
-  if (!positions && header[1] != ValuesFormat) return false;
+std::string stateText(const ParameterValues& values) {
+  return std::string(FormatWord) + ' ' + std::string(ValuesFormat) + '\n' +
+         valueLines(values, false);
+}
 
-  ParameterValues read = defaultValues();
-  const auto parameters = instrumentParameters();
-  bool ended = false;
-  while (lineStart <= text.size()) {
-    const std::vector<std::string_view> fields = fieldsOf(nextLine());
+namespace {
+
+// A value line of format 2, or the reason it is none.
+bool readValueLine(const std::vector<std::string_view>& fields, ParameterValues& read,
+                   std::string& problem) {
+  const int32_t index = parameterIndexOfSymbol(fields[0]);
+  if (index < 0) return true;  // a parameter of a later version
+  const InstrumentParameter& parameter = instrumentParameters()[static_cast<std::size_t>(index)];
+  if (fields.size() >= 2 && readValueField(parameter, fields[1], read.value[index])) return true;
+  char lowest[32];
+  char highest[32];
+  formatParameterValue(parameter, parameter.minimum, lowest, sizeof lowest);
+  formatParameterValue(parameter, parameter.maximum, highest, sizeof highest);
+  problem = std::string(parameter.symbol) + " takes a number from " + lowest + " to " + highest;
+  return false;
+}
+
+}  // namespace
+
+bool parseValueLines(std::string_view text, int32_t firstLine, ParameterValues& values,
+                     std::string& problem) {
+  ParameterValues read = values;
+  std::size_t lineStart = 0;
+  for (int32_t line = firstLine; lineStart <= text.size(); ++line) {
+    const std::size_t end = std::min(text.find('\n', lineStart), text.size());
+    const std::vector<std::string_view> fields = fieldsOf(text.substr(lineStart, end - lineStart));
+    lineStart = end + 1;
     if (fields.empty()) continue;
-    if (!positions && fields[0] == EndWord) {
-      ended = true;
-      break;
+    if (fields[0] == EndWord) {
+      values = read;
+      return true;
     }
+    if (!readValueLine(fields, read, problem)) {
+      problem = "line " + std::to_string(line) + ": " + problem;
+      return false;
+    }
+  }
+  problem = "no \"end\" line: the file is cut short";
+  return false;
+}
+
+bool parseStateText(std::string_view text, ParameterValues& values) {
+  const std::size_t headerEnd = std::min(text.find('\n'), text.size());
+  const std::vector<std::string_view> header = fieldsOf(text.substr(0, headerEnd));
+  if (header.size() < 2 || header[0] != FormatWord) return false;
+  const std::string_view rest = text.substr(std::min(headerEnd + 1, text.size()));
+  ParameterValues read = defaultValues();
+  std::string problem;
+  if (header[1] == ValuesFormat) {
+    if (!parseValueLines(rest, 2, read, problem)) return false;
+    values = read;
+    return true;
+  }
+  if (header[1] != PositionsFormat) return false;
+  // Format 1 had no end line.
+  const auto parameters = instrumentParameters();
+  for (std::size_t lineStart = 0; lineStart <= rest.size();) {
+    const std::size_t end = std::min(rest.find('\n', lineStart), rest.size());
+    const std::vector<std::string_view> fields = fieldsOf(rest.substr(lineStart, end - lineStart));
+    lineStart = end + 1;
+    if (fields.empty()) continue;
     const int32_t index = parameterIndexOfSymbol(fields[0]);
     if (index < 0) continue;
     const InstrumentParameter& parameter = parameters[static_cast<std::size_t>(index)];
-    double& value = read.value[index];
-    const bool valid =
-        positions ? fields.size() >= 3 && readPositionLine(parameter, fields[1], fields[2], value)
-                  : fields.size() >= 2 && readValueField(parameter, fields[1], value);
-    if (!valid) return false;
+    if (fields.size() < 3 ||
+        !readPositionLine(parameter, fields[1], fields[2], read.value[index])) {
+      return false;
+    }
   }
-  if (!positions && !ended) return false;  // format 1 had no end line
   values = read;
   return true;
 }

@@ -15,6 +15,7 @@
 // each control had been moved ("r 47 0"): a control never moved plays its start-up value.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -22,8 +23,18 @@
 
 std::string stateText(const ParameterValues& values);
 
+// The lines of format 2 after its format line, the end line last; with `presetsOnly`, only the
+// parameters a preset sets.
+std::string valueLines(const ParameterValues& values, bool presetsOnly);
+
 // Reads a saved state of format 1 or 2. Lines of parameters this version does not know are
 // skipped (a session saved by a later version); parameters not named keep their defaults.
 // Returns false, leaving `values` alone, for anything else: no format line, a field that is no
 // number, a value out of its parameter's range, a format 2 state without its end.
 bool parseStateText(std::string_view text, ParameterValues& values);
+
+// The lines of format 2 after its format line (a user preset's after its name line), numbered
+// from `firstLine` on: parameters named take their values in `values`. False with the first
+// problem in words ("line 4: b takes a number from 1.702 to 3.404"), `values` untouched.
+bool parseValueLines(std::string_view text, int32_t firstLine, ParameterValues& values,
+                     std::string& problem);

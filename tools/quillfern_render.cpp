@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <span>
 #include <sstream>
 #include <string>
@@ -20,6 +21,7 @@
 #include "instrument/factory_presets.h"
 #include "instrument/instrument_voice.h"
 #include "instrument/parameters.h"
+#include "instrument/user_presets.h"
 #include "tools/audio_output.h"
 #include "tools/midi_file.h"
 #include "tools/output_file.h"
@@ -80,9 +82,10 @@ constexpr const char* Usage =
     "                      plugins, are off here unless set; so is every other parameter at\n"
     "                      its default, and the sound is then exactly the window's. Pitch bend,\n"
     "                      the mod wheel, aftertouch and the sustain pedal of the song play.\n"
-    "  --preset NAME       Starts from a factory preset (any case), as the plugins load it;\n"
-    "                      --param and the controls below change it further. An unknown name\n"
-    "                      is answered with the list of the bank's names.\n"
+    "  --preset NAME       Starts from a factory preset (any case), as the plugins load it, or\n"
+    "                      else from one of the user's own (saved by the plugins' window in\n"
+    "                      ~/.local/share/quillfern/presets/); --param and the controls below\n"
+    "                      change it further. An unknown name is answered with the bank's.\n"
     "\n"
     "CONTROLS set the window's controls before anything else happens, in the positions the\n"
     "window shows:\n"
@@ -144,7 +147,7 @@ struct Options {
   bool rateGiven = false;
   int32_t renderRate = 0;                 // the voice's: the file's, or a multiple of it
   std::vector<ScoreEvent> controls;       // set at frame 0, in the order given
-  const FactoryPreset* preset = nullptr;  // --preset
+  std::optional<ParameterValues> preset;  // --preset
   std::vector<std::pair<std::size_t, double>> parameters;  // --param, by index, in order
   int32_t channel = 1;                                     // the MIDI channel played
   bool help = false;
@@ -287,18 +290,25 @@ bool setParameter(Options& options, const std::string& value, std::string& error
   return true;
 }
 
+// A factory preset first, then one of the user's own.
 bool setPreset(Options& options, const std::string& value, std::string& error) {
-  options.preset = findFactoryPreset(value);
-  if (options.preset != nullptr) return true;
+  if (const FactoryPreset* factory = findFactoryPreset(value); factory != nullptr) {
+    options.preset = presetValues(*factory);
+    return true;
+  }
+  if (const UserPreset user = findUserPreset(value); user.readable) {
+    options.preset = user.values;
+    return true;
+  }
   error = "--preset takes the name of a factory preset (" +
-          namesOf(factoryPresets(), &FactoryPreset::name) + "), not '" + readableText(value) + "'";
+          namesOf(factoryPresets(), &FactoryPreset::name) + ") or of a preset of " +
+          readableText(userPresetFolder()) + ", not '" + readableText(value) + "'";
   return false;
 }
 
 // The parameters played: the renderer's own values, or the preset's, then each --param.
 ParameterValues parameterValuesOf(const Options& options) {
-  ParameterValues values =
-      options.preset != nullptr ? presetValues(*options.preset) : rendererValues();
+  ParameterValues values = options.preset.has_value() ? *options.preset : rendererValues();
   for (const auto& [index, value] : options.parameters) values.value[index] = value;
   return values;
 }

@@ -239,6 +239,7 @@ clap_process_status process(const clap_plugin_t* plugin,
     applyEvent(instance, header);
   }
   renderTraced(instance.voice, output + done, frames - done, trace);
+  if (trace != nullptr) publishLevel(instance.window.trace, instance.voice, output, frames);
   publishTrace(instance.window.trace, trace);
   return CLAP_PROCESS_CONTINUE;
 }

@@ -88,7 +88,8 @@ void followPlugin(ClapWindowLink& link) {
   const uint32_t count = readTrace(link.trace, window.reader, window.points.data(), capacity);
   if (count > 0) {
     appendPoints(view.history, window.points.data(), count);
-    view.dirty = true;
+    followLevel(view, link.trace.peak.load(std::memory_order_relaxed),
+                link.trace.notePoints.load(std::memory_order_relaxed));
   }
 }
 

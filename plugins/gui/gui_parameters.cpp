@@ -9,6 +9,7 @@
 #include "engine/voice_controls.h"
 #include "instrument/factory_presets.h"
 #include "instrument/parameters.h"
+#include "instrument/user_presets.h"
 
 namespace {
 
@@ -81,6 +82,10 @@ double guiDefaultValue(std::size_t index) {
   return parameterAt(index).defaultValue;
 }
 
+double guiAttackSeconds(std::span<const double> values) {
+  return values[static_cast<std::size_t>(parameterIndexOfSymbol("attack"))];
+}
+
 double guiValueAt(std::size_t index, double normalized) {
   const InstrumentParameter& parameter = parameterAt(index);
   const double clamped = std::clamp(normalized, 0.0, 1.0);
@@ -116,17 +121,59 @@ bool guiValueOfText(std::size_t index, const char* text, double& value) {
   return parseParameterText(parameterAt(index), text, value);
 }
 
-std::size_t guiPresetCount() {
+namespace {
+
+GuiPreset guiPresetOf(std::string name, const ParameterValues& played) {
+  GuiPreset preset{std::move(name), std::vector<double>(ParameterCount), {}, {}};
+  for (std::size_t index = 0; index < ParameterCount; ++index) {
+    preset.values[index] = parameterAt(index).inPresets ? played.value[index] : NAN;
+  }
+  return preset;
+}
+
+GuiPreset guiPresetOf(const UserPreset& user) {
+  GuiPreset preset = guiPresetOf(user.name, user.values);
+  preset.path = user.path;
+  preset.problem = user.readable ? "" : user.problem;
+  return preset;
+}
+
+}  // namespace
+
+std::vector<GuiPreset> guiPresets() {
+  std::vector<GuiPreset> presets;
+  for (const FactoryPreset& preset : factoryPresets()) {
+    presets.push_back(guiPresetOf(preset.name, presetValues(preset)));
+  }
+  for (const UserPreset& user : listUserPresets()) presets.push_back(guiPresetOf(user));
+  return presets;
+}
+
+std::size_t guiFactoryPresetCount() {
   return factoryPresets().size();
 }
 
-const char* guiPresetName(std::size_t preset) {
-  return factoryPresets()[preset].name;
+bool guiReadPresetAgain(GuiPreset& preset) {
+  if (preset.path.empty()) return true;
+  const UserPreset user = readUserPreset(preset.path);
+  if (!user.readable) {
+    preset.problem = user.problem;
+    return false;
+  }
+  preset = guiPresetOf(user);
+  return true;
 }
 
-void guiPresetValues(std::size_t preset, std::span<double> values) {
-  const ParameterValues played = presetValues(factoryPresets()[preset]);
-  for (std::size_t index = 0; index < values.size() && index < ParameterCount; ++index) {
-    values[index] = parameterAt(index).inPresets ? played.value[index] : NAN;
+bool guiSavePreset(const std::string& name, std::span<const double> values, std::string& problem) {
+  ParameterValues sound = defaultValues();
+  std::copy_n(values.begin(), std::min(values.size(), ParameterCount), sound.value);
+  return saveUserPreset(name, sound, problem);
+}
+
+std::string guiFreePresetName(const std::vector<GuiPreset>& presets) {
+  std::vector<UserPreset> taken(presets.size());
+  for (std::size_t preset = 0; preset < presets.size(); ++preset) {
+    taken[preset].name = presets[preset].name;
   }
+  return freePresetName(taken);
 }

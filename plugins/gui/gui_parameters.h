@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
+#include <vector>
 
 #include "engine/nonblocking.h"
 
@@ -25,6 +27,9 @@ ControlGroup guiParameterGroup(std::size_t index);
 int32_t guiParameterSteps(std::size_t index);
 double guiDefaultValue(std::size_t index);
 
+// The attack's length in seconds among a view's values.
+double guiAttackSeconds(std::span<const double> values);
+
 // A value in the host's units from its place in the range (0 to 1), and back.
 double guiValueAt(std::size_t index, double normalized);
 double guiNormalizedOf(std::size_t index, double value);
@@ -34,8 +39,25 @@ double guiNormalizedOf(std::size_t index, double value);
 void guiValueText(std::size_t index, double value, char* text, std::size_t size);
 bool guiValueOfText(std::size_t index, const char* text, double& value);
 
-// The factory bank: its presets' names, and the values a preset gives: every parameter of the
-// sound, NaN for those a preset leaves as they are (the MIDI channel).
-std::size_t guiPresetCount();
-const char* guiPresetName(std::size_t preset);
-void guiPresetValues(std::size_t preset, std::span<double> values);
+// A preset the window offers: the factory bank's, then the user's own (instrument/user_presets.h).
+struct GuiPreset {
+  std::string name;
+  std::vector<double> values;  // every parameter, NaN for those a preset leaves as they are
+  std::string path;            // a user's preset's file; empty for the factory bank's
+  std::string problem;         // why a user's file is no preset; empty for one that is
+};
+
+// The factory bank, then the user's presets as their folder holds them now.
+std::vector<GuiPreset> guiPresets();
+std::size_t guiFactoryPresetCount();
+
+// A user's preset read again from its file (it may have changed since the menu was made):
+// false, with the reason in its `problem` and its values untouched, for a file that is no
+// preset. True for a factory preset.
+bool guiReadPresetAgain(GuiPreset& preset);
+
+// Writes the values of the sound as the user's preset `name`; false with the reason in words.
+bool guiSavePreset(const std::string& name, std::span<const double> values, std::string& problem);
+
+// A name for a new preset ("My sound 3") that none of `presets` has.
+std::string guiFreePresetName(const std::vector<GuiPreset>& presets);

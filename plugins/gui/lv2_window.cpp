@@ -120,14 +120,14 @@ void portEvent(LV2UI_Handle handle, uint32_t port, uint32_t size, uint32_t forma
     followHostValue(view, index, *static_cast<const float*>(buffer));
     return;
   }
-  float pointRate = 0.0f;
+  TraceLevel level;
   const float* pairs = nullptr;
   uint32_t count = 0;
   if (port == Lv2TracePort && format == window.uris.atomEventTransfer && size >= sizeof(LV2_Atom) &&
-      tracePointsOf(*static_cast<const LV2_Atom*>(buffer), window.uris, pointRate, pairs, count)) {
-    setPointRate(view.history, pointRate);
+      tracePointsOf(*static_cast<const LV2_Atom*>(buffer), window.uris, level, pairs, count)) {
+    setPointRate(view.history, level.pointRate);
     appendPoints(view.history, pairs, count);
-    view.dirty = true;
+    followLevel(view, level.peak, level.notePoints);
   }
 }
 

@@ -16,6 +16,9 @@ struct ScopeHistory {
   double pointRate = 0.0;  // points a second; 0 until the plugin has said
 };
 
+// All the history holds at the highest point rate, in seconds.
+inline constexpr double HistorySeconds = ScopeHistory::Capacity / 48000.0;
+
 // Forgets every point when the rate changes (another sample rate), then keeps `pointRate` (0 for
 // one no trace has).
 void setPointRate(ScopeHistory& history, double pointRate);

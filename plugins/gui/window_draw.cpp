@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "engine/model_regime.h"
@@ -99,10 +100,9 @@ double middleOf(const Rect& rect) {
 
 // The model's present, worked out once a drawing.
 struct ModelPicture {
-  std::vector<float> x;  // the last RegimeSeconds, oldest first
+  std::vector<float> x;  // the whole history, oldest first
   std::vector<float> z;
-  ModelRegime regime = ModelRegime::Silent;
-  SpikeMeasures spikes;
+  RegimeReading regime;
   float lowestX = -SmallestXSpan;  // the scope's and the portrait's range of x
   float highestX = SmallestXSpan;
 };
@@ -111,12 +111,17 @@ bool playable(float value) {
   return std::fabs(value) <= RunAwayLevel;
 }
 
+std::span<const float> lastSeconds(const std::vector<float>& values, double seconds,
+                                   double pointRate) {
+  const auto wanted = static_cast<std::size_t>(std::lround(seconds * pointRate));
+  return std::span<const float>(values).last(std::min(wanted, values.size()));
+}
+
 ModelPicture pictureOf(const WindowView& view) {
   ModelPicture picture;
-  latestPoints(view.history, RegimeSeconds, picture.x, picture.z);
-  picture.regime = regimeOf(picture.x);
-  picture.spikes = measureSpikes(picture.x);
-  for (const float x : picture.x) {
+  latestPoints(view.history, HistorySeconds, picture.x, picture.z);
+  picture.regime = readRegime(view, picture.x);
+  for (const float x : lastSeconds(picture.x, TimeScales.back(), view.history.pointRate)) {
     if (!playable(x)) continue;
     picture.lowestX = std::min(picture.lowestX, x);
     picture.highestX = std::max(picture.highestX, x);
@@ -125,12 +130,6 @@ ModelPicture pictureOf(const WindowView& view) {
   picture.lowestX = std::floor(picture.lowestX * 2.0f) / 2.0f;
   picture.highestX = std::ceil(picture.highestX * 2.0f) / 2.0f;
   return picture;
-}
-
-std::span<const float> lastSeconds(const std::vector<float>& values, double seconds,
-                                   double pointRate) {
-  const auto wanted = static_cast<std::size_t>(std::lround(seconds * pointRate));
-  return std::span<const float>(values).last(std::min(wanted, values.size()));
 }
 
 // "200 ms", "2 s".
@@ -142,30 +141,119 @@ void durationText(double seconds, char* text, std::size_t size) {
   }
 }
 
+bool hovers(const WindowView& view, TargetKind kind, std::size_t index = 0) {
+  return view.hovered.kind == kind && view.hovered.index == index;
+}
+
+void drawButton(cairo_t* cairo, const Rect& rect, const char* label, bool lit) {
+  fillRect(cairo, rect, lit ? ControlHover : ControlFace);
+  drawText(cairo, rect.x + rect.width / 2, middleOf(rect), label, NormalText, Text, Align::Centre);
+}
+
+// Text cut at the rectangle's right edge.
+void drawClippedText(cairo_t* cairo, const Rect& rect, const std::string& text, double size,
+                     const Colour& colour, Align align = Align::Left) {
+  cairo_save(cairo);
+  cairo_rectangle(cairo, rect.x, rect.y, rect.width, rect.height);
+  cairo_clip(cairo);
+  const double x = align == Align::Right ? rect.x + rect.width : rect.x;
+  drawText(cairo, x, middleOf(rect), text.c_str(), size, colour, align);
+  cairo_restore(cairo);
+}
+
+void drawEntry(cairo_t* cairo, const Rect& rect, const TextEntry& entry);
+
+// The output's peak on a scale of decibels from full scale, its part above 0 dB in red, and
+// the clip mark, lit from a peak over full scale until clicked.
+void drawMeter(cairo_t* cairo, const WindowView& view) {
+  constexpr double LowestDb = -48.0;
+  constexpr double HighestDb = 12.0;
+  const Rect meter = meterRect();
+  const auto at = [&](double db) {
+    return meter.x +
+           meter.width * (std::clamp(db, LowestDb, HighestDb) - LowestDb) / (HighestDb - LowestDb);
+  };
+  fillRect(cairo, meter, ControlFace);
+  const double peakDb = 20.0 * std::log10(std::max(static_cast<double>(view.peak), 1e-6));
+  const double full = at(0.0);
+  if (peakDb > LowestDb) {
+    setColour(cairo, ScopeLine);
+    cairo_rectangle(cairo, meter.x, meter.y, std::min(at(peakDb), full) - meter.x, meter.height);
+    cairo_fill(cairo);
+    if (peakDb > 0.0) {
+      setColour(cairo, Warning);
+      cairo_rectangle(cairo, full, meter.y, at(peakDb) - full, meter.height);
+      cairo_fill(cairo);
+    }
+  }
+  for (const double db : {-48.0, -36.0, -24.0, -12.0, 0.0, 12.0}) {
+    char label[8];
+    std::snprintf(label, sizeof label, "%+.0f", db);
+    setColour(cairo, db == 0.0 ? Text : Grid);
+    cairo_rectangle(cairo, at(db) - 0.5, meter.y, 1.0, meter.height);
+    cairo_fill(cairo);
+    const Align align = db == LowestDb    ? Align::Left
+                        : db == HighestDb ? Align::Right
+                                          : Align::Centre;
+    drawText(cairo, at(db), meter.y + meter.height + 9.0, db == 0.0 ? "0 dB" : label, 9.0, DimText,
+             align);
+  }
+  const Rect clip = clipMarkRect();
+  fillRect(cairo, clip, view.clipped ? Warning : ControlFace);
+  drawText(cairo, clip.x + clip.width / 2, middleOf(clip), "clip", SmallText,
+           view.clipped ? Text : DimText, Align::Centre);
+}
+
+// A refused preset's or a failed save's words, over what lies below until the next click.
+void drawMessage(cairo_t* cairo, const WindowView& view) {
+  if (view.message.empty()) return;
+  const Rect box = messageRect();
+  fillRect(cairo, box, Colour{0.10, 0.05, 0.05, 0.95});
+  const Rect text{box.x + TextInset, box.y, box.width - 2 * TextInset, box.height};
+  drawClippedText(cairo, text, view.message, SmallText, Warning, Align::Right);
+}
+
 void drawHeader(cairo_t* cairo, const WindowView& view) {
   drawText(cairo, 16.0, 24.0, "Quillfern", TitleText, Text, Align::Left, true);
   drawText(cairo, 122.0, 25.0, "a neuron played as an instrument", NormalText, DimText);
+  drawMeter(cairo, view);
+  drawButton(cairo, presetStepRect(-1), "\u25C0", hovers(view, TargetKind::PresetPrevious));
+  drawButton(cairo, presetStepRect(1), "\u25B6", hovers(view, TargetKind::PresetNext));
+  drawButton(cairo, saveButtonRect(), "Save as\u2026",
+             hovers(view, TargetKind::SavePreset) || (view.entry.presetName && view.entry.open));
   const Rect button = presetButtonRect();
-  const bool hovered = view.hovered.kind == TargetKind::PresetButton;
-  fillRect(cairo, button, hovered || view.presetMenuOpen ? ControlHover : ControlFace);
-  drawText(cairo, button.x + TextInset, middleOf(button), "Presets", NormalText, Text);
+  if (view.entry.open && view.entry.presetName) {
+    drawEntry(cairo, button, view.entry);
+    return;
+  }
+  fillRect(
+      cairo, button,
+      hovers(view, TargetKind::PresetButton) || view.presetMenuOpen ? ControlHover : ControlFace);
+  const Rect name{button.x + TextInset, button.y, button.width - 2 * TextInset - 14.0,
+                  button.height};
+  drawClippedText(cairo, name, presetShownName(view), NormalText, Text);
   drawText(cairo, button.x + button.width - TextInset, middleOf(button), "\u25BE", NormalText, Text,
            Align::Right);
 }
 
 void drawPresetMenu(cairo_t* cairo, const WindowView& view) {
   if (!view.presetMenuOpen) return;
-  for (std::size_t preset = 0; preset < guiPresetCount(); ++preset) {
+  for (std::size_t preset = 0; preset < view.presets.size(); ++preset) {
     const Rect item = presetItemRect(preset);
-    const bool hovered =
-        view.hovered.kind == TargetKind::PresetItem && view.hovered.index == preset;
-    setColour(cairo, hovered ? ControlHover : Background);
+    const GuiPreset& shown = view.presets[preset];
+    const bool user = preset >= guiFactoryPresetCount();
+    setColour(cairo, hovers(view, TargetKind::PresetItem, preset) ? ControlHover
+                     : user                                       ? Panel
+                                                                  : Background);
     cairo_rectangle(cairo, item.x, item.y, item.width, item.height);
     cairo_fill_preserve(cairo);
     setColour(cairo, ControlHover);
     cairo_set_line_width(cairo, 1.0);
     cairo_stroke(cairo);
-    drawText(cairo, item.x + TextInset, middleOf(item), guiPresetName(preset), NormalText, Text);
+    const Rect text{item.x + TextInset, item.y, item.width - 2 * TextInset, item.height};
+    const bool broken = !shown.problem.empty();
+    drawClippedText(cairo, text, broken ? shown.name + " (not a preset)" : shown.name, NormalText,
+                    broken ? DimText : Text);
   }
 }
 
@@ -187,10 +275,13 @@ void drawEntry(cairo_t* cairo, const Rect& rect, const TextEntry& entry) {
     roundedRect(cairo, rect, CornerRadius);
     cairo_stroke(cairo);
   }
+  const char* hint = entry.presetName ? "Enter saves" : entry.refused ? "not a value" : "Enter";
+  const double hintWidth = textWidth(cairo, hint, SmallText) + TextInset;
   const std::string shown = entry.text + (entry.untouched ? "" : "|");
-  drawText(cairo, rect.x + TextInset, middleOf(rect), shown.c_str(), NormalText, EntryText);
-  drawText(cairo, rect.x + rect.width - TextInset, middleOf(rect),
-           entry.refused ? "not a value" : "Enter", SmallText,
+  drawClippedText(cairo,
+                  {rect.x + TextInset, rect.y, rect.width - 2 * TextInset - hintWidth, rect.height},
+                  shown, NormalText, EntryText);
+  drawText(cairo, rect.x + rect.width - TextInset, middleOf(rect), hint, SmallText,
            entry.refused ? Warning : Colour{0.4, 0.4, 0.45}, Align::Right);
 }
 
@@ -396,7 +487,7 @@ void drawScope(cairo_t* cairo, const WindowView& view, const ModelPicture& pictu
   drawText(cairo, plot.x, plot.y + plot.height + 12.0, ago, SmallText, DimText);
   drawText(cairo, plot.x + plot.width, plot.y + plot.height + 12.0, "now", SmallText, DimText,
            Align::Right);
-  if (picture.regime == ModelRegime::RunAway) drawRunAway(cairo, plot);
+  if (picture.regime.regime == ModelRegime::RunAway) drawRunAway(cairo, plot);
 }
 
 void drawPhasePortrait(cairo_t* cairo, const WindowView& view, const ModelPicture& picture) {
@@ -467,28 +558,33 @@ Colour regimeColour(ModelRegime regime) {
   return Text;
 }
 
-void drawRegime(cairo_t* cairo, const ModelPicture& picture, double seconds) {
+void drawRegime(cairo_t* cairo, const RegimeReading& reading) {
   const Rect panel = regimeRect();
   fillRect(cairo, panel, Panel);
   drawText(cairo, panel.x + TextInset, panel.y + 17.0, "The neuron is", SmallText, DimText,
            Align::Left, true);
-  const Colour colour = regimeColour(picture.regime);
-  drawText(cairo, panel.x + TextInset, panel.y + 62.0, regimeName(picture.regime), RegimeText,
-           colour, Align::Left, true);
-  char line[96];
-  if (picture.regime == ModelRegime::RunAway) {
-    drawText(cairo, panel.x + TextInset, panel.y + 110.0, "Its voice fell silent.", NormalText,
-             Text);
-    drawText(cairo, panel.x + TextInset, panel.y + 130.0, "The next note resets it.", NormalText,
-             Text);
+  const double left = panel.x + TextInset;
+  if (reading.settling) {
+    drawText(cairo, left, panel.y + 62.0, "settling\u2026", RegimeText, DimText, Align::Left, true);
+    drawText(cairo, left, panel.y + 110.0, "its note's first cycles", NormalText, DimText);
     return;
   }
-  std::snprintf(line, sizeof line, "%d spikes in the last %.1f s", picture.spikes.spikes, seconds);
-  drawText(cairo, panel.x + TextInset, panel.y + 110.0, line, NormalText, Text);
-  if (picture.regime == ModelRegime::Bursting || picture.regime == ModelRegime::Chaotic) {
-    std::snprintf(line, sizeof line, "%d whole bursts, %s", picture.spikes.bursts,
-                  picture.spikes.burstsAlike ? "all alike" : "each different");
-    drawText(cairo, panel.x + TextInset, panel.y + 130.0, line, NormalText, Text);
+  drawText(cairo, left, panel.y + 62.0, regimeName(reading.regime), RegimeText,
+           regimeColour(reading.regime), Align::Left, true);
+  if (reading.regime == ModelRegime::RunAway) {
+    drawText(cairo, left, panel.y + 110.0, "Its voice fell silent.", NormalText, Text);
+    drawText(cairo, left, panel.y + 130.0, "The next note resets it.", NormalText, Text);
+    return;
+  }
+  if (!(reading.seconds >= LeastSettledSeconds)) return;  // no note yet
+  char line[96];
+  std::snprintf(line, sizeof line, "%d spikes in %.1f s of its held sound", reading.spikes.spikes,
+                reading.seconds);
+  drawText(cairo, left, panel.y + 110.0, line, NormalText, Text);
+  if (reading.regime == ModelRegime::Bursting || reading.regime == ModelRegime::Chaotic) {
+    std::snprintf(line, sizeof line, "%d whole bursts, %s", reading.spikes.bursts,
+                  reading.spikes.burstsAlike ? "all alike" : "each different");
+    drawText(cairo, left, panel.y + 130.0, line, NormalText, Text);
   }
 }
 
@@ -508,10 +604,9 @@ void drawWindow(cairo_t* cairo, const WindowView& view) {
   }
   drawScope(cairo, view, picture);
   drawPhasePortrait(cairo, view, picture);
-  const double known =
-      static_cast<double>(picture.x.size()) / std::max(view.history.pointRate, 1.0);
-  drawRegime(cairo, picture, known);
+  drawRegime(cairo, picture.regime);
   drawPresetMenu(cairo, view);
+  drawMessage(cairo, view);
   cairo_restore(cairo);
 }
 

@@ -25,11 +25,26 @@ constexpr double ScopeHeight = 262.0;
 constexpr double ButtonWidth = 52.0;
 constexpr double ButtonHeight = 22.0;
 constexpr double MenuWidth = 200.0;
-constexpr double MenuItemHeight = 26.0;
+constexpr double MenuItemHeight = 22.0;
+constexpr double HeaderTop = 10.0;
+constexpr double HeaderButtonHeight = 28.0;
+constexpr double StepWidth = 28.0;
+constexpr double SaveWidth = 84.0;
+constexpr double HeaderGap = 4.0;
+constexpr double MessageWidth = 600.0;
+constexpr double MeterLeft = 360.0;  // right of the title
+constexpr double MeterWidth = 280.0;
+constexpr double ClipMarkWidth = 40.0;
 constexpr double SegmentLabelWidth = 96.0;  // a control of named values: its name's share
 constexpr int32_t MostSegments = 3;         // values side by side; a control of more has a slider
 
 constexpr uint32_t DoubleClickMilliseconds = 400;
+// Whole cycles the read-out waits for: a spiking note's spikes, a bursting one's bursts (as
+// many as measureSpikes judges alike, and one more), and how long a note stays quiet before
+// it is called silent.
+constexpr int32_t SettledSpikes = 8;
+constexpr int32_t SettledBursts = 5;
+constexpr double SettledSilenceSeconds = 0.5;
 constexpr double FineDragFactor = 0.1;
 constexpr double WheelFraction = 0.01;  // of the range, per notch
 constexpr double FineWheelFraction = 0.001;
@@ -117,23 +132,107 @@ void changeOnce(WindowView& view, const GuiHost& host, std::size_t parameter, do
   host.endGesture(host.context, parameter);
 }
 
-void applyPreset(WindowView& view, const GuiHost& host, std::size_t preset) {
-  std::vector<double> values(guiParameterCount());
-  guiPresetValues(preset, values);
-  for (std::size_t index = 0; index < values.size(); ++index) {
-    if (!std::isnan(values[index])) changeOnce(view, host, index, values[index]);
+// The sound is the preset's, as far as a host's 32-bit value can tell.
+bool soundIsPreset(const WindowView& view, const GuiPreset& preset) {
+  if (preset.name.empty() || !preset.problem.empty()) return false;
+  for (std::size_t index = 0; index < view.values.size() && index < preset.values.size(); ++index) {
+    const double value = preset.values[index];
+    if (!std::isnan(value) && static_cast<float>(value) != static_cast<float>(view.values[index])) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// A sound that is one of the menu's presets (one the host loaded) shows that preset's name.
+void recognisePreset(WindowView& view) {
+  if (soundIsPreset(view, view.loaded)) return;
+  for (const GuiPreset& preset : view.presets) {
+    if (soundIsPreset(view, preset)) {
+      view.loaded = preset;
+      return;
+    }
+  }
+}
+
+// The preset, read again if it is the user's, sets every parameter it names, or nothing at all.
+void choosePreset(WindowView& view, const GuiHost& host, std::size_t index) {
+  GuiPreset preset = view.presets[index];
+  if (!guiReadPresetAgain(preset)) {
+    view.message = "\u201C" + preset.name + "\u201D is refused: " + preset.problem;
+    view.presets[index].problem = preset.problem;
+    return;
+  }
+  view.presets[index] = preset;
+  for (std::size_t parameter = 0; parameter < preset.values.size(); ++parameter) {
+    if (!std::isnan(preset.values[parameter])) {
+      changeOnce(view, host, parameter, preset.values[parameter]);
+    }
+  }
+  view.loaded = preset;
+}
+
+std::size_t loadedIndex(const WindowView& view) {
+  for (std::size_t index = 0; index < view.presets.size(); ++index) {
+    const GuiPreset& preset = view.presets[index];
+    if (preset.name == view.loaded.name && preset.path == view.loaded.path) return index;
+  }
+  return view.presets.size();
+}
+
+// The previous or next preset of the menu, round, past the user's files that are none.
+void stepPreset(WindowView& view, const GuiHost& host, int direction) {
+  const std::size_t count = view.presets.size();
+  if (count == 0) return;
+  std::size_t index = loadedIndex(view);
+  if (index == count) index = direction > 0 ? count - 1 : 0;
+  for (std::size_t tried = 0; tried < count; ++tried) {
+    index = (index + count + static_cast<std::size_t>(direction > 0 ? 1 : count - 1)) % count;
+    if (view.presets[index].problem.empty()) {
+      choosePreset(view, host, index);
+      return;
+    }
+  }
+}
+
+void openPresetNameEntry(WindowView& view) {
+  view.presets = guiPresets();
+  view.entry = {true, true, 0, guiFreePresetName(view.presets), true, false};
+}
+
+// Enter on a preset's name: the sound is saved under it and becomes the loaded preset.
+void savePresetNamed(WindowView& view) {
+  std::string problem;
+  if (!guiSavePreset(view.entry.text, view.values, problem)) {
+    view.entry.refused = true;
+    view.message = "Not saved: " + problem;
+    return;
+  }
+  view.entry.open = false;
+  view.presets = guiPresets();
+  for (const GuiPreset& preset : view.presets) {
+    if (!preset.path.empty() && preset.name == view.entry.text) view.loaded = preset;
   }
 }
 
 void openEntry(WindowView& view, std::size_t parameter) {
   char text[64];
   guiValueText(parameter, view.values[parameter], text, sizeof text);
-  view.entry = {true, parameter, text, true, false};
+  view.entry = {true, false, parameter, text, true, false};
 }
 
 // Enter, or a click elsewhere: a value that reads is taken; text that does not stays, marked,
 // for Enter (a click elsewhere gives it up).
 void commitEntry(WindowView& view, const GuiHost& host, bool keepRefused) {
+  if (view.entry.presetName) {
+    if (keepRefused) {
+      savePresetNamed(view);
+    } else {
+      view.entry.open = false;  // a click elsewhere: nothing saved
+    }
+    view.dirty = true;
+    return;
+  }
   double value = 0.0;
   if (guiValueOfText(view.entry.parameter, view.entry.text.c_str(), value)) {
     changeOnce(view, host, view.entry.parameter, value);
@@ -261,23 +360,54 @@ Rect regimeRect() {
           phase.height};
 }
 
+Rect saveButtonRect() {
+  return {BaseWidth - Margin - SaveWidth, HeaderTop, SaveWidth, HeaderButtonHeight};
+}
+
+Rect presetStepRect(int direction) {
+  const double next = saveButtonRect().x - HeaderGap - StepWidth;
+  const double x = direction > 0 ? next : next - 2 * HeaderGap - MenuWidth - StepWidth;
+  return {x, HeaderTop, StepWidth, HeaderButtonHeight};
+}
+
 Rect presetButtonRect() {
-  return {BaseWidth - Margin - MenuWidth, 10.0, MenuWidth, 28.0};
+  const Rect previous = presetStepRect(-1);
+  return {previous.x + StepWidth + HeaderGap, HeaderTop, MenuWidth, HeaderButtonHeight};
+}
+
+// Under the presets' buttons, over the scope's title, while it is there.
+Rect messageRect() {
+  const double right = saveButtonRect().x + SaveWidth;
+  return {right - MessageWidth, HeaderTop + HeaderButtonHeight + 2.0, MessageWidth, MenuItemHeight};
+}
+
+Rect meterRect() {
+  return {MeterLeft, HeaderTop + 4.0, MeterWidth, 10.0};
+}
+
+Rect clipMarkRect() {
+  const Rect meter = meterRect();
+  return {meter.x + meter.width + HeaderGap, HeaderTop + 2.0, ClipMarkWidth, 16.0};
 }
 
 Rect presetItemRect(std::size_t preset) {
-  const Rect button = presetButtonRect();
-  return {button.x, button.y + button.height + 2.0 + static_cast<double>(preset) * MenuItemHeight,
-          MenuWidth, MenuItemHeight};
+  const double top = HeaderTop + HeaderButtonHeight + 2.0;
+  const auto rows = static_cast<std::size_t>((BaseHeight - Margin - top) / MenuItemHeight);
+  const auto column = static_cast<double>(preset / rows);
+  const auto row = static_cast<double>(preset % rows);
+  const double right = saveButtonRect().x + SaveWidth;
+  return {right - (column + 1) * MenuWidth, top + row * MenuItemHeight, MenuWidth, MenuItemHeight};
 }
 
-Target targetAt(bool presetMenuOpen, double x, double y) {
-  if (presetMenuOpen) {
-    for (std::size_t preset = 0; preset < guiPresetCount(); ++preset) {
-      if (contains(presetItemRect(preset), x, y)) return {TargetKind::PresetItem, preset};
-    }
+Target targetAt(std::size_t presetsShown, double x, double y) {
+  for (std::size_t preset = 0; preset < presetsShown; ++preset) {
+    if (contains(presetItemRect(preset), x, y)) return {TargetKind::PresetItem, preset};
   }
   if (contains(presetButtonRect(), x, y)) return {TargetKind::PresetButton, 0};
+  if (contains(presetStepRect(-1), x, y)) return {TargetKind::PresetPrevious, 0};
+  if (contains(presetStepRect(1), x, y)) return {TargetKind::PresetNext, 0};
+  if (contains(saveButtonRect(), x, y)) return {TargetKind::SavePreset, 0};
+  if (contains(clipMarkRect(), x, y)) return {TargetKind::ClipMark, 0};
   for (std::size_t index = 0; index < guiParameterCount(); ++index) {
     if (contains(controlRect(index), x, y)) return {TargetKind::Control, index};
   }
@@ -292,6 +422,8 @@ WindowView makeWindowView() {
   for (std::size_t index = 0; index < guiParameterCount(); ++index) {
     view.values.push_back(guiDefaultValue(index));
   }
+  view.presets = guiPresets();
+  recognisePreset(view);
   return view;
 }
 
@@ -310,47 +442,117 @@ void followHostValue(WindowView& view, std::size_t parameter, double value) {
   if (view.dragging && view.dragged == parameter) return;
   view.values[parameter] = value;
   view.dirty = true;
+  recognisePreset(view);
+}
+
+void followLevel(WindowView& view, float peak, uint32_t notePoints) {
+  // A host's message may say anything: a peak that is no level shows as silence.
+  view.peak = peak >= 0.0f ? std::min(peak, 1000.0f) : 0.0f;
+  view.clipped = view.clipped || view.peak > ClipLevel;
+  view.notePoints = notePoints;
+  view.dirty = true;
+}
+
+RegimeReading readRegime(const WindowView& view, std::span<const float> x) {
+  RegimeReading reading;
+  const double rate = view.history.pointRate;
+  if (x.empty() || !(rate > 0.0)) return reading;
+  if (!(std::fabs(x.back()) <= RunAwayLevel)) return {false, ModelRegime::RunAway, {}, 0.0};
+  const double settled =
+      std::min(static_cast<double>(view.notePoints) - guiAttackSeconds(view.values) * rate,
+               static_cast<double>(x.size()));
+  reading.settling = true;
+  if (settled < LeastSettledSeconds * rate) return reading;
+  const std::span<const float> stretch = x.last(static_cast<std::size_t>(settled));
+  reading.regime = regimeOf(stretch);
+  reading.spikes = measureSpikes(stretch);
+  reading.seconds = static_cast<double>(stretch.size()) / rate;
+  switch (reading.regime) {
+    case ModelRegime::Silent:
+      reading.settling = reading.seconds < SettledSilenceSeconds;
+      break;
+    case ModelRegime::Spiking:
+      reading.settling = reading.spikes.spikes < SettledSpikes;
+      break;
+    case ModelRegime::Bursting:
+    case ModelRegime::Chaotic:
+      reading.settling = reading.spikes.bursts < SettledBursts;
+      break;
+    case ModelRegime::RunAway:
+      reading.settling = false;
+      break;
+  }
+  return reading;
+}
+
+bool presetChanged(const WindowView& view) {
+  return !view.loaded.name.empty() && !soundIsPreset(view, view.loaded);
+}
+
+std::string presetShownName(const WindowView& view) {
+  if (view.loaded.name.empty()) return "No preset";
+  return presetChanged(view) ? view.loaded.name + " *" : view.loaded.name;
+}
+
+// What the preset menu and the header's buttons do; true for a press they took.
+bool pressPresets(WindowView& view, const GuiHost& host, const Target& target) {
+  if (view.presetMenuOpen) {
+    view.presetMenuOpen = false;
+    if (target.kind == TargetKind::PresetItem) choosePreset(view, host, target.index);
+    return true;
+  }
+  switch (target.kind) {
+    case TargetKind::PresetButton:
+      view.presets = guiPresets();
+      view.presetMenuOpen = true;
+      return true;
+    case TargetKind::PresetPrevious:
+    case TargetKind::PresetNext:
+      stepPreset(view, host, target.kind == TargetKind::PresetNext ? 1 : -1);
+      return true;
+    case TargetKind::SavePreset:
+      openPresetNameEntry(view);
+      return true;
+    case TargetKind::ClipMark:
+      view.clipped = false;
+      return true;
+    default:
+      return false;
+  }
 }
 
 void pointerPressed(WindowView& view, const GuiHost& host, double x, double y, int button,
                     uint32_t time) {
   const double scale = viewScale(view);
-  const Target target = targetAt(view.presetMenuOpen, x / scale, y / scale);
+  const Target target =
+      targetAt(view.presetMenuOpen ? view.presets.size() : 0, x / scale, y / scale);
   view.dirty = true;
+  view.message.clear();
   if (view.entry.open) {
-    if (target.kind == TargetKind::Control && target.index == view.entry.parameter) return;
+    const bool onEntry = view.entry.presetName ? target.kind == TargetKind::PresetButton
+                                               : target.kind == TargetKind::Control &&
+                                                     target.index == view.entry.parameter;
+    if (onEntry) return;
     commitEntry(view, host, false);
   }
-  if (view.presetMenuOpen) {
-    view.presetMenuOpen = false;
-    if (target.kind == TargetKind::PresetItem) applyPreset(view, host, target.index);
-    return;
-  }
+  if (pressPresets(view, host, target)) return;
   const bool doubleClick = !view.lastPressWasDouble && target.kind == view.lastPress.kind &&
                            target.index == view.lastPress.index &&
                            time - view.lastPressTime < DoubleClickMilliseconds;
   view.lastPress = target;
   view.lastPressTime = time;
   view.lastPressWasDouble = doubleClick;
-  switch (target.kind) {
-    case TargetKind::Control:
-      pressControl(view, host, target, x, y, button, doubleClick);
-      break;
-    case TargetKind::TimeScale:
-      view.timeScale = target.index;
-      break;
-    case TargetKind::PresetButton:
-      view.presetMenuOpen = true;
-      break;
-    case TargetKind::PresetItem:
-    case TargetKind::Nothing:
-      break;
+  if (target.kind == TargetKind::Control) {
+    pressControl(view, host, target, x, y, button, doubleClick);
+  } else if (target.kind == TargetKind::TimeScale) {
+    view.timeScale = target.index;
   }
 }
 
 void pointerMoved(WindowView& view, const GuiHost& host, double x, double y, unsigned modifiers) {
   const double scale = viewScale(view);
-  const Target target = targetAt(view.presetMenuOpen, x / scale, y / scale);
+  const Target target =
+      targetAt(view.presetMenuOpen ? view.presets.size() : 0, x / scale, y / scale);
   if (target.kind != view.hovered.kind || target.index != view.hovered.index) {
     view.hovered = target;
     view.dirty = true;
@@ -378,7 +580,7 @@ void pointerReleased(WindowView& view, const GuiHost& host) {
 void wheelTurned(WindowView& view, const GuiHost& host, double x, double y, int notches,
                  unsigned modifiers) {
   const double scale = viewScale(view);
-  const Target target = targetAt(false, x / scale, y / scale);
+  const Target target = targetAt(0, x / scale, y / scale);
   if (contains(scopeRect(), x / scale, y / scale)) {
     const auto last = static_cast<int>(TimeScales.size()) - 1;
     view.timeScale =
@@ -418,4 +620,5 @@ void keyPressed(WindowView& view, const GuiHost& host, EditKey key, const char* 
   }
   entry.untouched = false;
   entry.refused = false;
+  view.message.clear();
 }

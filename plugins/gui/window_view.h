@@ -7,9 +7,12 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "engine/model_regime.h"
+#include "plugins/gui/gui_parameters.h"
 #include "plugins/gui/scope_history.h"
 
 // The window is laid out on this size and scaled as a whole, so its aspect never changes.
@@ -21,7 +24,10 @@ inline constexpr double LargestScale = 3.0;
 // The scope's time scales, in seconds: a control of the view, not of the sound.
 inline constexpr std::array<double, 6> TimeScales{0.05, 0.1, 0.2, 0.5, 1.0, 2.0};
 inline constexpr double PhasePortraitSeconds = 1.0;
-inline constexpr double RegimeSeconds = 2.0;
+// The regime is judged on the note's settled sound, from its attack's end on, over the history
+// the window keeps (up to 2.7 s); before this much of it is known it is "settling".
+inline constexpr double LeastSettledSeconds = 0.3;
+inline constexpr double ClipLevel = 1.0;  // a peak above full scale clips
 
 // How the window reaches the host: a gesture is begun, takes one or more values and is ended,
 // so that a host records it as automation. Values are in the host's units.
@@ -39,7 +45,17 @@ struct Rect {
 bool contains(const Rect& rect, double x, double y);
 
 // What lies under a point of the window, in the layout's units.
-enum class TargetKind { Nothing, Control, TimeScale, PresetButton, PresetItem };
+enum class TargetKind {
+  Nothing,
+  Control,
+  TimeScale,
+  PresetButton,
+  PresetItem,
+  PresetPrevious,
+  PresetNext,
+  SavePreset,
+  ClipMark
+};
 struct Target {
   TargetKind kind = TargetKind::Nothing;
   std::size_t index = 0;
@@ -57,11 +73,19 @@ Rect timeScaleRect(std::size_t scale);
 Rect phaseRect();
 Rect regimeRect();
 Rect presetButtonRect();
+Rect presetStepRect(int direction);  // -1: the previous preset, 1: the next
+Rect saveButtonRect();
+Rect messageRect();  // a refused preset's or a failed save's words
+Rect meterRect();
+Rect clipMarkRect();
+// The menu's items in columns from the right, as many rows a column as fit below the button.
 Rect presetItemRect(std::size_t preset);
-Target targetAt(bool presetMenuOpen, double x, double y);
+// `presetsShown`: the menu's items, 0 while it is closed.
+Target targetAt(std::size_t presetsShown, double x, double y);
 
 struct TextEntry {
   bool open = false;
+  bool presetName = false;  // the name of a preset to save, not a parameter's value
   std::size_t parameter = 0;
   std::string text;
   bool untouched = true;  // the first key typed replaces the value shown
@@ -86,7 +110,16 @@ struct WindowView {
   bool lastPressWasDouble = false;
   TextEntry entry;
   bool presetMenuOpen = false;
-  bool dirty = true;  // something changed since the last drawing
+  std::vector<GuiPreset> presets;  // the menu's: the factory bank, then the user's
+  // The preset loaded (its name empty before one is) and what it set, to tell a changed sound.
+  GuiPreset loaded;
+  std::string message;  // why a preset was refused or not saved; until the next click
+  // The output's level: its latest peak, and whether one went over ClipLevel since the
+  // player last clicked the clip mark.
+  float peak = 0.0f;
+  bool clipped = false;
+  uint32_t notePoints = 0;  // the history's newest points that belong to the sounding note
+  bool dirty = true;        // something changed since the last drawing
 };
 
 // A view with every parameter at its default value and no points yet.
@@ -96,8 +129,28 @@ WindowView makeWindowView();
 void resizeView(WindowView& view, double width, double height);
 double viewScale(const WindowView& view);
 
-// Takes the host's value of a parameter, unless the player is dragging that very control.
+// Takes the host's value of a parameter, unless the player is dragging that very control. A
+// sound that becomes a preset's (the host loaded one) shows that preset's name.
 void followHostValue(WindowView& view, std::size_t parameter, double value);
+
+// The plugin's newest peak and how many points its note has had.
+void followLevel(WindowView& view, float peak, uint32_t notePoints);
+
+// What the regime read-out says: "settling" until enough whole cycles of the note's settled
+// sound are known, then their regime and measures over `seconds` of it. Silent, without a
+// stretch, before any note.
+struct RegimeReading {
+  bool settling = false;
+  ModelRegime regime = ModelRegime::Silent;
+  SpikeMeasures spikes;
+  double seconds = 0.0;
+};
+RegimeReading readRegime(const WindowView& view, std::span<const float> x);
+
+// The name the window shows for the sound: the loaded preset's, "Name *" once anything of the
+// sound differs from it.
+std::string presetShownName(const WindowView& view);
+bool presetChanged(const WindowView& view);
 
 // Modifiers of pointer and key events.
 inline constexpr unsigned FineModifier = 1u;  // Shift: finer drags and wheel steps

@@ -64,5 +64,7 @@ inline constexpr const char* Lv2TraceOffUri = "urn:quillfern:synth#traceOff";
 inline constexpr const char* Lv2TraceUri = "urn:quillfern:synth#trace";
 inline constexpr const char* Lv2PointRateUri = "urn:quillfern:synth#pointRate";
 inline constexpr const char* Lv2PointsUri = "urn:quillfern:synth#points";
+inline constexpr const char* Lv2PeakUri = "urn:quillfern:synth#peak";
+inline constexpr const char* Lv2NotePointsUri = "urn:quillfern:synth#notePoints";
 // Bytes the host should give the trace port: a block of 4096 frames at 48000 Hz with room.
 inline constexpr uint32_t Lv2TraceBufferBytes = 65536;

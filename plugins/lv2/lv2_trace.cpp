@@ -10,13 +10,20 @@
 
 namespace {
 
-// The trace object: its rate as a float property, its points as a vector of floats after it.
+// The trace object: its rate, peak and note's points as float properties, its points as a
+// vector of floats after them.
 struct TraceObject {
   LV2_Atom atom;
   LV2_Atom_Object_Body object;
   LV2_Atom_Property_Body rateKey;
   float rate;
   float padding;
+  LV2_Atom_Property_Body peakKey;
+  float peak;
+  float peakPadding;
+  LV2_Atom_Property_Body notePointsKey;
+  float notePoints;  // whole numbers, exact up to 2^24 points (five minutes and more)
+  float notePadding;
   LV2_Atom_Property_Body pointsKey;
   LV2_Atom_Vector_Body vector;
 };
@@ -28,7 +35,7 @@ Lv2TraceUris mapTraceUris(const LV2_URID_Map& map) {
   return {
       id(LV2_ATOM__Sequence),      id(LV2_ATOM__Object), id(LV2_ATOM__Float), id(LV2_ATOM__Vector),
       id(LV2_ATOM__eventTransfer), id(Lv2TraceUri),      id(Lv2PointRateUri), id(Lv2PointsUri),
-      id(Lv2TraceOnUri),           id(Lv2TraceOffUri)};
+      id(Lv2TraceOnUri),           id(Lv2TraceOffUri),   id(Lv2PeakUri),      id(Lv2NotePointsUri)};
 }
 
 uint32_t startTraceSequence(LV2_Atom_Sequence& port,
@@ -63,6 +70,12 @@ void appendTrace(LV2_Atom_Sequence& port, uint32_t space, const Lv2TraceUris& ur
   trace->rateKey = {uris.pointRate, 0, {sizeof(float), uris.atomFloat}};
   trace->rate = static_cast<float>(ring.pointRate.load(std::memory_order_relaxed));
   trace->padding = 0.0f;
+  trace->peakKey = {uris.peak, 0, {sizeof(float), uris.atomFloat}};
+  trace->peak = ring.peak.load(std::memory_order_relaxed);
+  trace->peakPadding = 0.0f;
+  trace->notePointsKey = {uris.notePoints, 0, {sizeof(float), uris.atomFloat}};
+  trace->notePoints = static_cast<float>(ring.notePoints.load(std::memory_order_relaxed));
+  trace->notePadding = 0.0f;
   trace->pointsKey = {
       uris.points,
       0,
@@ -77,12 +90,14 @@ void appendTrace(LV2_Atom_Sequence& port, uint32_t space, const Lv2TraceUris& ur
   port.atom.size += static_cast<uint32_t>(lv2_atom_pad_size(Head + pointBytes));
 }
 
-bool tracePointsOf(const LV2_Atom& atom, const Lv2TraceUris& uris, float& pointRate,
+bool tracePointsOf(const LV2_Atom& atom, const Lv2TraceUris& uris, TraceLevel& level,
                    const float*& pairs, uint32_t& count) {
   constexpr uint32_t Body = sizeof(TraceObject) - sizeof(LV2_Atom);
   if (atom.type != uris.atomObject || atom.size < Body) return false;
   const auto& trace = reinterpret_cast<const TraceObject&>(atom);
   if (trace.object.otype != uris.trace || trace.rateKey.key != uris.pointRate ||
+      trace.peakKey.key != uris.peak || trace.notePointsKey.key != uris.notePoints ||
+      !(trace.notePoints >= 0.0f && trace.notePoints < 0x1p32f) ||
       trace.pointsKey.key != uris.points || trace.vector.child_type != uris.atomFloat ||
       trace.vector.child_size != sizeof(float) ||
       trace.pointsKey.value.size < sizeof(LV2_Atom_Vector_Body)) {
@@ -91,7 +106,7 @@ bool tracePointsOf(const LV2_Atom& atom, const Lv2TraceUris& uris, float& pointR
   // Whichever is less: what the vector says it holds, what the atom has room for.
   const uint32_t said = trace.pointsKey.value.size - sizeof(LV2_Atom_Vector_Body);
   const uint32_t room = atom.size - Body;
-  pointRate = trace.rate;
+  level = {trace.rate, trace.peak, static_cast<uint32_t>(trace.notePoints)};
   pairs = reinterpret_cast<const float*>(&trace + 1);
   count = std::min(said, room) / (2 * sizeof(float));
   return true;

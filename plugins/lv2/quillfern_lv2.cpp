@@ -233,6 +233,7 @@ void run(LV2_Handle handle, uint32_t frames) noexcept QUILLFERN_NONBLOCKING {
         });
   }
   renderTraced(instance.voice, instance.output + done, frames - done, trace);
+  if (trace != nullptr) publishLevel(instance.trace, instance.voice, instance.output, frames);
   sendTrace(instance, trace, firstPoint);
 }
 

@@ -210,11 +210,11 @@ void printControls(const WindowHost& host) {
 
 // Each preset's item with the values it sets by CLAP id, then the preset menu's button.
 void printPresets(const WindowHost& host) {
-  std::vector<double> values(guiParameterCount());
-  for (std::size_t preset = 0; preset < guiPresetCount(); ++preset) {
+  const std::vector<GuiPreset> presets = guiPresets();
+  for (std::size_t preset = 0; preset < presets.size(); ++preset) {
     const std::string what = "preset " + std::to_string(preset);
     printPlace(host, what.c_str(), presetItemRect(preset));
-    guiPresetValues(preset, values);
+    const std::vector<double>& values = presets[preset].values;
     for (std::size_t index = 0; index < values.size(); ++index) {
       if (!std::isnan(values[index]))
         std::printf(" %u=%.17g", guiParameterId(index), values[index]);

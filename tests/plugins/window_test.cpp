@@ -9,18 +9,37 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/render.h"
 #include "engine/voice.h"
+#include "instrument/instrument_voice.h"
+#include "instrument/user_presets.h"
+#include "midi/instrument_messages.h"
 #include "midi/midi_messages.h"
 #include "plugins/gui/gui_parameters.h"
 #include "plugins/gui/window_draw.h"
 #include "plugins/gui/window_view.h"
 
 namespace {
+
+// The user's presets in a folder of the test's own, empty at first.
+std::string usePresetFolderOfOwn() {
+  std::string folder = std::string(QUILLFERN_ARTIFACTS) + "/window-presets-XXXXXX";
+  EXPECT_NE(mkdtemp(folder.data()), nullptr);
+  setenv("XDG_DATA_HOME", folder.c_str(), 1);
+  return folder + "/quillfern/presets";
+}
+
+float peakOf(const std::vector<float>& sound) {
+  float peak = 0.0f;
+  for (const float sample : sound) peak = std::max(peak, std::fabs(sample));
+  return peak;
+}
 
 // The view after `seconds` of `note` held at the start-up settings, its trace at 44100 Hz.
 WindowView viewOfHeldNote(uint8_t note, double seconds) {
@@ -36,6 +55,7 @@ WindowView viewOfHeldNote(uint8_t note, double seconds) {
     trace.written = 0;
     renderFramesTraced(*voice, sound.data(), sound.size(), trace);
     appendPoints(view.history, points.data(), trace.written);
+    followLevel(view, peakOf(sound), static_cast<uint32_t>(voice->noteSamples));
   }
   return view;
 }
@@ -71,6 +91,7 @@ void expectLooksLike(const WindowView& view, const std::string& name) {
 }
 
 TEST(WindowDrawing, LooksLikeTheReferenceImages) {
+  usePresetFolderOfOwn();
   WindowView bursting = viewOfHeldNote(57, 2.5);
   bursting.values[4] = 3.4;    // I
   bursting.values[15] = 1.0;   // note mode: last key
@@ -80,7 +101,7 @@ TEST(WindowDrawing, LooksLikeTheReferenceImages) {
   expectLooksLike(bursting, "window-bursting.png");
   WindowView ranAway = viewOfHeldNote(90, 0.5);
   resizeView(ranAway, BaseWidth * 1.5, BaseHeight * 1.5);
-  ranAway.entry = {true, 1, "25O ms", false, true};
+  ranAway.entry = {true, false, 1, "25O ms", false, true};
   ranAway.presetMenuOpen = true;
   expectLooksLike(ranAway, "window-run-away.png");
 }
@@ -111,7 +132,8 @@ struct HostLog {
   }
 };
 
-std::vector<std::string> gestures(WindowView& view, void (*play)(WindowView&, const GuiHost&)) {
+std::vector<std::string> gestures(WindowView& view,
+                                  const std::function<void(WindowView&, const GuiHost&)>& play) {
   HostLog log;
   const GuiHost host{&log, HostLog::begin, HostLog::set, HostLog::end};
   play(view, host);
@@ -125,6 +147,7 @@ std::pair<double, double> at(std::size_t parameter, double across) {
 }
 
 TEST(WindowGestures, ReachTheHostAsBeginValuesEnd) {
+  usePresetFolderOfOwn();
   using Log = std::vector<std::string>;
   WindowView view = makeWindowView();
   resizeView(view, 2 * BaseWidth, 2 * BaseHeight);
@@ -183,11 +206,10 @@ TEST(WindowGestures, ReachTheHostAsBeginValuesEnd) {
   const std::vector<std::string> preset = gestures(view, [](WindowView& v, const GuiHost& h) {
     const Rect button = presetButtonRect();
     pointerPressed(v, h, 2 * button.x + 10, 2 * button.y + 10, LeftButton, 30000);
-    const Rect item = presetItemRect(guiPresetCount() - 1);
+    const Rect item = presetItemRect(guiFactoryPresetCount() - 1);
     pointerPressed(v, h, 2 * item.x + 10, 2 * item.y + 10, LeftButton, 31000);
   });
-  std::vector<double> wanted(guiParameterCount());
-  guiPresetValues(guiPresetCount() - 1, wanted);
+  const std::vector<double> wanted = view.presets[guiFactoryPresetCount() - 1].values;
   EXPECT_EQ(preset.size(),
             3 * static_cast<std::size_t>(std::count_if(wanted.begin(), wanted.end(),
                                                        [](double v) { return !std::isnan(v); })));
@@ -207,6 +229,88 @@ TEST(WindowGestures, ReachTheHostAsBeginValuesEnd) {
   followHostValue(view, 7, 2.5);
   EXPECT_EQ(view.values[6], dragged);
   EXPECT_EQ(view.values[7], 2.5);
+}
+
+// A sound saved as the user's preset loads back bit for bit, in the window and the renderer, is
+// marked once changed, and a damaged file is refused, changing nothing.
+TEST(WindowPresets, SaveLoadBackAndRefuseDamagedFiles) {
+  const std::string folder = usePresetFolderOfOwn();
+  WindowView view = makeWindowView();
+  EXPECT_EQ(presetShownName(view), "Start-up Neuron");
+  const auto click = [](const Rect& rect) {
+    return [rect](WindowView& v, const GuiHost& h) {
+      pointerPressed(v, h, rect.x + 5, rect.y + 5, LeftButton, 0);
+    };
+  };
+  followHostValue(view, 4, 3.123456789012345);
+  followHostValue(view, 6, 0.0012345678901234);
+  EXPECT_EQ(presetShownName(view), "Start-up Neuron *");
+  const std::vector<double> saved = view.values;
+  gestures(view, click(saveButtonRect()));
+  keyPressed(view, GuiHost{}, EditKey::Enter, "");
+  EXPECT_EQ(presetShownName(view), "My sound 1") << view.message;
+  std::ofstream(folder + "/Broken.qfpreset") << "quillfern-preset 1\nname Broken\nb 99\nend\n";
+  followHostValue(view, 4, 2.0);
+  EXPECT_EQ(presetShownName(view), "My sound 1 *");
+  gestures(view, click(presetButtonRect()));
+  const std::size_t user = guiFactoryPresetCount();
+  ASSERT_EQ(view.presets.size(), user + 2);
+  EXPECT_EQ(gestures(view, click(presetItemRect(user))), std::vector<std::string>{});
+  EXPECT_NE(view.message.find("b takes a number"), std::string::npos) << view.message;
+  EXPECT_EQ(view.values[4], 2.0);
+  gestures(view, click(presetButtonRect()));
+  gestures(view, click(presetItemRect(user + 1)));
+  EXPECT_EQ(view.values, saved);
+  EXPECT_EQ(presetShownName(view), "My sound 1");
+  const UserPreset found = findUserPreset("MY SOUND 1");
+  ASSERT_TRUE(found.readable);
+  EXPECT_TRUE(std::equal(saved.begin(), saved.end(), found.values.value,
+                         [](double a, double b) { return std::isnan(a) || a == b; }));
+  // The next preset from the last is the bank's first, past the damaged file.
+  gestures(view, click(presetStepRect(1)));
+  EXPECT_EQ(presetShownName(view), "Regular Spikes");
+}
+
+// Every factory preset's A3 held 4 s, the window following it block by block: once the read-out
+// stops settling it names the regime the bank's own measure finds in the whole held sound.
+TEST(WindowRegime, NamesNoWrongRegimeAfterSettling) {
+  usePresetFolderOfOwn();
+  constexpr uint32_t Block = 2205;  // 50 ms
+  const std::vector<GuiPreset> presets = guiPresets();
+  for (std::size_t index = 0; index < guiFactoryPresetCount(); ++index) {
+    SCOPED_TRACE(presets[index].name);
+    WindowView view = makeWindowView();
+    setPointRate(view.history, DefaultSampleRate);
+    ParameterValues values = defaultValues();
+    for (std::size_t parameter = 0; parameter < ParameterCount; ++parameter) {
+      if (!std::isnan(presets[index].values[parameter])) {
+        values.value[parameter] = view.values[parameter] = presets[index].values[parameter];
+      }
+    }
+    auto voice = std::make_unique<EngineState>();
+    startVoiceWith(*voice, DefaultSampleRate, values);
+    playInstrumentMessage(*voice, packShortMessage(0x90, 57, 127));
+    std::vector<float> sound(Block);
+    std::vector<float> points(2 * Block);
+    std::vector<float> held;
+    std::vector<std::string> shown;
+    for (int32_t block = 0; block < 80; ++block) {
+      ModelTrace trace{points.data(), 2 * Block - 1, 0, 1, 1};
+      renderFramesTraced(*voice, sound.data(), Block, trace);
+      appendPoints(view.history, points.data(), trace.written);
+      for (uint32_t point = 0; point < trace.written; ++point) held.push_back(points[2 * point]);
+      followLevel(view, 0.0f, static_cast<uint32_t>(voice->noteSamples));
+      std::vector<float> x;
+      std::vector<float> z;
+      latestPoints(view.history, HistorySeconds, x, z);
+      const RegimeReading reading = readRegime(view, x);
+      if (!reading.settling) shown.emplace_back(regimeName(reading.regime));
+    }
+    const auto attack = static_cast<std::size_t>(guiAttackSeconds(view.values) * DefaultSampleRate);
+    const std::string measured = regimeName(regimeOf(std::span(held).subspan(attack)));
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(std::count(shown.begin(), shown.end(), measured), std::ssize(shown)) << measured;
+  }
 }
 
 }  // namespace
