@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string_view>
 
 #include "engine/voice_controls.h"
 #include "instrument/factory_presets.h"
@@ -32,8 +33,41 @@ uint32_t guiParameterId(std::size_t index) noexcept QUILLFERN_NONBLOCKING {
   return parameterAt(index).id;
 }
 
+namespace {
+
+// The model's constants as a player meets them: the letters stay, as the help and the
+// equations use them.
+struct ModelWords {
+  const char* symbol;
+  const char* name;
+  const char* hint;
+};
+
+constexpr ModelWords ModelConstants[] = {
+    {"i", "I \u00B7 drive", "How hard the neuron is pushed: more drive, more and faster spikes"},
+    {"b", "b \u00B7 burst", "Bursts or single spikes; low values buzz like a square wave"},
+    {"r", "r \u00B7 adaptation", "How fast the neuron tires: slower makes longer bursts"},
+    {"a", "a \u00B7 spike shape", "The shape of each spike: higher makes its swing smaller"},
+    {"s", "s \u00B7 recovery", "How strongly it recovers: 4.0 bursts, 2.8 leans to spiking"},
+};
+
+const ModelWords* modelWordsOf(std::size_t index) {
+  for (const ModelWords& words : ModelConstants) {
+    if (std::string_view(words.symbol) == parameterAt(index).symbol) return &words;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 const char* guiParameterName(std::size_t index) {
-  return parameterAt(index).name;
+  const ModelWords* words = modelWordsOf(index);
+  return words != nullptr ? words->name : parameterAt(index).name;
+}
+
+const char* guiParameterHint(std::size_t index) {
+  const ModelWords* words = modelWordsOf(index);
+  return words != nullptr ? words->hint : "";
 }
 
 const char* controlGroupTitle(ControlGroup group) {
@@ -42,23 +76,21 @@ const char* controlGroupTitle(ControlGroup group) {
       return "Envelope";
     case ControlGroup::Neuron:
       return "Neuron";
-    case ControlGroup::VolumeAndS:
-      return "Volume and s";
+    case ControlGroup::Output:
+      return "Output";
     case ControlGroup::Playing:
       break;
   }
   return "Playing";
 }
 
-// The window program's controls as it groups them: s, its one switch, beside the volume.
+// The window program's controls by what they are, s with the other constants of the neuron.
 ControlGroup guiParameterGroup(std::size_t index) {
   const InstrumentParameter& parameter = parameterAt(index);
   if (windowControlOf(parameter) == nullptr) return ControlGroup::Playing;
   if (parameter.group == ParameterGroup::Envelope) return ControlGroup::Envelope;
-  if (parameter.group == ParameterGroup::Neuron && parameter.scale != ParameterScale::Stepped) {
-    return ControlGroup::Neuron;
-  }
-  return ControlGroup::VolumeAndS;
+  if (parameter.group == ParameterGroup::Neuron) return ControlGroup::Neuron;
+  return ControlGroup::Output;
 }
 
 int32_t guiParameterSteps(std::size_t index) {

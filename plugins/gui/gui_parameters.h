@@ -12,16 +12,21 @@
 
 #include "engine/nonblocking.h"
 
-// The boxes the window groups its controls in: the window program's three, then how the
-// instrument is played (every parameter that is none of the window program's controls).
-enum class ControlGroup { Envelope, Neuron, VolumeAndS, Playing };
+// The boxes the window groups its controls in: the envelope, the neuron's five constants, the
+// output's level, then how the instrument is played (every parameter that is none of the window
+// program's controls).
+enum class ControlGroup { Envelope, Neuron, Output, Playing };
 inline constexpr std::size_t ControlGroupCount = 4;
 const char* controlGroupTitle(ControlGroup group);
 
 std::size_t guiParameterCount();
 // The CLAP id; on the audio thread too, where the window's changes become the host's events.
 uint32_t guiParameterId(std::size_t index) noexcept QUILLFERN_NONBLOCKING;
+// The window's name for a control: the host's, or for the model's constants their letter with
+// what they do ("I \u00B7 drive"), and a line that says what it does to the sound (empty for
+// none).
 const char* guiParameterName(std::size_t index);
+const char* guiParameterHint(std::size_t index);
 ControlGroup guiParameterGroup(std::size_t index);
 // How many steps from the lowest value to the highest (1 for a switch); 0 for a continuous one.
 int32_t guiParameterSteps(std::size_t index);

@@ -37,6 +37,8 @@ constexpr Colour EntryText{0.08, 0.08, 0.10};
 
 constexpr double CornerRadius = 5.0;
 constexpr double SmallText = 11.0;
+constexpr double ChoiceText = 12.0;  // every named value, in segments and steppers
+constexpr double MarkHeight = 3.0;   // the value's edge, under the text
 constexpr double NormalText = 13.0;
 constexpr double TitleText = 20.0;
 constexpr double RegimeText = 30.0;
@@ -285,36 +287,62 @@ void drawEntry(cairo_t* cairo, const Rect& rect, const TextEntry& entry) {
            entry.refused ? Warning : Colour{0.4, 0.4, 0.45}, Align::Right);
 }
 
-// Each of a few named values side by side, the one in force lit; all in smaller letters when
-// one is too wide for its segment.
+// Each of a few named values side by side, the one in force lit, in the one font of every
+// control of named values.
 void drawSegments(cairo_t* cairo, std::size_t parameter, double value) {
   const std::size_t count = segmentCount(parameter);
   const auto placeOf = [count](std::size_t segment) {
     return static_cast<double>(segment) / static_cast<double>(count - 1);
   };
-  std::vector<std::array<char, 32>> names(count);
-  double size = NormalText;
-  for (std::size_t segment = 0; segment < count; ++segment) {
-    guiValueText(parameter, guiValueAt(parameter, placeOf(segment)), names[segment].data(),
-                 names[segment].size());
-    if (textWidth(cairo, names[segment].data(), NormalText) >
-        segmentRect(parameter, segment).width - TextInset) {
-      size = SmallText;
-    }
-  }
   const double inForce = guiNormalizedOf(parameter, value);
   for (std::size_t segment = 0; segment < count; ++segment) {
+    char name[32];
+    guiValueText(parameter, guiValueAt(parameter, placeOf(segment)), name, sizeof name);
     const Rect part = segmentRect(parameter, segment);
     const bool lit = std::fabs(placeOf(segment) - inForce) < 0.5 / static_cast<double>(count - 1);
     fillRect(cairo, part, lit ? AccentDim : ControlFace);
-    drawText(cairo, part.x + part.width / 2, middleOf(part), names[segment].data(), size,
-             lit ? Text : DimText, Align::Centre);
+    drawText(cairo, part.x + part.width / 2, middleOf(part), name, ChoiceText, lit ? Text : DimText,
+             Align::Centre);
   }
+}
+
+// The value between its arrows, each dim at its end of the range.
+void drawStepper(cairo_t* cairo, std::size_t parameter, double value) {
+  const double place = guiNormalizedOf(parameter, value);
+  for (const int direction : {-1, 1}) {
+    const Rect arrow = stepperArrowRect(parameter, direction);
+    const bool atEnd = direction < 0 ? place <= 0.0 : place >= 1.0;
+    fillRect(cairo, arrow, ControlHover);
+    drawText(cairo, arrow.x + arrow.width / 2, middleOf(arrow), direction < 0 ? "\u25C0" : "\u25B6",
+             SmallText, atEnd ? DimText : Text, Align::Centre);
+  }
+  char text[32];
+  guiValueText(parameter, value, text, sizeof text);
+  const Rect left = stepperArrowRect(parameter, -1);
+  const Rect right = stepperArrowRect(parameter, 1);
+  drawText(cairo, (left.x + left.width + right.x) / 2, middleOf(left), text, ChoiceText, Text,
+           Align::Centre);
+}
+
+// The value's fill lies under the text, and its edge is marked below the text's lowest ink, so
+// that no mark crosses a letter.
+void drawValueFill(cairo_t* cairo, const Rect& rect, double filled) {
+  if (filled <= 0.5) return;
+  cairo_save(cairo);
+  roundedRect(cairo, rect, CornerRadius);
+  cairo_clip(cairo);
+  setColour(cairo, AccentDim);
+  cairo_rectangle(cairo, rect.x, rect.y, filled, rect.height);
+  cairo_fill(cairo);
+  setColour(cairo, Accent);
+  cairo_rectangle(cairo, rect.x, rect.y + rect.height - MarkHeight, filled, MarkHeight);
+  cairo_fill(cairo);
+  cairo_restore(cairo);
 }
 
 void drawControl(cairo_t* cairo, const WindowView& view, std::size_t parameter) {
   const Rect rect = controlRect(parameter);
-  if (view.entry.open && view.entry.parameter == parameter) {
+  if (view.entry.open && !view.entry.presetName && view.entry.parameter == parameter) {
     drawEntry(cairo, rect, view.entry);
     return;
   }
@@ -322,31 +350,30 @@ void drawControl(cairo_t* cairo, const WindowView& view, std::size_t parameter) 
                       (view.hovered.kind == TargetKind::Control && view.hovered.index == parameter);
   fillRect(cairo, rect, active ? ControlHover : ControlFace);
   const double value = view.values[parameter];
-  if (segmentCount(parameter) > 0) {
-    drawText(cairo, rect.x + TextInset, middleOf(rect), guiParameterName(parameter), NormalText,
-             Text);
-    drawSegments(cairo, parameter, value);
+  const double left = rect.x + TextInset;
+  if (segmentCount(parameter) > 0 || isStepper(parameter)) {
+    drawText(cairo, left, middleOf(rect), guiParameterName(parameter), NormalText, Text);
+    (isStepper(parameter) ? drawStepper : drawSegments)(cairo, parameter, value);
     return;
   }
-  const double filled = guiNormalizedOf(parameter, value) * rect.width;
-  if (filled > 0.5) {
-    cairo_save(cairo);
-    roundedRect(cairo, rect, CornerRadius);
-    cairo_clip(cairo);
-    setColour(cairo, AccentDim);
-    cairo_rectangle(cairo, rect.x, rect.y, filled, rect.height);
-    cairo_fill(cairo);
-    setColour(cairo, Accent);
-    cairo_rectangle(cairo, rect.x + filled - 2.0, rect.y, 2.0, rect.height);
-    cairo_fill(cairo);
-    cairo_restore(cairo);
-  }
-  drawText(cairo, rect.x + TextInset, middleOf(rect), guiParameterName(parameter), NormalText,
-           Text);
+  drawValueFill(cairo, rect, guiNormalizedOf(parameter, value) * rect.width);
+  drawText(cairo, left, middleOf(rect), guiParameterName(parameter), NormalText, Text);
   char text[64];
   guiValueText(parameter, value, text, sizeof text);
   drawText(cairo, rect.x + rect.width - TextInset, middleOf(rect), text, NormalText, Text,
            Align::Right);
+}
+
+// What the control under the pointer does to the sound, on a line below it.
+void drawHint(cairo_t* cairo, const WindowView& view) {
+  if (view.hovered.kind != TargetKind::Control || view.dragging) return;
+  const char* hint = guiParameterHint(view.hovered.index);
+  if (*hint == '\0') return;
+  const Rect control = controlRect(view.hovered.index);
+  const Rect box{control.x, control.y + control.height + 2.0,
+                 textWidth(cairo, hint, SmallText) + 2 * TextInset, 20.0};
+  fillRect(cairo, box, Colour{0.05, 0.06, 0.07, 0.95});
+  drawText(cairo, box.x + TextInset, middleOf(box), hint, SmallText, Text);
 }
 
 // Where the plot of a panel goes, inside its labels.
@@ -605,6 +632,7 @@ void drawWindow(cairo_t* cairo, const WindowView& view) {
   drawScope(cairo, view, picture);
   drawPhasePortrait(cairo, view, picture);
   drawRegime(cairo, picture.regime);
+  drawHint(cairo, view);
   drawPresetMenu(cairo, view);
   drawMessage(cairo, view);
   cairo_restore(cairo);

@@ -37,6 +37,8 @@ constexpr double MeterWidth = 280.0;
 constexpr double ClipMarkWidth = 40.0;
 constexpr double SegmentLabelWidth = 96.0;  // a control of named values: its name's share
 constexpr int32_t MostSegments = 3;         // values side by side; a control of more has a slider
+constexpr double StepperArrowWidth = 26.0;
+constexpr double StepperValueWidth = 64.0;
 
 constexpr uint32_t DoubleClickMilliseconds = 400;
 // Whole cycles the read-out waits for: a spiking note's spikes, a bursting one's bursts (as
@@ -269,6 +271,19 @@ void pressSegment(WindowView& view, const GuiHost& host, std::size_t parameter, 
   if (value != view.values[parameter]) changeOnce(view, host, parameter, value);
 }
 
+// An arrow of a stepper takes the value before or after, stopping at the ends.
+bool pressStepper(WindowView& view, const GuiHost& host, std::size_t parameter, double x,
+                  double y) {
+  for (const int direction : {-1, 1}) {
+    if (!contains(stepperArrowRect(parameter, direction), x, y)) continue;
+    const double step = 1.0 / guiParameterSteps(parameter);
+    const double value = guiValueAt(parameter, normalizedOf(view, parameter) + direction * step);
+    if (value != view.values[parameter]) changeOnce(view, host, parameter, value);
+    return true;
+  }
+  return false;
+}
+
 void pressControl(WindowView& view, const GuiHost& host, const Target& target, double x, double y,
                   int button, bool doubleClick) {
   const std::size_t parameter = target.index;
@@ -280,6 +295,9 @@ void pressControl(WindowView& view, const GuiHost& host, const Target& target, d
     changeOnce(view, host, parameter, guiDefaultValue(parameter));
   } else if (segmentCount(parameter) > 0) {
     pressSegment(view, host, parameter, x / viewScale(view));
+  } else if (isStepper(parameter) &&
+             pressStepper(view, host, parameter, x / viewScale(view), y / viewScale(view))) {
+    return;
   } else {
     startDrag(view, host, parameter, x, y);
   }
@@ -337,6 +355,17 @@ Rect segmentRect(std::size_t parameter, std::size_t segment) {
       (control.width - SegmentLabelWidth) / static_cast<double>(segmentCount(parameter));
   return {control.x + SegmentLabelWidth + static_cast<double>(segment) * width, control.y + 3.0,
           width - 3.0, control.height - 6.0};
+}
+
+bool isStepper(std::size_t parameter) {
+  return guiParameterSteps(parameter) > 0 && segmentCount(parameter) == 0;
+}
+
+Rect stepperArrowRect(std::size_t parameter, int direction) {
+  const Rect control = controlRect(parameter);
+  const double right = control.x + control.width - 3.0 - StepperArrowWidth;
+  const double x = direction > 0 ? right : right - StepperValueWidth - StepperArrowWidth;
+  return {x, control.y + 3.0, StepperArrowWidth, control.height - 6.0};
 }
 
 Rect scopeRect() {

@@ -68,6 +68,10 @@ Rect groupRect(std::size_t group);  // in ControlGroup's order
 // segments of its control; the player clicks the one wanted.
 std::size_t segmentCount(std::size_t parameter);  // 0 for a control of another kind
 Rect segmentRect(std::size_t parameter, std::size_t segment);
+// A parameter of more named values (the MIDI channel) is a stepper: arrows either side of its
+// value take the one before or after.
+bool isStepper(std::size_t parameter);
+Rect stepperArrowRect(std::size_t parameter, int direction);  // -1 or 1
 Rect scopeRect();
 Rect timeScaleRect(std::size_t scale);
 Rect phaseRect();

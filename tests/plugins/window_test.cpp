@@ -104,6 +104,60 @@ TEST(WindowDrawing, LooksLikeTheReferenceImages) {
   ranAway.entry = {true, false, 1, "25O ms", false, true};
   ranAway.presetMenuOpen = true;
   expectLooksLike(ranAway, "window-run-away.png");
+  // A note's first 0.2 s, loud enough to clip, after the bank's Chaos was chosen.
+  WindowView settling = viewOfHeldNote(57, 0.2);
+  const GuiHost quiet{nullptr, [](void*, std::size_t) {}, [](void*, std::size_t, double) {},
+                      [](void*, std::size_t) {}};
+  const Rect button = presetButtonRect();
+  pointerPressed(settling, quiet, button.x + 5, button.y + 5, LeftButton, 0);
+  const Rect chaos = presetItemRect(6);
+  pointerPressed(settling, quiet, chaos.x + 5, chaos.y + 5, LeftButton, 100);
+  followLevel(settling, 1.6f, settling.notePoints);
+  followLevel(settling, 0.7f, settling.notePoints);
+  expectLooksLike(settling, "window-settling.png");
+}
+
+// No mark of a value crosses a letter of its control's text: at the lowest, middle and highest
+// value of every control, at two scales, no pixel of the mark's colour lies in the rows that
+// hold the control's text.
+TEST(WindowDrawing, NoMarkCrossesItsControlsText) {
+  usePresetFolderOfOwn();
+  const auto near = [](const unsigned char* pixel, int red, int green, int blue) {
+    return std::abs(pixel[2] - red) < 12 && std::abs(pixel[1] - green) < 12 &&
+           std::abs(pixel[0] - blue) < 12;
+  };
+  for (const double scale : {1.0, 2.0}) {
+    for (const double place : {0.0, 0.5, 1.0}) {
+      WindowView view = makeWindowView();
+      resizeView(view, BaseWidth * scale, BaseHeight * scale);
+      for (std::size_t index = 0; index < guiParameterCount(); ++index) {
+        view.values[index] = guiValueAt(index, place);
+      }
+      Surface drawn(renderWindowImage(view), cairo_surface_destroy);
+      const unsigned char* data = cairo_image_surface_get_data(drawn.get());
+      const int stride = cairo_image_surface_get_stride(drawn.get());
+      for (std::size_t index = 0; index < guiParameterCount(); ++index) {
+        const Rect rect = controlRect(index);
+        const auto pixel = [&](int x, int y) { return data + y * stride + 4 * x; };
+        const auto [left, right] = std::pair{static_cast<int>(std::ceil(rect.x * scale)),
+                                             static_cast<int>((rect.x + rect.width) * scale)};
+        std::vector<int> inkRows;
+        std::vector<int> markRows;
+        for (int y = static_cast<int>(std::ceil(rect.y * scale));
+             y < static_cast<int>((rect.y + rect.height) * scale); ++y) {
+          for (int x = left; x < right; ++x) {
+            const unsigned char* at = pixel(x, y);
+            if (at[0] > 170 && at[1] > 170 && at[2] > 170) inkRows.push_back(y);
+            if (near(at, 63, 193, 201)) markRows.push_back(y);  // the mark's colour
+          }
+        }
+        if (inkRows.empty() || markRows.empty()) continue;
+        EXPECT_LT(*std::max_element(inkRows.begin(), inkRows.end()),
+                  *std::min_element(markRows.begin(), markRows.end()))
+            << guiParameterName(index) << " at " << place << ", scale " << scale;
+      }
+    }
+  }
 }
 
 // What no host should send (a NaN for every port, an infinite point rate) still draws.
