@@ -44,7 +44,13 @@ constexpr double TitleText = 20.0;
 constexpr double RegimeText = 30.0;
 constexpr double TextInset = 10.0;
 constexpr std::size_t MostPhasePoints = 6000;
-constexpr float SmallestXSpan = 2.0f;  // the scope shows at least -2 to 2
+// Fixed ranges, so that presets compare at a glance: the factory bank's whole course at A3 with
+// room (x from -2.25 to 2.39, z from 0 to 5.6).
+struct AxisRange {
+  double low, high;
+};
+constexpr AxisRange XRange{-2.5, 2.5};
+constexpr AxisRange ZRange{0.0, 6.0};
 
 enum class Align { Left, Centre, Right };
 
@@ -105,8 +111,6 @@ struct ModelPicture {
   std::vector<float> x;  // the whole history, oldest first
   std::vector<float> z;
   RegimeReading regime;
-  float lowestX = -SmallestXSpan;  // the scope's and the portrait's range of x
-  float highestX = SmallestXSpan;
 };
 
 bool playable(float value) {
@@ -123,14 +127,6 @@ ModelPicture pictureOf(const WindowView& view) {
   ModelPicture picture;
   latestPoints(view.history, HistorySeconds, picture.x, picture.z);
   picture.regime = readRegime(view, picture.x);
-  for (const float x : lastSeconds(picture.x, TimeScales.back(), view.history.pointRate)) {
-    if (!playable(x)) continue;
-    picture.lowestX = std::min(picture.lowestX, x);
-    picture.highestX = std::max(picture.highestX, x);
-  }
-  // Whole halves, so that the scale holds still while the model plays within it.
-  picture.lowestX = std::floor(picture.lowestX * 2.0f) / 2.0f;
-  picture.highestX = std::ceil(picture.highestX * 2.0f) / 2.0f;
   return picture;
 }
 
@@ -391,14 +387,20 @@ double gridStep(double span) {
   return step;
 }
 
-void drawXGrid(cairo_t* cairo, const Rect& plot, const ModelPicture& picture, bool vertical) {
+double placeIn(const AxisRange& range, double value) {
+  return (value - range.low) / (range.high - range.low);
+}
+
+// Lines across the plot at round values of the range, labelled, and the axis's name at its
+// middle (vertical) or right end.
+void drawGrid(cairo_t* cairo, const Rect& plot, const AxisRange& range, bool vertical,
+              const char* axis) {
   cairo_set_line_width(cairo, 1.0);
-  const double span = picture.highestX - picture.lowestX;
-  const double step = gridStep(span);
-  for (int line = static_cast<int>(std::ceil(picture.lowestX / step));
-       line * step <= picture.highestX; ++line) {
+  const double step = gridStep(range.high - range.low);
+  for (int line = static_cast<int>(std::ceil(range.low / step)); line * step <= range.high;
+       ++line) {
     const double level = line * step;
-    const double at = (level - picture.lowestX) / span;
+    const double at = placeIn(range, level);
     char label[16];
     std::snprintf(label, sizeof label, "%g", level);
     setColour(cairo, Grid);
@@ -416,16 +418,22 @@ void drawXGrid(cairo_t* cairo, const Rect& plot, const ModelPicture& picture, bo
       drawText(cairo, x, plot.y + plot.height + 12.0, label, SmallText, DimText, Align::Centre);
     }
   }
+  if (vertical) {
+    drawText(cairo, plot.x - 28.0, plot.y + plot.height / 2, axis, SmallText, Text, Align::Right,
+             true);
+  } else {
+    drawText(cairo, plot.x + plot.width + 6.0, plot.y + plot.height + 12.0, axis, SmallText, Text,
+             Align::Left, true);
+  }
 }
 
 // x against time, the newest point at the right edge (a stretch not known yet stays empty on
 // the left): a line through the points, or each pixel column's lowest to highest point where
 // more points than columns share the width.
 void drawTrace(cairo_t* cairo, const Rect& plot, std::span<const float> x, std::size_t slots,
-               const ModelPicture& picture, double columns) {
-  const double span = picture.highestX - picture.lowestX;
+               double columns) {
   const auto yOf = [&](float value) {
-    return plot.y + plot.height * (1.0 - (value - picture.lowestX) / span);
+    return plot.y + plot.height * (1.0 - placeIn(XRange, value));
   };
   const std::size_t offset = slots - x.size();
   const double perColumn = static_cast<double>(slots) / columns;
@@ -497,7 +505,7 @@ void drawScope(cairo_t* cairo, const WindowView& view, const ModelPicture& pictu
              Align::Centre);
   }
   const Rect plot = plotArea(panel, 36.0);
-  drawXGrid(cairo, plot, picture, true);
+  drawGrid(cairo, plot, XRange, true, "x");
   const double rate = view.history.pointRate;
   const auto slots = static_cast<std::size_t>(std::max(2.0, std::round(seconds * rate)));
   const std::span<const float> shown = lastSeconds(picture.x, seconds, rate);
@@ -507,7 +515,7 @@ void drawScope(cairo_t* cairo, const WindowView& view, const ModelPicture& pictu
   double columnsX = plot.width;
   double columnsY = 0.0;
   cairo_user_to_device_distance(cairo, &columnsX, &columnsY);
-  drawTrace(cairo, plot, shown, std::max(slots, shown.size()), picture, std::max(columnsX, 1.0));
+  drawTrace(cairo, plot, shown, std::max(slots, shown.size()), std::max(columnsX, 1.0));
   cairo_restore(cairo);
   char ago[24];
   std::snprintf(ago, sizeof ago, "%s ago", duration);
@@ -523,25 +531,14 @@ void drawPhasePortrait(cairo_t* cairo, const WindowView& view, const ModelPictur
   drawText(cairo, panel.x + TextInset, panel.y + 17.0, "x against z, the last second", SmallText,
            DimText, Align::Left, true);
   const Rect plot = plotArea(panel, 30.0);
-  drawXGrid(cairo, plot, picture, false);
+  drawGrid(cairo, plot, XRange, false, "x");
+  drawGrid(cairo, plot, ZRange, true, "z");
   const double rate = view.history.pointRate;
   const std::span<const float> x = lastSeconds(picture.x, PhasePortraitSeconds, rate);
   const std::span<const float> z = lastSeconds(picture.z, PhasePortraitSeconds, rate);
-  float lowZ = INFINITY;
-  float highZ = -INFINITY;
-  for (std::size_t point = 0; point < z.size(); ++point) {
-    if (!playable(x[point]) || !playable(z[point])) continue;
-    lowZ = std::min(lowZ, z[point]);
-    highZ = std::max(highZ, z[point]);
-  }
-  drawText(cairo, plot.x - 6.0, plot.y + 6.0, "z", SmallText, DimText, Align::Right);
-  if (!(lowZ <= highZ)) return;
-  const float middle = (lowZ + highZ) / 2;
-  const float half = std::max(0.25f, (highZ - lowZ) * 0.55f);
-  const double spanX = picture.highestX - picture.lowestX;
   const auto at = [&](std::size_t point) {
-    return std::pair{plot.x + plot.width * (x[point] - picture.lowestX) / spanX,
-                     plot.y + plot.height * (1.0 - (z[point] - (middle - half)) / (2 * half))};
+    return std::pair{plot.x + plot.width * placeIn(XRange, x[point]),
+                     plot.y + plot.height * (1.0 - placeIn(ZRange, z[point]))};
   };
   cairo_save(cairo);
   cairo_rectangle(cairo, plot.x, plot.y, plot.width, plot.height);
