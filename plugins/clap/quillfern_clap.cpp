@@ -416,6 +416,15 @@ void takeWindowChanges(ClapInstance& instance,
                        const clap_output_events_t& out) noexcept QUILLFERN_NONBLOCKING {
   WindowChange change;
   while (takeWindowChange(instance.window.changes, change)) {
+    if (isKeyChange(change)) {
+      // Live only: a key of an inactive instance has no voice to play.
+      if (instance.active) {
+        const NoteEventKind kind =
+            change.kind == WindowChange::Kind::KeyDown ? NoteEventKind::On : NoteEventKind::Off;
+        playNoteEvent(instance.voice, kind, -1, static_cast<int32_t>(change.index), change.value);
+      }
+      continue;
+    }
     const ClapChangeEvent event = clapEventOf(change);
     if (change.kind == WindowChange::Kind::Value) {
       if (instance.active) {

@@ -64,6 +64,13 @@ void endGesture(void* context, std::size_t index) {
   sendChange(*static_cast<ClapWindowLink*>(context), WindowChange::Kind::End, index, 0.0);
 }
 
+// The strip's keys take the gestures' way to the audio thread, which plays them as notes.
+void playKey(void* context, int32_t key, bool down) {
+  sendChange(*static_cast<ClapWindowLink*>(context),
+             down ? WindowChange::Kind::KeyDown : WindowChange::Kind::KeyUp,
+             static_cast<std::size_t>(key), KeyboardVelocity / 127.0);
+}
+
 ClapWindow* windowOf(const clap_plugin_t* plugin) {
   return windowLinkOf(plugin).window;
 }
@@ -152,6 +159,10 @@ void destroyWindow(const clap_plugin_t* plugin) {
   ClapWindowLink& link = windowLinkOf(plugin);
   ClapWindow* window = link.window;
   if (window == nullptr) return;
+  if (window->x11 != nullptr) {
+    releaseKeyboard(viewOf(*window->x11),
+                    GuiHost{&link, beginGesture, setValue, endGesture, playKey});
+  }
   stopReading(link.trace);
   stopTicks(*window, link.host);
   if (window->connectionFd >= 0 && window->fds != nullptr) {
@@ -179,7 +190,7 @@ bool createWindow(const clap_plugin_t* plugin, const char* api, bool isFloating)
   window->timers = hostExtension<clap_host_timer_support_t>(link.host, CLAP_EXT_TIMER_SUPPORT);
   window->fds = hostExtension<clap_host_posix_fd_support_t>(link.host, CLAP_EXT_POSIX_FD_SUPPORT);
   window->hostParams = hostExtension<clap_host_params_t>(link.host, CLAP_EXT_PARAMS);
-  window->x11 = connectX11(GuiHost{&link, beginGesture, setValue, endGesture});
+  window->x11 = connectX11(GuiHost{&link, beginGesture, setValue, endGesture, playKey});
   link.window = window;
   if (window->x11 == nullptr || !startTicks(*window, link.host)) {
     destroyWindow(plugin);

@@ -16,9 +16,10 @@
 #include "instrument/model_trace.h"
 #include "plugins/clap/posix_fd_support.h"
 
-// A gesture's begin, one value of it, or its end, for parameter `index` (table order).
+// A gesture's begin, one value of it, or its end, for parameter `index` (table order); or a key
+// of the keyboard strip pressed or let go, `index` its MIDI key, `value` the velocity (0 to 1).
 struct WindowChange {
-  enum class Kind : uint8_t { Begin, Value, End };
+  enum class Kind : uint8_t { Begin, Value, End, KeyDown, KeyUp };
   Kind kind = Kind::Value;
   uint32_t index = 0;
   double value = 0.0;
@@ -43,7 +44,11 @@ inline bool windowChangeWaits(const WindowChanges& changes) noexcept QUILLFERN_N
 // The oldest change not yet taken; false when there is none.
 bool takeWindowChange(WindowChanges& changes, WindowChange& change) noexcept QUILLFERN_NONBLOCKING;
 
-// A change as the event that tells the host of it (at the block's first sample).
+inline bool isKeyChange(const WindowChange& change) noexcept QUILLFERN_NONBLOCKING {
+  return change.kind == WindowChange::Kind::KeyDown || change.kind == WindowChange::Kind::KeyUp;
+}
+
+// A parameter's change as the event that tells the host of it (at the block's first sample).
 union ClapChangeEvent {
   clap_event_header_t header;
   clap_event_param_gesture_t gesture;

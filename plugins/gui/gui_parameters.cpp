@@ -118,6 +118,12 @@ double guiAttackSeconds(std::span<const double> values) {
   return values[static_cast<std::size_t>(parameterIndexOfSymbol("attack"))];
 }
 
+uint8_t guiMidiChannel(std::span<const double> values) {
+  const auto index = static_cast<std::size_t>(parameterIndexOfId(ChannelParameterId));
+  const double channel = playableValue(parameterAt(index), values[index]);
+  return channel >= FirstMidiChannel ? static_cast<uint8_t>(channel - FirstMidiChannel) : 0;
+}
+
 double guiValueAt(std::size_t index, double normalized) {
   const InstrumentParameter& parameter = parameterAt(index);
   const double clamped = std::clamp(normalized, 0.0, 1.0);

@@ -34,6 +34,8 @@ double guiDefaultValue(std::size_t index);
 
 // The attack's length in seconds among a view's values.
 double guiAttackSeconds(std::span<const double> values);
+// The MIDI channel (0 to 15) the plugin listens to among a view's values: the first for Omni.
+uint8_t guiMidiChannel(std::span<const double> values);
 
 // A value in the host's units from its place in the range (0 to 1), and back.
 double guiValueAt(std::size_t index, double normalized);

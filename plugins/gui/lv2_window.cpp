@@ -5,6 +5,7 @@
 // comes from the trace port, as eg-scope's samples do.
 #include <lv2/atom/atom.h>
 #include <lv2/core/lv2.h>
+#include <lv2/midi/midi.h>
 #include <lv2/ui/ui.h>
 #include <lv2/urid/urid.h>
 
@@ -26,6 +27,7 @@ struct Lv2Window {
   const LV2UI_Resize* resize = nullptr;
   const LV2UI_Touch* touch = nullptr;
   Lv2TraceUris uris{};
+  LV2_URID midiEvent = 0;
 };
 
 // The parameter a control port carries, or false for another port.
@@ -54,6 +56,24 @@ void endGesture(void* context, std::size_t index) {
   touch(*static_cast<Lv2Window*>(context), index, false);
 }
 
+// The strip's keys as MIDI events to the plugin's MIDI input, on the channel it listens to.
+void playKey(void* context, int32_t key, bool down) {
+  auto& window = *static_cast<Lv2Window*>(context);
+  const uint8_t channel = guiMidiChannel(viewOf(*window.x11).values);
+  struct {
+    LV2_Atom atom;
+    uint8_t bytes[3];
+  } message{{3, window.midiEvent},
+            {static_cast<uint8_t>((down ? 0x90 : 0x80) | channel), static_cast<uint8_t>(key),
+             static_cast<uint8_t>(down ? KeyboardVelocity : 0)}};
+  window.write(window.controller, Lv2MidiInPort, sizeof message.atom + sizeof message.bytes,
+               window.uris.atomEventTransfer, &message);
+}
+
+GuiHost guiHostOf(Lv2Window& window) {
+  return {&window, beginGesture, setValue, endGesture, playKey};
+}
+
 void askForTrace(Lv2Window& window, bool on) {
   const LV2_Atom_Object message = traceSwitch(window.uris, on);
   window.write(window.controller, Lv2MidiInPort, sizeof message, window.uris.atomEventTransfer,
@@ -69,6 +89,7 @@ const void* feature(const LV2_Feature* const* features, const char* uri) {
 
 void cleanup(LV2UI_Handle handle) {
   auto* window = static_cast<Lv2Window*>(handle);
+  releaseKeyboard(viewOf(*window->x11), guiHostOf(*window));
   askForTrace(*window, false);
   closeX11Window(window->x11);
   delete window;
@@ -89,7 +110,8 @@ LV2UI_Handle instantiate(const LV2UI_Descriptor* /*descriptor*/, const char* plu
   window->resize = static_cast<const LV2UI_Resize*>(feature(features, LV2_UI__resize));
   window->touch = static_cast<const LV2UI_Touch*>(feature(features, LV2_UI__touch));
   window->uris = mapTraceUris(*map);
-  window->x11 = connectX11(GuiHost{window, beginGesture, setValue, endGesture});
+  window->midiEvent = map->map(map->handle, LV2_MIDI__MidiEvent);
+  window->x11 = connectX11(guiHostOf(*window));
   if (window->x11 == nullptr) {
     delete window;
     return nullptr;

@@ -360,6 +360,32 @@ void drawControl(cairo_t* cairo, const WindowView& view, std::size_t parameter) 
            Align::Right);
 }
 
+// One octave of keys, the one held lit, and the octave between its buttons.
+void drawKeyboard(cairo_t* cairo, const WindowView& view) {
+  const Rect strip = keyboardRect();
+  fillRect(cairo, strip, Panel);
+  drawText(cairo, strip.x + TextInset, strip.y + 12.0, "Keys", SmallText, DimText, Align::Left,
+           true);
+  drawButton(cairo, octaveButtonRect(-1), "\u25C0", hovers(view, TargetKind::OctaveDown));
+  drawButton(cairo, octaveButtonRect(1), "\u25B6", hovers(view, TargetKind::OctaveUp));
+  const Rect down = octaveButtonRect(-1);
+  const Rect up = octaveButtonRect(1);
+  char octave[8];
+  std::snprintf(octave, sizeof octave, "C%d", view.octave);
+  drawText(cairo, (down.x + down.width + up.x) / 2, middleOf(down), octave, ChoiceText, Text,
+           Align::Centre);
+  const int32_t held = view.keyDown - 12 * (view.octave + 1);
+  for (const bool black : {false, true}) {
+    for (int32_t semitone = 0; semitone < 12; ++semitone) {
+      if (isBlackKey(semitone) != black) continue;
+      const Rect key = keyRect(semitone);
+      setColour(cairo, semitone == held ? Accent : black ? Background : Text);
+      cairo_rectangle(cairo, key.x + 0.5, key.y, key.width - 1.0, key.height);
+      cairo_fill(cairo);
+    }
+  }
+}
+
 // What the control under the pointer does to the sound, on a line below it.
 void drawHint(cairo_t* cairo, const WindowView& view) {
   if (view.hovered.kind != TargetKind::Control || view.dragging) return;
@@ -629,6 +655,7 @@ void drawWindow(cairo_t* cairo, const WindowView& view) {
   drawScope(cairo, view, picture);
   drawPhasePortrait(cairo, view, picture);
   drawRegime(cairo, picture.regime);
+  drawKeyboard(cairo, view);
   drawHint(cairo, view);
   drawPresetMenu(cairo, view);
   drawMessage(cairo, view);

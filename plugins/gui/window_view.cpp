@@ -38,6 +38,8 @@ constexpr double ClipMarkWidth = 40.0;
 constexpr double SegmentLabelWidth = 96.0;  // a control of named values: its name's share
 constexpr int32_t MostSegments = 3;         // values side by side; a control of more has a slider
 constexpr double StepperArrowWidth = 26.0;
+constexpr double OctaveButtonWidth = 22.0;
+constexpr double OctaveLabelWidth = 40.0;
 constexpr double StepperValueWidth = 64.0;
 
 constexpr uint32_t DoubleClickMilliseconds = 400;
@@ -368,6 +370,36 @@ Rect stepperArrowRect(std::size_t parameter, int direction) {
   return {x, control.y + 3.0, StepperArrowWidth, control.height - 6.0};
 }
 
+Rect keyboardRect() {
+  const Rect playing = groupRect(static_cast<std::size_t>(ControlGroup::Playing));
+  const double top = playing.y + playing.height + GroupGap;
+  return {playing.x, top, playing.width, BottomOfGroups - top};
+}
+
+Rect octaveButtonRect(int direction) {
+  const Rect strip = keyboardRect();
+  const double right = strip.x + strip.width - GroupPadding - OctaveButtonWidth;
+  const double x = direction > 0 ? right : right - OctaveLabelWidth - OctaveButtonWidth;
+  return {x, strip.y + 3.0, OctaveButtonWidth, GroupTitleHeight - 4.0};
+}
+
+bool isBlackKey(int32_t semitone) {
+  return semitone == 1 || semitone == 3 || semitone == 6 || semitone == 8 || semitone == 10;
+}
+
+// White keys share the width; a black key straddles the line between its two white ones.
+Rect keyRect(int32_t semitone) {
+  constexpr int32_t WhiteBefore[12] = {0, 1, 1, 2, 2, 3, 4, 4, 5, 5, 6, 6};
+  const Rect strip = keyboardRect();
+  const double left = strip.x + GroupPadding;
+  const double top = strip.y + GroupTitleHeight + 2.0;
+  const double white = (strip.width - 2 * GroupPadding) / 7.0;
+  const double height = strip.y + strip.height - GroupPadding - top;
+  const double x = left + WhiteBefore[semitone] * white;
+  if (!isBlackKey(semitone)) return {x, top, white, height};
+  return {x - white * 0.3, top, white * 0.6, height * 0.6};
+}
+
 Rect scopeRect() {
   return {RightColumnX, TopOfGroups, RightColumnWidth, ScopeHeight};
 }
@@ -437,6 +469,15 @@ Target targetAt(std::size_t presetsShown, double x, double y) {
   if (contains(presetStepRect(1), x, y)) return {TargetKind::PresetNext, 0};
   if (contains(saveButtonRect(), x, y)) return {TargetKind::SavePreset, 0};
   if (contains(clipMarkRect(), x, y)) return {TargetKind::ClipMark, 0};
+  if (contains(octaveButtonRect(-1), x, y)) return {TargetKind::OctaveDown, 0};
+  if (contains(octaveButtonRect(1), x, y)) return {TargetKind::OctaveUp, 0};
+  for (const bool black : {true, false}) {
+    for (int32_t semitone = 0; semitone < 12; ++semitone) {
+      if (isBlackKey(semitone) == black && contains(keyRect(semitone), x, y)) {
+        return {TargetKind::Key, static_cast<std::size_t>(semitone)};
+      }
+    }
+  }
   for (std::size_t index = 0; index < guiParameterCount(); ++index) {
     if (contains(controlRect(index), x, y)) return {TargetKind::Control, index};
   }
@@ -545,6 +586,16 @@ bool pressPresets(WindowView& view, const GuiHost& host, const Target& target) {
     case TargetKind::ClipMark:
       view.clipped = false;
       return true;
+    case TargetKind::OctaveDown:
+    case TargetKind::OctaveUp:
+      view.octave = std::clamp(view.octave + (target.kind == TargetKind::OctaveUp ? 1 : -1),
+                               LowestOctave, HighestOctave);
+      return true;
+    case TargetKind::Key:
+      releaseKeyboard(view, host);
+      view.keyDown = 12 * (view.octave + 1) + static_cast<int32_t>(target.index);
+      if (host.playKey != nullptr) host.playKey(host.context, view.keyDown, true);
+      return true;
     default:
       return false;
   }
@@ -599,7 +650,15 @@ void pointerMoved(WindowView& view, const GuiHost& host, double x, double y, uns
   if (value != view.values[view.dragged]) setFromWindow(view, host, view.dragged, value);
 }
 
+void releaseKeyboard(WindowView& view, const GuiHost& host) {
+  if (view.keyDown < 0) return;
+  if (host.playKey != nullptr) host.playKey(host.context, view.keyDown, false);
+  view.keyDown = -1;
+  view.dirty = true;
+}
+
 void pointerReleased(WindowView& view, const GuiHost& host) {
+  releaseKeyboard(view, host);
   if (!view.dragging) return;
   view.dragging = false;
   host.endGesture(host.context, view.dragged);

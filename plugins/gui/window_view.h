@@ -36,6 +36,9 @@ struct GuiHost {
   void (*beginGesture)(void* context, std::size_t index) = nullptr;
   void (*setValue)(void* context, std::size_t index, double value) = nullptr;
   void (*endGesture)(void* context, std::size_t index) = nullptr;
+  // The keyboard strip's keys, live: a MIDI key (0 to 127) pressed or let go on the plugin's
+  // channel, played as the host's notes are. Null: the strip plays nothing.
+  void (*playKey)(void* context, int32_t key, bool down) = nullptr;
 };
 
 struct Rect {
@@ -54,7 +57,10 @@ enum class TargetKind {
   PresetPrevious,
   PresetNext,
   SavePreset,
-  ClipMark
+  ClipMark,
+  Key,  // index: the semitone from the strip's C
+  OctaveDown,
+  OctaveUp
 };
 struct Target {
   TargetKind kind = TargetKind::Nothing;
@@ -82,6 +88,15 @@ Rect saveButtonRect();
 Rect messageRect();  // a refused preset's or a failed save's words
 Rect meterRect();
 Rect clipMarkRect();
+// The keyboard strip: one octave from C, under the controls of how the instrument is played,
+// with the octave's buttons in its title row.
+inline constexpr int32_t LowestOctave = 0;  // C0 is MIDI key 12
+inline constexpr int32_t HighestOctave = 8;
+inline constexpr int32_t KeyboardVelocity = 100;  // of 127
+Rect keyboardRect();
+Rect octaveButtonRect(int direction);  // -1 or 1
+Rect keyRect(int32_t semitone);        // 0 to 11
+bool isBlackKey(int32_t semitone);
 // The menu's items in columns from the right, as many rows a column as fit below the button.
 Rect presetItemRect(std::size_t preset);
 // `presetsShown`: the menu's items, 0 while it is closed.
@@ -123,6 +138,8 @@ struct WindowView {
   float peak = 0.0f;
   bool clipped = false;
   uint32_t notePoints = 0;  // the history's newest points that belong to the sounding note
+  int32_t octave = 3;       // the keyboard strip's: C3 (MIDI key 48) to B3
+  int32_t keyDown = -1;     // the MIDI key the pointer holds down on the strip, or -1
   bool dirty = true;        // something changed since the last drawing
 };
 
@@ -136,6 +153,9 @@ double viewScale(const WindowView& view);
 // Takes the host's value of a parameter, unless the player is dragging that very control. A
 // sound that becomes a preset's (the host loaded one) shows that preset's name.
 void followHostValue(WindowView& view, std::size_t parameter, double value);
+
+// Lets go of the strip's key held, if any: before the window closes, so that no note sticks.
+void releaseKeyboard(WindowView& view, const GuiHost& host);
 
 // The plugin's newest peak and how many points its note has had.
 void followLevel(WindowView& view, float peak, uint32_t notePoints);

@@ -184,12 +184,16 @@ struct HostLog {
   static void end(void* log, std::size_t index) {
     static_cast<HostLog*>(log)->events.push_back("end " + std::to_string(index));
   }
+  static void key(void* log, int32_t key, bool down) {
+    static_cast<HostLog*>(log)->events.push_back("key " + std::to_string(key) +
+                                                 (down ? " down" : " up"));
+  }
 };
 
 std::vector<std::string> gestures(WindowView& view,
                                   const std::function<void(WindowView&, const GuiHost&)>& play) {
   HostLog log;
-  const GuiHost host{&log, HostLog::begin, HostLog::set, HostLog::end};
+  const GuiHost host{&log, HostLog::begin, HostLog::set, HostLog::end, HostLog::key};
   play(view, host);
   return log.events;
 }
@@ -283,6 +287,20 @@ TEST(WindowGestures, ReachTheHostAsBeginValuesEnd) {
   followHostValue(view, 7, 2.5);
   EXPECT_EQ(view.values[6], dragged);
   EXPECT_EQ(view.values[7], 2.5);
+  // The keyboard strip, the drag above still held: A3, then C#4 an octave up, each let go
+  // before the next sounds.
+  EXPECT_EQ(gestures(view,
+                     [](WindowView& v, const GuiHost& h) {
+                       const auto press = [&](const Rect& r) {
+                         pointerPressed(v, h, 2 * r.x + 4, 2 * (r.y + r.height) - 4, LeftButton,
+                                        50000);
+                       };
+                       press(keyRect(9));
+                       press(octaveButtonRect(1));
+                       press(keyRect(1));
+                       pointerReleased(v, h);
+                     }),
+            (Log{"key 57 down", "key 57 up", "key 61 down", "key 61 up", "end 6"}));
 }
 
 // A sound saved as the user's preset loads back bit for bit, in the window and the renderer, is
