@@ -11,8 +11,6 @@ int32_t traceStrideAt(double sampleRate) noexcept {
 
 void prepareTrace(TraceRing& ring, double sampleRate) noexcept {
   const int32_t stride = traceStrideAt(sampleRate);
-  ring.writer.points = ring.points;
-  ring.writer.mask = TraceRing::Capacity - 1;
   ring.writer.stride = stride;
   ring.writer.countdown = stride;
   ring.pointRate.store(sampleRate / stride, std::memory_order_relaxed);
@@ -21,8 +19,19 @@ void prepareTrace(TraceRing& ring, double sampleRate) noexcept {
   ring.holdLeft = 0;
 }
 
+void makeTraceBuffer(TraceRing& ring, uint32_t capacity) {
+  if (ring.buffer.load(std::memory_order_relaxed) != nullptr) return;
+  auto* buffer = new TraceBuffer{capacity, std::vector<float>(std::size_t{2} * capacity)};
+  ring.buffer.store(buffer, std::memory_order_release);
+}
+
 ModelTrace* blockTrace(TraceRing& ring) noexcept QUILLFERN_NONBLOCKING {
-  return ring.wanted.load(std::memory_order_relaxed) ? &ring.writer : nullptr;
+  if (!ring.wanted.load(std::memory_order_relaxed)) return nullptr;
+  TraceBuffer* buffer = ring.buffer.load(std::memory_order_acquire);
+  if (buffer == nullptr) return nullptr;
+  ring.writer.points = buffer->points.data();
+  ring.writer.mask = buffer->capacity - 1;
+  return &ring.writer;
 }
 
 void renderTraced(InstrumentVoice& voice, float* output, uint32_t frames,
@@ -53,6 +62,7 @@ void publishLevel(TraceRing& ring, const InstrumentVoice& voice, const float* ou
 }
 
 void startReading(TraceRing& ring, TraceReader& reader) noexcept {
+  makeTraceBuffer(ring, TraceRing::Capacity);
   reader.next = ring.written.load(std::memory_order_acquire);
   ring.wanted.store(true, std::memory_order_relaxed);
 }
@@ -66,15 +76,17 @@ void stopReading(TraceRing& ring) noexcept {
 // at the highest point rate) never reaches what is being read.
 uint32_t readTrace(const TraceRing& ring, TraceReader& reader, float* out,
                    uint32_t capacity) noexcept {
-  constexpr uint32_t SafeSpan = TraceRing::Capacity / 2;
+  const TraceBuffer* buffer = ring.buffer.load(std::memory_order_acquire);
+  if (buffer == nullptr) return 0;
+  const uint32_t safeSpan = buffer->capacity / 2;
   const uint32_t end = ring.written.load(std::memory_order_acquire);
-  const uint32_t count = std::min({end - reader.next, capacity, SafeSpan});
+  const uint32_t count = std::min({end - reader.next, capacity, safeSpan});
   const uint32_t begin = end - count;
   // Acquire loads (plain loads on the machines we build for), so that the second look at the
   // count below comes after every point has been read.
-  auto* points = const_cast<float*>(ring.points);  // read through atomic_ref only
+  auto* points = const_cast<float*>(buffer->points.data());  // read through atomic_ref only
   for (std::size_t point = 0; point < count; ++point) {
-    const std::size_t slot = 2 * ((begin + point) & (TraceRing::Capacity - 1));
+    const std::size_t slot = 2 * ((begin + point) & (buffer->capacity - 1));
     out[2 * point] = std::atomic_ref<float>(points[slot]).load(std::memory_order_acquire);
     out[2 * point + 1] = std::atomic_ref<float>(points[slot + 1]).load(std::memory_order_acquire);
   }
@@ -83,7 +95,7 @@ uint32_t readTrace(const TraceRing& ring, TraceReader& reader, float* out,
   // we copied: what it could have overwritten goes.
   const uint32_t after = ring.written.load(std::memory_order_acquire);
   const uint32_t overtaken =
-      after - begin > SafeSpan ? std::min(count, after - SafeSpan - begin) : 0;
+      after - begin > safeSpan ? std::min(count, after - safeSpan - begin) : 0;
   std::memmove(out, out + 2 * static_cast<std::size_t>(overtaken),
                2 * sizeof(float) * (count - overtaken));
   return count - overtaken;

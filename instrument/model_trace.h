@@ -2,11 +2,12 @@
 // The model's course, from a plugin's audio thread to its window: a ring of (x, z) points that
 // the audio thread alone writes, never waiting, and the window's thread reads behind it. The
 // audio thread writes only while a window wants the points, so an instance whose window is
-// closed pays one flag's load a block.
+// closed pays one flag's load a block, and one that never had a window holds no ring.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <vector>
 
 #include "engine/nonblocking.h"
 #include "engine/render.h"
@@ -16,10 +17,20 @@
 // and 96000 Hz, every fourth at 176400 and 192000 Hz.
 inline constexpr double HighestPointRate = 48000.0;
 
-struct TraceRing {
-  static constexpr uint32_t Capacity = 1u << 16;  // points: 1.4 s at the highest point rate
+// The ring's memory, made by a non-real-time thread only once something wants the points: most
+// instances never open a window, and keep none of it.
+struct TraceBuffer {
+  uint32_t capacity = 0;      // points, a power of two
+  std::vector<float> points;  // x, z pairs, written through relaxed atomic stores
+};
 
-  float points[2 * Capacity]{};        // x, z pairs, written through relaxed atomic stores
+struct TraceRing {
+  static constexpr uint32_t Capacity = 1u << 16;  // a window's: 1.4 s at the highest point rate
+
+  ~TraceRing() { delete buffer.load(std::memory_order_relaxed); }
+
+  // Published once, by the thread that makes it; it stays until the instance goes.
+  std::atomic<TraceBuffer*> buffer{nullptr};
   std::atomic<uint32_t> written{0};    // points written so far (wrapping), released per block
   std::atomic<bool> wanted{false};     // set by the window's thread while it reads
   std::atomic<double> pointRate{0.0};  // points a second, set by prepareTrace()
@@ -33,6 +44,10 @@ struct TraceRing {
   int32_t holdLeft = 0;  // samples the held peak stays, unless a higher one comes
   int32_t holdSamples = 0;
 };
+
+// Makes the ring's memory of `capacity` points (a power of two) unless it has some; not on the
+// audio thread.
+void makeTraceBuffer(TraceRing& ring, uint32_t capacity);
 
 inline constexpr double PeakHoldSeconds = 0.1;
 
@@ -62,7 +77,8 @@ struct TraceReader {
   uint32_t next = 0;
 };
 
-// Starts reading from the points written from now on and asks the audio thread for them.
+// Starts reading from the points written from now on and asks the audio thread for them; makes
+// the ring's memory (of Capacity points) the first time.
 void startReading(TraceRing& ring, TraceReader& reader) noexcept;
 void stopReading(TraceRing& ring) noexcept;
 

@@ -28,7 +28,7 @@ struct WindowChange {
 // From the window's thread (the one writer) to the audio thread, or the main thread's flush()
 // while the instance is inactive (the one reader at a time): never waiting on either side.
 struct WindowChanges {
-  static constexpr uint32_t Capacity = 4096;
+  static constexpr uint32_t Capacity = 1024;  // a preset's whole load many times over
   std::array<WindowChange, Capacity> changes{};
   std::atomic<uint32_t> written{0};
   std::atomic<uint32_t> read{0};

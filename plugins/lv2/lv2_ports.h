@@ -68,3 +68,5 @@ inline constexpr const char* Lv2PeakUri = "urn:quillfern:synth#peak";
 inline constexpr const char* Lv2NotePointsUri = "urn:quillfern:synth#notePoints";
 // Bytes the host should give the trace port: a block of 4096 frames at 48000 Hz with room.
 inline constexpr uint32_t Lv2TraceBufferBytes = 65536;
+// The plugin's ring of points: a block's, as many as that buffer carries.
+inline constexpr uint32_t Lv2TracePoints = Lv2TraceBufferBytes / (2 * sizeof(float));

@@ -58,7 +58,11 @@ void appendTrace(LV2_Atom_Sequence& port, uint32_t space, const Lv2TraceUris& ur
   constexpr uint32_t Head = sizeof(int64_t) + sizeof(TraceObject);  // the event's time, then
   constexpr uint32_t PointBytes = 2 * sizeof(float);
   const uint32_t used = sizeof(LV2_Atom) + port.atom.size;
-  if (count == 0 || space < used + Head + PointBytes) return;
+  const TraceBuffer* buffer = ring.buffer.load(std::memory_order_acquire);
+  if (buffer == nullptr || count == 0 || space < used + Head + PointBytes) return;
+  // A block of more points than the ring holds kept only its newest.
+  first += count - std::min(count, buffer->capacity);
+  count = std::min(count, buffer->capacity);
   count = std::min(count, (space - used - Head) / PointBytes);
   LV2_Atom_Event* event = lv2_atom_sequence_end(&port.body, port.atom.size);
   event->time.frames = 0;  // at the block's first frame
@@ -83,9 +87,9 @@ void appendTrace(LV2_Atom_Sequence& port, uint32_t space, const Lv2TraceUris& ur
   trace->vector = {sizeof(float), uris.atomFloat};
   auto* points = reinterpret_cast<float*>(trace + 1);
   for (std::size_t point = 0; point < count; ++point) {
-    const std::size_t slot = 2 * ((first + point) & (TraceRing::Capacity - 1));
-    points[2 * point] = ring.points[slot];
-    points[2 * point + 1] = ring.points[slot + 1];
+    const std::size_t slot = 2 * ((first + point) & (buffer->capacity - 1));
+    points[2 * point] = buffer->points[slot];
+    points[2 * point + 1] = buffer->points[slot + 1];
   }
   port.atom.size += static_cast<uint32_t>(lv2_atom_pad_size(Head + pointBytes));
 }

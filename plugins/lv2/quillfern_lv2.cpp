@@ -84,6 +84,9 @@ LV2_Handle instantiate(const LV2_Descriptor* /*descriptor*/, double sampleRate,
   instance->uris = mapUris(*map);
   instance->traceUris = mapTraceUris(*map);
   prepareTrace(instance->trace, sampleRate);
+  // The window is another object that asks for the points from the audio thread: the ring is
+  // made here, as small as a block's points.
+  makeTraceBuffer(instance->trace, Lv2TracePoints);
   instance->sampleRate = sampleRate;
   startInstrumentVoice(instance->voice, sampleRate, defaultValues());
   std::fill(std::begin(instance->applied), std::end(instance->applied),
