@@ -38,6 +38,7 @@ constexpr double ClipMarkWidth = 40.0;
 constexpr double SegmentLabelWidth = 96.0;  // a control of named values: its name's share
 constexpr int32_t MostSegments = 3;         // values side by side; a control of more has a slider
 constexpr double StepperArrowWidth = 26.0;
+constexpr double KeyboardHeight = 84.0;
 constexpr double OctaveButtonWidth = 22.0;
 constexpr double OctaveLabelWidth = 40.0;
 constexpr double StepperValueWidth = 64.0;
@@ -67,6 +68,11 @@ double groupHeight(std::size_t group, double pitch) {
   return GroupTitleHeight + GroupPadding + rowsInGroup(group) * pitch;
 }
 
+// The first column's groups stand over the keyboard strip.
+double columnBottom(std::size_t column) {
+  return column == 0 ? BottomOfGroups - KeyboardHeight - GroupGap : BottomOfGroups;
+}
+
 // The groups fill the control columns in order, each whole in one column; a group that does
 // not fit below the one before starts the next column.
 struct GroupPlace {
@@ -78,7 +84,8 @@ std::array<GroupPlace, ControlGroupCount> placeGroups(double pitch) {
   std::array<GroupPlace, ControlGroupCount> places{};
   GroupPlace next;
   for (std::size_t group = 0; group < ControlGroupCount; ++group) {
-    if (next.top > TopOfGroups && next.top + groupHeight(group, pitch) > BottomOfGroups) {
+    if (next.top > TopOfGroups &&
+        next.top + groupHeight(group, pitch) > columnBottom(next.column)) {
       next = {next.column + 1, TopOfGroups};
     }
     places[group] = next;
@@ -90,7 +97,7 @@ std::array<GroupPlace, ControlGroupCount> placeGroups(double pitch) {
 bool fits(const std::array<GroupPlace, ControlGroupCount>& places, double pitch) {
   for (std::size_t group = 0; group < ControlGroupCount; ++group) {
     if (places[group].column >= ControlColumns ||
-        places[group].top + groupHeight(group, pitch) > BottomOfGroups) {
+        places[group].top + groupHeight(group, pitch) > columnBottom(places[group].column)) {
       return false;
     }
   }
@@ -371,9 +378,7 @@ Rect stepperArrowRect(std::size_t parameter, int direction) {
 }
 
 Rect keyboardRect() {
-  const Rect playing = groupRect(static_cast<std::size_t>(ControlGroup::Playing));
-  const double top = playing.y + playing.height + GroupGap;
-  return {playing.x, top, playing.width, BottomOfGroups - top};
+  return {columnX(0), BottomOfGroups - KeyboardHeight, ColumnWidth, KeyboardHeight};
 }
 
 Rect octaveButtonRect(int direction) {

@@ -88,8 +88,8 @@ Rect saveButtonRect();
 Rect messageRect();  // a refused preset's or a failed save's words
 Rect meterRect();
 Rect clipMarkRect();
-// The keyboard strip: one octave from C, under the controls of how the instrument is played,
-// with the octave's buttons in its title row.
+// The keyboard strip: one octave from C, at the foot of the first column, with the octave's
+// buttons in its title row.
 inline constexpr int32_t LowestOctave = 0;  // C0 is MIDI key 12
 inline constexpr int32_t HighestOctave = 8;
 inline constexpr int32_t KeyboardVelocity = 100;  // of 127
