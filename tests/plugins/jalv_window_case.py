@@ -3,7 +3,8 @@
 """jalv.gtk3 shows the LV2 plugin's own window (suil embeds the X11 UI) on the display of
 scripts/with-xvfb.sh while a JACK MIDI client holds a note: two screenshots a moment apart show
 the controls and a scope that moves, and a drag of the volume control by XTest (xdotool) turns
-the recorded sound up by the ratio of the two volumes. The first screenshot is kept as
+the recorded sound up by the ratio of the two volumes; then, with no MIDI connected, a click
+held on the window's keyboard strip sounds a note. The first screenshot is kept as
 WORK-FOLDER/lv2-screen.png, the plugin's window alone as WORK-FOLDER/lv2-window.png.
 
 Run under scripts/with-jack.sh and scripts/with-xvfb.sh:
@@ -23,9 +24,10 @@ SKIPPED = 77
 RATE = 44100
 RECORD_SECONDS = 10
 CLIENT = "quillfern-window"
-VOLUME_CENTRE = (161, 440)  # the volume control's middle in the window at its base size
+VOLUME_CENTRE = (467, 85)  # the volume control's middle in the window at its base size
 SCOPE = "528x220+632+90"  # the scope's plot in the window: width x height + left + top
 DRAG = 60  # pixels: 30 % to 52 %
+KEY_A3 = (239, 508)  # the keyboard strip's A (A3 at its first octave), low on the white key
 
 
 def our_window():
@@ -54,6 +56,51 @@ def scope_change(first, second, left, top):
     result = subprocess.run(["compare", "-metric", "AE", "-crop", crop, first, second, "null:"],
                             capture_output=True, text=True)
     return int(float(result.stderr.split()[0]))
+
+
+def key_sounds(environment, work):
+    """A click held on the keyboard strip's A, with no MIDI connected: silence before it, sound
+    while it is held. 0 when so."""
+    recording = os.path.join(work, "jalv-keys.wav")
+    client = CLIENT + "-keys"
+    started = []
+    try:
+        jalv = subprocess.Popen(["jalv.gtk3", "--jack-name=" + client, "-x",
+                                 "urn:quillfern:synth"], env=environment,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        started.append(jalv)
+        if not wait_for_port(client + ":out"):
+            print("jalv.gtk3 did not show its ports")
+            return 1
+        recorder = subprocess.Popen(["jack_rec", "-f", recording, "-d", "6", "-b", "32",
+                                     client + ":out"], stdout=subprocess.DEVNULL)
+        recording_started = time.monotonic()
+        started.append(recorder)
+        time.sleep(1.5)
+        place = our_window()
+        if place is None:
+            print("jalv.gtk3 shows no window of the plugin's own")
+            return 1
+        _, left, top = place
+        subprocess.run(["xdotool", "mousemove", str(left + KEY_A3[0]), str(top + KEY_A3[1])],
+                       check=True)
+        pressed = time.monotonic() - recording_started
+        subprocess.run(["xdotool", "mousedown", "1"], check=True)
+        time.sleep(1.5)
+        subprocess.run(["xdotool", "mouseup", "1"], check=True)
+        released = time.monotonic() - recording_started
+        recorder.wait(timeout=20)
+    finally:
+        stop_all(started)
+    sound = samples_of(recording)
+    before = rms(sound[int(0.5 * RATE):int((pressed - 0.05) * RATE)])
+    held = rms(sound[int((pressed + 0.3) * RATE):int((released - 0.1) * RATE)])
+    print("keyboard strip: sound RMS %.4f before the click, %.4f while the key is held"
+          % (before, held))
+    if not (before < 1e-4 and held > 0.01):
+        print("a click on the keyboard strip did not sound a note")
+        return 1
+    return 0
 
 
 def main():
@@ -125,7 +172,7 @@ def main():
     if not 1.35 < after / before < 1.9:
         print("the drag did not turn the plugin's volume up")
         return 1
-    return 0
+    return key_sounds(environment, work)
 
 
 if __name__ == "__main__":
