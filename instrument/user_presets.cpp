@@ -138,7 +138,7 @@ std::vector<UserPreset> listUserPresets() {
 
 UserPreset findUserPreset(std::string_view name) {
   for (UserPreset& preset : listUserPresets()) {
-    if (preset.readable && sameName(preset.name, name)) return std::move(preset);
+    if (sameName(preset.name, name)) return std::move(preset);
   }
   return {};
 }

@@ -52,7 +52,8 @@ std::vector<UserPreset> listUserPresets();
 // One file read again, as it is now.
 UserPreset readUserPreset(const std::string& path);
 
-// The user's preset of that name, in any case; `readable` false when there is none.
+// The user's preset of that name (a bad file's: of that file name), in any case; an empty
+// `path` when there is none.
 UserPreset findUserPreset(std::string_view name);
 
 // Writes the preset to the folder (created when missing), replacing the user's preset of

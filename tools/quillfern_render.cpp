@@ -296,9 +296,15 @@ bool setPreset(Options& options, const std::string& value, std::string& error) {
     options.preset = presetValues(*factory);
     return true;
   }
-  if (const UserPreset user = findUserPreset(value); user.readable) {
-    options.preset = user.values;
-    return true;
+  if (const UserPreset user = findUserPreset(value); !user.path.empty()) {
+    if (user.readable) {
+      options.preset = user.values;
+      return true;
+    }
+    error = "--preset " + readableText(value) + ": the file " +
+            readableText(std::filesystem::path(user.path).filename().string()) +
+            " of the user's presets is no preset: " + user.problem;
+    return false;
   }
   error = "--preset takes the name of a factory preset (" +
           namesOf(factoryPresets(), &FactoryPreset::name) + ") or of a preset of " +

@@ -20,6 +20,8 @@
 #include "engine/envelope.h"
 #include "engine/oscillator.h"
 #include "engine/voice_controls.h"
+#include "instrument/factory_presets.h"
+#include "instrument/user_presets.h"
 #include "tests/tools/midi_bytes.h"
 #include "tools/audio_output.h"
 
@@ -331,6 +333,23 @@ TEST_F(RenderTool, MidiFilesEndAfterTheReleaseTheVoicePlays) {
     EXPECT_LT(peakOf(last), 0.005 * peakOf(samples)) << options;
     EXPECT_LT(std::fabs(samples.back()), 1e-4 * peakOf(samples)) << options;
   }
+}
+
+// A user's preset plays bit for bit as the factory preset it copies; a damaged one is refused.
+TEST_F(RenderTool, PresetFindsTheUsersOwnAfterTheBank) {
+  setenv("XDG_DATA_HOME", directory.c_str(), 1);
+  fs::create_directories(directory / "quillfern/presets");
+  std::ofstream(directory / "quillfern/presets/Mine.qfpreset")
+      << presetText("Mine", presetValues(*findFactoryPreset("Chaos")));
+  std::ofstream(directory / "quillfern/presets/Broken.qfpreset")
+      << "quillfern-preset 1\nname Broken\nr 7\nend\n";
+  const std::string song = "0 midi 90 57 100\n30000 end\n";
+  EXPECT_EQ(renderSamples(song, "--preset mine"), renderSamples(song, "--preset Chaos"));
+  const RenderRun broken =
+      run(writeScore("score.txt", song), directory / "out.wav", "--preset Broken");
+  EXPECT_NE(broken.exitCode, 0);
+  EXPECT_NE(broken.errors.find("r takes a number"), std::string::npos) << broken.errors;
+  unsetenv("XDG_DATA_HOME");
 }
 
 TEST_F(RenderTool, ChannelOptionPlaysAnotherChannelAndSilenceIsWarnedOf) {
