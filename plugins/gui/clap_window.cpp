@@ -95,9 +95,11 @@ void followPlugin(ClapWindowLink& link) {
   const uint32_t count = readTrace(link.trace, window.reader, window.points.data(), capacity);
   if (count > 0) {
     appendPoints(view.history, window.points.data(), count);
-    followLevel(view, link.trace.peak.load(std::memory_order_relaxed),
-                link.trace.notePoints.load(std::memory_order_relaxed));
+    view.dirty = true;
   }
+  // Between notes no points come, but the meter falls to silence.
+  followLevel(view, link.trace.peak.load(std::memory_order_relaxed),
+              link.trace.notePoints.load(std::memory_order_relaxed));
 }
 
 void tick(const clap_plugin_t* plugin) {

@@ -149,6 +149,7 @@ void portEvent(LV2UI_Handle handle, uint32_t port, uint32_t size, uint32_t forma
       tracePointsOf(*static_cast<const LV2_Atom*>(buffer), window.uris, level, pairs, count)) {
     setPointRate(view.history, level.pointRate);
     appendPoints(view.history, pairs, count);
+    view.dirty = view.dirty || count > 0;
     followLevel(view, level.peak, level.notePoints);
   }
 }

@@ -522,8 +522,10 @@ void followHostValue(WindowView& view, std::size_t parameter, double value) {
 
 void followLevel(WindowView& view, float peak, uint32_t notePoints) {
   // A host's message may say anything: a peak that is no level shows as silence.
-  view.peak = peak >= 0.0f ? std::min(peak, 1000.0f) : 0.0f;
-  view.clipped = view.clipped || view.peak > ClipLevel;
+  const float level = peak >= 0.0f ? std::min(peak, 1000.0f) : 0.0f;
+  if (level == view.peak && notePoints == view.notePoints) return;
+  view.peak = level;
+  view.clipped = view.clipped || level > ClipLevel;
   view.notePoints = notePoints;
   view.dirty = true;
 }

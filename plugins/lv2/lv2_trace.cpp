@@ -59,7 +59,9 @@ void appendTrace(LV2_Atom_Sequence& port, uint32_t space, const Lv2TraceUris& ur
   constexpr uint32_t PointBytes = 2 * sizeof(float);
   const uint32_t used = sizeof(LV2_Atom) + port.atom.size;
   const TraceBuffer* buffer = ring.buffer.load(std::memory_order_acquire);
-  if (buffer == nullptr || count == 0 || space < used + Head + PointBytes) return;
+  // Between notes no points come, but the meter falls to silence first.
+  const bool levelFalls = ring.peak.load(std::memory_order_relaxed) > 0.0f;
+  if (buffer == nullptr || (count == 0 && !levelFalls) || space < used + Head + PointBytes) return;
   // A block of more points than the ring holds kept only its newest.
   first += count - std::min(count, buffer->capacity);
   count = std::min(count, buffer->capacity);
