@@ -539,7 +539,7 @@ RegimeReading readRegime(const WindowView& view, std::span<const float> x) {
       std::min(static_cast<double>(view.notePoints) - guiAttackSeconds(view.values) * rate,
                static_cast<double>(x.size()));
   reading.settling = true;
-  if (settled < LeastSettledSeconds * rate) return reading;
+  if (!(settled >= LeastSettledSeconds * rate)) return reading;  // an attack that is no number too
   const std::span<const float> stretch = x.last(static_cast<std::size_t>(settled));
   reading.regime = regimeOf(stretch);
   reading.spikes = measureSpikes(stretch);
