@@ -164,7 +164,7 @@ def bank_names(render):
     """The factory bank's names, as the renderer lists them for a name it does not know."""
     answer = subprocess.run([render, "-", "-o", os.devnull, "--preset", "?"],
                             capture_output=True, text=True).stderr
-    return re.search(r"factory preset \((.*)\), not", answer).group(1).split(", ")
+    return re.search(r"factory preset \((.*?)\)", answer).group(1).split(", ")
 
 
 def main():
