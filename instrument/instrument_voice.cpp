@@ -13,6 +13,8 @@
 namespace {
 
 constexpr uint8_t DataBits = 0x7F;
+constexpr uint32_t ByteMask = 0xFF;
+constexpr int32_t ChordChunk = 256;  // frames a voice renders at a time into the chord's sum
 
 bool listensTo(const InstrumentVoice& voice, uint8_t channelBits) noexcept QUILLFERN_NONBLOCKING {
   const int32_t index = parameterIndexOfId(ChannelParameterId);
@@ -20,11 +22,159 @@ bool listensTo(const InstrumentVoice& voice, uint8_t channelBits) noexcept QUILL
   return channel == OmniChannel || channel == channelBits + FirstMidiChannel;
 }
 
+bool playsChord(const InstrumentVoice& voice) noexcept {
+  return voice.chord.started > 1;
+}
+
+// Every started voice, in order.
+template <typename Action>
+void forEachVoice(InstrumentVoice& voice, Action action) noexcept {
+  for (int32_t index = 0; index < voice.chord.started; ++index) action(engineOf(voice, index));
+}
+
 void applyValue(InstrumentVoice& voice, std::size_t index) noexcept QUILLFERN_NONBLOCKING {
-  applyParameterValue(voice.engine, index, voice.values.value[index]);
+  const double value = voice.values.value[index];
+  forEachVoice(voice, [&](EngineState& engine) { applyParameterValue(engine, index, value); });
+}
+
+uint32_t noteMessage(uint8_t status, int32_t key, int32_t velocity) noexcept {
+  return packShortMessage(status, static_cast<uint8_t>(key), static_cast<uint8_t>(velocity));
+}
+
+// Every key up and the pedal's hold let go, on every voice.
+void closeEveryVoice(InstrumentVoice& voice) noexcept {
+  forEachVoice(voice, [](EngineState& engine) { closeInstrument(engine); });
+  for (VoiceSlot& slot : voice.chord.slots) {
+    if (slot.released == 0) slot.released = ++voice.chord.events;
+  }
+}
+
+// The voice a note of `key` takes: the one that sounds it already (pressed again, it restarts
+// there), else a free one, else the one released longest ago, else the oldest held one.
+int32_t voiceForKey(InstrumentVoice& voice, int32_t key) noexcept {
+  const ChordVoices& chord = voice.chord;
+  int32_t free = -1;
+  int32_t released = -1;
+  int32_t oldest = 0;
+  for (int32_t index = 0; index < chord.count; ++index) {
+    const VoiceSlot& slot = chord.slots[static_cast<std::size_t>(index)];
+    const bool rests = restsSilently(engineOf(voice, index));
+    if (slot.key == key && !rests) return index;
+    if (rests) {
+      if (free < 0) free = index;
+      continue;
+    }
+    const auto at = [&](int32_t other) { return chord.slots[static_cast<std::size_t>(other)]; };
+    if (slot.released != 0 && (released < 0 || slot.released < at(released).released)) {
+      released = index;
+    }
+    if (slot.pressed < at(oldest).pressed) oldest = index;
+  }
+  if (free >= 0) return free;
+  return released >= 0 ? released : oldest;
+}
+
+// A note on a voice of its own. Whatever the voice sounded ends first, as the release of its
+// last key would end it: the new note then fades it out over its handover, or beside itself
+// when notes start at once, as a mono note hands over.
+void startChordNote(InstrumentVoice& voice, int32_t key, int32_t velocity, int32_t channel,
+                    int32_t noteId) noexcept {
+  ChordVoices& chord = voice.chord;
+  const int32_t index = voiceForKey(voice, key);
+  EngineState& engine = engineOf(voice, index);
+  closeInstrument(engine);
+  playInstrumentMessage(engine, noteMessage(NoteOnChannel1, key, velocity));
+  chord.slots[static_cast<std::size_t>(index)] = {key, channel, noteId, ++chord.events, 0};
+  chord.newest = index;
+}
+
+// Whether an event for `noteId`, `channel` and `key` names the slot's note: each that is not -1
+// matches, as CLAP matches its wildcards. A note whose host gave it no id matches any id.
+bool names(const VoiceSlot& slot, int32_t noteId, int32_t channel, int32_t key) noexcept {
+  return (noteId < 0 || slot.noteId < 0 || slot.noteId == noteId) &&
+         (channel < 0 || slot.channel == channel) && (key < 0 || slot.key == key);
+}
+
+// The release of every held note the event names.
+void endChordNotes(InstrumentVoice& voice, int32_t noteId, int32_t channel, int32_t key) noexcept {
+  for (int32_t index = 0; index < voice.chord.started; ++index) {
+    VoiceSlot& slot = voice.chord.slots[static_cast<std::size_t>(index)];
+    if (slot.released != 0 || !names(slot, noteId, channel, key)) continue;
+    playInstrumentMessage(engineOf(voice, index), noteMessage(NoteOffChannel1, slot.key, 0));
+    slot.released = ++voice.chord.events;
+  }
+}
+
+// With more than one voice: notes to voices of their own, everything else to every voice.
+void playChordMessage(InstrumentVoice& voice, uint32_t message, int32_t channel) noexcept {
+  const auto status = static_cast<uint8_t>(message & ByteMask);
+  const auto key = static_cast<int32_t>((message >> 8) & ByteMask);
+  const auto velocity = static_cast<int32_t>((message >> 16) & ByteMask);
+  const bool noteOn = status == NoteOnChannel1 && velocity != 0;
+  const bool noteOff = status == NoteOffChannel1 || (status == NoteOnChannel1 && velocity == 0);
+  if ((noteOn || noteOff) && key >= MidiKeyCount) return;
+  if (noteOn) return startChordNote(voice, key, velocity, channel, -1);
+  if (noteOff) return endChordNotes(voice, -1, -1, key);
+  const bool panic = status == ControlChangeChannel1 && (key == AllNotesOff || key == AllSoundOff);
+  if (panic) return closeEveryVoice(voice);
+  forEachVoice(voice, [&](EngineState& engine) { playInstrumentMessage(engine, message); });
+}
+
+void playVoiceMessage(InstrumentVoice& voice, uint32_t message, int32_t channel) noexcept {
+  if (playsChord(voice)) return playChordMessage(voice, message, channel);
+  playInstrumentMessage(voice.engine, message);
+}
+
+// The expressions every voice shares, as voice 1 has them: a voice started later joins in.
+void shareExpression(const EngineState& from, EngineState& to) noexcept {
+  const Instrument& instrument = from.instrument;
+  bendPitch(to, instrument.bendPosition);
+  moveModWheel(to, instrument.wheel);
+  pressChannel(to, instrument.channelPressure);
+  to.instrument.pedalDown = instrument.pedalDown;
+}
+
+// Another voice count releases every note, and starts the voices it reaches for the first time.
+void changeVoiceCount(InstrumentVoice& voice, int32_t count) noexcept {
+  ChordVoices& chord = voice.chord;
+  closeEveryVoice(voice);
+  for (int32_t index = chord.started; index < count; ++index) {
+    EngineState& engine = engineOf(voice, index);
+    startVoiceWith(engine, voice.engine.sampleRate, voice.values);
+    shareExpression(voice.engine, engine);
+    chord.slots[static_cast<std::size_t>(index)] = {};
+  }
+  chord.count = count;
+  chord.started = std::max(chord.started, count);
+}
+
+void renderChord(InstrumentVoice& voice, float* output, uint32_t frames,
+                 ModelTrace* trace) noexcept {
+  std::fill_n(output, frames, 0.0f);
+  float part[ChordChunk];
+  for (int32_t index = 0; index < voice.chord.started; ++index) {
+    EngineState& engine = engineOf(voice, index);
+    if (restsSilently(engine)) continue;  // a voice at rest costs nothing
+    ModelTrace* traced = index == voice.chord.newest ? trace : nullptr;
+    for (uint32_t done = 0; done < frames;) {
+      const uint32_t chunk = std::min<uint32_t>(ChordChunk, frames - done);
+      if (traced != nullptr) {
+        renderFramesTraced(engine, part, chunk, *traced);
+      } else {
+        renderFrames(engine, part, chunk);
+      }
+      for (uint32_t frame = 0; frame < chunk; ++frame) output[done + frame] += part[frame];
+      done += chunk;
+    }
+  }
 }
 
 }  // namespace
+
+EngineState& engineOf(InstrumentVoice& voice, int32_t index) noexcept QUILLFERN_NONBLOCKING {
+  if (index <= 0) return voice.engine;
+  return voice.chord.engines[static_cast<std::size_t>(index - 1)];
+}
 
 void applyParameterValue(EngineState& engine, std::size_t index,
                          double value) noexcept QUILLFERN_NONBLOCKING {
@@ -49,6 +199,12 @@ void startInstrumentVoice(InstrumentVoice& voice, double sampleRate,
   startVoiceWith(voice.engine, sampleRate, values);
   voice.values = values;
   voice.transportRolling = false;
+  voice.chord.started = 1;
+  voice.chord.slots[0] = {};
+  voice.chord.newest = 0;
+  const auto count = static_cast<int32_t>(values.value[parameterIndexOfId(VoicesParameterId)]);
+  if (count > 1) changeVoiceCount(voice, count);
+  voice.chord.count = std::max(count, 1);
 }
 
 void setInstrumentParameter(InstrumentVoice& voice, std::size_t index,
@@ -58,10 +214,11 @@ void setInstrumentParameter(InstrumentVoice& voice, std::size_t index,
   // NaN or infinite, or the value the voice already plays: an LV2 host hands every port over in
   // every block.
   if (!std::isfinite(value) || playable == voice.values.value[index]) return;
+  voice.values.value[index] = playable;
   // Notes held on the old channel would never see their note-off: another channel releases
   // them, as closing a MIDI port does.
-  if (parameter.id == ChannelParameterId) closeInstrument(voice.engine);
-  voice.values.value[index] = playable;
+  if (parameter.id == ChannelParameterId) closeEveryVoice(voice);
+  if (parameter.id == VoicesParameterId) changeVoiceCount(voice, static_cast<int32_t>(playable));
   applyValue(voice, index);
 }
 
@@ -70,31 +227,73 @@ void playMidi(InstrumentVoice& voice, const uint8_t* bytes,
   if (size == 0) return;
   const uint8_t status = bytes[0];
   if (status < FirstStatusByte || status >= SystemExclusive) return;  // channel messages only
-  if (!listensTo(voice, status & ChannelBits)) return;
+  const auto channel = static_cast<uint8_t>(status & ChannelBits);
+  if (!listensTo(voice, channel)) return;
   const auto data1 = static_cast<uint8_t>(size > 1 ? bytes[1] & DataBits : 0);
   const auto data2 = static_cast<uint8_t>(size > 2 ? bytes[2] & DataBits : 0);
   const auto onChannel1 = static_cast<uint8_t>(status & ~ChannelBits);
-  playInstrumentMessage(voice.engine, packShortMessage(onChannel1, data1, data2));
+  playVoiceMessage(voice, packShortMessage(onChannel1, data1, data2), channel);
 }
 
+void playMessage(InstrumentVoice& voice, uint32_t message) noexcept QUILLFERN_NONBLOCKING {
+  playVoiceMessage(voice, message, 0);
+}
+
+namespace {
+
+// The voices a CLAP event names (see names()); voice 1 alone with one voice.
+template <typename Action>
+void forEachNamedVoice(InstrumentVoice& voice, int32_t noteId, int32_t channel, int32_t key,
+                       Action action) noexcept {
+  if (!playsChord(voice)) return action(voice.engine);
+  for (int32_t index = 0; index < voice.chord.started; ++index) {
+    const VoiceSlot& slot = voice.chord.slots[static_cast<std::size_t>(index)];
+    if (names(slot, noteId, channel, key)) action(engineOf(voice, index));
+  }
+}
+
+void playChordNoteEvent(InstrumentVoice& voice, NoteEventKind kind, int32_t channel, int32_t key,
+                        uint8_t velocity, double value, int32_t noteId) noexcept {
+  switch (kind) {
+    case NoteEventKind::On:
+      return startChordNote(voice, key, velocity, channel, noteId);
+    case NoteEventKind::Off:
+      return endChordNotes(voice, noteId, channel, key);
+    case NoteEventKind::Choke:
+      return forEachNamedVoice(voice, noteId, channel, key,
+                               [](EngineState& engine) { closeInstrument(engine); });
+    case NoteEventKind::Tuning:
+      return forEachNamedVoice(voice, noteId, channel, key,
+                               [&](EngineState& engine) { tuneNote(engine, value); });
+    case NoteEventKind::Pressure:
+      if (key < 0 && noteId < 0) {
+        return forEachVoice(voice, [&](EngineState& engine) { pressChannel(engine, value); });
+      }
+      return forEachNamedVoice(voice, noteId, channel, key, [&](EngineState& engine) {
+        pressKey(engine, engine.instrument.soundingKey, value);
+      });
+  }
+}
+
+}  // namespace
+
 void playNoteEvent(InstrumentVoice& voice, NoteEventKind kind, int32_t channel, int32_t key,
-                   double value) noexcept QUILLFERN_NONBLOCKING {
+                   double value, int32_t noteId) noexcept QUILLFERN_NONBLOCKING {
   constexpr double LargestVelocity = 127.0;
   if (channel >= 0 && !listensTo(voice, static_cast<uint8_t>(channel & ChannelBits))) return;
   if (key >= MidiKeyCount) return;
   const bool everyKey = key < 0;
   const auto keyByte = static_cast<uint8_t>(key);
+  // A velocity that is no number plays as the loudest rather than losing the note.
+  const double scaled = std::isnan(value) ? LargestVelocity : value * LargestVelocity;
+  const auto velocity = static_cast<uint8_t>(std::lrint(std::clamp(scaled, 1.0, LargestVelocity)));
+  if (kind == NoteEventKind::On && everyKey) return;
+  if (playsChord(voice))
+    return playChordNoteEvent(voice, kind, channel, key, velocity, value, noteId);
   EngineState& engine = voice.engine;
   switch (kind) {
-    case NoteEventKind::On: {
-      if (everyKey) return;
-      // A velocity that is no number plays as the loudest rather than losing the note.
-      const double scaled = std::isnan(value) ? LargestVelocity : value * LargestVelocity;
-      const auto velocity =
-          static_cast<uint8_t>(std::lrint(std::clamp(scaled, 1.0, LargestVelocity)));
-      playInstrumentMessage(engine, packShortMessage(NoteOnChannel1, keyByte, velocity));
-      return;
-    }
+    case NoteEventKind::On:
+      return playInstrumentMessage(engine, packShortMessage(NoteOnChannel1, keyByte, velocity));
     case NoteEventKind::Off:
       if (everyKey) return releaseAllKeys(engine);
       return playInstrumentMessage(engine, packShortMessage(NoteOffChannel1, keyByte, 0));
@@ -111,7 +310,7 @@ void playNoteEvent(InstrumentVoice& voice, NoteEventKind kind, int32_t channel, 
 }
 
 void followTransport(InstrumentVoice& voice, bool rolling) noexcept QUILLFERN_NONBLOCKING {
-  if (voice.transportRolling && !rolling) closeInstrument(voice.engine);
+  if (voice.transportRolling && !rolling) closeEveryVoice(voice);
   voice.transportRolling = rolling;
 }
 
@@ -122,7 +321,10 @@ uint32_t latencyOf(double sampleRate,
   return static_cast<uint32_t>(latencySamplesAt(sampleRate));
 }
 
-void renderVoice(InstrumentVoice& voice, float* output,
-                 uint32_t frames) noexcept QUILLFERN_NONBLOCKING {
-  if (frames > 0) renderFrames(voice.engine, output, frames);
+void renderVoice(InstrumentVoice& voice, float* output, uint32_t frames,
+                 ModelTrace* trace) noexcept QUILLFERN_NONBLOCKING {
+  if (frames == 0) return;
+  if (playsChord(voice)) return renderChord(voice, output, frames, trace);
+  if (trace != nullptr) return renderFramesTraced(voice.engine, output, frames, *trace);
+  renderFrames(voice.engine, output, frames);
 }
