@@ -1,0 +1,123 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Chords: a chord is the float sum of its notes played alone, and stolen voices neither click
+// nor stick.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "instrument/instrument_voice.h"
+#include "midi/midi_messages.h"
+#include "tests/tools/score_text.h"
+#include "tools/score_render.h"
+
+namespace {
+
+using Events = std::vector<std::pair<int64_t, std::string>>;
+
+// A score of MIDI events in frame order, ending at `end`.
+std::string scoreText(Events events, int64_t end) {
+  std::stable_sort(events.begin(), events.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::string text;
+  for (const auto& [frame, event] : events) text += std::to_string(frame) + " midi " + event + "\n";
+  return text + std::to_string(end) + " end\n";
+}
+
+std::vector<float> rendered(const std::string& text, ParameterValues values, double voices) {
+  values.value[parameterIndexOfId(VoicesParameterId)] = voices;
+  std::vector<float> samples;
+  const auto keep = [&](const float* block, int64_t n) {
+    samples.insert(samples.end(), block, block + n);
+  };
+  renderScore(scoreFrom(text), DefaultBlockFrames, keep, {}, {}, values);
+  return samples;
+}
+
+// Keys pressed in turn, each with its own velocity and release, under a bend, the mod wheel and
+// the pedal, with notes started after a handover or at once, filtered or not.
+TEST(Chord, IsTheSumInVoiceOrderOfItsNotesPlayedAlone) {
+  const std::vector<std::vector<int32_t>> chords{{60, 64, 67}, {48, 55, 62, 69, 76}, {90, 30}};
+  std::mt19937 random(32);
+  for (const auto& chord : chords) {
+    for (int32_t setting = 0; setting < 3; ++setting) {
+      ParameterValues values = rendererValues();
+      values.value[parameterIndexOfId(NoteStartSetting)] = setting % 2;
+      values.value[parameterIndexOfId(DcFilterSetting)] = setting > 0;
+      values.value[parameterIndexOfId(StableStepsSetting)] = setting > 0;
+      values.value[parameterIndexOfId(VelocitySetting)] = setting * 0.5;
+      Events shared{{3000, "E0 0 90"}, {9000, "B0 1 100"}};
+      if (setting == 2) shared.insert(shared.end(), {{100, "B0 64 127"}, {30000, "B0 64 0"}});
+      Events together = shared;
+      std::vector<float> sum(60000, 0.0f);
+      for (std::size_t note = 0; note < chord.size(); ++note) {
+        const std::string key = std::to_string(chord[note]) + " ";
+        Events alone = shared;
+        alone.insert(
+            alone.end(),
+            {{static_cast<int64_t>(note * 700), "90 " + key + std::to_string(random() % 127 + 1)},
+             {20000 + static_cast<int64_t>(random() % 10000), "80 " + key + "0"}});
+        together.insert(together.end(), alone.end() - 2, alone.end());
+        const std::vector<float> samples = rendered(scoreText(alone, 60000), values, 1);
+        for (std::size_t frame = 0; frame < sum.size(); ++frame) sum[frame] += samples[frame];
+      }
+      const std::vector<float> chordSamples = rendered(scoreText(together, 60000), values, 8);
+      ASSERT_EQ(chordSamples.size(), sum.size());
+      for (std::size_t frame = 0; frame < sum.size(); ++frame) {
+        ASSERT_EQ(chordSamples[frame], sum[frame]) << "setting " << setting << ", frame " << frame;
+      }
+    }
+  }
+}
+
+// 40 low notes in one beat on 4 voices, some under the pedal: no jump between samples beyond
+// four (eight with notes started at once) times the steepest of the highest note's own, which a cut
+// note's click would pass (low notes' spikes rise over many samples), and silence once every key
+// and the pedal are up.
+TEST(Chord, StolenVoicesFadeOutAndNoneSticks) {
+  for (const double start : {0.0, 1.0}) {
+    ParameterValues values = rendererValues();
+    values.value[parameterIndexOfId(NoteStartSetting)] = start;
+    values.value[parameterIndexOfId(VoicesParameterId)] = 4;
+    const std::vector<float> single = rendered(scoreText({{0, "90 40 127"}}, 44100), values, 1);
+    double steepest = 0.0;
+    for (std::size_t n = 1; n < single.size(); ++n) {
+      steepest = std::max(steepest, std::fabs(double{single[n]} - single[n - 1]));
+    }
+    auto voice = std::make_unique<InstrumentVoice>();
+    startInstrumentVoice(*voice, 44100.0, values);
+    std::mt19937 random(40);
+    std::vector<float> output(551);  // a beat at 120 per minute: 40 of these
+    std::vector<uint8_t> keys;
+    const auto play = [&](uint8_t status, uint8_t data1, uint8_t data2) {
+      playMessage(*voice, packShortMessage(status, data1, data2));
+    };
+    const double notes = start == 0.0 ? 4.0 : 8.0;  // at once, a stolen note fades beside the new
+    float last = 0.0f;
+    for (int32_t note = 0; note < 200; ++note) {
+      if (note < 40) keys.push_back(static_cast<uint8_t>(28 + random() % 13));
+      if (note < 40) play(NoteOnChannel1, keys.back(), 100);
+      if (note % 3 == 1 || note == 40) play(NoteOffChannel1, keys[random() % keys.size()], 0);
+      if (note % 10 == 5) play(ControlChangeChannel1, 64, note % 20 == 5 ? 127 : 0);
+      for (const uint8_t key : keys) {
+        if (note == 41) play(NoteOffChannel1, key, 0);
+      }
+      renderVoice(*voice, output.data(), static_cast<uint32_t>(output.size()));
+      for (const float sample : output) {
+        ASSERT_LE(std::fabs(double{sample} - last), notes * steepest)
+            << "note " << note << " start " << start;
+        last = sample;
+      }
+    }
+    EXPECT_EQ(last, 0.0f);
+    for (int32_t index = 0; index < MostVoices; ++index) {
+      EXPECT_TRUE(index >= voice->chord.started || restsSilently(engineOf(*voice, index)));
+    }
+  }
+}
+
+}  // namespace
