@@ -114,7 +114,7 @@ void playChordMessage(InstrumentVoice& voice, uint32_t message, int32_t channel)
   const bool noteOff = status == NoteOffChannel1 || (status == NoteOnChannel1 && velocity == 0);
   if ((noteOn || noteOff) && key >= MidiKeyCount) return;
   if (noteOn) return startChordNote(voice, key, velocity, channel, -1);
-  if (noteOff) return endChordNotes(voice, -1, -1, key);
+  if (noteOff) return endChordNotes(voice, -1, voice.mpe.zone != MpeZone::Off ? channel : -1, key);
   const bool panic = status == ControlChangeChannel1 && (key == AllNotesOff || key == AllSoundOff);
   if (panic) return closeEveryVoice(voice);
   forEachVoice(voice, [&](EngineState& engine) { playInstrumentMessage(engine, message); });
@@ -169,6 +169,125 @@ void renderChord(InstrumentVoice& voice, float* output, uint32_t frames,
   }
 }
 
+// MPE.
+
+constexpr int32_t BendCentre = 8192;  // of the 14-bit pitch wheel
+constexpr double DataCentre = 64.0;   // of a 7-bit controller
+constexpr double LargestData = 127.0;
+constexpr int32_t MasterOfLowerZone = 0;
+constexpr int32_t MasterOfUpperZone = MidiChannelCount - 1;
+constexpr uint8_t DataEntry = 6;
+constexpr uint8_t TimbreController = 74;
+constexpr uint8_t ParameterLsb = 100;  // registered parameter number, low and high 7 bits
+constexpr uint8_t ParameterMsb = 101;
+constexpr int32_t NoParameter = 0x3FFF;
+constexpr int32_t BendSensitivity = 0;   // RPN 0: the bend's range in semitones
+constexpr int32_t MpeConfiguration = 6;  // RPN 6: the zone's member count
+
+int32_t masterOf(const MpeChannels& mpe) noexcept {
+  return mpe.zone == MpeZone::Upper ? MasterOfUpperZone : MasterOfLowerZone;
+}
+
+bool isMember(const MpeChannels& mpe, int32_t channel) noexcept {
+  if (mpe.zone == MpeZone::Lower) return channel > MasterOfLowerZone && channel <= mpe.members;
+  return channel < MasterOfUpperZone && channel >= MasterOfUpperZone - mpe.members;
+}
+
+void startMpe(InstrumentVoice& voice) noexcept {
+  const double zone = voice.values.value[parameterIndexOfId(MpeParameterId)];
+  voice.mpe = {};
+  voice.mpe.zone = static_cast<MpeZone>(std::lrint(zone));
+  voice.mpe.parameter.fill(NoParameter);
+}
+
+// b of voice `index`: the parameter's, moved by its member channel's timbre.
+void applyTimbre(InstrumentVoice& voice, int32_t index, int32_t channel) noexcept {
+  const int32_t b = parameterIndexOfId(BSlider);
+  const double depth = voice.values.value[parameterIndexOfId(TimbreDepthParameterId)];
+  const double moved =
+      voice.values.value[b] + depth * voice.mpe.timbre[static_cast<std::size_t>(channel)];
+  applyParameterValue(engineOf(voice, index), static_cast<std::size_t>(b),
+                      playableValue(instrumentParameters()[static_cast<std::size_t>(b)], moved));
+}
+
+// A member channel's bend, pressure and timbre on the note it plays.
+void applyMemberExpression(InstrumentVoice& voice, int32_t channel) noexcept {
+  const MpeChannels& mpe = voice.mpe;
+  const auto slot = static_cast<std::size_t>(channel);
+  const int32_t voices = playsChord(voice) ? voice.chord.started : 1;
+  for (int32_t index = 0; index < voices; ++index) {
+    if (playsChord(voice) &&
+        voice.chord.slots[static_cast<std::size_t>(index)].channel != channel) {
+      continue;
+    }
+    EngineState& engine = engineOf(voice, index);
+    tuneNote(engine, mpe.bend[slot] * mpe.bendRange);
+    pressKey(engine, engine.instrument.soundingKey, mpe.pressure[slot]);
+    applyTimbre(voice, index, channel);
+  }
+}
+
+// The registered parameters MPE sets: the members' bend range, and the zone itself (the MPE
+// Configuration Message, on a zone's master channel: 0 members turn the zone off).
+void followRegisteredParameter(InstrumentVoice& voice, int32_t channel, uint8_t controller,
+                               uint8_t value) noexcept {
+  MpeChannels& mpe = voice.mpe;
+  int32_t& parameter = mpe.parameter[static_cast<std::size_t>(channel)];
+  if (controller == ParameterMsb) parameter = (value << 7) | (parameter & DataBits);
+  if (controller == ParameterLsb) parameter = (parameter & ~int32_t{DataBits}) | value;
+  if (controller != DataEntry) return;
+  const bool master = channel == MasterOfLowerZone || channel == MasterOfUpperZone;
+  if (parameter == MpeConfiguration && master) {
+    const bool lower = channel == MasterOfLowerZone;
+    mpe.zone = value == 0 ? MpeZone::Off : lower ? MpeZone::Lower : MpeZone::Upper;
+    mpe.members = std::min<int32_t>(value, MidiChannelCount - 1);
+    mpe.bendRange = MemberBendRange;
+  } else if (parameter == BendSensitivity && mpe.zone != MpeZone::Off && isMember(mpe, channel)) {
+    mpe.bendRange = value;
+  }
+}
+
+// A message in an MPE zone: the master channel's reach every note, a member channel's its own.
+void playMpe(InstrumentVoice& voice, uint8_t kind, int32_t channel, uint8_t data1,
+             uint8_t data2) noexcept {
+  MpeChannels& mpe = voice.mpe;
+  const uint32_t message = packShortMessage(kind, data1, data2);
+  if (channel == masterOf(mpe)) return playVoiceMessage(voice, message, channel);
+  if (!isMember(mpe, channel)) return;
+  const auto slot = static_cast<std::size_t>(channel);
+  switch (kind) {
+    case NoteOnChannel1:
+    case NoteOffChannel1:
+    case PolyPressureChannel1:
+      playVoiceMessage(voice, message, channel);
+      if (kind == NoteOnChannel1 && data2 != 0) applyMemberExpression(voice, channel);
+      return;
+    case PitchBendChannel1:
+      mpe.bend[slot] = static_cast<double>((data1 | data2 << 7) - BendCentre) / BendCentre;
+      return applyMemberExpression(voice, channel);
+    case ChannelPressureChannel1:
+      mpe.pressure[slot] = data1 / LargestData;
+      return applyMemberExpression(voice, channel);
+    case ControlChangeChannel1:
+      if (data1 != TimbreController) return;
+      mpe.timbre[slot] = std::max(-1.0, (data2 - DataCentre) / DataCentre);
+      return applyMemberExpression(voice, channel);
+    default:
+      return;
+  }
+}
+
+// A channel message, its channel in `status`: to an MPE zone when one is on, else `plain` to
+// the voice as channel 1's message.
+void playChannelMessage(InstrumentVoice& voice, uint8_t status, uint8_t data1, uint8_t data2,
+                        uint32_t plain) noexcept {
+  const auto channel = static_cast<int32_t>(status & ChannelBits);
+  const auto kind = static_cast<uint8_t>(status & ~ChannelBits);
+  if (kind == ControlChangeChannel1) followRegisteredParameter(voice, channel, data1, data2);
+  if (voice.mpe.zone != MpeZone::Off) return playMpe(voice, kind, channel, data1, data2);
+  playVoiceMessage(voice, plain, channel);
+}
+
 }  // namespace
 
 EngineState& engineOf(InstrumentVoice& voice, int32_t index) noexcept QUILLFERN_NONBLOCKING {
@@ -205,6 +324,7 @@ void startInstrumentVoice(InstrumentVoice& voice, double sampleRate,
   const auto count = static_cast<int32_t>(values.value[parameterIndexOfId(VoicesParameterId)]);
   if (count > 1) changeVoiceCount(voice, count);
   voice.chord.count = std::max(count, 1);
+  startMpe(voice);
 }
 
 void setInstrumentParameter(InstrumentVoice& voice, std::size_t index,
@@ -219,7 +339,17 @@ void setInstrumentParameter(InstrumentVoice& voice, std::size_t index,
   // them, as closing a MIDI port does.
   if (parameter.id == ChannelParameterId) closeEveryVoice(voice);
   if (parameter.id == VoicesParameterId) changeVoiceCount(voice, static_cast<int32_t>(playable));
+  if (parameter.id == MpeParameterId) {
+    closeEveryVoice(voice);
+    startMpe(voice);
+  }
   applyValue(voice, index);
+  if (voice.mpe.zone == MpeZone::Off ||
+      (parameter.id != BSlider && parameter.id != TimbreDepthParameterId))
+    return;
+  for (int32_t channel = 0; channel < MidiChannelCount; ++channel) {
+    if (isMember(voice.mpe, channel)) applyMemberExpression(voice, channel);
+  }
 }
 
 void playMidi(InstrumentVoice& voice, const uint8_t* bytes,
@@ -227,16 +357,22 @@ void playMidi(InstrumentVoice& voice, const uint8_t* bytes,
   if (size == 0) return;
   const uint8_t status = bytes[0];
   if (status < FirstStatusByte || status >= SystemExclusive) return;  // channel messages only
-  const auto channel = static_cast<uint8_t>(status & ChannelBits);
-  if (!listensTo(voice, channel)) return;
+  // In an MPE zone its channels play; the MPE Configuration Message may come on any.
+  const bool inZone = voice.mpe.zone != MpeZone::Off;
+  if (!inZone && !listensTo(voice, static_cast<uint8_t>(status & ChannelBits))) return;
   const auto data1 = static_cast<uint8_t>(size > 1 ? bytes[1] & DataBits : 0);
   const auto data2 = static_cast<uint8_t>(size > 2 ? bytes[2] & DataBits : 0);
   const auto onChannel1 = static_cast<uint8_t>(status & ~ChannelBits);
-  playVoiceMessage(voice, packShortMessage(onChannel1, data1, data2), channel);
+  playChannelMessage(voice, status, data1, data2, packShortMessage(onChannel1, data1, data2));
 }
 
 void playMessage(InstrumentVoice& voice, uint32_t message) noexcept QUILLFERN_NONBLOCKING {
-  playVoiceMessage(voice, message, 0);
+  const auto status = static_cast<uint8_t>(message & ByteMask);
+  if (status < FirstStatusByte || status >= SystemExclusive) {
+    return playInstrumentMessage(voice.engine, message);  // as the window's voice takes it
+  }
+  playChannelMessage(voice, status, static_cast<uint8_t>((message >> 8) & ByteMask),
+                     static_cast<uint8_t>((message >> 16) & ByteMask), message);
 }
 
 namespace {

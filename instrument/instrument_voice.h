@@ -35,11 +35,27 @@ struct ChordVoices {
   uint32_t events = 0;  // note-ons and releases so far
 };
 
+inline constexpr int32_t MidiChannelCount = 16;
+inline constexpr double MemberBendRange = 48.0;  // semitones: MPE's default for member channels
+
+// What MPE's member channels hold: their expression, which reaches the note they play, and the
+// registered parameter each is being told of.
+struct MpeChannels {
+  MpeZone zone = MpeZone::Off;
+  int32_t members = MidiChannelCount - 1;             // member channels of the zone
+  double bendRange = MemberBendRange;                 // semitones at the members' bend's ends
+  std::array<double, MidiChannelCount> bend{};        // -1 to 1
+  std::array<double, MidiChannelCount> pressure{};    // 0 to 1
+  std::array<double, MidiChannelCount> timbre{};      // -1 to 1, 0 at CC 74's centre
+  std::array<int32_t, MidiChannelCount> parameter{};  // RPN: MSB << 7 | LSB; -1 none
+};
+
 struct InstrumentVoice {
   EngineState engine;
   ParameterValues values;  // what the voice plays, each a playable value
   bool transportRolling = false;
   ChordVoices chord;
+  MpeChannels mpe;
 };
 
 // What parameter `index` at `value` (playable) does to an engine: a window control's value goes
@@ -75,7 +91,7 @@ void playNoteEvent(InstrumentVoice& voice, NoteEventKind kind, int32_t channel, 
                    double value, int32_t noteId = -1) noexcept QUILLFERN_NONBLOCKING;
 
 // One short message (packed as packShortMessage packs it) as if on channel 1: what the renderer
-// plays, its song's channel already moved there.
+// plays, its song's channel already moved there. In an MPE zone, on its own channel.
 void playMessage(InstrumentVoice& voice, uint32_t message) noexcept QUILLFERN_NONBLOCKING;
 
 // Voice `index` (0 to MostVoices - 1): voice 1 is `voice.engine`.

@@ -20,6 +20,16 @@
 
 inline constexpr uint32_t ChannelParameterId = 100;
 inline constexpr uint32_t VoicesParameterId = 260;
+inline constexpr uint32_t MpeParameterId = 261;
+inline constexpr uint32_t TimbreDepthParameterId = 262;
+
+// MIDI Polyphonic Expression: a master channel whose messages reach every note, and member
+// channels around it, one note each, with its own bend, pressure and timbre.
+enum class MpeZone : int32_t {
+  Off,
+  Lower,  // master channel 1, members 2 up
+  Upper,  // master channel 16, members 15 down
+};
 inline constexpr int32_t OmniChannel = 0;  // the channel parameter's value for all channels
 inline constexpr int32_t FirstMidiChannel = 1;
 inline constexpr int32_t LastMidiChannel = 16;
@@ -79,8 +89,10 @@ inline constexpr int32_t MostVoices = 16;
 static_assert(MostVoices == LastMidiChannel, "the voice counts are named as the channels are");
 inline constexpr std::span<const char* const> VoiceCountLabels{
     ChannelLabels.begin() + FirstMidiChannel, ChannelLabels.end()};
+inline constexpr std::array<const char*, 3> MpeLabels{"Off", "Lower zone", "Upper zone"};
 inline constexpr double LargestBendRange = 24.0;  // semitones
 inline constexpr double LargestDepthOfI = 4.0;    // about I's whole range, either way
+inline constexpr double LargestDepthOfB = 2.0;    // about b's whole range, either way
 inline constexpr double LongestGlide = 2.0;       // seconds
 inline constexpr double LargestTranspose = 24.0;  // semitones
 inline constexpr double LargestFineTune = 100.0;  // cents
@@ -198,6 +210,25 @@ inline constexpr std::array Table{
     notAutomatic(InstrumentParameter{VoicesParameterId, "voices", "Voices", Notes, Number,
                                      Enumeration, 1.0, MostVoices, 1.0, 0, true, true, 27,
                                      VoiceCountLabels}),
+    // Off: the MIDI channel parameter says which channel plays; in a zone, its channels do.
+    notInPresets(notAutomatic(InstrumentParameter{MpeParameterId, "mpe", "MPE", Midi, Number,
+                                                  Enumeration, 0.0, MpeLabels.size() - 1.0, 0.0, 0,
+                                                  true, true, 25, MpeLabels})),
+    // b moved by a member channel's timbre (CC 74) from its centre, 64, to either end.
+    InstrumentParameter{TimbreDepthParameterId,
+                        "timbre_b",
+                        "Timbre (CC 74) to b",
+                        Expression,
+                        Number,
+                        Linear,
+                        -LargestDepthOfB,
+                        LargestDepthOfB,
+                        0.5,
+                        3,
+                        true,
+                        true,
+                        26,
+                        {}},
 };
 
 constexpr bool sameText(const char* a, const char* b) {

@@ -8,11 +8,14 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "instrument/instrument_voice.h"
 #include "midi/midi_messages.h"
+#include "tests/tools/midi_bytes.h"
 #include "tests/tools/score_text.h"
+#include "tools/midi_file.h"
 #include "tools/score_render.h"
 
 namespace {
@@ -118,6 +121,73 @@ TEST(Chord, StolenVoicesFadeOutAndNoneSticks) {
       EXPECT_TRUE(index >= voice->chord.started || restsSilently(engineOf(*voice, index)));
     }
   }
+}
+
+// A Standard MIDI File of a track for each channel's events, after one that sets up a lower
+// zone of three members with a bend range of 12 semitones; with `alone`, only the first
+// channel's track, moved to channel 1.
+std::vector<float> renderedFile(std::vector<std::string> channels, bool alone,
+                                const ParameterValues& values) {
+  using namespace midi_bytes;
+  std::string file = header(1, static_cast<uint32_t>(channels.size()) + (alone ? 0 : 1), 96);
+  if (alone) {
+    for (char& byte : channels.front()) {
+      if ((byte & 0x80) != 0) byte = static_cast<char>(byte & 0xF0);
+    }
+  } else {
+    std::string setup;
+    for (const auto& [channel, number, value] : {std::tuple{0xB0, 101, 0},
+                                                 {0xB0, 100, 6},
+                                                 {0xB0, 6, 3},
+                                                 {0xB1, 101, 0},
+                                                 {0xB1, 100, 0},
+                                                 {0xB1, 6, 12}}) {
+      setup += event(0, bytes({channel, number, value}));
+    }
+    file += track(setup);
+  }
+  for (const std::string& channel : channels) file += track(channel, 40);
+  Score score;
+  std::string error;
+  EXPECT_TRUE(parseMidiFile({reinterpret_cast<const uint8_t*>(file.data()), file.size()}, "mpe",
+                            score, error))
+      << error;
+  std::vector<float> samples;
+  renderScore(
+      score, DefaultBlockFrames,
+      [&](const float* block, int64_t n) { samples.insert(samples.end(), block, block + n); }, {},
+      {}, values);
+  return samples;
+}
+
+// An MPE file in the lower zone, set up by its configuration message: three notes, each bent,
+// pressed and coloured on its own channel, sound as the sum of each played alone on channel 1,
+// bent by the pitch wheel over the members' range, pressed by channel pressure and its b moved.
+TEST(Chord, MpeNotesFollowTheirOwnChannels) {
+  using namespace midi_bytes;
+  const std::vector<std::string> channels{
+      event(0, bytes({0x91, 57, 100})) + event(20, bytes({0xE1, 0, 80})) +
+          event(90, bytes({0x81, 57, 0})),
+      event(0, bytes({0xB2, 74, 96})) + event(0, bytes({0x92, 61, 90})) +
+          event(30, bytes({0xE2, 0, 48})) + event(0, bytes({0xD2, 100})) +
+          event(80, bytes({0x82, 61, 0})),
+      event(0, bytes({0x93, 64, 110})) + event(40, bytes({0xE3, 127, 127})) +
+          event(70, bytes({0x83, 64, 0}))};
+  ParameterValues values = rendererValues();
+  values.value[parameterIndexOfId(VoicesParameterId)] = 8;
+  const std::vector<float> together = renderedFile(channels, false, values);
+  values.value[parameterIndexOfId(VoicesParameterId)] = 1;
+  values.value[parameterIndexOfId(BendRangeSetting)] = 12;
+  std::vector<float> sum(together.size(), 0.0f);
+  for (std::size_t note = 0; note < channels.size(); ++note) {
+    ParameterValues alone = values;
+    if (note == 1) alone.value[parameterIndexOfId(BSlider)] += 0.5 * (96 - 64) / 64.0;
+    const std::vector<float> samples = renderedFile({channels[note]}, true, alone);
+    ASSERT_EQ(samples.size(), sum.size());
+    for (std::size_t frame = 0; frame < sum.size(); ++frame) sum[frame] += samples[frame];
+  }
+  for (std::size_t frame = 0; frame < sum.size(); ++frame)
+    ASSERT_EQ(together[frame], sum[frame]) << frame;
 }
 
 }  // namespace
