@@ -89,7 +89,7 @@ inline constexpr int32_t MostVoices = 16;
 static_assert(MostVoices == LastMidiChannel, "the voice counts are named as the channels are");
 inline constexpr std::span<const char* const> VoiceCountLabels{
     ChannelLabels.begin() + FirstMidiChannel, ChannelLabels.end()};
-inline constexpr std::array<const char*, 3> MpeLabels{"Off", "Lower zone", "Upper zone"};
+inline constexpr std::array<const char*, 3> MpeLabels{"Off", "Lower", "Upper"};  // zones
 inline constexpr double LargestBendRange = 24.0;  // semitones
 inline constexpr double LargestDepthOfI = 4.0;    // about I's whole range, either way
 inline constexpr double LargestDepthOfB = 2.0;    // about b's whole range, either way
