@@ -74,18 +74,38 @@ int32_t voiceForKey(InstrumentVoice& voice, int32_t key) noexcept {
   return released >= 0 ? released : oldest;
 }
 
+void applyNoteOffsets(InstrumentVoice& voice, int32_t index) noexcept;
+
+// A note a host no longer hears from the plugin: kept for it to take, while there is room.
+void reportEnded(InstrumentVoice& voice, const VoiceSlot& slot) noexcept {
+  if (!slot.sounding || voice.endedCount >= static_cast<int32_t>(voice.ended.size())) return;
+  voice.ended[static_cast<std::size_t>(voice.endedCount++)] = slot;
+}
+
+// Voice `index` plays a new note: the note it sounded ends for the host, and that note's own
+// modulation with it.
+void startSlot(InstrumentVoice& voice, int32_t index, int32_t key, int32_t channel,
+               int32_t noteId) noexcept {
+  VoiceSlot& slot = voice.chord.slots[static_cast<std::size_t>(index)];
+  reportEnded(voice, slot);
+  const bool modulated =
+      slot.brightness != 0.0 || std::any_of(slot.offsets.begin(), slot.offsets.end(),
+                                            [](double offset) { return offset != 0.0; });
+  slot = {key, channel, noteId, ++voice.chord.events, 0, true, {}, 0.0};
+  if (modulated) applyNoteOffsets(voice, index);
+  voice.chord.newest = index;
+}
+
 // A note on a voice of its own. Whatever the voice sounded ends first, as the release of its
 // last key would end it: the new note then fades it out over its handover, or beside itself
 // when notes start at once, as a mono note hands over.
 void startChordNote(InstrumentVoice& voice, int32_t key, int32_t velocity, int32_t channel,
                     int32_t noteId) noexcept {
-  ChordVoices& chord = voice.chord;
   const int32_t index = voiceForKey(voice, key);
   EngineState& engine = engineOf(voice, index);
   closeInstrument(engine);
   playInstrumentMessage(engine, noteMessage(NoteOnChannel1, key, velocity));
-  chord.slots[static_cast<std::size_t>(index)] = {key, channel, noteId, ++chord.events, 0};
-  chord.newest = index;
+  startSlot(voice, index, key, channel, noteId);
 }
 
 // Whether an event for `noteId`, `channel` and `key` names the slot's note: each that is not -1
@@ -120,8 +140,20 @@ void playChordMessage(InstrumentVoice& voice, uint32_t message, int32_t channel)
   forEachVoice(voice, [&](EngineState& engine) { playInstrumentMessage(engine, message); });
 }
 
+// The one voice's note-on: its note is the latest key's.
+void playMonoNoteOn(InstrumentVoice& voice, uint32_t message, int32_t channel,
+                    int32_t noteId) noexcept {
+  playInstrumentMessage(voice.engine, message);
+  const auto key = static_cast<int32_t>((message >> 8) & ByteMask);
+  if (key < MidiKeyCount && voice.engine.heldKeys[static_cast<std::size_t>(key)]) {
+    startSlot(voice, 0, key, channel, noteId);
+  }
+}
+
 void playVoiceMessage(InstrumentVoice& voice, uint32_t message, int32_t channel) noexcept {
   if (playsChord(voice)) return playChordMessage(voice, message, channel);
+  const bool noteOn = (message & ByteMask) == NoteOnChannel1 && ((message >> 16) & ByteMask) != 0;
+  if (noteOn) return playMonoNoteOn(voice, message, channel, -1);
   playInstrumentMessage(voice.engine, message);
 }
 
@@ -200,14 +232,22 @@ void startMpe(InstrumentVoice& voice) noexcept {
   voice.mpe.parameter.fill(NoParameter);
 }
 
-// b of voice `index`: the parameter's, moved by its member channel's timbre.
-void applyTimbre(InstrumentVoice& voice, int32_t index, int32_t channel) noexcept {
-  const int32_t b = parameterIndexOfId(BSlider);
+// The per-note parameters of voice `index`: the parameters' values, moved by its note's own
+// modulation, and b by its member channel's timbre or its note's brightness.
+void applyNoteOffsets(InstrumentVoice& voice, int32_t index) noexcept {
+  const VoiceSlot& slot = voice.chord.slots[static_cast<std::size_t>(index)];
+  const bool member =
+      voice.mpe.zone != MpeZone::Off && slot.channel >= 0 && isMember(voice.mpe, slot.channel);
+  const double timbre =
+      member ? voice.mpe.timbre[static_cast<std::size_t>(slot.channel)] : slot.brightness;
   const double depth = voice.values.value[parameterIndexOfId(TimbreDepthParameterId)];
-  const double moved =
-      voice.values.value[b] + depth * voice.mpe.timbre[static_cast<std::size_t>(channel)];
-  applyParameterValue(engineOf(voice, index), static_cast<std::size_t>(b),
-                      playableValue(instrumentParameters()[static_cast<std::size_t>(b)], moved));
+  for (std::size_t which = 0; which < PerNoteParameterIds.size(); ++which) {
+    const auto parameter = static_cast<std::size_t>(parameterIndexOfId(PerNoteParameterIds[which]));
+    double moved = voice.values.value[parameter] + voice.offsets[which] + slot.offsets[which];
+    if (PerNoteParameterIds[which] == BSlider) moved += depth * timbre;
+    applyParameterValue(engineOf(voice, index), parameter,
+                        playableValue(instrumentParameters()[parameter], moved));
+  }
 }
 
 // A member channel's bend, pressure and timbre on the note it plays.
@@ -223,7 +263,7 @@ void applyMemberExpression(InstrumentVoice& voice, int32_t channel) noexcept {
     EngineState& engine = engineOf(voice, index);
     tuneNote(engine, mpe.bend[slot] * mpe.bendRange);
     pressKey(engine, engine.instrument.soundingKey, mpe.pressure[slot]);
-    applyTimbre(voice, index, channel);
+    applyNoteOffsets(voice, index);
   }
 }
 
@@ -388,6 +428,38 @@ void forEachNamedVoice(InstrumentVoice& voice, int32_t noteId, int32_t channel, 
   }
 }
 
+// The slots of the notes an event names, with their voices' index: voice 1's alone with one
+// voice.
+template <typename Action>
+void forEachNamedSlot(InstrumentVoice& voice, int32_t noteId, int32_t channel, int32_t key,
+                      Action action) noexcept {
+  const int32_t voices = playsChord(voice) ? voice.chord.started : 1;
+  for (int32_t index = 0; index < voices; ++index) {
+    VoiceSlot& slot = voice.chord.slots[static_cast<std::size_t>(index)];
+    if (names(slot, noteId, channel, key)) action(slot, index);
+  }
+}
+
+void brightenNotes(InstrumentVoice& voice, int32_t noteId, int32_t channel, int32_t key,
+                   double brightness) noexcept {
+  if (!std::isfinite(brightness)) return;
+  forEachNamedSlot(voice, noteId, channel, key, [&](VoiceSlot& slot, int32_t index) {
+    slot.brightness = std::clamp(2.0 * brightness - 1.0, -1.0, 1.0);
+    applyNoteOffsets(voice, index);
+  });
+}
+
+// Notes whose voices have fallen silent end for the host.
+void collectEndedNotes(InstrumentVoice& voice) noexcept {
+  const int32_t voices = playsChord(voice) ? voice.chord.started : 1;
+  for (int32_t index = 0; index < voices; ++index) {
+    VoiceSlot& slot = voice.chord.slots[static_cast<std::size_t>(index)];
+    if (!slot.sounding || !restsSilently(engineOf(voice, index))) continue;
+    reportEnded(voice, slot);
+    slot.sounding = false;
+  }
+}
+
 void playChordNoteEvent(InstrumentVoice& voice, NoteEventKind kind, int32_t channel, int32_t key,
                         uint8_t velocity, double value, int32_t noteId) noexcept {
   switch (kind) {
@@ -401,6 +473,8 @@ void playChordNoteEvent(InstrumentVoice& voice, NoteEventKind kind, int32_t chan
     case NoteEventKind::Tuning:
       return forEachNamedVoice(voice, noteId, channel, key,
                                [&](EngineState& engine) { tuneNote(engine, value); });
+    case NoteEventKind::Brightness:
+      return brightenNotes(voice, noteId, channel, key, value);
     case NoteEventKind::Pressure:
       if (key < 0 && noteId < 0) {
         return forEachVoice(voice, [&](EngineState& engine) { pressChannel(engine, value); });
@@ -429,7 +503,8 @@ void playNoteEvent(InstrumentVoice& voice, NoteEventKind kind, int32_t channel, 
   EngineState& engine = voice.engine;
   switch (kind) {
     case NoteEventKind::On:
-      return playInstrumentMessage(engine, packShortMessage(NoteOnChannel1, keyByte, velocity));
+      return playMonoNoteOn(voice, packShortMessage(NoteOnChannel1, keyByte, velocity), channel,
+                            noteId);
     case NoteEventKind::Off:
       if (everyKey) return releaseAllKeys(engine);
       return playInstrumentMessage(engine, packShortMessage(NoteOffChannel1, keyByte, 0));
@@ -442,7 +517,21 @@ void playNoteEvent(InstrumentVoice& voice, NoteEventKind kind, int32_t channel, 
     case NoteEventKind::Pressure:
       if (everyKey) return pressChannel(engine, value);
       return pressKey(engine, key, value);
+    case NoteEventKind::Brightness:
+      return brightenNotes(voice, noteId, channel, key, value);
   }
+}
+
+void modulateNotes(InstrumentVoice& voice, uint32_t id, int32_t noteId, int32_t channel,
+                   int32_t key, double amount) noexcept QUILLFERN_NONBLOCKING {
+  const auto* which = std::find(PerNoteParameterIds.begin(), PerNoteParameterIds.end(), id);
+  if (which == PerNoteParameterIds.end() || !std::isfinite(amount)) return;
+  const auto slot = static_cast<std::size_t>(which - PerNoteParameterIds.begin());
+  if (noteId < 0 && channel < 0 && key < 0) voice.offsets[slot] = amount;
+  forEachNamedSlot(voice, noteId, channel, key, [&](VoiceSlot& named, int32_t index) {
+    if (noteId >= 0 || channel >= 0 || key >= 0) named.offsets[slot] = amount;
+    applyNoteOffsets(voice, index);
+  });
 }
 
 void followTransport(InstrumentVoice& voice, bool rolling) noexcept QUILLFERN_NONBLOCKING {
@@ -460,7 +549,12 @@ uint32_t latencyOf(double sampleRate,
 void renderVoice(InstrumentVoice& voice, float* output, uint32_t frames,
                  ModelTrace* trace) noexcept QUILLFERN_NONBLOCKING {
   if (frames == 0) return;
-  if (playsChord(voice)) return renderChord(voice, output, frames, trace);
-  if (trace != nullptr) return renderFramesTraced(voice.engine, output, frames, *trace);
-  renderFrames(voice.engine, output, frames);
+  if (playsChord(voice)) {
+    renderChord(voice, output, frames, trace);
+  } else if (trace != nullptr) {
+    renderFramesTraced(voice.engine, output, frames, *trace);
+  } else {
+    renderFrames(voice.engine, output, frames);
+  }
+  collectEndedNotes(voice);
 }

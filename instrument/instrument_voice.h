@@ -13,14 +13,21 @@
 #include "engine/render.h"
 #include "instrument/parameters.h"
 
+// The parameters a host may modulate note by note (CLAP's per-note modulation).
+inline constexpr std::array<uint32_t, 5> PerNoteParameterIds{ISlider, BSlider, RSlider, ASlider,
+                                                             VolumeSlider};
+
 // What a chord's voice plays, for choosing the voice a new note takes and the one an event
-// names.
+// names, and its note's own modulation.
 struct VoiceSlot {
   int32_t key = -1;       // the key it plays or played last; -1: none yet
   int32_t channel = -1;   // the channel its note came on (0 to 15); -1: unknown
   int32_t noteId = -1;    // the host's id for its note (CLAP's); -1: none
   uint32_t pressed = 0;   // when its note started, in the order of the chord's events
   uint32_t released = 0;  // when its key went up; 0 while it is held
+  bool sounding = false;  // its note sounds; a host is told when it falls silent
+  std::array<double, PerNoteParameterIds.size()> offsets{};  // added to those parameters
+  double brightness = 0.0;  // -1 to 1: moves b as an MPE channel's timbre does
 };
 
 // Voices 2 to 16, played when the Voices parameter asks for more than one: each note its own
@@ -56,6 +63,11 @@ struct InstrumentVoice {
   bool transportRolling = false;
   ChordVoices chord;
   MpeChannels mpe;
+  std::array<double, PerNoteParameterIds.size()> offsets{};  // modulation of every note
+  // Notes fallen silent or taken over since a host last took them (CLAP's note end); more
+  // are not kept.
+  std::array<VoiceSlot, 2 * MostVoices> ended;
+  int32_t endedCount = 0;
 };
 
 // What parameter `index` at `value` (playable) does to an engine: a window control's value goes
@@ -86,7 +98,8 @@ void playMidi(InstrumentVoice& voice, const uint8_t* bytes,
 // and the note expressions tuning (semitones, a bend of that note alone) and pressure (0 to 1,
 // as aftertouch). A channel (0 to 15) or key of -1 stands for every one; a note-on needs a key.
 // With more than one voice, `noteId` (-1: none) names the note a later event may name.
-enum class NoteEventKind { On, Off, Choke, Tuning, Pressure };
+// Brightness (0 to 1, 0.5 the centre) moves b as an MPE channel's timbre does.
+enum class NoteEventKind { On, Off, Choke, Tuning, Pressure, Brightness };
 void playNoteEvent(InstrumentVoice& voice, NoteEventKind kind, int32_t channel, int32_t key,
                    double value, int32_t noteId = -1) noexcept QUILLFERN_NONBLOCKING;
 
@@ -96,6 +109,12 @@ void playMessage(InstrumentVoice& voice, uint32_t message) noexcept QUILLFERN_NO
 
 // Voice `index` (0 to MostVoices - 1): voice 1 is `voice.engine`.
 EngineState& engineOf(InstrumentVoice& voice, int32_t index) noexcept QUILLFERN_NONBLOCKING;
+
+// Parameter `id` (one of PerNoteParameterIds) moved by `amount` on the notes an event names
+// (note id, channel and key; -1 for every one), for as long as each note sounds: CLAP's
+// per-note modulation. With one voice, the voice's.
+void modulateNotes(InstrumentVoice& voice, uint32_t id, int32_t noteId, int32_t channel,
+                   int32_t key, double amount) noexcept QUILLFERN_NONBLOCKING;
 
 // The host's transport rolls or stands; stopping it releases the voice as a panic button does.
 void followTransport(InstrumentVoice& voice, bool rolling) noexcept QUILLFERN_NONBLOCKING;

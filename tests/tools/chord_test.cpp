@@ -7,8 +7,8 @@
 #include <cmath>
 #include <memory>
 #include <random>
+#include <span>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "instrument/instrument_voice.h"
@@ -20,7 +20,7 @@
 
 namespace {
 
-using Events = std::vector<std::pair<int64_t, std::string>>;
+using Events = std::vector<std::pair<uint64_t, std::string>>;
 
 // A score of MIDI events in frame order, ending at `end`.
 std::string scoreText(Events events, int64_t end) {
@@ -31,14 +31,26 @@ std::string scoreText(Events events, int64_t end) {
   return text + std::to_string(end) + " end\n";
 }
 
-std::vector<float> rendered(const std::string& text, ParameterValues values, double voices) {
-  values.value[parameterIndexOfId(VoicesParameterId)] = voices;
+std::vector<float> samplesOf(const Score& score, const ParameterValues& values) {
   std::vector<float> samples;
   const auto keep = [&](const float* block, int64_t n) {
     samples.insert(samples.end(), block, block + n);
   };
-  renderScore(scoreFrom(text), DefaultBlockFrames, keep, {}, {}, values);
+  renderScore(score, DefaultBlockFrames, keep, {}, {}, values);
   return samples;
+}
+
+std::vector<float> rendered(const std::string& text, ParameterValues values, double voices) {
+  values.value[parameterIndexOfId(VoicesParameterId)] = voices;
+  return samplesOf(scoreFrom(text), values);
+}
+
+void expectSumOf(const std::vector<float>& chord, const std::vector<std::vector<float>>& notes) {
+  for (std::size_t frame = 0; frame < chord.size(); ++frame) {
+    float sum = 0.0f;
+    for (const std::vector<float>& note : notes) sum += note.at(frame);
+    ASSERT_EQ(chord[frame], sum) << "frame " << frame;
+  }
 }
 
 // Keys pressed in turn, each with its own velocity and release, under a bend, the mod wheel and
@@ -56,23 +68,16 @@ TEST(Chord, IsTheSumInVoiceOrderOfItsNotesPlayedAlone) {
       Events shared{{3000, "E0 0 90"}, {9000, "B0 1 100"}};
       if (setting == 2) shared.insert(shared.end(), {{100, "B0 64 127"}, {30000, "B0 64 0"}});
       Events together = shared;
-      std::vector<float> sum(60000, 0.0f);
+      std::vector<std::vector<float>> notes;
       for (std::size_t note = 0; note < chord.size(); ++note) {
         const std::string key = std::to_string(chord[note]) + " ";
         Events alone = shared;
-        alone.insert(
-            alone.end(),
-            {{static_cast<int64_t>(note * 700), "90 " + key + std::to_string(random() % 127 + 1)},
-             {20000 + static_cast<int64_t>(random() % 10000), "80 " + key + "0"}});
+        alone.push_back({note * 700, "90 " + key + std::to_string(random() % 127 + 1)});
+        alone.push_back({20000 + random() % 10000, "80 " + key + "0"});
         together.insert(together.end(), alone.end() - 2, alone.end());
-        const std::vector<float> samples = rendered(scoreText(alone, 60000), values, 1);
-        for (std::size_t frame = 0; frame < sum.size(); ++frame) sum[frame] += samples[frame];
+        notes.push_back(rendered(scoreText(alone, 60000), values, 1));
       }
-      const std::vector<float> chordSamples = rendered(scoreText(together, 60000), values, 8);
-      ASSERT_EQ(chordSamples.size(), sum.size());
-      for (std::size_t frame = 0; frame < sum.size(); ++frame) {
-        ASSERT_EQ(chordSamples[frame], sum[frame]) << "setting " << setting << ", frame " << frame;
-      }
+      expectSumOf(rendered(scoreText(together, 60000), values, 8), notes);
     }
   }
 }
@@ -88,9 +93,8 @@ TEST(Chord, StolenVoicesFadeOutAndNoneSticks) {
     values.value[parameterIndexOfId(VoicesParameterId)] = 4;
     const std::vector<float> single = rendered(scoreText({{0, "90 40 127"}}, 44100), values, 1);
     double steepest = 0.0;
-    for (std::size_t n = 1; n < single.size(); ++n) {
+    for (std::size_t n = 1; n < single.size(); ++n)
       steepest = std::max(steepest, std::fabs(double{single[n]} - single[n - 1]));
-    }
     auto voice = std::make_unique<InstrumentVoice>();
     startInstrumentVoice(*voice, 44100.0, values);
     std::mt19937 random(40);
@@ -102,13 +106,11 @@ TEST(Chord, StolenVoicesFadeOutAndNoneSticks) {
     const double notes = start == 0.0 ? 4.0 : 8.0;  // at once, a stolen note fades beside the new
     float last = 0.0f;
     for (int32_t note = 0; note < 200; ++note) {
-      if (note < 40) keys.push_back(static_cast<uint8_t>(28 + random() % 13));
-      if (note < 40) play(NoteOnChannel1, keys.back(), 100);
+      if (note < 40) play(NoteOnChannel1, keys.emplace_back(28 + random() % 13), 100);
       if (note % 3 == 1 || note == 40) play(NoteOffChannel1, keys[random() % keys.size()], 0);
       if (note % 10 == 5) play(ControlChangeChannel1, 64, note % 20 == 5 ? 127 : 0);
-      for (const uint8_t key : keys) {
-        if (note == 41) play(NoteOffChannel1, key, 0);
-      }
+      for (const uint8_t key : note == 41 ? keys : std::vector<uint8_t>{})
+        play(NoteOffChannel1, key, 0);
       renderVoice(*voice, output.data(), static_cast<uint32_t>(output.size()));
       for (const float sample : output) {
         ASSERT_LE(std::fabs(double{sample} - last), notes * steepest)
@@ -117,8 +119,8 @@ TEST(Chord, StolenVoicesFadeOutAndNoneSticks) {
       }
     }
     EXPECT_EQ(last, 0.0f);
-    for (int32_t index = 0; index < MostVoices; ++index) {
-      EXPECT_TRUE(index >= voice->chord.started || restsSilently(engineOf(*voice, index)));
+    for (int32_t index = 0; index < voice->chord.started; ++index) {
+      EXPECT_TRUE(restsSilently(engineOf(*voice, index)));
     }
   }
 }
@@ -130,34 +132,20 @@ std::vector<float> renderedFile(std::vector<std::string> channels, bool alone,
                                 const ParameterValues& values) {
   using namespace midi_bytes;
   std::string file = header(1, static_cast<uint32_t>(channels.size()) + (alone ? 0 : 1), 96);
-  if (alone) {
-    for (char& byte : channels.front()) {
-      if ((byte & 0x80) != 0) byte = static_cast<char>(byte & 0xF0);
-    }
-  } else {
-    std::string setup;
-    for (const auto& [channel, number, value] : {std::tuple{0xB0, 101, 0},
-                                                 {0xB0, 100, 6},
-                                                 {0xB0, 6, 3},
-                                                 {0xB1, 101, 0},
-                                                 {0xB1, 100, 0},
-                                                 {0xB1, 6, 12}}) {
-      setup += event(0, bytes({channel, number, value}));
-    }
-    file += track(setup);
+  for (char& byte : channels.front()) {
+    if (alone && (byte & 0x80) != 0) byte = static_cast<char>(byte & 0xF0);
+  }
+  if (!alone) {
+    file += track(event(0, bytes({0xB0, 101, 0})) + event(0, bytes({0xB0, 100, 6})) +
+                  event(0, bytes({0xB0, 6, 3})) + event(0, bytes({0xB1, 101, 0})) +
+                  event(0, bytes({0xB1, 100, 0})) + event(0, bytes({0xB1, 6, 12})));
   }
   for (const std::string& channel : channels) file += track(channel, 40);
   Score score;
   std::string error;
-  EXPECT_TRUE(parseMidiFile({reinterpret_cast<const uint8_t*>(file.data()), file.size()}, "mpe",
-                            score, error))
-      << error;
-  std::vector<float> samples;
-  renderScore(
-      score, DefaultBlockFrames,
-      [&](const float* block, int64_t n) { samples.insert(samples.end(), block, block + n); }, {},
-      {}, values);
-  return samples;
+  const std::span bytes(reinterpret_cast<const uint8_t*>(file.data()), file.size());
+  EXPECT_TRUE(parseMidiFile(bytes, "mpe", score, error)) << error;
+  return samplesOf(score, values);
 }
 
 // An MPE file in the lower zone, set up by its configuration message: three notes, each bent,
@@ -178,16 +166,13 @@ TEST(Chord, MpeNotesFollowTheirOwnChannels) {
   const std::vector<float> together = renderedFile(channels, false, values);
   values.value[parameterIndexOfId(VoicesParameterId)] = 1;
   values.value[parameterIndexOfId(BendRangeSetting)] = 12;
-  std::vector<float> sum(together.size(), 0.0f);
+  std::vector<std::vector<float>> notes;
   for (std::size_t note = 0; note < channels.size(); ++note) {
     ParameterValues alone = values;
     if (note == 1) alone.value[parameterIndexOfId(BSlider)] += 0.5 * (96 - 64) / 64.0;
-    const std::vector<float> samples = renderedFile({channels[note]}, true, alone);
-    ASSERT_EQ(samples.size(), sum.size());
-    for (std::size_t frame = 0; frame < sum.size(); ++frame) sum[frame] += samples[frame];
+    notes.push_back(renderedFile({channels[note]}, true, alone));
   }
-  for (std::size_t frame = 0; frame < sum.size(); ++frame)
-    ASSERT_EQ(together[frame], sum[frame]) << frame;
+  expectSumOf(together, notes);
 }
 
 }  // namespace
