@@ -213,7 +213,7 @@ inline constexpr std::array Table{
     // Off: the MIDI channel parameter says which channel plays; in a zone, its channels do.
     notInPresets(notAutomatic(InstrumentParameter{MpeParameterId, "mpe", "MPE", Midi, Number,
                                                   Enumeration, 0.0, MpeLabels.size() - 1.0, 0.0, 0,
-                                                  true, true, 25, MpeLabels})),
+                                                  true, true, 28, MpeLabels})),
     // b moved by a member channel's timbre (CC 74) from its centre, 64, to either end.
     InstrumentParameter{TimbreDepthParameterId,
                         "timbre_b",
@@ -227,7 +227,7 @@ inline constexpr std::array Table{
                         3,
                         true,
                         true,
-                        26,
+                        29,
                         {}},
 };
 
