@@ -24,25 +24,20 @@ using Events = std::vector<std::pair<uint64_t, std::string>>;
 
 // A score of MIDI events in frame order, ending at `end`.
 std::string scoreText(Events events, int64_t end) {
-  std::stable_sort(events.begin(), events.end(),
-                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::ranges::stable_sort(events, {}, &Events::value_type::first);
   std::string text;
   for (const auto& [frame, event] : events) text += std::to_string(frame) + " midi " + event + "\n";
   return text + std::to_string(end) + " end\n";
 }
 
-std::vector<float> samplesOf(const Score& score, const ParameterValues& values) {
-  std::vector<float> samples;
-  const auto keep = [&](const float* block, int64_t n) {
-    samples.insert(samples.end(), block, block + n);
-  };
-  renderScore(score, DefaultBlockFrames, keep, {}, {}, values);
-  return samples;
-}
-
-std::vector<float> rendered(const std::string& text, ParameterValues values, double voices) {
+std::vector<float> rendered(const Score& score, ParameterValues values, double voices) {
   values.value[parameterIndexOfId(VoicesParameterId)] = voices;
-  return samplesOf(scoreFrom(text), values);
+  std::vector<float> samples;
+  renderScore(
+      score, DefaultBlockFrames,
+      [&](const float* block, int64_t n) { samples.insert(samples.end(), block, block + n); }, {},
+      {}, values);
+  return samples;
 }
 
 void expectSumOf(const std::vector<float>& chord, const std::vector<std::vector<float>>& notes) {
@@ -75,23 +70,23 @@ TEST(Chord, IsTheSumInVoiceOrderOfItsNotesPlayedAlone) {
         alone.push_back({note * 700, "90 " + key + std::to_string(random() % 127 + 1)});
         alone.push_back({20000 + random() % 10000, "80 " + key + "0"});
         together.insert(together.end(), alone.end() - 2, alone.end());
-        notes.push_back(rendered(scoreText(alone, 60000), values, 1));
+        notes.push_back(rendered(scoreFrom(scoreText(alone, 60000)), values, 1));
       }
-      expectSumOf(rendered(scoreText(together, 60000), values, 8), notes);
+      expectSumOf(rendered(scoreFrom(scoreText(together, 60000)), values, 8), notes);
     }
   }
 }
 
-// 40 low notes in one beat on 4 voices, some under the pedal: no jump between samples beyond
-// four (eight with notes started at once) times the steepest of the highest note's own, which a cut
-// note's click would pass (low notes' spikes rise over many samples), and silence once every key
-// and the pedal are up.
+// 40 low notes in one beat on 4 voices, some under the pedal: no jump between samples beyond four
+// (at once eight) times the highest note's own steepest, which a cut note's click would pass, and
+// silence once every key and the pedal are up.
 TEST(Chord, StolenVoicesFadeOutAndNoneSticks) {
   for (const double start : {0.0, 1.0}) {
     ParameterValues values = rendererValues();
     values.value[parameterIndexOfId(NoteStartSetting)] = start;
     values.value[parameterIndexOfId(VoicesParameterId)] = 4;
-    const std::vector<float> single = rendered(scoreText({{0, "90 40 127"}}, 44100), values, 1);
+    const std::vector<float> single =
+        rendered(scoreFrom(scoreText({{0, "90 40 127"}}, 44100)), values, 1);
     double steepest = 0.0;
     for (std::size_t n = 1; n < single.size(); ++n)
       steepest = std::max(steepest, std::fabs(double{single[n]} - single[n - 1]));
@@ -119,15 +114,13 @@ TEST(Chord, StolenVoicesFadeOutAndNoneSticks) {
       }
     }
     EXPECT_EQ(last, 0.0f);
-    for (int32_t index = 0; index < voice->chord.started; ++index) {
+    for (int32_t index = 0; index < voice->chord.started; ++index)
       EXPECT_TRUE(restsSilently(engineOf(*voice, index)));
-    }
   }
 }
 
-// A Standard MIDI File of a track for each channel's events, after one that sets up a lower
-// zone of three members with a bend range of 12 semitones; with `alone`, only the first
-// channel's track, moved to channel 1.
+// A Standard MIDI File of a track for each channel's events after one that sets up a lower zone
+// of three members bent over 12 semitones, on 8 voices; `alone`: the first, on channel 1 alone.
 std::vector<float> renderedFile(std::vector<std::string> channels, bool alone,
                                 const ParameterValues& values) {
   using namespace midi_bytes;
@@ -145,7 +138,7 @@ std::vector<float> renderedFile(std::vector<std::string> channels, bool alone,
   std::string error;
   const std::span bytes(reinterpret_cast<const uint8_t*>(file.data()), file.size());
   EXPECT_TRUE(parseMidiFile(bytes, "mpe", score, error)) << error;
-  return samplesOf(score, values);
+  return rendered(score, values, alone ? 1 : 8);
 }
 
 // An MPE file in the lower zone, set up by its configuration message: three notes, each bent,
@@ -162,9 +155,7 @@ TEST(Chord, MpeNotesFollowTheirOwnChannels) {
       event(0, bytes({0x93, 64, 110})) + event(40, bytes({0xE3, 127, 127})) +
           event(70, bytes({0x83, 64, 0}))};
   ParameterValues values = rendererValues();
-  values.value[parameterIndexOfId(VoicesParameterId)] = 8;
   const std::vector<float> together = renderedFile(channels, false, values);
-  values.value[parameterIndexOfId(VoicesParameterId)] = 1;
   values.value[parameterIndexOfId(BendRangeSetting)] = 12;
   std::vector<std::vector<float>> notes;
   for (std::size_t note = 0; note < channels.size(); ++note) {

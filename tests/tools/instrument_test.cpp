@@ -316,7 +316,6 @@ TEST(Instrument, NoSampleIsLouderThanTheLevelBound) {
           samples.insert(samples.end(), block, block + frames);
         },
         {}, {}, values);
-    // Each voice within the bound: a chord within as many times it.
     const double volume = values.value[parameterIndexOfId(VolumeSlider)] *
                           values.value[parameterIndexOfId(VoicesParameterId)];
     EXPECT_LE(peakOf(samples), LevelBound * volume) << "song " << song;
