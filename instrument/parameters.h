@@ -90,7 +90,7 @@ static_assert(MostVoices == LastMidiChannel, "the voice counts are named as the 
 inline constexpr std::span<const char* const> VoiceCountLabels{
     ChannelLabels.begin() + FirstMidiChannel, ChannelLabels.end()};
 inline constexpr std::array<const char*, 3> MpeLabels{"Off", "Lower", "Upper"};  // zones
-inline constexpr double LargestBendRange = 24.0;  // semitones
+inline constexpr double LargestBendRange = 24.0;                                 // semitones
 inline constexpr double LargestDepthOfI = 4.0;    // about I's whole range, either way
 inline constexpr double LargestDepthOfB = 2.0;    // about b's whole range, either way
 inline constexpr double LongestGlide = 2.0;       // seconds
