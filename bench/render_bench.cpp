@@ -3,7 +3,7 @@
 // same recurrence reading the shared parameters anew on every sample. The voice is measured
 // holding a note in blocks of 1, 64 and 256 frames, silent before its first note and after its
 // release, holding key 127 with stable steps, the dearest note: ten sub-steps a sample, and with
-// two models overlapping as notes start at once.
+// two models overlapping as notes start at once; chords of 1, 4, 8 and 16 voices held.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -14,6 +14,7 @@
 #include "engine/oscillator.h"
 #include "engine/render.h"
 #include "engine/voice.h"
+#include "instrument/instrument_voice.h"
 #include "midi/midi_messages.h"
 
 namespace {
@@ -56,6 +57,30 @@ void RenderCallbackSustain(benchmark::State& run) {
   renderBlocks(run, *voice);
 }
 BENCHMARK(RenderCallbackSustain)->Arg(BlockFrames)->Arg(64)->Arg(1);
+
+// A chord of `voices` notes held into their sustain, a voice each (scalar: one model after
+// another), per sample of the chord's output.
+void RenderChordHeld(benchmark::State& run) {
+  const auto voices = static_cast<int32_t>(run.range(0));
+  auto voice = std::make_unique<InstrumentVoice>();
+  ParameterValues values = rendererValues();
+  values.value[parameterIndexOfId(VoicesParameterId)] = voices;
+  startInstrumentVoice(*voice, DefaultSampleRate, values);
+  for (int32_t note = 0; note < voices; ++note) {
+    playMessage(*voice, packShortMessage(NoteOnChannel1, static_cast<uint8_t>(45 + 3 * note), 100));
+  }
+  std::vector<float> block(BlockFrames);
+  for (int frame = 0; frame < PreRollFrames; frame += BlockFrames) {
+    renderVoice(*voice, block.data(), BlockFrames);
+  }
+  for (auto _ : run) {
+    renderVoice(*voice, block.data(), BlockFrames);
+    benchmark::DoNotOptimize(block.data());
+    benchmark::ClobberMemory();
+  }
+  countSamples(run);
+}
+BENCHMARK(RenderChordHeld)->Arg(1)->Arg(4)->Arg(8)->Arg(16);
 
 // Notes started at once, each a handover's length after the one before: on every sample the
 // new note's model and the fading one's both step.

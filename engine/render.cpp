@@ -289,6 +289,13 @@ double fadeInFactor(int32_t noteSamples, int32_t fadeInSamples) noexcept QUILLFE
   return static_cast<float>(std::pow(static_cast<double>(fraction), FadeInExponent));
 }
 
+bool restsSilently(const EngineState& state) noexcept QUILLFERN_NONBLOCKING {
+  const DcFilter& filter = state.instrument.dcFilter;
+  const bool filterRests =
+      !state.instrument.settings.dcFilter || (filter.lastOutput == 0.0 && filter.lastInput == 0.0);
+  return filterRests && restsUntilNextNote(state);
+}
+
 void renderFrames(EngineState& state, float* output,
                   unsigned long frames) noexcept QUILLFERN_NONBLOCKING {
   const unsigned long steady = renderSteady(state, output, frames);

@@ -24,6 +24,13 @@ inline constexpr double LevelKnee = 9.0;
 // towards the bound, which it never reaches, even once rounded to a float.
 double boundedLevel(double sample, double bound) noexcept QUILLFERN_NONBLOCKING;
 
+// True while the voice gives nothing but silence until its gate opens again: it rests (before
+// its first note, or its release over with no note fading beside it) and its DC filter, when
+// on, has come to rest as well. Such a voice may be left unrendered: all a block would do to it
+// is count its silent samples, which no later sample depends on (the next note's start sets
+// the count back).
+bool restsSilently(const EngineState& state) noexcept QUILLFERN_NONBLOCKING;
+
 // Fills `output` with `frames` samples rendered from `state`.
 void renderFrames(EngineState& state, float* output,
                   unsigned long frames) noexcept QUILLFERN_NONBLOCKING;

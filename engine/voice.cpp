@@ -53,6 +53,12 @@ void assignStartupValues(EngineState& state) noexcept {
   }
   state.handoverSamples = 0;
   state.handoverLevel = 0.0;
+  // A restarted voice (a plugin's reset or reactivation) is silent as a new one: its next note's
+  // handover would otherwise fade from the level the last note had.
+  state.envelopeLevel = 0.0;
+  state.lastGateLevel = 0.0;
+  state.lastGateSample = 0;
+  state.noteSamples = 0;
   state.oscillatorReset.store(0, relaxed);
   state.previousFrequency.store(100.0, relaxed);
   state.lastOutput = 0.0f;

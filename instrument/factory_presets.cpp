@@ -41,9 +41,16 @@ constexpr PresetValue BurstPad[] = {{"i", 2.1},      {"r", 0.006},     {"b", 3.0
 constexpr PresetValue RestlessPad[] = {{"i", 2.9},      {"r", 0.003},    {"b", 3.0},
                                        {"s", 4.0},      {"attack", 1.2}, {"sustain", 0.8},
                                        {"release", 3.0}};
+// Chords: eight voices, each note its own neuron.
+constexpr PresetValue ChordPad[] = {{"i", 2.7},       {"r", 0.006},    {"b", 3.0},
+                                    {"s", 4.0},       {"attack", 0.8}, {"sustain", 0.85},
+                                    {"release", 3.5}, {"volume", 0.2}, {"voices", 8.0}};
+constexpr PresetValue ChordPluck[] = {{"i", 4.5},       {"r", 0.006},    {"b", 3.0},
+                                      {"s", 4.0},       {"decay", 0.5},  {"sustain", 0.0},
+                                      {"release", 0.3}, {"volume", 0.2}, {"voices", 8.0}};
 constexpr std::span<const PresetValue> StartUp;  // the settings of a new instance
 
-constexpr std::array<FactoryPreset, 14> Presets{{
+constexpr std::array<FactoryPreset, 16> Presets{{
     {"Regular Spikes", RegularSpikes},
     {"Fast Spikes", FastSpikes},
     {"Doublets", Doublets},
@@ -57,6 +64,8 @@ constexpr std::array<FactoryPreset, 14> Presets{{
     {"Slow Pad", SlowPad},
     {"Burst Pad", BurstPad},
     {"Restless Pad", RestlessPad},
+    {"Chord Pad", ChordPad},
+    {"Chord Pluck", ChordPluck},
     {"Start-up Neuron", StartUp},
 }};
 

@@ -36,11 +36,7 @@ ModelTrace* blockTrace(TraceRing& ring) noexcept QUILLFERN_NONBLOCKING {
 
 void renderTraced(InstrumentVoice& voice, float* output, uint32_t frames,
                   ModelTrace* trace) noexcept QUILLFERN_NONBLOCKING {
-  if (trace == nullptr) {
-    renderVoice(voice, output, frames);
-  } else {
-    renderFramesTraced(voice.engine, output, frames, *trace);
-  }
+  renderVoice(voice, output, frames, trace);
 }
 
 void publishTrace(TraceRing& ring, const ModelTrace* trace) noexcept QUILLFERN_NONBLOCKING {

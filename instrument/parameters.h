@@ -19,6 +19,17 @@
 #include "engine/voice_controls.h"
 
 inline constexpr uint32_t ChannelParameterId = 100;
+inline constexpr uint32_t VoicesParameterId = 260;
+inline constexpr uint32_t MpeParameterId = 261;
+inline constexpr uint32_t TimbreDepthParameterId = 262;
+
+// MIDI Polyphonic Expression: a master channel whose messages reach every note, and member
+// channels around it, one note each, with its own bend, pressure and timbre.
+enum class MpeZone : int32_t {
+  Off,
+  Lower,  // master channel 1, members 2 up
+  Upper,  // master channel 16, members 15 down
+};
 inline constexpr int32_t OmniChannel = 0;  // the channel parameter's value for all channels
 inline constexpr int32_t FirstMidiChannel = 1;
 inline constexpr int32_t LastMidiChannel = 16;
@@ -73,8 +84,15 @@ inline constexpr std::array<const char*, 2> NoteStartLabels{"Handover", "Immedia
 inline constexpr std::array<const char*, 2> PitchLabels{"Model", "Key"};
 inline constexpr std::array<const char*, LastMidiChannel + 1> ChannelLabels{
     "Omni", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12", "13", "14", "15", "16"};
-inline constexpr double LargestBendRange = 24.0;  // semitones
+// How many notes sound at once: 1, the window's one neuron, to 16, each note its own.
+inline constexpr int32_t MostVoices = 16;
+static_assert(MostVoices == LastMidiChannel, "the voice counts are named as the channels are");
+inline constexpr std::span<const char* const> VoiceCountLabels{
+    ChannelLabels.begin() + FirstMidiChannel, ChannelLabels.end()};
+inline constexpr std::array<const char*, 3> MpeLabels{"Off", "Lower", "Upper"};  // zones
+inline constexpr double LargestBendRange = 24.0;                                 // semitones
 inline constexpr double LargestDepthOfI = 4.0;    // about I's whole range, either way
+inline constexpr double LargestDepthOfB = 2.0;    // about b's whole range, either way
 inline constexpr double LongestGlide = 2.0;       // seconds
 inline constexpr double LargestTranspose = 24.0;  // semitones
 inline constexpr double LargestFineTune = 100.0;  // cents
@@ -188,6 +206,29 @@ inline constexpr std::array Table{
             -LargestTranspose, LargestTranspose, Renderer.transpose, 0, 25),
     setting(FineTuneSetting, "fine_tune", "Fine tune (cents)", Neuron, Number, Linear,
             -LargestFineTune, LargestFineTune, Renderer.fineTune, 1, 26),
+    // A host may restart the plugin to take another count; a change releases every note.
+    notAutomatic(InstrumentParameter{VoicesParameterId, "voices", "Voices", Notes, Number,
+                                     Enumeration, 1.0, MostVoices, 1.0, 0, true, true, 27,
+                                     VoiceCountLabels}),
+    // Off: the MIDI channel parameter says which channel plays; in a zone, its channels do.
+    notInPresets(notAutomatic(InstrumentParameter{MpeParameterId, "mpe", "MPE", Midi, Number,
+                                                  Enumeration, 0.0, MpeLabels.size() - 1.0, 0.0, 0,
+                                                  true, true, 28, MpeLabels})),
+    // b moved by a member channel's timbre (CC 74) from its centre, 64, to either end.
+    InstrumentParameter{TimbreDepthParameterId,
+                        "timbre_b",
+                        "Timbre (CC 74) to b",
+                        Expression,
+                        Number,
+                        Linear,
+                        -LargestDepthOfB,
+                        LargestDepthOfB,
+                        0.5,
+                        3,
+                        true,
+                        true,
+                        29,
+                        {}},
 };
 
 constexpr bool sameText(const char* a, const char* b) {

@@ -76,6 +76,9 @@ def render_and_midi(rates):
     overlap = rates["RenderCallbackOverlap"]
     print(f"notes started at once, the new note's and the fading note's models overlapping: "
           f"{overlap:.4g} samples/s, {bare / overlap:.2f}x the bare recurrence")
+    chords = [(voices, rates.get(f"RenderChordHeld/{voices}")) for voices in (1, 4, 8, 16)]
+    print("held chords, scalar, per sample of output against the bare recurrence of one model: " +
+          ", ".join(f"{voices} voices {bare / rate:.2f}x" for voices, rate in chords if rate))
     message = rates["MidiMessageToEngineState"]
     empty = rates["EmptyMidiHandler"]
     print(f"MIDI message to the engine state: {1e9 / message:.1f} ns, "

@@ -578,7 +578,9 @@ bool readSong(const std::string& name, const std::string& contents, const Option
               Score& score, std::string& error) {
   const bool midi = isMidiFile(options.scorePath, contents);
   if (!parseSong(name, contents, midi, options.renderRate, score, error)) return false;
-  warnOfSilentChannel(score, name, options.channel);
+  // In an MPE zone every channel of the zone plays.
+  const bool mpe = parameterValuesOf(options).value[parameterIndexOfId(MpeParameterId)] != 0.0;
+  if (!mpe) warnOfSilentChannel(score, name, options.channel);
   playChannel(score, options.channel);
   score.events.insert(score.events.begin(), options.controls.begin(), options.controls.end());
   if (midi) addReleaseTail(score, releaseSecondsOf(score, parameterValuesOf(options)));

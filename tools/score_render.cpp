@@ -11,19 +11,27 @@
 #include "engine/voice.h"
 #include "instrument/instrument_voice.h"
 #include "midi/instrument_messages.h"
+#include "midi/midi_messages.h"
 
 namespace {
 
-void applyEvent(EngineState& state, const ScoreEvent& event) {
+// A control of the main window moves on every voice, as on the window's one.
+void moveControl(InstrumentVoice& voice, int32_t control, int32_t position) {
+  for (int32_t index = 0; index < voice.chord.started; ++index) {
+    setVoiceControl(engineOf(voice, index), control, position);
+  }
+}
+
+void applyEvent(InstrumentVoice& voice, const ScoreEvent& event) {
   switch (event.kind) {
     case ScoreEventKind::Midi:
-      playInstrumentMessage(state, event.message);
+      playMessage(voice, event.message);
       break;
     case ScoreEventKind::Control:
-      setVoiceControl(state, event.control, event.value);
+      moveControl(voice, event.control, event.value);
       break;
     case ScoreEventKind::Close:
-      closeInstrument(state);
+      playMessage(voice, packShortMessage(ControlChangeChannel1, AllNotesOff, 0));
       break;
   }
 }
@@ -31,10 +39,11 @@ void applyEvent(EngineState& state, const ScoreEvent& event) {
 // Exact arithmetic: a frame number times a rate may pass 2^63.
 __extension__ typedef __int128 WideInteger;
 
-void renderWatched(EngineState& state, float* output, int64_t frames, const FrameWatcher& watcher) {
+void renderWatched(InstrumentVoice& voice, float* output, int64_t frames,
+                   const FrameWatcher& watcher) {
   for (int64_t frame = 0; frame < frames; ++frame) {
-    renderFrames(state, output + frame, 1);
-    watcher(state, output[frame]);
+    renderVoice(voice, output + frame, 1);
+    watcher(voice.engine, output[frame]);
   }
 }
 
@@ -45,24 +54,24 @@ void renderScore(const Score& score, int32_t blockFrames, const BlockSink& sink,
                  const ParameterValues& values) {
   // The record is the renderer's own, so that renders in one process never share a voice; it
   // starts as the program's does right before its stream starts.
-  auto state = std::make_unique<EngineState>();
-  startVoiceWith(*state, score.sampleRate, values);
+  auto voice = std::make_unique<InstrumentVoice>();
+  startInstrumentVoice(*voice, score.sampleRate, values);
   std::vector<float> block(static_cast<std::size_t>(std::max<int32_t>(blockFrames, 1)));
   const auto blockSize = static_cast<int64_t>(block.size());
 
   auto nextEvent = score.events.begin();
   for (int64_t frame = 0; frame < score.endFrame;) {
     for (; nextEvent != score.events.end() && nextEvent->frame <= frame; ++nextEvent) {
-      applyEvent(*state, *nextEvent);
+      applyEvent(*voice, *nextEvent);
     }
     const int64_t stop = nextEvent == score.events.end()
                              ? score.endFrame
                              : std::min(nextEvent->frame, score.endFrame);
     const int64_t frames = std::min(blockSize, stop - frame);
     if (watcher) {
-      renderWatched(*state, block.data(), frames, watcher);
+      renderWatched(*voice, block.data(), frames, watcher);
     } else {
-      renderFrames(*state, block.data(), static_cast<unsigned long>(frames));
+      renderVoice(*voice, block.data(), static_cast<uint32_t>(frames));
     }
     sink(block.data(), frames);
     frame += frames;

@@ -31,6 +31,7 @@
 #include "instrument/instrument_voice.h"
 #include "instrument/state.h"
 #include "plugins/clap/render.h"
+#include "plugins/clap/voice_info.h"
 #include "plugins/gui/clap_window.h"
 
 namespace {
@@ -64,6 +65,8 @@ struct ClapInstance {
   const clap_host_t* host = nullptr;
   const clap_host_params_t* hostParams = nullptr;
   const clap_host_latency_t* hostLatency = nullptr;
+  const clap_host_voice_info_t* hostVoiceInfo = nullptr;
+  std::atomic<bool> voiceCountChanged{false};  // the host is to hear of it on the main thread
   InstrumentVoice voice;
   SharedValues shared{};
   ClapWindowLink window;
@@ -109,6 +112,7 @@ void takeReload(ClapInstance& instance) noexcept QUILLFERN_NONBLOCKING {
 }
 
 void requestRestart(const ClapInstance& instance) noexcept QUILLFERN_NONBLOCKING;
+void requestCallback(const ClapInstance& instance) noexcept QUILLFERN_NONBLOCKING;
 
 // A new note start changes the latency, which may change only while the instance is inactive:
 // the host is asked to restart it, and activate() reports the new one.
@@ -121,6 +125,10 @@ void applyParameter(ClapInstance& instance,
   const double now = instance.voice.values.value[index];
   instance.shared[index].store(now, relaxed);
   if (event.param_id == NoteStartSetting && now != before) requestRestart(instance);
+  if (event.param_id == VoicesParameterId && now != before) {
+    instance.voiceCountChanged.store(true, relaxed);
+    requestCallback(instance);
+  }
 }
 
 // The host's input event list belongs to its audio thread: its functions are real-time safe by
@@ -147,6 +155,10 @@ void pushEvent(const clap_output_events_t& events,
 void requestRestart(const ClapInstance& instance) noexcept QUILLFERN_NONBLOCKING {
   instance.host->request_restart(instance.host);
 }
+
+void requestCallback(const ClapInstance& instance) noexcept QUILLFERN_NONBLOCKING {
+  instance.host->request_callback(instance.host);
+}
 #if defined(__clang__)
 #pragma clang diagnostic pop
 #endif
@@ -167,21 +179,45 @@ void playNote(InstrumentVoice& voice,
   const NoteEventKind kind = note.header.type == CLAP_EVENT_NOTE_ON    ? NoteEventKind::On
                              : note.header.type == CLAP_EVENT_NOTE_OFF ? NoteEventKind::Off
                                                                        : NoteEventKind::Choke;
-  playNoteEvent(voice, kind, note.channel, note.key, note.velocity);
+  playNoteEvent(voice, kind, note.channel, note.key, note.velocity, note.note_id);
 }
 
-// Tuning and pressure; the other expressions (volume, pan, vibrato, ...) have no place in a
-// mono neuron voice.
+// Tuning, pressure and brightness; the other expressions (pan, vibrato, ...) have no place in a
+// neuron's voice.
 void playExpression(InstrumentVoice& voice,
                     const clap_event_note_expression_t& expression) noexcept QUILLFERN_NONBLOCKING {
   if (!isClapChannel(expression.channel)) return;
-  if (expression.expression_id == CLAP_NOTE_EXPRESSION_TUNING) {
-    playNoteEvent(voice, NoteEventKind::Tuning, expression.channel, expression.key,
-                  expression.value);
-  } else if (expression.expression_id == CLAP_NOTE_EXPRESSION_PRESSURE) {
-    playNoteEvent(voice, NoteEventKind::Pressure, expression.channel, expression.key,
-                  expression.value);
+  NoteEventKind kind = NoteEventKind::Tuning;
+  switch (expression.expression_id) {
+    case CLAP_NOTE_EXPRESSION_TUNING:
+      break;
+    case CLAP_NOTE_EXPRESSION_PRESSURE:
+      kind = NoteEventKind::Pressure;
+      break;
+    case CLAP_NOTE_EXPRESSION_BRIGHTNESS:
+      kind = NoteEventKind::Brightness;
+      break;
+    default:
+      return;
   }
+  playNoteEvent(voice, kind, expression.channel, expression.key, expression.value,
+                expression.note_id);
+}
+
+// The notes whose voices fell silent, told to the host at `time`, so that it can follow them.
+void reportEndedNotes(InstrumentVoice& voice, const clap_output_events_t& out,
+                      uint32_t time) noexcept QUILLFERN_NONBLOCKING {
+  for (int32_t index = 0; index < voice.endedCount; ++index) {
+    const VoiceSlot& slot = voice.ended[static_cast<std::size_t>(index)];
+    clap_event_note_t end{};
+    end.header = {sizeof end, time, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_NOTE_END, 0};
+    end.note_id = slot.noteId;
+    end.port_index = static_cast<int16_t>(MainPort);
+    end.channel = static_cast<int16_t>(slot.channel);
+    end.key = static_cast<int16_t>(slot.key);
+    pushEvent(out, end.header);
+  }
+  voice.endedCount = 0;
 }
 
 void applyEvent(ClapInstance& instance,
@@ -204,6 +240,11 @@ void applyEvent(ClapInstance& instance,
     case CLAP_EVENT_PARAM_VALUE:
       applyParameter(instance, reinterpret_cast<const clap_event_param_value_t&>(header));
       break;
+    case CLAP_EVENT_PARAM_MOD: {
+      const auto& mod = reinterpret_cast<const clap_event_param_mod_t&>(header);
+      modulateNotes(instance.voice, mod.param_id, mod.note_id, mod.channel, mod.key, mod.amount);
+      break;
+    }
     case CLAP_EVENT_TRANSPORT:
       followTransport(instance.voice,
                       isRolling(reinterpret_cast<const clap_event_transport_t&>(header).flags));
@@ -236,10 +277,14 @@ clap_process_status process(const clap_plugin_t* plugin,
     const uint32_t at = std::clamp(header.time, done, frames);
     renderTraced(instance.voice, output + done, at - done, trace);
     done = at;
+    if (instance.voice.endedCount > 0) reportEndedNotes(instance.voice, *block->out_events, done);
     applyEvent(instance, header);
   }
   renderTraced(instance.voice, output + done, frames - done, trace);
   if (trace != nullptr) publishLevel(instance.window.trace, instance.voice, output, frames);
+  if (instance.voice.endedCount > 0) {
+    reportEndedNotes(instance.voice, *block->out_events, frames > 0 ? frames - 1 : 0);
+  }
   publishTrace(instance.window.trace, trace);
   return CLAP_PROCESS_CONTINUE;
 }
@@ -252,6 +297,8 @@ bool init(const clap_plugin_t* plugin) {
       instance.host->get_extension(instance.host, CLAP_EXT_PARAMS));
   instance.hostLatency = static_cast<const clap_host_latency_t*>(
       instance.host->get_extension(instance.host, CLAP_EXT_LATENCY));
+  instance.hostVoiceInfo = static_cast<const clap_host_voice_info_t*>(
+      instance.host->get_extension(instance.host, CLAP_EXT_VOICE_INFO));
   return true;
 }
 
@@ -308,7 +355,13 @@ void reset(const clap_plugin_t* plugin) noexcept QUILLFERN_NONBLOCKING {
   startInstrumentVoice(instance.voice, instance.sampleRate, instance.voice.values);
 }
 
-void onMainThread(const clap_plugin_t* /*plugin*/) {}
+// A new voice count, heard by the audio thread, goes to the host from here.
+void onMainThread(const clap_plugin_t* plugin) {
+  ClapInstance& instance = instanceOf(plugin);
+  if (instance.voiceCountChanged.exchange(false) && instance.hostVoiceInfo != nullptr) {
+    instance.hostVoiceInfo->changed(instance.host);
+  }
+}
 
 // Audio and note ports: one mono output, one MIDI input.
 
@@ -361,6 +414,12 @@ clap_param_info_flags flagsOf(const InstrumentParameter& parameter) {
   // parameter to it; the plugin takes the nearer step.
   if (parameter.scale == ParameterScale::Enumeration || parameter.scale == ParameterScale::Toggle) {
     flags |= CLAP_PARAM_IS_STEPPED;
+  }
+  if (std::find(PerNoteParameterIds.begin(), PerNoteParameterIds.end(), parameter.id) !=
+      PerNoteParameterIds.end()) {
+    flags |= CLAP_PARAM_IS_MODULATABLE | CLAP_PARAM_IS_MODULATABLE_PER_NOTE_ID |
+             CLAP_PARAM_IS_MODULATABLE_PER_KEY | CLAP_PARAM_IS_MODULATABLE_PER_CHANNEL |
+             CLAP_PARAM_IS_MODULATABLE_PER_PORT;
   }
   return flags;
 }
@@ -520,6 +579,15 @@ const clap_plugin_state_t State = {saveState, loadState};
 const clap_plugin_latency_t Latency = {latency};
 const clap_plugin_render_t Render = {noHardRealtimeRequirement, setRenderMode};
 
+// Voices: as many as the parameter asks for.
+bool voiceInfo(const clap_plugin_t* plugin, clap_voice_info_t* info) {
+  const int32_t index = parameterIndexOfId(VoicesParameterId);
+  const auto voices = static_cast<uint32_t>(instanceOf(plugin).shared[index].load(relaxed));
+  *info = {voices, voices, 0};
+  return true;
+}
+const clap_plugin_voice_info_t VoiceInfo = {voiceInfo};
+
 const void* extension(const clap_plugin_t* /*plugin*/, const char* id) {
   const std::string_view name = id;
   if (name == CLAP_EXT_AUDIO_PORTS) return &AudioPorts;
@@ -528,6 +596,7 @@ const void* extension(const clap_plugin_t* /*plugin*/, const char* id) {
   if (name == CLAP_EXT_STATE) return &State;
   if (name == CLAP_EXT_LATENCY) return &Latency;
   if (name == CLAP_EXT_RENDER) return &Render;
+  if (name == CLAP_EXT_VOICE_INFO) return &VoiceInfo;
   return clapWindowExtension(id);
 }
 

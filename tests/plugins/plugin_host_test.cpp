@@ -312,6 +312,19 @@ const std::vector<InstrumentCase> InstrumentCases = {
      "0 midi 90 57 100\n6000 midi 90 60 127\n6400 midi 90 64 60\n12000 midi 80 64 0\n"
      "12000 midi 80 60 0\n12500 midi 80 57 0\n13000 midi 90 45 100\n16000 midi 80 45 0\n"
      "28000 midi 90 50 100\n30000 end\n"},
+    // Chords: bent, under the pedal, voices stolen (handover, at once), from MIDI and CLAP notes.
+    {{{VoicesParameterId, 8.0}, {VelocitySetting, 1.0}},
+     "0 midi 90 57 100\n10 midi 90 61 60\n20 midi 90 64 127\n5000 midi B0 64 127\n"
+     "8000 midi E0 0 80\n12000 midi 80 61 0\n14000 midi 90 61 90\n16000 midi 80 57 0\n"
+     "20000 midi B0 64 0\n22000 midi 80 64 0\n24000 midi 80 61 0\n30000 end\n"},
+    {{{VoicesParameterId, 3.0}, {NoteStartSetting, 1.0}},
+     "0 midi 90 57 100\n3000 midi 90 60 100\n6000 midi 90 64 100\n8000 midi 80 60 0\n"
+     "9000 midi 90 67 100\n12000 midi 90 71 100\n20000 midi 80 57 0\n20000 midi 80 64 0\n"
+     "21000 midi 80 67 0\n22000 midi 80 71 0\n30000 end\n"},
+    {{{VoicesParameterId, 2.0}},
+     "0 midi 90 57 100\n3000 midi 90 60 100\n6000 midi 90 64 100\n20000 midi 80 57 0\n"
+     "21000 midi 80 60 0\n22000 midi 80 64 0\n30000 end\n",
+     2.0},
 };
 
 TEST(PluginHosts, EveryInstrumentSettingPlaysAsTheRendererAtEveryBlockSizeAndRate) {
