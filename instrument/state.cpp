@@ -112,7 +112,7 @@ bool parseValueLines(std::string_view text, int32_t firstLine, ParameterValues& 
       return true;
     }
     if (!readValueLine(fields, read, problem)) {
-      problem = "line " + std::to_string(line) + ": " + problem;
+      problem.insert(0, "line " + std::to_string(line) + ": ");
       return false;
     }
   }

@@ -4,6 +4,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -34,11 +35,15 @@ std::string_view takeLine(std::string_view text, std::size_t& at) {
 }
 
 bool sameName(std::string_view one, std::string_view other) {
-  return one.size() == other.size() && strncasecmp(one.data(), other.data(), one.size()) == 0;
+  return std::equal(one.begin(), one.end(), other.begin(), other.end(), [](char a, char b) {
+    return std::tolower(static_cast<unsigned char>(a)) ==
+           std::tolower(static_cast<unsigned char>(b));
+  });
 }
 
 std::string fileError(const std::string& what, const std::filesystem::path& path) {
-  return what + " " + path.string() + ": " + std::strerror(errno);
+  // The window's thread alone reads and writes the user's presets.
+  return what + " " + path.string() + ": " + std::strerror(errno);  // NOLINT(concurrency-mt-unsafe)
 }
 
 }  // namespace
@@ -86,9 +91,9 @@ bool parsePresetText(std::string_view text, std::string& name, ParameterValues& 
 }
 
 std::string userPresetFolder() {
-  const char* data = std::getenv("XDG_DATA_HOME");
+  const char* data = std::getenv("XDG_DATA_HOME");  // NOLINT(concurrency-mt-unsafe)
   if (data != nullptr && data[0] == '/') return std::string(data) + "/quillfern/presets";
-  const char* home = std::getenv("HOME");
+  const char* home = std::getenv("HOME");  // NOLINT(concurrency-mt-unsafe)
   if (home != nullptr && home[0] == '/')
     return std::string(home) + "/.local/share/quillfern/presets";
   return {};
@@ -137,10 +142,11 @@ std::vector<UserPreset> listUserPresets() {
 }
 
 UserPreset findUserPreset(std::string_view name) {
-  for (UserPreset& preset : listUserPresets()) {
-    if (sameName(preset.name, name)) return std::move(preset);
-  }
-  return {};
+  std::vector<UserPreset> presets = listUserPresets();
+  const auto found = std::find_if(presets.begin(), presets.end(), [name](const UserPreset& preset) {
+    return sameName(preset.name, name);
+  });
+  return found != presets.end() ? std::move(*found) : UserPreset{};
 }
 
 bool saveUserPreset(std::string_view name, const ParameterValues& values, std::string& problem) {
