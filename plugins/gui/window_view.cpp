@@ -304,10 +304,8 @@ void pressControl(WindowView& view, const GuiHost& host, const Target& target, d
     changeOnce(view, host, parameter, guiDefaultValue(parameter));
   } else if (segmentCount(parameter) > 0) {
     pressSegment(view, host, parameter, x / viewScale(view));
-  } else if (isStepper(parameter) &&
-             pressStepper(view, host, parameter, x / viewScale(view), y / viewScale(view))) {
-    return;
-  } else {
+  } else if (!isStepper(parameter) ||
+             !pressStepper(view, host, parameter, x / viewScale(view), y / viewScale(view))) {
     startDrag(view, host, parameter, x, y);
   }
 }
@@ -459,7 +457,9 @@ Rect clipMarkRect() {
 Rect presetItemRect(std::size_t preset) {
   const double top = HeaderTop + HeaderButtonHeight + 2.0;
   const auto rows = static_cast<std::size_t>((BaseHeight - Margin - top) / MenuItemHeight);
-  const auto column = static_cast<double>(preset / rows);
+  // Whole columns and rows: the division's remainder is the row.
+  const std::size_t wholeColumns = preset / rows;
+  const auto column = static_cast<double>(wholeColumns);
   const auto row = static_cast<double>(preset % rows);
   const double right = saveButtonRect().x + SaveWidth;
   return {right - (column + 1) * MenuWidth, top + row * MenuItemHeight, MenuWidth, MenuItemHeight};
