@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "plugins/lv2/lv2_ports.h"
+#include "instrument/lv2_ports.h"
 
 namespace {
 

@@ -12,7 +12,7 @@ declare -A allowed=(
   [ui]="engine ui"
   [app]="engine midi ui app"
   [plugins]="engine midi instrument plugins"
-  [tools]="engine midi instrument app plugins tools"
+  [tools]="engine midi instrument app tools"
 )
 
 status=0

@@ -15,7 +15,7 @@
 
 #include "plugins/gui/gui_parameters.h"
 #include "plugins/gui/x11_window.h"
-#include "plugins/lv2/lv2_ports.h"
+#include "instrument/lv2_ports.h"
 #include "plugins/lv2/lv2_trace.h"
 
 namespace {

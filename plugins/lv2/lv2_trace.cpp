@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "plugins/lv2/lv2_ports.h"
+#include "instrument/lv2_ports.h"
 
 namespace {
 

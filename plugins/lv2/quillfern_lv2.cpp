@@ -23,7 +23,7 @@
 
 #include "engine/voice.h"
 #include "instrument/instrument_voice.h"
-#include "plugins/lv2/lv2_ports.h"
+#include "instrument/lv2_ports.h"
 #include "plugins/lv2/lv2_trace.h"
 
 namespace {

@@ -28,7 +28,7 @@
 #include <vector>
 
 #include "plugins/gui/window_view.h"
-#include "plugins/lv2/lv2_ports.h"
+#include "instrument/lv2_ports.h"
 #include "tests/hosts/window_hosts.h"
 #include "tools/plugin_host/format_hosts.h"
 #include "tools/plugin_host/plugin_host.h"

@@ -28,7 +28,7 @@
 
 #include "engine/voice.h"
 #include "instrument/factory_presets.h"
-#include "plugins/lv2/lv2_ports.h"
+#include "instrument/lv2_ports.h"
 #include "tools/plugin_host/format_hosts.h"
 
 namespace {

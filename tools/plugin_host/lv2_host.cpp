@@ -13,7 +13,7 @@
 #include <map>
 
 #include "instrument/parameters.h"
-#include "plugins/lv2/lv2_ports.h"
+#include "instrument/lv2_ports.h"
 #include "tools/plugin_host/format_hosts.h"
 
 namespace {

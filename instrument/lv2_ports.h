@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The LV2 plugin's URI and port indices, shared by the plugin, the tool that writes its
-// description and the hosts. Like the port symbols, they never change for a port that exists:
-// each parameter's port is in the parameter table.
+// description, its window and our hosts (tools/, tests/). Like the port symbols, they never
+// change for a port that exists: each parameter's port is in the parameter table.
 #pragma once
 
 #include <cstddef>
