@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "instrument/factory_presets.h"
 
-#include <strings.h>
-
 #include <array>
 
 namespace {
@@ -77,10 +75,7 @@ std::span<const FactoryPreset> factoryPresets() noexcept {
 
 const FactoryPreset* findFactoryPreset(std::string_view name) noexcept {
   for (const FactoryPreset& preset : Presets) {
-    if (name.size() == std::char_traits<char>::length(preset.name) &&
-        strncasecmp(name.data(), preset.name, name.size()) == 0) {
-      return &preset;
-    }
+    if (sameTextAnyCase(name, preset.name)) return &preset;
   }
   return nullptr;
 }

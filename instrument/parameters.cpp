@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "instrument/parameters.h"
 
-#include <strings.h>
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -119,10 +119,6 @@ std::string_view trimmed(std::string_view text) {
   return text.substr(first, text.find_last_not_of(Blanks) - first + 1);
 }
 
-bool sameWord(std::string_view a, const char* b) {
-  return a.size() == std::strlen(b) && strncasecmp(a.data(), b, a.size()) == 0;
-}
-
 // A number at the start of `text` ("+0,5" too, as a user of a decimal comma types it); `rest`
 // gets what follows it.
 bool readNumber(std::string_view text, double& number, std::string_view& rest) {
@@ -142,8 +138,8 @@ bool readNumber(std::string_view text, double& number, std::string_view& rest) {
 // How many of a unit make one of the parameter's own; 0 for a unit it does not take.
 double unitDivisor(ParameterUnit unit, std::string_view suffix) {
   if (suffix.empty()) return 1.0;
-  if (unit == ParameterUnit::Seconds && sameWord(suffix, "s")) return 1.0;
-  if (unit == ParameterUnit::Seconds && sameWord(suffix, "ms")) return MillisecondsPerSecond;
+  if (unit == ParameterUnit::Seconds && sameTextAnyCase(suffix, "s")) return 1.0;
+  if (unit == ParameterUnit::Seconds && sameTextAnyCase(suffix, "ms")) return MillisecondsPerSecond;
   if (unit == ParameterUnit::Level && suffix == "%") return PercentPerUnit;
   return 0.0;
 }
@@ -172,6 +168,13 @@ bool readsAsRangeEnd(const InstrumentParameter& parameter, double typed, double 
 }
 
 }  // namespace
+
+bool sameTextAnyCase(std::string_view one, std::string_view other) noexcept {
+  return std::equal(one.begin(), one.end(), other.begin(), other.end(), [](char a, char b) {
+    return std::tolower(static_cast<unsigned char>(a)) ==
+           std::tolower(static_cast<unsigned char>(b));
+  });
+}
 
 const char* parameterGroupName(ParameterGroup group) noexcept {
   switch (group) {
@@ -271,7 +274,7 @@ bool parseParameterText(const InstrumentParameter& parameter, std::string_view t
                         double& value) {
   text = trimmed(text);
   for (std::size_t label = 0; label < parameter.labels.size(); ++label) {
-    if (sameWord(text, parameter.labels[label])) {
+    if (sameTextAnyCase(text, parameter.labels[label])) {
       value = parameter.minimum + static_cast<double>(label);
       return true;
     }

@@ -273,6 +273,10 @@ inline constexpr std::size_t ParameterCount = parameter_table::Table.size();
 // The table, with every window control's range and default filled in from its positions.
 std::span<const InstrumentParameter> instrumentParameters() noexcept QUILLFERN_NONBLOCKING;
 
+// Two texts alike but for the case of their letters: how labels, units and preset names are
+// matched ("on", "MS", "chaos").
+bool sameTextAnyCase(std::string_view one, std::string_view other) noexcept;
+
 // The index of the parameter with this CLAP id or LV2 symbol, or -1.
 int32_t parameterIndexOfId(uint32_t id) noexcept QUILLFERN_NONBLOCKING;
 int32_t parameterIndexOfSymbol(std::string_view symbol) noexcept;

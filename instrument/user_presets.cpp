@@ -4,7 +4,6 @@
 #include <strings.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -32,13 +31,6 @@ std::string_view takeLine(std::string_view text, std::size_t& at) {
   at = end + 1;
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
   return line;
-}
-
-bool sameName(std::string_view one, std::string_view other) {
-  return std::equal(one.begin(), one.end(), other.begin(), other.end(), [](char a, char b) {
-    return std::tolower(static_cast<unsigned char>(a)) ==
-           std::tolower(static_cast<unsigned char>(b));
-  });
 }
 
 std::string fileError(const std::string& what, const std::filesystem::path& path) {
@@ -144,7 +136,7 @@ std::vector<UserPreset> listUserPresets() {
 UserPreset findUserPreset(std::string_view name) {
   std::vector<UserPreset> presets = listUserPresets();
   const auto found = std::find_if(presets.begin(), presets.end(), [name](const UserPreset& preset) {
-    return sameName(preset.name, name);
+    return sameTextAnyCase(preset.name, name);
   });
   return found != presets.end() ? std::move(*found) : UserPreset{};
 }
@@ -179,8 +171,9 @@ bool saveUserPreset(std::string_view name, const ParameterValues& values, std::s
 std::string freePresetName(const std::vector<UserPreset>& taken) {
   for (int32_t number = 1;; ++number) {
     std::string name = "My sound " + std::to_string(number);
-    if (std::none_of(taken.begin(), taken.end(),
-                     [&](const UserPreset& preset) { return sameName(preset.name, name); })) {
+    if (std::none_of(taken.begin(), taken.end(), [&](const UserPreset& preset) {
+          return sameTextAnyCase(preset.name, name);
+        })) {
       return name;
     }
   }
