@@ -267,6 +267,49 @@ TEST_F(ClapConformance, NotesOnChannelsPast15AreIgnored) {
   }
 }
 
+// A chord's notes each keep their own modulation and their own end: I and the volume moved on
+// one note by its id play as that note alone with them moved, beside the other as it was, and
+// each note, released, is reported ended once, when its voice has fallen silent.
+TEST_F(ClapConformance, PerNoteModulationMovesItsNoteAloneAndEachEndIsReported) {
+  constexpr uint32_t Frames = 4096;
+  constexpr int32_t Blocks = 40;  // the notes, then their release's fade to silence
+  const auto play = [](const std::vector<int16_t>& keys, double voices, int32_t modulated) {
+    auto instance = activeInstance(Rate, Frames);
+    std::vector<std::vector<float>> blocks;
+    std::vector<ClapTestEvent> events{parameterEvent(0, VoicesParameterId, voices)};
+    for (const int16_t key : keys) events.push_back(noteEvent(0, CLAP_EVENT_NOTE_ON, key, key));
+    for (const clap_id id : {static_cast<clap_id>(ISlider), static_cast<clap_id>(VolumeSlider)}) {
+      events.push_back(modulationEvent(100, id, modulated, id == ISlider ? 0.5 : -0.25));
+    }
+    blocks.push_back(processClap(*instance, events, Frames));
+    events.clear();
+    for (const int16_t key : keys) events.push_back(noteEvent(7, CLAP_EVENT_NOTE_OFF, key, key));
+    blocks.push_back(processClap(*instance, events, Frames));
+    for (int32_t block = 2; block < Blocks; ++block)
+      blocks.push_back(processClap(*instance, {}, Frames));
+    return std::pair{std::move(blocks), std::move(instance->endedNotes)};
+  };
+  const auto [chord, ended] = play({57, 64}, 8.0, 57);
+  const auto [modulated, endedAlone] = play({57}, 1.0, -1);
+  const auto [unmoved, unused] = play({64}, 1.0, 0);  // a note id no note has
+  int32_t lastSound = -1;
+  for (int32_t block = 0; block < Blocks; ++block) {
+    for (uint32_t frame = 0; frame < Frames; ++frame) {
+      const float sum = 0.0f + modulated[block][frame] + unmoved[block][frame];
+      ASSERT_EQ(chord[block][frame], sum) << "block " << block << ", frame " << frame;
+      if (sum != 0.0f) lastSound = block;
+    }
+  }
+  ASSERT_LT(lastSound, Blocks - 1) << "the release never fell silent";
+  ASSERT_EQ(ended.size(), 2u);
+  EXPECT_NE(ended[0].note_id, ended[1].note_id);
+  for (const clap_event_note_t& end : ended) {
+    EXPECT_EQ(end.note_id, end.key);
+    EXPECT_EQ(end.header.type, CLAP_EVENT_NOTE_END);
+  }
+  EXPECT_EQ(endedAlone.size(), 1u);
+}
+
 // Every rate from 8000 to 384000 Hz, fractional ones too, with the latency of that rate; rates
 // outside are refused and leave the instance as it was.
 TEST_F(ClapConformance, EverySampleRateFrom8000To384000HzPlays) {

@@ -80,6 +80,14 @@ bool dropEvent(const clap_output_events_t* /*list*/, const clap_event_header_t* 
   return true;
 }
 
+bool keepEndedNote(const clap_output_events_t* list, const clap_event_header_t* event) {
+  if (event->space_id == CLAP_CORE_EVENT_SPACE_ID && event->type == CLAP_EVENT_NOTE_END) {
+    static_cast<ClapTestInstance*>(list->ctx)->endedNotes.push_back(
+        *reinterpret_cast<const clap_event_note_t*>(event));
+  }
+  return true;
+}
+
 struct Stream {
   std::string text;
   std::size_t read = 0;
@@ -193,6 +201,27 @@ ClapTestEvent midiEvent(uint32_t time, uint8_t status, uint8_t data1, uint8_t da
   return event;
 }
 
+ClapTestEvent noteEvent(uint32_t time, uint16_t type, int32_t noteId, int16_t key) {
+  ClapTestEvent event{};
+  event.note = {
+      {sizeof(clap_event_note_t), time, CLAP_CORE_EVENT_SPACE_ID, type, 0}, noteId, 0, 0, key, 0.8};
+  return event;
+}
+
+ClapTestEvent modulationEvent(uint32_t time, clap_id id, int32_t noteId, double amount) {
+  ClapTestEvent event{};
+  event.modulation = {
+      {sizeof(clap_event_param_mod_t), time, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_PARAM_MOD, 0},
+      id,
+      nullptr,
+      noteId,
+      -1,
+      -1,
+      -1,
+      amount};
+  return event;
+}
+
 ClapTestEvent transportEvent(uint32_t time, bool playing) {
   ClapTestEvent event{};
   event.transport.header = {sizeof(clap_event_transport_t), time, CLAP_CORE_EVENT_SPACE_ID,
@@ -208,7 +237,7 @@ std::vector<float> processClap(ClapTestInstance& instance, const std::vector<Cla
   clap_audio_buffer_t buffer{channels, nullptr, 1, 0, 0};
   const clap_input_events_t in{const_cast<std::vector<ClapTestEvent>*>(&events), eventCount,
                                eventAt};
-  const clap_output_events_t out{nullptr, dropEvent};
+  const clap_output_events_t out{&instance, keepEndedNote};
   const clap_process_t process{
       instance.steadyTime, frames, transport, nullptr, &buffer, 0, 1, &in, &out};
   instance.audioThread = std::this_thread::get_id();

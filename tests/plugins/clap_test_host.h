@@ -50,6 +50,7 @@ struct ClapTestInstance {
   const clap_plugin_state_t* state = nullptr;
   const clap_plugin_latency_t* latency = nullptr;
   int64_t steadyTime = 0;
+  std::vector<clap_event_note_t> endedNotes;  // the NOTE_END events process() sent, in order
   ~ClapTestInstance();
 };
 
@@ -68,12 +69,17 @@ union ClapTestEvent {
   clap_event_midi_t midi;
   clap_event_note_t note;
   clap_event_param_value_t parameter;
+  clap_event_param_mod_t modulation;
   clap_event_transport_t transport;
 };
 
 ClapTestEvent parameterEvent(uint32_t time, clap_id id, double value,
                              uint16_t space = CLAP_CORE_EVENT_SPACE_ID);
 ClapTestEvent midiEvent(uint32_t time, uint8_t status, uint8_t data1, uint8_t data2);
+// A CLAP note event (NOTE_ON, NOTE_OFF) of `noteId` on channel 0.
+ClapTestEvent noteEvent(uint32_t time, uint16_t type, int32_t noteId, int16_t key);
+// Modulation of parameter `id` by `amount` on the note `noteId` (-1: every note).
+ClapTestEvent modulationEvent(uint32_t time, clap_id id, int32_t noteId, double amount);
 ClapTestEvent transportEvent(uint32_t time, bool playing);
 
 // One block through process(), out of place, into an output filled with NaN beforehand so that
