@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Ardour loads the LV2 plugin headless and plays a note through it (ardour_session.lua), lists
-# the factory presets and loads one, and exports a note played with the preset Chaos, which
-# must be quillfern-render --preset Chaos sample for sample.
+# the factory presets and loads one, and exports a note played with the preset Chaos and a
+# three-note chord played with Chord Pad, each of which must be quillfern-render --preset
+# with the same notes sample for sample.
 #   ardour_case.sh LV2-FOLDER WORK-FOLDER QUILLFERN-RENDER
 set -uo pipefail
 if ! command -v ardour7-lua >/dev/null; then
@@ -66,23 +67,33 @@ QUILLFERN_ARDOUR_RELOAD=1 run_ardour "^moved parameters loaded again" || exit 1
 # The export against the renderer, from each one's first sound on (Ardour starts the note a
 # little into the range, after its own latency compensation): every sample equal.
 XDG_CONFIG_HOME=$export_config QUILLFERN_ARDOUR_SESSION="$work/export-session" \
-  QUILLFERN_ARDOUR_EXPORT="$work/export" run_ardour "^Chaos exported" || exit 1
-printf '0 midi 90 57 127\n132300 end\n' >"$work/a3.score"
-"$render" "$work/a3.score" -o "$work/a3.wav" --preset Chaos || exit 1
-python3 -B - "$(dirname "$0")" "$work"/export/*.wav "$work/a3.wav" <<'EOF' || exit 1
-import sys
+  QUILLFERN_ARDOUR_EXPORT="$work/export/1" run_ardour "^Chaos exported" || exit 1
+XDG_CONFIG_HOME=$export_config QUILLFERN_ARDOUR_SESSION="$work/chord-session" \
+  QUILLFERN_ARDOUR_EXPORT="$work/export/2" QUILLFERN_ARDOUR_CHORD=1 \
+  run_ardour "^Chord Pad exported" || exit 1
+printf '0 midi 90 57 127\n132300 end\n' >"$work/Chaos.score"
+printf '0 midi 90 57 127\n0 midi 90 61 127\n0 midi 90 64 127\n132300 end\n' >"$work/Chord Pad.score"
+for preset in Chaos "Chord Pad"; do
+  "$render" "$work/$preset.score" -o "$work/$preset.wav" --preset "$preset" || exit 1
+done
+python3 -B - "$(dirname "$0")" "$work" <<'EOF' || exit 1
+import glob, sys
 sys.path.insert(0, sys.argv[1])
 from jalv_case import samples_of
-exported = samples_of(sys.argv[2])[0::2]  # the left channel; the right is the same
-rendered = samples_of(sys.argv[3])
 def sounding(samples):
     return samples[next(i for i, value in enumerate(samples) if value != 0):]
-exported, rendered = sounding(exported), sounding(rendered)
-compared = min(len(exported), len(rendered))
-differing = sum(1 for a, b in zip(exported, rendered) if a != b)
-print("Ardour's export of Chaos against the renderer: %d samples, %d differ"
-      % (compared, differing))
-sys.exit(0 if compared > 2 * 44100 and differing == 0 else 1)
+failed = False
+for folder, preset in ((1, "Chaos"), (2, "Chord Pad")):
+    # The left channel; the right is the same.
+    exported = samples_of(glob.glob("%s/export/%d/*.wav" % (sys.argv[2], folder))[0])[0::2]
+    rendered = samples_of("%s/%s.wav" % (sys.argv[2], preset))
+    exported, rendered = sounding(exported), sounding(rendered)
+    compared = min(len(exported), len(rendered))
+    differing = sum(1 for a, b in zip(exported, rendered) if a != b)
+    print("Ardour's export of %s against the renderer: %d samples, %d differ"
+          % (preset, compared, differing))
+    failed |= compared <= 2 * 44100 or differing != 0
+sys.exit(1 if failed else 0)
 EOF
 # The saved session's plugin state as an LV2 host reads it: any Turtle file Ardour wrote for
 # the plugin, with the plugin's description, must validate without an error or a warning.

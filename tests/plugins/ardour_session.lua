@@ -8,7 +8,7 @@
 -- after closing another now and then crashes Ardour 7.3. Run with QUILLFERN_ARDOUR_EXPORT set
 -- to a folder, it makes a session of its own whose track plays A3 from the start
 -- (ardour_test_note.lua) into Quillfern with the preset Chaos loaded, and exports it there as a
--- float WAV file. Run by ardour_case.sh, which sets the session folder.
+-- float WAV file; with QUILLFERN_ARDOUR_CHORD set, the chord A3 C#4 E4 into Chord Pad. Run by ardour_case.sh, which sets the session folder.
 local folder = os.getenv("QUILLFERN_ARDOUR_SESSION")
 local function fail(what)
   print("FAILED: " .. what)
@@ -53,9 +53,12 @@ if export then
   ARDOUR.LuaAPI.usleep(500000)
   local note = ARDOUR.LuaAPI.new_luaproc(Session, "Quillfern Test Note")
   if note:isnil() then fail("no test note processor") end
-  local track, instrument = instrumentTrack("Chaos", note)
+  local chord = os.getenv("QUILLFERN_ARDOUR_CHORD") ~= nil
+  ARDOUR.LuaAPI.set_processor_param(note, 0, chord and 1 or 0)
+  local label = chord and "Chord Pad" or "Chaos"
+  local track, instrument = instrumentTrack(label, note)
   local plugin = instrument:to_insert():plugin(0)
-  if not plugin:load_preset(plugin:preset_by_label("Chaos")) then fail("Chaos does not load") end
+  if not plugin:load_preset(plugin:preset_by_label(label)) then fail(label .. " does not load") end
   -- The mono output to both channels as it is, without the panner's pan law.
   track:panner_shell():set_bypassed(true)
   local job = Session:simple_export()
@@ -64,7 +67,7 @@ if export then
   -- A 32-bit float WAV without dither or normalisation (ardour_case.sh installs it).
   if not job:set_preset("9a2fb9a4-3a5f-4f2e-9b55-2d8d1b2b0a01") then fail("no export preset") end
   if not (job:check_outputs() and job:run_export()) then fail("the export failed") end
-  print("Chaos exported")
+  print(label .. " exported")
   os.exit(0)
 end
 
