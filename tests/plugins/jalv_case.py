@@ -4,7 +4,8 @@
 records the plugin's output, and the recorded note must have the renderer's pitch (its spikes
 over half a second, within 2 %) and level (RMS within 2 %). Usually the recording is
 the rendered note sample for sample; on a busy machine the server may repeat or drop a period.
-jalv's console must also list every preset of the factory bank by its name.
+jalv's console must also list every preset of the factory bank by its name. With eight voices,
+the chord A4 C#5 E5 must have the rendered chord's level and spikes, within the same 2 %.
 
 Key-to-sound, on the server's clock (the MIDI client's ear): with the default note start the
 first non-zero sample comes exactly the latency jalv reports to JACK plus one frame after the
@@ -118,15 +119,30 @@ def frame_said(process, what):
     return int(said[1].split()[0]) if len(said) > 1 else -1
 
 
-def play_note(lv2_folder, sender, start, recording=None):
-    """jalv with note start `start` plays A4 from silence, recorded when asked: its key-to-sound
-    on the server's clock, its reported latency and what its console said when asked for the
-    presets; or None when a program did not come up."""
+CHORD = (69, 73, 76)
+# The chord's volume (the default is 0.3): its peaks within jack_rec's full scale, past which
+# it does not clip but wraps.
+CHORD_VOLUME = 0.12
+
+
+def key_steps(keys):
+    """The sender's steps: the keys pressed together 300 ms in, released NOTE_MS later."""
+    return (["%d:90%02x64" % (300 if i == 0 else 0, key) for i, key in enumerate(keys)] +
+            ["%d:80%02x00" % (NOTE_MS if i == 0 else 0, key) for i, key in enumerate(keys)])
+
+
+def play_note(lv2_folder, sender, start, recording=None, keys=(69,), volume=None):
+    """jalv with note start `start` plays A4 (or `keys` together, on as many voices) from
+    silence, at `volume` if given, recorded when asked: its key-to-sound on the server's clock, its reported latency
+    and what its console said when asked for the presets; or None when a program did not come
+    up."""
     environment = dict(os.environ, LV2_PATH=lv2_folder)
     started = []
     try:
         jalv = subprocess.Popen(["jalv", "-x", "-n", "quillfern-jalv", "-c", "start=%d" % start,
-                                 "urn:quillfern:synth"],
+                                 "-c", "voices=%d" % len(keys)] +
+                                (["-c", "volume=%g" % volume] if volume else []) +
+                                ["urn:quillfern:synth"],
                                 env=environment, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                 text=True)
         ear = subprocess.Popen([sender, "quillfern-ear", "--ear"], stdin=subprocess.PIPE,
@@ -142,16 +158,16 @@ def play_note(lv2_folder, sender, start, recording=None):
             started.append(subprocess.Popen(["jack_rec", "-f", recording, "-d",
                                              str(RECORD_SECONDS), "-b", "32",
                                              "quillfern-jalv:out"], stdout=subprocess.DEVNULL))
-        keys = subprocess.Popen([sender, "quillfern-keys", "--note-on-frame", "300:904564",
-                                 "%d:804500" % NOTE_MS],
-                                stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-        started.append(keys)
+        keyboard = subprocess.Popen([sender, "quillfern-keys", "--note-on-frame"] +
+                                    key_steps(keys),
+                                    stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        started.append(keyboard)
         if not wait_for_port("quillfern-keys:out"):
             print("the MIDI sender did not show its port")
             return None
         latency = reported_latency("quillfern-jalv:out")
         subprocess.run(["jack_connect", "quillfern-keys:out", "quillfern-jalv:midi_in"], check=True)
-        heard, pressed = frame_said(ear, "sound at"), frame_said(keys, "note-on at")
+        heard, pressed = frame_said(ear, "sound at"), frame_said(keyboard, "note-on at")
         key_to_sound = heard - pressed if heard >= 0 and pressed >= 0 else -1
         if recording:
             started[2].wait(timeout=RECORD_SECONDS + 10)
@@ -175,12 +191,19 @@ def main():
     os.makedirs(work, exist_ok=True)
     recording = os.path.join(work, "jalv.wav")
     reference = os.path.join(work, "jalv-reference.wav")
-    score = os.path.join(work, "jalv-note.score")
-    with open(score, "w") as file:
-        file.write("0 midi 90 69 100\n%d midi 80 69 0\n%d end\n"
-                   % (NOTE_MS * SCORE_RATE // 1000, 2 * SCORE_RATE))
-    subprocess.run([render, score, "-o", reference, "--rate", str(RATE)] + PLUGIN_DEFAULTS,
-                   check=True)
+    chord_recording = os.path.join(work, "jalv-chord.wav")
+    chord_reference = os.path.join(work, "jalv-chord-reference.wav")
+    for keys, volume, wav in (((69,), None, reference), (CHORD, CHORD_VOLUME, chord_reference)):
+        score = os.path.join(work, "jalv-%d.score" % len(keys))
+        with open(score, "w") as file:
+            file.writelines("0 midi 90 %d 100\n" % key for key in keys)
+            file.writelines("%d midi 80 %d 0\n" % (NOTE_MS * SCORE_RATE // 1000, key)
+                            for key in keys)
+            file.write("%d end\n" % (2 * SCORE_RATE))
+        subprocess.run([render, score, "-o", wav, "--rate", str(RATE), "--param",
+                        "voices=%d" % len(keys)] +
+                       (["--param", "volume=%g" % volume] if volume else []) + PLUGIN_DEFAULTS,
+                       check=True)
 
     compared = sys.argv[5:] != ["key-to-sound"]
     # A server cycle jalv misses on a loaded machine delays a note by whole periods, and a loaded
@@ -208,6 +231,14 @@ def main():
     if missing:
         return 1
 
+    if play_note(lv2_folder, sender, 0, chord_recording, CHORD, CHORD_VOLUME) is None:
+        return 1
+    return 0 if all([alike("note", recording, reference),
+                     alike("chord", chord_recording, chord_reference)]) else 1
+
+
+def alike(what, recording, reference):
+    """The recorded sound has the rendered one's level and spikes, from its attack on."""
     played = samples_of(recording)
     expected = samples_of(reference)
     start, expected_start = onset(played), onset(expected)
@@ -216,14 +247,14 @@ def main():
     worst = max(abs(a - b) for a, b in zip(played, expected))
     level = rms(played) / rms(expected)
     pitch = rising_crossings(played) / rising_crossings(expected)
-    print("recorded RMS %.4f, rendered %.4f; %d spikes, rendered %d; "
-          "largest sample difference %.2e" % (rms(played), rms(expected),
+    print("%s: recorded RMS %.4f, rendered %.4f; %d spikes, rendered %d; "
+          "largest sample difference %.2e" % (what, rms(played), rms(expected),
                                               rising_crossings(played),
                                               rising_crossings(expected), worst))
     if len(played) < COMPARED or abs(level - 1) > TOLERANCE or abs(pitch - 1) > TOLERANCE:
-        print("the note jalv played has not the rendered pitch and level")
-        return 1
-    return 0
+        print("the %s jalv played has not the rendered pitch and level" % what)
+        return False
+    return True
 
 
 if __name__ == "__main__":
