@@ -57,14 +57,19 @@ void measureBursts(const std::vector<double>& intervals, SpikeMeasures& measures
   std::vector<int32_t> counts;
   std::vector<double> pauses;
   int32_t spikesInRun = 1;
+  double time = 0.0;
+  double firstStart = 0.0;  // of the first burst after a pause
   for (const double interval : intervals) {
+    time += interval;
     if (interval <= pause) {
       ++spikesInRun;
       continue;
     }
     if (!pauses.empty()) counts.push_back(spikesInRun);
+    if (pauses.empty()) firstStart = time;
     pauses.push_back(interval);
     spikesInRun = 1;
+    if (pauses.size() >= 2) measures.burstPeriod = (time - firstStart) / (pauses.size() - 1.0);
   }
   measures.bursts = static_cast<int32_t>(counts.size());
   if (!counts.empty()) measures.spikesPerBurst = counts.back();
@@ -96,6 +101,7 @@ SpikeMeasures measureSpikes(std::span<const float> x) {
   const auto [shortest, longest] = std::minmax_element(intervals.begin(), intervals.end());
   measures.shortestInterval = *shortest;
   measures.longestInterval = *longest;
+  measures.meanInterval = static_cast<double>(times.back() - times.front()) / intervals.size();
   measureBursts(intervals, measures);
   return measures;
 }
@@ -112,6 +118,20 @@ ModelRegime regimeOf(std::span<const float> x) {
   // pauses between them say bursting.
   if (measures.bursts < 2) return ModelRegime::Bursting;
   return measures.burstsAlike ? ModelRegime::Bursting : ModelRegime::Chaotic;
+}
+
+double heardCyclePoints(ModelRegime regime, const SpikeMeasures& measures) {
+  switch (regime) {
+    case ModelRegime::Spiking:
+    case ModelRegime::Chaotic:
+      return measures.meanInterval;
+    case ModelRegime::Bursting:
+      return measures.burstPeriod;
+    case ModelRegime::Silent:
+    case ModelRegime::RunAway:
+      return 0.0;
+  }
+  return 0.0;
 }
 
 const char* regimeName(ModelRegime regime) {

@@ -22,6 +22,8 @@ struct SpikeMeasures {
   int32_t spikesPerBurst = 0;  // in the latest complete burst
   bool burstsAlike = false;    // the latest few complete bursts have as many spikes each,
                                // and the pauses between them are about equally long
+  double meanInterval = 0;     // between spikes, first to last, in points
+  double burstPeriod = 0;      // from a burst's first spike to the next's, in points; 0 under two
 };
 
 // The spikes in `x` (oldest first, equally spaced points) and how they group.
@@ -29,6 +31,10 @@ SpikeMeasures measureSpikes(std::span<const float> x);
 
 // The regime of the stretch `x`, its last point the model's present.
 ModelRegime regimeOf(std::span<const float> x);
+
+// The cycle the ear takes as the period, in points: spike to spike while the model spikes, burst
+// to burst while it bursts, the mean interval between spikes while it is chaotic; 0 for none.
+double heardCyclePoints(ModelRegime regime, const SpikeMeasures& measures);
 
 // "Silent", "Spiking", "Bursting", "Chaotic", "Run away".
 const char* regimeName(ModelRegime regime);

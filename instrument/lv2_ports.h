@@ -66,6 +66,7 @@ inline constexpr const char* Lv2PointRateUri = "urn:quillfern:synth#pointRate";
 inline constexpr const char* Lv2PointsUri = "urn:quillfern:synth#points";
 inline constexpr const char* Lv2PeakUri = "urn:quillfern:synth#peak";
 inline constexpr const char* Lv2NotePointsUri = "urn:quillfern:synth#notePoints";
+inline constexpr const char* Lv2VoicesUri = "urn:quillfern:synth#voices";
 // Bytes the host should give the trace port: a block of 4096 frames at 48000 Hz with room.
 inline constexpr uint32_t Lv2TraceBufferBytes = 65536;
 // The plugin's ring of points: a block's, as many as that buffer carries.

@@ -43,7 +43,7 @@ void publishTrace(TraceRing& ring, const ModelTrace* trace) noexcept QUILLFERN_N
   if (trace != nullptr) ring.written.store(trace->written, std::memory_order_release);
 }
 
-void publishLevel(TraceRing& ring, const InstrumentVoice& voice, const float* output,
+void publishLevel(TraceRing& ring, InstrumentVoice& voice, const float* output,
                   uint32_t frames) noexcept QUILLFERN_NONBLOCKING {
   float peak = 0.0f;
   for (uint32_t frame = 0; frame < frames; ++frame) peak = std::max(peak, std::fabs(output[frame]));
@@ -53,8 +53,14 @@ void publishLevel(TraceRing& ring, const InstrumentVoice& voice, const float* ou
     ring.holdLeft = ring.holdSamples;
   }
   ring.peak.store(ring.heldPeak, std::memory_order_relaxed);
-  const auto notePoints = static_cast<uint32_t>(voice.engine.noteSamples / ring.writer.stride);
-  ring.notePoints.store(notePoints, std::memory_order_relaxed);
+  const EngineState& newest = engineOf(voice, voice.chord.newest);
+  ring.notePoints.store(static_cast<uint32_t>(newest.noteSamples / ring.writer.stride),
+                        std::memory_order_relaxed);
+  int32_t voices = 0;
+  for (int32_t index = 0; index < voice.chord.started; ++index) {
+    voices += restsSilently(engineOf(voice, index)) ? 0 : 1;
+  }
+  ring.voices.store(voices, std::memory_order_relaxed);
 }
 
 void startReading(TraceRing& ring, TraceReader& reader) noexcept {

@@ -36,9 +36,10 @@ struct TraceRing {
   std::atomic<double> pointRate{0.0};  // points a second, set by prepareTrace()
   // Beside the points, for the level meter and the regime: the output's peak, held for at
   // least PeakHoldSeconds so that a reader that looks in less often misses none, and the points
-  // of the sounding note from its attack's start up to the newest point.
+  // of the newest note from its attack's start up to the newest point, and the voices sounding.
   std::atomic<float> peak{0.0f};
   std::atomic<uint32_t> notePoints{0};
+  std::atomic<int32_t> voices{0};
   ModelTrace writer;  // the audio thread's own, as are the two below
   float heldPeak = 0.0f;
   int32_t holdLeft = 0;  // samples the held peak stays, unless a higher one comes
@@ -67,9 +68,9 @@ void renderTraced(InstrumentVoice& voice, float* output, uint32_t frames,
 // At a block's end: the points written become visible to the reader.
 void publishTrace(TraceRing& ring, const ModelTrace* trace) noexcept QUILLFERN_NONBLOCKING;
 
-// At a block's end, before publishTrace, while a window wants the points: the block's peak and
-// how long the voice's note has sounded.
-void publishLevel(TraceRing& ring, const InstrumentVoice& voice, const float* output,
+// At a block's end, before publishTrace, while a window wants the points: the block's peak, how
+// long the newest note (the one the points follow) has sounded, and how many voices sound.
+void publishLevel(TraceRing& ring, InstrumentVoice& voice, const float* output,
                   uint32_t frames) noexcept QUILLFERN_NONBLOCKING;
 
 // The window's side: where it has read up to.

@@ -99,7 +99,8 @@ void followPlugin(ClapWindowLink& link) {
   }
   // Between notes no points come, but the meter falls to silence.
   followLevel(view, link.trace.peak.load(std::memory_order_relaxed),
-              link.trace.notePoints.load(std::memory_order_relaxed));
+              link.trace.notePoints.load(std::memory_order_relaxed),
+              link.trace.voices.load(std::memory_order_relaxed));
 }
 
 void tick(const clap_plugin_t* plugin) {

@@ -13,9 +13,9 @@
 #include <cmath>
 #include <cstring>
 
+#include "instrument/lv2_ports.h"
 #include "plugins/gui/gui_parameters.h"
 #include "plugins/gui/x11_window.h"
-#include "instrument/lv2_ports.h"
 #include "plugins/lv2/lv2_trace.h"
 
 namespace {
@@ -150,7 +150,7 @@ void portEvent(LV2UI_Handle handle, uint32_t port, uint32_t size, uint32_t forma
     setPointRate(view.history, level.pointRate);
     appendPoints(view.history, pairs, count);
     view.dirty = view.dirty || count > 0;
-    followLevel(view, level.peak, level.notePoints);
+    followLevel(view, level.peak, level.notePoints, level.voices);
   }
 }
 

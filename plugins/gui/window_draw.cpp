@@ -608,12 +608,19 @@ Colour regimeColour(ModelRegime regime) {
   return Text;
 }
 
-void drawRegime(cairo_t* cairo, const RegimeReading& reading) {
+// The newest note's regime with the pitch it sounds beside it, and how many voices sound.
+void drawRegime(cairo_t* cairo, const WindowView& view, const RegimeReading& reading) {
   const Rect panel = regimeRect();
   fillRect(cairo, panel, Panel);
-  drawText(cairo, panel.x + TextInset, panel.y + 17.0, "The neuron is", SmallText, DimText,
-           Align::Left, true);
   const double left = panel.x + TextInset;
+  const double right = panel.x + panel.width - TextInset;
+  drawText(cairo, left, panel.y + 17.0, view.voices > 1 ? "The newest note is" : "The neuron is",
+           SmallText, DimText, Align::Left, true);
+  if (view.voices > 0) {
+    char voices[24];
+    std::snprintf(voices, sizeof voices, view.voices == 1 ? "%d voice" : "%d voices", view.voices);
+    drawText(cairo, right, panel.y + 17.0, voices, SmallText, DimText, Align::Right, true);
+  }
   if (reading.settling) {
     drawText(cairo, left, panel.y + 62.0, "settling\u2026", RegimeText, DimText, Align::Left, true);
     drawText(cairo, left, panel.y + 110.0, "its note's first cycles", NormalText, DimText);
@@ -621,6 +628,8 @@ void drawRegime(cairo_t* cairo, const RegimeReading& reading) {
   }
   drawText(cairo, left, panel.y + 62.0, regimeName(reading.regime), RegimeText,
            regimeColour(reading.regime), Align::Left, true);
+  drawText(cairo, right, panel.y + 62.0, pitchName(reading.frequency).c_str(), TitleText, Text,
+           Align::Right, true);
   if (reading.regime == ModelRegime::RunAway) {
     drawText(cairo, left, panel.y + 110.0, "Its voice fell silent.", NormalText, Text);
     drawText(cairo, left, panel.y + 130.0, "The next note resets it.", NormalText, Text);
@@ -654,7 +663,7 @@ void drawWindow(cairo_t* cairo, const WindowView& view) {
   }
   drawScope(cairo, view, picture);
   drawPhasePortrait(cairo, view, picture);
-  drawRegime(cairo, picture.regime);
+  drawRegime(cairo, view, picture.regime);
   drawKeyboard(cairo, view);
   drawHint(cairo, view);
   drawPresetMenu(cairo, view);

@@ -3,7 +3,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 
+#include "instrument/parameters.h"
 #include "plugins/gui/gui_parameters.h"
 
 namespace {
@@ -520,14 +523,20 @@ void followHostValue(WindowView& view, std::size_t parameter, double value) {
   recognisePreset(view);
 }
 
-void followLevel(WindowView& view, float peak, uint32_t notePoints) {
+void followLevel(WindowView& view, float peak, uint32_t notePoints, int32_t voices) {
   // A host's message may say anything: a peak that is no level shows as silence.
   const float level = peak >= 0.0f ? std::min(peak, 1000.0f) : 0.0f;
-  if (level == view.peak && notePoints == view.notePoints) return;
+  voices = std::clamp(voices, 0, MostVoices);
+  if (level == view.peak && notePoints == view.notePoints && voices == view.voices) return;
   view.peak = level;
   view.clipped = view.clipped || level > ClipLevel;
   view.notePoints = notePoints;
+  view.voices = voices;
   view.dirty = true;
+}
+
+double settledAfterSeconds(std::span<const double> values) {
+  return std::max(guiAttackSeconds(values), OpeningSeconds);
 }
 
 RegimeReading readRegime(const WindowView& view, std::span<const float> x) {
@@ -536,7 +545,7 @@ RegimeReading readRegime(const WindowView& view, std::span<const float> x) {
   if (x.empty() || !(rate > 0.0)) return reading;
   if (!(std::fabs(x.back()) <= RunAwayLevel)) return {false, ModelRegime::RunAway, {}, 0.0};
   const double settled =
-      std::min(static_cast<double>(view.notePoints) - guiAttackSeconds(view.values) * rate,
+      std::min(static_cast<double>(view.notePoints) - settledAfterSeconds(view.values) * rate,
                static_cast<double>(x.size()));
   reading.settling = true;
   if (!(settled >= LeastSettledSeconds * rate)) return reading;  // an attack that is no number too
@@ -559,7 +568,28 @@ RegimeReading readRegime(const WindowView& view, std::span<const float> x) {
       reading.settling = false;
       break;
   }
+  const double cycle = heardCyclePoints(reading.regime, reading.spikes);
+  if (cycle > 0.0) reading.frequency = rate / cycle;
   return reading;
+}
+
+std::string pitchName(double frequency) {
+  constexpr std::array<const char*, 12> Names{"C", "C\u266F", "D", "D\u266F", "E", "F", "F\u266F",
+                                              "G", "G\u266F", "A", "A\u266F", "B"};
+  const double key = 69.0 + 12.0 * std::log2(frequency / 440.0);
+  if (!(key > -1000.0 && key < 1000.0)) return {};
+  const double nearest = std::round(key);
+  const auto cents = static_cast<int32_t>(std::lround(100.0 * (key - nearest)));
+  const auto note = static_cast<int32_t>(nearest);
+  const int32_t semitone = ((note % 12) + 12) % 12;
+  char text[48];
+  std::snprintf(text, sizeof text, "%s%d %s%d \u00A2", Names[static_cast<std::size_t>(semitone)],
+                (note - semitone) / 12 - 1,
+                cents < 0   ? "\u2212"
+                : cents > 0 ? "+"
+                            : "",
+                std::abs(cents));
+  return text;
 }
 
 bool presetChanged(const WindowView& view) {

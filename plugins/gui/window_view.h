@@ -24,9 +24,15 @@ inline constexpr double LargestScale = 3.0;
 // The scope's time scales, in seconds: a control of the view, not of the sound.
 inline constexpr std::array<double, 6> TimeScales{0.05, 0.1, 0.2, 0.5, 1.0, 2.0};
 inline constexpr double PhasePortraitSeconds = 1.0;
-// The regime is judged on the note's settled sound, from its attack's end on, over the history
-// the window keeps (up to 2.7 s); before this much of it is known it is "settling".
+// The regime is judged on the note's settled sound, over the history the window keeps (up to
+// 2.7 s): from its attack's end on, and not before the model's own opening is over (its first
+// spikes come at their own pace whatever the attack). Before this much of it is known it is
+// "settling".
 inline constexpr double LeastSettledSeconds = 0.3;
+inline constexpr double OpeningSeconds = 0.5;
+
+// Seconds from a note's start to its settled sound, with the controls `values`.
+double settledAfterSeconds(std::span<const double> values);
 inline constexpr double ClipLevel = 1.0;  // a peak above full scale clips
 
 // How the window reaches the host: a gesture is begun, takes one or more values and is ended,
@@ -137,7 +143,8 @@ struct WindowView {
   // player last clicked the clip mark.
   float peak = 0.0f;
   bool clipped = false;
-  uint32_t notePoints = 0;  // the history's newest points that belong to the sounding note
+  uint32_t notePoints = 0;  // the history's newest points that belong to the newest note
+  int32_t voices = 0;       // voices sounding
   int32_t octave = 3;       // the keyboard strip's: C3 (MIDI key 48) to B3
   int32_t keyDown = -1;     // the MIDI key the pointer holds down on the strip, or -1
   bool dirty = true;        // something changed since the last drawing
@@ -157,8 +164,8 @@ void followHostValue(WindowView& view, std::size_t parameter, double value);
 // Lets go of the strip's key held, if any: before the window closes, so that no note sticks.
 void releaseKeyboard(WindowView& view, const GuiHost& host);
 
-// The plugin's newest peak and how many points its note has had.
-void followLevel(WindowView& view, float peak, uint32_t notePoints);
+// The plugin's newest peak, how many points its newest note has had and how many voices sound.
+void followLevel(WindowView& view, float peak, uint32_t notePoints, int32_t voices);
 
 // What the regime read-out says: "settling" until enough whole cycles of the note's settled
 // sound are known, then their regime and measures over `seconds` of it. Silent, without a
@@ -168,8 +175,13 @@ struct RegimeReading {
   ModelRegime regime = ModelRegime::Silent;
   SpikeMeasures spikes;
   double seconds = 0.0;
+  double frequency = 0.0;  // the pitch heard, in Hz, from the cycle the points show; 0: none
 };
 RegimeReading readRegime(const WindowView& view, std::span<const float> x);
+
+// A pitch as a tuner names it: the nearest key (C3 is MIDI key 48) and the cents off it, as
+// "A3 −2 ¢"; empty for no pitch.
+std::string pitchName(double frequency);
 
 // The name the window shows for the sound: the loaded preset's, "Name *" once anything of the
 // sound differs from it.

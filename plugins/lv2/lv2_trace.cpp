@@ -10,7 +10,7 @@
 
 namespace {
 
-// The trace object: its rate, peak and note's points as float properties, its points as a
+// The trace object: its rate, peak, note's points and voices as float properties, its points as a
 // vector of floats after them.
 struct TraceObject {
   LV2_Atom atom;
@@ -24,6 +24,9 @@ struct TraceObject {
   LV2_Atom_Property_Body notePointsKey;
   float notePoints;  // whole numbers, exact up to 2^24 points (five minutes and more)
   float notePadding;
+  LV2_Atom_Property_Body voicesKey;
+  float voices;  // whole numbers, 0 to MostVoices
+  float voicesPadding;
   LV2_Atom_Property_Body pointsKey;
   LV2_Atom_Vector_Body vector;
 };
@@ -32,10 +35,19 @@ struct TraceObject {
 
 Lv2TraceUris mapTraceUris(const LV2_URID_Map& map) {
   const auto id = [&](const char* uri) { return map.map(map.handle, uri); };
-  return {
-      id(LV2_ATOM__Sequence),      id(LV2_ATOM__Object), id(LV2_ATOM__Float), id(LV2_ATOM__Vector),
-      id(LV2_ATOM__eventTransfer), id(Lv2TraceUri),      id(Lv2PointRateUri), id(Lv2PointsUri),
-      id(Lv2TraceOnUri),           id(Lv2TraceOffUri),   id(Lv2PeakUri),      id(Lv2NotePointsUri)};
+  return {id(LV2_ATOM__Sequence),
+          id(LV2_ATOM__Object),
+          id(LV2_ATOM__Float),
+          id(LV2_ATOM__Vector),
+          id(LV2_ATOM__eventTransfer),
+          id(Lv2TraceUri),
+          id(Lv2PointRateUri),
+          id(Lv2PointsUri),
+          id(Lv2TraceOnUri),
+          id(Lv2TraceOffUri),
+          id(Lv2PeakUri),
+          id(Lv2NotePointsUri),
+          id(Lv2VoicesUri)};
 }
 
 uint32_t startTraceSequence(LV2_Atom_Sequence& port,
@@ -82,6 +94,9 @@ void appendTrace(LV2_Atom_Sequence& port, uint32_t space, const Lv2TraceUris& ur
   trace->notePointsKey = {uris.notePoints, 0, {sizeof(float), uris.atomFloat}};
   trace->notePoints = static_cast<float>(ring.notePoints.load(std::memory_order_relaxed));
   trace->notePadding = 0.0f;
+  trace->voicesKey = {uris.voices, 0, {sizeof(float), uris.atomFloat}};
+  trace->voices = static_cast<float>(ring.voices.load(std::memory_order_relaxed));
+  trace->voicesPadding = 0.0f;
   trace->pointsKey = {
       uris.points,
       0,
@@ -104,6 +119,8 @@ bool tracePointsOf(const LV2_Atom& atom, const Lv2TraceUris& uris, TraceLevel& l
   if (trace.object.otype != uris.trace || trace.rateKey.key != uris.pointRate ||
       trace.peakKey.key != uris.peak || trace.notePointsKey.key != uris.notePoints ||
       !(trace.notePoints >= 0.0f && trace.notePoints < 0x1p32f) ||
+      trace.voicesKey.key != uris.voices ||
+      !(trace.voices >= 0.0f && trace.voices <= static_cast<float>(MostVoices)) ||
       trace.pointsKey.key != uris.points || trace.vector.child_type != uris.atomFloat ||
       trace.vector.child_size != sizeof(float) ||
       trace.pointsKey.value.size < sizeof(LV2_Atom_Vector_Body)) {
@@ -112,7 +129,8 @@ bool tracePointsOf(const LV2_Atom& atom, const Lv2TraceUris& uris, TraceLevel& l
   // Whichever is less: what the vector says it holds, what the atom has room for.
   const uint32_t said = trace.pointsKey.value.size - sizeof(LV2_Atom_Vector_Body);
   const uint32_t room = atom.size - Body;
-  level = {trace.rate, trace.peak, static_cast<uint32_t>(trace.notePoints)};
+  level = {trace.rate, trace.peak, static_cast<uint32_t>(trace.notePoints),
+           static_cast<int32_t>(trace.voices)};
   pairs = reinterpret_cast<const float*>(&trace + 1);
   count = std::min(said, room) / (2 * sizeof(float));
   return true;

@@ -24,6 +24,7 @@ struct Lv2TraceUris {
   LV2_URID traceOff;
   LV2_URID peak;
   LV2_URID notePoints;
+  LV2_URID voices;
 };
 
 // What a trace object says besides its points (see TraceRing).
@@ -31,6 +32,7 @@ struct TraceLevel {
   float pointRate = 0.0f;
   float peak = 0.0f;
   uint32_t notePoints = 0;
+  int32_t voices = 0;
 };
 
 Lv2TraceUris mapTraceUris(const LV2_URID_Map& map);
@@ -47,8 +49,8 @@ void appendTrace(LV2_Atom_Sequence& port, uint32_t space, const Lv2TraceUris& ur
                  const TraceRing& ring, uint32_t first,
                  uint32_t count) noexcept QUILLFERN_NONBLOCKING;
 
-// The window's side: a trace object's point rate, peak and note, and its points (x, z pairs);
-// false for any other atom.
+// The window's side: a trace object's point rate, peak, note and voices, and its points (x, z
+// pairs); false for any other atom.
 bool tracePointsOf(const LV2_Atom& atom, const Lv2TraceUris& uris, TraceLevel& level,
                    const float*& pairs, uint32_t& count);
 

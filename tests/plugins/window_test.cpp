@@ -55,7 +55,7 @@ WindowView viewOfHeldNote(uint8_t note, double seconds) {
     trace.written = 0;
     renderFramesTraced(*voice, sound.data(), sound.size(), trace);
     appendPoints(view.history, points.data(), trace.written);
-    followLevel(view, peakOf(sound), static_cast<uint32_t>(voice->noteSamples));
+    followLevel(view, peakOf(sound), static_cast<uint32_t>(voice->noteSamples), 1);
   }
   return view;
 }
@@ -112,8 +112,8 @@ TEST(WindowDrawing, LooksLikeTheReferenceImages) {
   pointerPressed(settling, quiet, button.x + 5, button.y + 5, LeftButton, 0);
   const Rect chaos = presetItemRect(6);
   pointerPressed(settling, quiet, chaos.x + 5, chaos.y + 5, LeftButton, 100);
-  followLevel(settling, 1.6f, settling.notePoints);
-  followLevel(settling, 0.7f, settling.notePoints);
+  followLevel(settling, 1.6f, settling.notePoints, 1);
+  followLevel(settling, 0.7f, settling.notePoints, 1);
   expectLooksLike(settling, "window-settling.png");
 }
 
@@ -343,10 +343,13 @@ TEST(WindowPresets, SaveLoadBackAndRefuseDamagedFiles) {
   EXPECT_EQ(presetShownName(view), "Regular Spikes");
 }
 
-// Every factory preset's A3 held 4 s, the window following it block by block: once the read-out
-// stops settling it names the regime the bank's own measure finds in the whole held sound.
-TEST(WindowRegime, NamesNoWrongRegimeAfterSettling) {
+// Every factory preset's A3 held 4 s in Key mode, the window following it block by block: once
+// the read-out stops settling it names the regime the bank's own measure finds in the whole held
+// sound, and a periodic one sounds A3 within 3 cents, as measured on the points it played.
+TEST(WindowRegime, NamesNoWrongRegimeOrPitchAfterSettling) {
   usePresetFolderOfOwn();
+  EXPECT_EQ(pitchName(220.0 * std::exp2(-2.0 / 1200.0)), "A3 \u22122 \u00A2");
+  EXPECT_EQ(pitchName(16.35 * std::exp2(61.0 / 1200.0)), "C\u266F0 \u221239 \u00A2");
   constexpr uint32_t Block = 2205;  // 50 ms
   const std::vector<GuiPreset> presets = guiPresets();
   for (std::size_t index = 0; index < guiFactoryPresetCount(); ++index) {
@@ -359,29 +362,37 @@ TEST(WindowRegime, NamesNoWrongRegimeAfterSettling) {
         values.value[parameter] = view.values[parameter] = presets[index].values[parameter];
       }
     }
+    values.value[parameterIndexOfId(PitchSetting)] = 1.0;  // Key
     auto voice = std::make_unique<EngineState>();
     startVoiceWith(*voice, DefaultSampleRate, values);
     playInstrumentMessage(*voice, packShortMessage(0x90, 57, 127));
     std::vector<float> sound(Block);
-    std::vector<float> points(2 * Block);
+    constexpr uint32_t Slots =
+        4096;  // a power of two over a block's points, as a ring's mask needs
+    std::vector<float> points(2 * Slots);
     std::vector<float> held;
     std::vector<std::string> shown;
+    RegimeReading reading;
     for (int32_t block = 0; block < 80; ++block) {
-      ModelTrace trace{points.data(), 2 * Block - 1, 0, 1, 1};
+      ModelTrace trace{points.data(), Slots - 1, 0, 1, 1};
       renderFramesTraced(*voice, sound.data(), Block, trace);
       appendPoints(view.history, points.data(), trace.written);
       for (uint32_t point = 0; point < trace.written; ++point) held.push_back(points[2 * point]);
-      followLevel(view, 0.0f, static_cast<uint32_t>(voice->noteSamples));
+      followLevel(view, 0.0f, static_cast<uint32_t>(voice->noteSamples), 1);
       std::vector<float> x;
       std::vector<float> z;
       latestPoints(view.history, HistorySeconds, x, z);
-      const RegimeReading reading = readRegime(view, x);
+      reading = readRegime(view, x);
       if (!reading.settling) shown.emplace_back(regimeName(reading.regime));
     }
-    const auto attack = static_cast<std::size_t>(guiAttackSeconds(view.values) * DefaultSampleRate);
+    const auto attack =
+        static_cast<std::size_t>(settledAfterSeconds(view.values) * DefaultSampleRate);
     const std::string measured = regimeName(regimeOf(std::span(held).subspan(attack)));
     ASSERT_FALSE(shown.empty());
     EXPECT_EQ(std::count(shown.begin(), shown.end(), measured), std::ssize(shown)) << measured;
+    if (reading.regime == ModelRegime::Spiking || reading.regime == ModelRegime::Bursting) {
+      EXPECT_NEAR(1200.0 * std::log2(reading.frequency / 220.0), 0.0, 3.0);
+    }
   }
 }
 
