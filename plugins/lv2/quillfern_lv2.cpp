@@ -8,13 +8,15 @@
 //
 // Threads: run() and connect_port() come from the host's audio class, the others from its
 // instantiation class and never while run() runs; the voice is the instance's alone and no
-// other thread reads it.
+// other thread reads it. The worker's thread makes the ring of points the first time a window
+// asks for them, and hands it to run() through the ring's one atomic pointer.
 #include <lv2/atom/atom.h>
 #include <lv2/atom/util.h>
 #include <lv2/core/lv2.h>
 #include <lv2/midi/midi.h>
 #include <lv2/time/time.h>
 #include <lv2/urid/urid.h>
+#include <lv2/worker/worker.h>
 
 #include <algorithm>
 #include <bit>
@@ -53,6 +55,8 @@ struct Lv2Instance {
   LV2_Atom_Sequence* tracePort = nullptr;
   Lv2TraceUris traceUris{};
   TraceRing trace;
+  const LV2_Worker_Schedule* schedule = nullptr;  // the host's worker, if it has one
+  bool ringAsked = false;  // run() asked the worker for the ring: once is enough
 };
 
 Lv2Instance& instanceOf(LV2_Handle handle) {
@@ -65,18 +69,16 @@ Uris mapUris(const LV2_URID_Map& map) {
           id(LV2_ATOM__Float),     id(LV2_TIME__Position), id(LV2_TIME__speed)};
 }
 
-const LV2_URID_Map* findUridMap(const LV2_Feature* const* features) {
+const void* findFeature(const LV2_Feature* const* features, const char* uri) {
   for (; features != nullptr && *features != nullptr; ++features) {
-    if (std::strcmp((*features)->URI, LV2_URID__map) == 0) {
-      return static_cast<const LV2_URID_Map*>((*features)->data);
-    }
+    if (std::strcmp((*features)->URI, uri) == 0) return (*features)->data;
   }
   return nullptr;
 }
 
 LV2_Handle instantiate(const LV2_Descriptor* /*descriptor*/, double sampleRate,
                        const char* /*bundlePath*/, const LV2_Feature* const* features) {
-  const LV2_URID_Map* map = findUridMap(features);
+  const auto* map = static_cast<const LV2_URID_Map*>(findFeature(features, LV2_URID__map));
   if (map == nullptr || !(sampleRate >= MinimumSampleRate && sampleRate <= MaximumSampleRate)) {
     return nullptr;
   }
@@ -84,9 +86,11 @@ LV2_Handle instantiate(const LV2_Descriptor* /*descriptor*/, double sampleRate,
   instance->uris = mapUris(*map);
   instance->traceUris = mapTraceUris(*map);
   prepareTrace(instance->trace, sampleRate);
-  // The window is another object that asks for the points from the audio thread: the ring is
-  // made here, as small as a block's points.
-  makeTraceBuffer(instance->trace, Lv2TracePoints);
+  // The ring, as small as a block's points, waits for a window to ask, and the worker makes it
+  // then. A host without a worker gives no other thread to make it on, so it is made here.
+  instance->schedule =
+      static_cast<const LV2_Worker_Schedule*>(findFeature(features, LV2_WORKER__schedule));
+  if (instance->schedule == nullptr) makeTraceBuffer(instance->trace, Lv2TracePoints);
   instance->sampleRate = sampleRate;
   startInstrumentVoice(instance->voice, sampleRate, defaultValues());
   std::fill(std::begin(instance->applied), std::end(instance->applied),
@@ -163,6 +167,14 @@ void followPosition(Lv2Instance& instance,
       });
 }
 
+// The first window's request: the worker makes the ring (see work()).
+void askForRing(Lv2Instance& instance) noexcept QUILLFERN_NONBLOCKING {
+  if (instance.ringAsked || instance.schedule == nullptr) return;
+  const uint32_t capacity = Lv2TracePoints;
+  instance.ringAsked = instance.schedule->schedule_work(instance.schedule->handle, sizeof capacity,
+                                                        &capacity) == LV2_WORKER_SUCCESS;
+}
+
 void applyEvent(Lv2Instance& instance, const LV2_Atom_Event& event) noexcept QUILLFERN_NONBLOCKING {
   const Uris& uris = instance.uris;
   if (event.body.type == uris.midiEvent) {
@@ -175,6 +187,7 @@ void applyEvent(Lv2Instance& instance, const LV2_Atom_Event& event) noexcept QUI
     if (type == instance.traceUris.traceOn || type == instance.traceUris.traceOff) {
       instance.trace.wanted.store(type == instance.traceUris.traceOn, std::memory_order_relaxed);
     }
+    if (type == instance.traceUris.traceOn) askForRing(instance);
   }
 }
 
@@ -246,8 +259,28 @@ void cleanup(LV2_Handle handle) {
   delete &instanceOf(handle);
 }
 
-const void* extensionData(const char* /*uri*/) {
-  return nullptr;
+// In the worker's thread: the ring is published through its atomic pointer, which run() reads
+// at a block's start, so nothing is left to hand back.
+LV2_Worker_Status work(LV2_Handle handle, LV2_Worker_Respond_Function /*respond*/,
+                       LV2_Worker_Respond_Handle /*respondHandle*/, uint32_t size,
+                       const void* data) {
+  uint32_t capacity = 0;
+  if (size != sizeof capacity) return LV2_WORKER_ERR_UNKNOWN;
+  std::memcpy(&capacity, data, sizeof capacity);
+  if (capacity != Lv2TracePoints) return LV2_WORKER_ERR_UNKNOWN;
+  makeTraceBuffer(instanceOf(handle).trace, capacity);
+  return LV2_WORKER_SUCCESS;
+}
+
+LV2_Worker_Status workResponse(LV2_Handle /*handle*/, uint32_t /*size*/,
+                               const void* /*data*/) noexcept QUILLFERN_NONBLOCKING {
+  return LV2_WORKER_SUCCESS;
+}
+
+const LV2_Worker_Interface Worker = {work, workResponse, nullptr};
+
+const void* extensionData(const char* uri) {
+  return std::strcmp(uri, LV2_WORKER__interface) == 0 ? &Worker : nullptr;
 }
 
 const LV2_Descriptor Descriptor = {Lv2PluginUri, instantiate, connectPort, activate,

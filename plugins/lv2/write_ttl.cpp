@@ -32,7 +32,8 @@ constexpr const char* Prefixes =
     "@prefix time: <http://lv2plug.in/ns/ext/time#> .\n"
     "@prefix ui: <http://lv2plug.in/ns/extensions/ui#> .\n"
     "@prefix units: <http://lv2plug.in/ns/extensions/units#> .\n"
-    "@prefix urid: <http://lv2plug.in/ns/ext/urid#> .\n\n";
+    "@prefix urid: <http://lv2plug.in/ns/ext/urid#> .\n"
+    "@prefix work: <http://lv2plug.in/ns/ext/worker#> .\n\n";
 
 constexpr const char* Project =
     "  doap:name \"Quillfern\" ;\n"
@@ -264,7 +265,8 @@ std::string pluginDescription(const std::string& version) {
   text += Project + versionProperties(version);
   text +=
       "  lv2:requiredFeature urid:map ;\n"
-      "  lv2:optionalFeature lv2:hardRTCapable ;\n"
+      "  lv2:optionalFeature lv2:hardRTCapable , work:schedule ;\n"
+      "  lv2:extensionData work:interface ;\n"
       "  ui:ui <" +
       std::string(Lv2UiUri) +
       "> ;\n"

@@ -1,19 +1,22 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The LV2 side of our offline host, through lilv: one instance, its ports connected to the
 // host's own values, MIDI in an atom sequence at its frame, control moves written to their
-// ports between run() calls.
+// ports between run() calls. Its worker works at once, in the thread that runs the plugin, and
+// hands the answers back after the run() that asked, as an offline host may.
 #include <lilv/lilv.h>
 #include <lv2/atom/util.h>
 #include <lv2/midi/midi.h>
 #include <lv2/time/time.h>
 #include <lv2/urid/urid.h>
+#include <lv2/worker/worker.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <map>
+#include <memory>
 
-#include "instrument/parameters.h"
 #include "instrument/lv2_ports.h"
+#include "instrument/parameters.h"
 #include "tools/plugin_host/format_hosts.h"
 
 namespace {
@@ -41,6 +44,8 @@ const char* unmapUri(LV2_URID_Unmap_Handle handle, LV2_URID urid) {
 
 }  // namespace
 
+LV2_Worker_Status scheduleWork(LV2_Worker_Schedule_Handle handle, uint32_t size, const void* data);
+
 struct Lv2Hosted {
   LilvWorld* world = nullptr;
   const LilvPlugin* plugin = nullptr;
@@ -50,11 +55,18 @@ struct Lv2Hosted {
   LV2_URID_Unmap unmap{&urids, unmapUri};
   LV2_Feature mapFeature{LV2_URID__map, &map};
   LV2_Feature unmapFeature{LV2_URID__unmap, &unmap};
-  const LV2_Feature* features[3]{&mapFeature, &unmapFeature, nullptr};
+  LV2_Worker_Schedule schedule{this, scheduleWork};
+  LV2_Feature scheduleFeature{LV2_WORKER__schedule, &schedule};
+  const LV2_Feature* features[4]{&mapFeature, &unmapFeature, &scheduleFeature, nullptr};
+  const LV2_Worker_Interface* worker = nullptr;
+  std::vector<std::vector<uint8_t>> responses;  // the worker's, for after the run()
   std::vector<float> portValues;                // one per port; control ports use theirs
   std::map<std::string, uint32_t> portIndices;  // by symbol
-  std::vector<uint64_t> sequence;               // 8-byte aligned, as atoms must be
-  std::vector<uint64_t> notifications;          // what the plugin's atom outputs write
+  // 8-byte aligned, as atoms must be, and left as the allocator gives them: a host touches no
+  // more of them than the atoms written, and neither should the memory an instance is said to
+  // hold.
+  std::unique_ptr<uint64_t[]> sequence;
+  std::unique_ptr<uint64_t[]> notifications;  // what the plugin's atom outputs write
   float* output = nullptr;
   LV2_URID sequenceType = 0;
   LV2_URID midiEventType = 0;
@@ -65,6 +77,34 @@ struct Lv2Hosted {
   bool traceAsked = false;  // a window's request for the points goes with the next run()
   LV2_URID floatType = 0;
 };
+
+namespace {
+
+LV2_Worker_Status respond(LV2_Worker_Respond_Handle handle, uint32_t size, const void* data) {
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  static_cast<Lv2Hosted*>(handle)->responses.emplace_back(bytes, bytes + size);
+  return LV2_WORKER_SUCCESS;
+}
+
+void deliverResponses(Lv2Hosted& hosted) {
+  if (hosted.worker == nullptr) return;
+  for (const std::vector<uint8_t>& response : hosted.responses) {
+    hosted.worker->work_response(lilv_instance_get_handle(hosted.instance),
+                                 static_cast<uint32_t>(response.size()), response.data());
+  }
+  hosted.responses.clear();
+  if (hosted.worker->end_run != nullptr)
+    hosted.worker->end_run(lilv_instance_get_handle(hosted.instance));
+}
+
+}  // namespace
+
+LV2_Worker_Status scheduleWork(LV2_Worker_Schedule_Handle handle, uint32_t size, const void* data) {
+  auto& hosted = *static_cast<Lv2Hosted*>(handle);
+  if (hosted.worker == nullptr) return LV2_WORKER_ERR_UNKNOWN;
+  return hosted.worker->work(lilv_instance_get_handle(hosted.instance), respond, &hosted, size,
+                             data);
+}
 
 namespace {
 
@@ -89,7 +129,7 @@ void connectPorts(Lv2Hosted& hosted) {
     } else if (portIs(hosted, port, LV2_ATOM__AtomPort)) {
       const bool output = portIs(hosted, port, LV2_CORE__OutputPort);
       lilv_instance_connect_port(hosted.instance, index,
-                                 output ? hosted.notifications.data() : hosted.sequence.data());
+                                 output ? hosted.notifications.get() : hosted.sequence.get());
     }
   }
 }
@@ -123,7 +163,7 @@ void setControl(Lv2Hosted& hosted, const BlockEvent& event) {
 }
 
 auto* sequenceOf(Lv2Hosted& hosted) {
-  return reinterpret_cast<LV2_Atom_Sequence*>(hosted.sequence.data());
+  return reinterpret_cast<LV2_Atom_Sequence*>(hosted.sequence.get());
 }
 
 void startSequence(Lv2Hosted& hosted) {
@@ -131,7 +171,7 @@ void startSequence(Lv2Hosted& hosted) {
   sequence->atom.type = hosted.sequenceType;
   lv2_atom_sequence_clear(sequence);
   // An output's atom holds the room it has until the plugin writes its sequence there.
-  auto* notifications = reinterpret_cast<LV2_Atom*>(hosted.notifications.data());
+  auto* notifications = reinterpret_cast<LV2_Atom*>(hosted.notifications.get());
   notifications->type = 0;
   notifications->size = static_cast<uint32_t>(SequenceCapacity - sizeof(LV2_Atom));
 }
@@ -193,6 +233,7 @@ void runStretch(Lv2Hosted& hosted, const std::vector<BlockEvent>& events, uint32
   }
   connectAudio(hosted, output + from);
   lilv_instance_run(hosted.instance, to - from);
+  deliverResponses(hosted);
 }
 
 }  // namespace
@@ -200,8 +241,9 @@ void runStretch(Lv2Hosted& hosted, const std::vector<BlockEvent>& events, uint32
 Lv2Hosted* openLv2(const std::string& bundlePath, double sampleRate, int32_t /*maxBlockFrames*/,
                    std::string& error) {
   auto hosted = std::make_unique<Lv2Hosted>();
-  hosted->sequence.assign(SequenceCapacity / sizeof(uint64_t) + 1, 0);
-  hosted->notifications.assign(SequenceCapacity / sizeof(uint64_t) + 1, 0);
+  hosted->sequence.reset(new uint64_t[SequenceCapacity / sizeof(uint64_t) + 1]);
+  hosted->notifications.reset(new uint64_t[SequenceCapacity / sizeof(uint64_t) + 1]);
+  startSequence(*hosted);
   hosted->world = lilv_world_new();
   hosted->sequenceType = hosted->map.map(hosted->map.handle, LV2_ATOM__Sequence);
   hosted->midiEventType = hosted->map.map(hosted->map.handle, LV2_MIDI__MidiEvent);
@@ -227,6 +269,8 @@ Lv2Hosted* openLv2(const std::string& bundlePath, double sampleRate, int32_t /*m
     closeLv2(hosted.release());
     return nullptr;
   }
+  hosted->worker = static_cast<const LV2_Worker_Interface*>(
+      lilv_instance_get_extension_data(hosted->instance, LV2_WORKER__interface));
   connectPorts(*hosted);
   lilv_instance_activate(hosted->instance);
   return hosted.release();
@@ -313,7 +357,7 @@ const LV2_URID_Map& lv2UridMap(Lv2Hosted& hosted) {
 }
 
 const LV2_Atom_Sequence& lv2Notifications(const Lv2Hosted& hosted) {
-  return *reinterpret_cast<const LV2_Atom_Sequence*>(hosted.notifications.data());
+  return *reinterpret_cast<const LV2_Atom_Sequence*>(hosted.notifications.get());
 }
 
 std::string lv2UiBinary(const Lv2Hosted& hosted) {
