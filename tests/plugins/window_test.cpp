@@ -41,11 +41,21 @@ float peakOf(const std::vector<float>& sound) {
   return peak;
 }
 
-// The view after `seconds` of `note` held at the start-up settings, its trace at 44100 Hz.
-WindowView viewOfHeldNote(uint8_t note, double seconds) {
+// The view after `seconds` of `note` held at the start-up settings or `preset`'s in Key mode,
+// its trace at 44100 Hz.
+WindowView viewOfHeldNote(uint8_t note, double seconds, const GuiPreset& preset = {}) {
   WindowView view = makeWindowView();
   auto voice = std::make_unique<EngineState>();
   startVoice(*voice, DefaultSampleRate);
+  if (!preset.values.empty()) {
+    ParameterValues values = defaultValues();
+    for (std::size_t index = 0; index < ParameterCount; ++index) {
+      if (!std::isnan(preset.values[index])) values.value[index] = preset.values[index];
+    }
+    values.value[parameterIndexOfId(PitchSetting)] = 1.0;  // Key
+    std::copy(values.value, values.value + ParameterCount, view.values.begin());
+    startVoiceWith(*voice, DefaultSampleRate, values);
+  }
   handleMidiNotice(*voice, MidiDataNotice, packShortMessage(0x90, note, 100));
   setPointRate(view.history, DefaultSampleRate);
   std::vector<float> sound(4096);
@@ -62,10 +72,27 @@ WindowView viewOfHeldNote(uint8_t note, double seconds) {
 
 using Surface = std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)>;
 
+// The part `region` (in the layout's units) of the window drawn.
+Surface drawnPart(const WindowView& view, const Rect& region) {
+  Surface whole(renderWindowImage(view), cairo_surface_destroy);
+  const double scale = viewScale(view);
+  Surface part(cairo_image_surface_create(CAIRO_FORMAT_ARGB32,
+                                          static_cast<int>(std::lround(region.width * scale)),
+                                          static_cast<int>(std::lround(region.height * scale))),
+               cairo_surface_destroy);
+  cairo_t* cairo = cairo_create(part.get());
+  cairo_set_source_surface(cairo, whole.get(), -std::round(region.x * scale),
+                           -std::round(region.y * scale));
+  cairo_paint(cairo);
+  cairo_destroy(cairo);
+  return part;
+}
+
 // Pixels differ where any channel differs by more than a font's anti-aliasing may; a few may.
-void expectLooksLike(const WindowView& view, const std::string& name) {
+void expectLooksLike(const WindowView& view, const std::string& name,
+                     const Rect& region = {0, 0, BaseWidth, BaseHeight}) {
   const std::string path = std::string(QUILLFERN_WINDOW_REFERENCES) + "/" + name;
-  Surface drawn(renderWindowImage(view), cairo_surface_destroy);
+  Surface drawn = drawnPart(view, region);
   std::string artifact = std::string(QUILLFERN_ARTIFACTS) + "/" + name;
   cairo_surface_write_to_png(drawn.get(), artifact.c_str());
   if (std::getenv("QUILLFERN_UPDATE_REFERENCES") != nullptr) {
@@ -116,6 +143,44 @@ TEST(WindowDrawing, LooksLikeTheReferenceImages) {
   followLevel(settling, 0.7f, settling.notePoints, 1);
   expectLooksLike(settling, "window-settling.png");
 }
+
+// At scales 1 and 2: the name of each factory preset loaded by the host, a changed one with its
+// mark beside the meter at clip, and Regular Spikes' held A3 settling and then settled.
+class WindowParts : public testing::TestWithParam<double> {};
+
+TEST_P(WindowParts, LookLikeTheReferenceImages) {
+  usePresetFolderOfOwn();
+  const double scale = GetParam();
+  const std::string suffix = scale == 1.0 ? "-1x.png" : "-2x.png";
+  const Rect header{presetStepRect(-1).x, 0, saveButtonRect().x - presetStepRect(-1).x, 42};
+  const std::vector<GuiPreset> presets = guiPresets();
+  const auto load = [&](WindowView& view, const GuiPreset& preset) {
+    for (std::size_t index = 0; index < view.values.size(); ++index) {
+      if (!std::isnan(preset.values[index])) followHostValue(view, index, preset.values[index]);
+    }
+  };
+  for (std::size_t index = 0; index < guiFactoryPresetCount(); ++index) {
+    WindowView view = makeWindowView();
+    resizeView(view, BaseWidth * scale, BaseHeight * scale);
+    load(view, presets[index]);
+    expectLooksLike(view, "preset-" + std::to_string(index) + suffix, header);
+  }
+  WindowView changed = makeWindowView();
+  resizeView(changed, BaseWidth * scale, BaseHeight * scale);
+  load(changed, presets[1]);
+  followHostValue(changed, 4, 3.0);
+  followLevel(changed, 1.4f, 0, 1);
+  expectLooksLike(changed, "changed-at-clip" + suffix,
+                  {meterRect().x - 10, 0, BaseWidth - meterRect().x + 10, 42});
+  for (const double seconds : {0.4, 1.5}) {
+    WindowView held = viewOfHeldNote(57, seconds, presets[0]);
+    resizeView(held, BaseWidth * scale, BaseHeight * scale);
+    expectLooksLike(held, "regime-after-" + std::to_string(std::lround(10 * seconds)) + suffix,
+                    regimeRect());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(AtTwoScales, WindowParts, testing::Values(1.0, 2.0));
 
 // No mark of a value crosses a letter of its control's text: at the lowest, middle and highest
 // value of every control, at two scales, no pixel of the mark's colour lies in the rows that
