@@ -2,12 +2,17 @@
 // The plugins' process cost per sample, set against the standalone render callback's
 // (RenderCallbackSustain): the same note held in its sustain, in blocks of 256, 64 and 1
 // frames, rendered through the CLAP process() and the LV2 run() as a host calls them, with no
-// events. A block of one frame shows what each call costs besides its samples.
+// events. A block of one frame shows what each call costs besides its samples. Their floor in
+// the same run (InstrumentVoiceSustain): the instrument's own render of the same note with the
+// plugins' default parameters and no plugin around it, which is what a host pays for a plugin
+// whose window it never opens.
 #include <benchmark/benchmark.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "instrument/instrument_voice.h"
 #include "midi/midi_messages.h"
 #include "tools/plugin_host/format_hosts.h"
 
@@ -73,5 +78,23 @@ void Lv2RunSustain(benchmark::State& run) {
   sustain(run, Format<Lv2Hosted>{openLv2, runLv2, closeLv2, QUILLFERN_LV2_BUNDLE});
 }
 BENCHMARK(Lv2RunSustain)->Arg(LargestBlock)->Arg(64)->Arg(1);
+
+struct BareInstrument {
+  std::unique_ptr<InstrumentVoice> voice = std::make_unique<InstrumentVoice>();
+};
+
+// The voice as the plugins play it, minus the plugin: the note-on straight to the voice.
+void renderBare(BareInstrument& instrument, const std::vector<BlockEvent>& events, uint32_t frames,
+                float* output) {
+  for (const BlockEvent& event : events) playMessage(*instrument.voice, event.event->message);
+  renderVoice(*instrument.voice, output, frames);
+}
+
+void InstrumentVoiceSustain(benchmark::State& run) {
+  BareInstrument instrument;
+  startInstrumentVoice(*instrument.voice, Rate, defaultValues());
+  measure(run, instrument, renderBare);
+}
+BENCHMARK(InstrumentVoiceSustain)->Arg(LargestBlock)->Arg(64)->Arg(1);
 
 }  // namespace

@@ -62,6 +62,26 @@ def voice_costs(rates):
             for figure, name, goal in VOICE_GOALS if name in rates]
 
 
+# What a plugin instance whose window never opened may cost over the instrument's own render of
+# the same held note.
+PLUGIN_GOAL = 1.05
+
+
+def plugin_against_instrument(rates):
+    print("held note, plugin with no window against the instrument's own render "
+          f"(goal 1.00-{PLUGIN_GOAL:.2f}x):")
+    for frames in (256, 64, 1):
+        floor = rates.get(f"InstrumentVoiceSustain/{frames}")
+        if not floor:
+            continue
+        ratios = [(label, floor / rates[name]) for label, name in
+                  (("CLAP process()", f"ClapProcessSustain/{frames}"),
+                   ("LV2 run()", f"Lv2RunSustain/{frames}")) if name in rates]
+        print(f"  {frames:>3}-frame blocks, instrument {floor:.4g} samples/s: " +
+              ", ".join(f"{label} {ratio:.3f}x {verdict(ratio, PLUGIN_GOAL)}"
+                        for label, ratio in ratios))
+
+
 def render_and_midi(rates):
     bare = rates["BareModelRecurrence"]
     shared = rates["RecurrenceReadingSharedParameters"]
@@ -79,6 +99,7 @@ def render_and_midi(rates):
     chords = [(voices, rates.get(f"RenderChordHeld/{voices}")) for voices in (1, 4, 8, 16)]
     print("held chords, scalar, per sample of output against the bare recurrence of one model: " +
           ", ".join(f"{voices} voices {bare / rate:.2f}x" for voices, rate in chords if rate))
+    plugin_against_instrument(rates)
     message = rates["MidiMessageToEngineState"]
     empty = rates["EmptyMidiHandler"]
     print(f"MIDI message to the engine state: {1e9 / message:.1f} ns, "

@@ -10,11 +10,9 @@
 // OUT gets the samples as raw 32-bit floats. With --cycles the window is opened and closed N
 // times while the score plays; without, it stays open. With --parent it is offered a parent that
 // is no window, or has its parent destroyed before it closes (window_hosts.h). On standard output:
-// "window ID" once it shows, "control INDEX X Y" for the middle of each control on the screen,
-// "preset INDEX X Y ID=VALUE..." for each item of the preset menu (where it is once the menu is
-// open, and the values it sets), "presets X Y" for the menu's button, what the plugin tells the
-// host ("begin ID", "value ID VALUE", "end ID"), and at the end "final ID VALUE" for every
-// parameter.
+// "window ID" once it shows, the places of its parts (printWindowPlaces), what the plugin tells
+// the host ("begin ID", "value ID VALUE", "end ID"), and at the end "initial ID VALUE SYMBOL" and
+// "final ID VALUE SYMBOL" for every parameter, as the plugin held it before the score and after.
 #include <X11/Xlib.h>
 #include <clap/events.h>
 #include <clap/ext/gui.h>
@@ -24,7 +22,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -142,7 +139,7 @@ void eventOut(void* context, const clap_event_header& event) {
   char line[64] = {};
   if (event.type == CLAP_EVENT_PARAM_VALUE) {
     const auto& value = reinterpret_cast<const clap_event_param_value_t&>(event);
-    std::snprintf(line, sizeof line, "value %u %g", value.param_id, value.value);
+    std::snprintf(line, sizeof line, "value %u %.17g", value.param_id, value.value);
   } else if (event.type == CLAP_EVENT_PARAM_GESTURE_BEGIN ||
              event.type == CLAP_EVENT_PARAM_GESTURE_END) {
     const auto& gesture = reinterpret_cast<const clap_event_param_gesture_t&>(event);
@@ -189,42 +186,6 @@ void serveFor(WindowHost& host, std::chrono::milliseconds span) {
   while (Clock::now() < until && host.playing) serve(host, 5);
 }
 
-// The middle of a part of the window, on the screen.
-void printPlace(const WindowHost& host, const char* what, const Rect& rect) {
-  int x = 0;
-  int y = 0;
-  Window child = 0;
-  XTranslateCoordinates(host.display, host.parent, DefaultRootWindow(host.display),
-                        static_cast<int>((rect.x + rect.width / 2) * host.scale),
-                        static_cast<int>((rect.y + rect.height / 2) * host.scale), &x, &y, &child);
-  std::printf("%s %d %d", what, x, y);
-}
-
-void printControls(const WindowHost& host) {
-  for (std::size_t index = 0; index < guiParameterCount(); ++index) {
-    const std::string what = "control " + std::to_string(index);
-    printPlace(host, what.c_str(), controlRect(index));
-    std::printf("\n");
-  }
-}
-
-// Each preset's item with the values it sets by CLAP id, then the preset menu's button.
-void printPresets(const WindowHost& host) {
-  const std::vector<GuiPreset> presets = guiPresets();
-  for (std::size_t preset = 0; preset < presets.size(); ++preset) {
-    const std::string what = "preset " + std::to_string(preset);
-    printPlace(host, what.c_str(), presetItemRect(preset));
-    const std::vector<double>& values = presets[preset].values;
-    for (std::size_t index = 0; index < values.size(); ++index) {
-      if (!std::isnan(values[index]))
-        std::printf(" %u=%.17g", guiParameterId(index), values[index]);
-    }
-    std::printf("\n");
-  }
-  printPlace(host, "presets", presetButtonRect());
-  std::printf("\n");
-}
-
 bool openWindow(WindowHost& host, bool announce) {
   const clap_plugin_gui_t& gui = *host.gui;
   if (!gui.is_api_supported(host.plugin, CLAP_WINDOW_API_X11, false) ||
@@ -242,9 +203,7 @@ bool openWindow(WindowHost& host, bool announce) {
   if (!gui.set_parent(host.plugin, &parent) || !gui.show(host.plugin)) return false;
   if (announce) {
     std::printf("window %lu %ux%u\n", host.parent, width, height);
-    printControls(host);
-    printPresets(host);
-    std::fflush(stdout);
+    printWindowPlaces(host.display, host.parent, host.scale);
   }
   return true;
 }
@@ -279,14 +238,14 @@ void play(WindowHost& host, HostedPlugin& plugin, const Score& score, std::vecto
   host.playing = false;
 }
 
-void printFinalValues(const WindowHost& host) {
+std::vector<double> parameterValues(const WindowHost& host) {
   const auto* params = static_cast<const clap_plugin_params_t*>(
       host.plugin->get_extension(host.plugin, CLAP_EXT_PARAMS));
-  for (std::size_t index = 0; index < guiParameterCount(); ++index) {
-    double value = 0.0;
-    params->get_value(host.plugin, guiParameterId(index), &value);
-    std::printf("final %u %.17g\n", guiParameterId(index), value);
+  std::vector<double> values(guiParameterCount());
+  for (std::size_t index = 0; index < values.size(); ++index) {
+    params->get_value(host.plugin, guiParameterId(index), &values[index]);
   }
+  return values;
 }
 
 }  // namespace
@@ -313,6 +272,7 @@ int main(int argc, char** argv) {
   host.plugin = clapPluginOf(*plugin);
   host.gui =
       static_cast<const clap_plugin_gui_t*>(host.plugin->get_extension(host.plugin, CLAP_EXT_GUI));
+  const std::vector<double> initial = parameterValues(host);
   std::vector<float> samples;
   std::thread audio(play, std::ref(host), std::ref(*plugin), std::cref(score), std::ref(samples));
   bool opened = true;
@@ -332,7 +292,8 @@ int main(int argc, char** argv) {
   }
   audio.join();
   printReports(host);
-  printFinalValues(host);
+  printParameterValues("initial", initial);
+  printParameterValues("final", parameterValues(host));
   writeSamples(options.output, samples);
   plugin.reset();
   return closeHostWindow(host.display, host.parent, options.parent, opened);

@@ -7,10 +7,14 @@
 // the next block (all but its request to stop the points: the host drops them while no window
 // is open).
 //
-//   quillfern-lv2-window-host BUNDLE SCORE -o OUT.f32 --cycles N [--parent bogus|destroyed-first]
+//   quillfern-lv2-window-host BUNDLE SCORE -o OUT.f32 [--cycles N]
+//                             [--parent bogus|destroyed-first]
 //
-// OUT gets the samples as raw 32-bit floats; the window is opened and closed N times (at least
-// once) while the score plays, or, with --parent, once in the trial's way (window_hosts.h).
+// OUT gets the samples as raw 32-bit floats; the window is opened and closed N times while the
+// score plays, or, with --parent, once in the trial's way (window_hosts.h). Without either it
+// stays open until the score ends, and standard output tells what the CLAP window host's does:
+// "window ID", the places of the window's parts, the window's gestures and values ("begin ID",
+// "value ID VALUE", "end ID"), and at the end "initial" and "final" values of the control ports.
 #include <X11/Xlib.h>
 #include <dlfcn.h>
 #include <lv2/atom/util.h>
@@ -59,6 +63,8 @@ struct WindowHost {
   LV2_URID eventTransfer = 0;
   LV2_URID traceOn = 0;
   Mailbox mailbox;
+  std::vector<double> values;  // the control ports', as the window last wrote them
+  bool announce = false;       // the window's places, gestures and values on standard output
   std::atomic<bool> windowOpen{false};
   std::atomic<bool> playing{true};
 };
@@ -70,15 +76,25 @@ void writeToPlugin(LV2UI_Controller controller, uint32_t port, uint32_t size, ui
   const std::lock_guard hold(host.mailbox.lock);
   if (format == 0 && size == sizeof(float)) {
     for (std::size_t index = 0; index < ParameterCount; ++index) {
-      if (lv2PortOf(index) == port) {
-        host.mailbox.controls.emplace_back(instrumentParameters()[index].id,
-                                           *static_cast<const float*>(buffer));
-      }
+      if (lv2PortOf(index) != port) continue;
+      const float value = *static_cast<const float*>(buffer);
+      host.mailbox.controls.emplace_back(instrumentParameters()[index].id, value);
+      host.values[index] = value;
+      if (host.announce) std::printf("value %u %.17g\n", instrumentParameters()[index].id, value);
     }
   } else if (format == host.eventTransfer && port == Lv2MidiInPort &&
              size >= sizeof(LV2_Atom_Object)) {
     const auto& message = *static_cast<const LV2_Atom_Object*>(buffer);
     if (message.body.otype == host.traceOn) host.mailbox.traceAsked = true;
+  }
+}
+
+void touchPort(LV2UI_Feature_Handle handle, uint32_t port, bool grabbed) {
+  const auto& host = *static_cast<const WindowHost*>(handle);
+  for (std::size_t index = 0; index < ParameterCount && host.announce; ++index) {
+    if (lv2PortOf(index) == port) {
+      std::printf("%s %u\n", grabbed ? "begin" : "end", instrumentParameters()[index].id);
+    }
   }
 }
 
@@ -136,7 +152,8 @@ void giveWindowTrace(WindowHost& host, LV2UI_Handle window) {
 }
 
 void serveWindow(WindowHost& host, LV2UI_Handle window, const LV2UI_Idle_Interface* idle) {
-  for (const auto until = Clock::now() + OpenFor; Clock::now() < until && host.playing;) {
+  const auto until = Clock::now() + OpenFor;
+  while ((host.announce || Clock::now() < until) && host.playing) {
     giveWindowTrace(host, window);
     if (idle != nullptr) idle->idle(window);
     std::this_thread::sleep_for(IdleEvery);
@@ -147,10 +164,13 @@ void serveWindow(WindowHost& host, LV2UI_Handle window, const LV2UI_Idle_Interfa
 // when the trial says so). False if it did not open.
 bool openAndClose(WindowHost& host, LV2_URID_Map& map, Window parent, ParentTrial trial) {
   LV2UI_Resize resize{&host, resizeParent};
+  LV2UI_Touch touch{&host, touchPort};
   const LV2_Feature mapFeature{LV2_URID__map, &map};
   const LV2_Feature parentFeature{LV2_UI__parent, reinterpret_cast<void*>(parent)};  // NOLINT
   const LV2_Feature resizeFeature{LV2_UI__resize, &resize};
-  const LV2_Feature* features[] = {&mapFeature, &parentFeature, &resizeFeature, nullptr};
+  const LV2_Feature touchFeature{LV2_UI__touch, &touch};
+  const LV2_Feature* features[] = {&mapFeature, &parentFeature, &resizeFeature, &touchFeature,
+                                   nullptr};
   LV2UI_Widget widget = nullptr;
   LV2UI_Handle window = host.ui->instantiate(host.ui, Lv2PluginUri, host.bundle.c_str(),
                                              writeToPlugin, &host, &widget, features);
@@ -158,6 +178,11 @@ bool openAndClose(WindowHost& host, LV2_URID_Map& map, Window parent, ParentTria
   const auto* idle =
       static_cast<const LV2UI_Idle_Interface*>(host.ui->extension_data(LV2_UI__idleInterface));
   host.windowOpen = true;
+  if (host.announce) {
+    std::printf("window %lu\n", parent);
+    XSync(host.display, False);
+    printWindowPlaces(host.display, parent, 1.0);
+  }
   serveWindow(host, window, idle);
   if (trial == ParentTrial::DestroyedFirst) {
     destroyHostWindow(host.display, host.parent);
@@ -185,6 +210,11 @@ int main(int argc, char** argv) {
   }
   host.plugin = plugin.get();
   host.bundle = options.plugin;
+  host.announce = options.cycles == 0 && options.parent == ParentTrial::Usual;
+  for (const InstrumentParameter& parameter : instrumentParameters()) {
+    host.values.push_back(static_cast<float>(parameter.defaultValue));
+  }
+  const std::vector<double> initial = host.values;
   const std::string uiFile = lv2UiBinary(*lv2PluginOf(*plugin));
   void* library = dlopen(uiFile.c_str(), RTLD_NOW | RTLD_LOCAL);
   const auto descriptorOf =
@@ -214,6 +244,10 @@ int main(int argc, char** argv) {
     opened = openAndClose(host, map, parent, options.parent);
   }
   audio.join();
+  if (host.announce) {
+    printParameterValues("initial", initial);
+    printParameterValues("final", host.values);
+  }
   writeSamples(options.output, samples);
   plugin.reset();
   dlclose(library);

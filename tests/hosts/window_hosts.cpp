@@ -2,12 +2,15 @@
 #include "tests/hosts/window_hosts.h"
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string_view>
 #include <thread>
 
+#include "instrument/parameters.h"
+#include "plugins/gui/gui_parameters.h"
 #include "plugins/gui/window_view.h"
 
 namespace {
@@ -43,6 +46,18 @@ bool parseOptions(int argc, char** argv, WindowHostOptions& options) {
   options.plugin = positional[0];
   options.score = positional[1];
   return true;
+}
+
+// The middle of a part of the window, on the screen.
+void printPlace(Display* display, Window parent, double scale, const std::string& what,
+                const Rect& rect) {
+  int x = 0;
+  int y = 0;
+  Window child = 0;
+  XTranslateCoordinates(display, parent, DefaultRootWindow(display),
+                        static_cast<int>((rect.x + rect.width / 2) * scale),
+                        static_cast<int>((rect.y + rect.height / 2) * scale), &x, &y, &child);
+  std::printf("%s %d %d", what.c_str(), x, y);
 }
 
 }  // namespace
@@ -128,4 +143,33 @@ void writeSamples(const std::string& path, const std::vector<float>& samples) {
   std::ofstream(path, std::ios::binary)
       .write(reinterpret_cast<const char*>(samples.data()),
              static_cast<std::streamsize>(samples.size() * sizeof(float)));
+}
+
+void printWindowPlaces(Display* display, Window parent, double scale) {
+  for (std::size_t index = 0; index < guiParameterCount(); ++index) {
+    printPlace(display, parent, scale, "control " + std::to_string(index), controlRect(index));
+    std::printf("\n");
+  }
+  const std::vector<GuiPreset> presets = guiPresets();
+  for (std::size_t preset = 0; preset <= presets.size(); ++preset) {
+    printPlace(display, parent, scale, "preset " + std::to_string(preset), presetItemRect(preset));
+    const std::vector<double> none;
+    const std::vector<double>& values = preset < presets.size() ? presets[preset].values : none;
+    for (std::size_t index = 0; index < values.size(); ++index) {
+      if (!std::isnan(values[index])) std::printf(" %u=%.17g", guiParameterId(index), values[index]);
+    }
+    std::printf("\n");
+  }
+  printPlace(display, parent, scale, "save", saveButtonRect());
+  printPlace(display, parent, scale, "\nmessage", messageRect());
+  printPlace(display, parent, scale, "\npresets", presetButtonRect());
+  std::printf("\n");
+  std::fflush(stdout);
+}
+
+void printParameterValues(const char* label, const std::vector<double>& values) {
+  for (std::size_t index = 0; index < values.size(); ++index) {
+    std::printf("%s %u %.17g %s\n", label, instrumentParameters()[index].id, values[index],
+                instrumentParameters()[index].symbol);
+  }
 }

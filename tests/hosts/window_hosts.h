@@ -53,5 +53,16 @@ void destroyHostWindow(Display* display, Window& window);
 void playInRealTime(HostedPlugin& plugin, const Score& score, std::vector<float>& out,
                     const std::function<void(bool before)>& aroundBlock);
 
+// On standard output, where the window's parts are on the screen once it shows in `parent` at
+// `scale`: "control INDEX X Y" for the middle of each control, "preset INDEX X Y ID=VALUE..."
+// for each item of the preset menu (where it is once the menu is open, and the values it sets)
+// and the place of one more, for a preset saved while the window is open, then "save X Y" for
+// the button that saves one, "message X Y" for where a refused preset's words show, and last
+// "presets X Y" for the menu's button.
+void printWindowPlaces(Display* display, Window parent, double scale);
+
+// "LABEL ID VALUE SYMBOL" for every parameter, the values by the parameters' order.
+void printParameterValues(const char* label, const std::vector<double>& values);
+
 // The samples as raw 32-bit floats.
 void writeSamples(const std::string& path, const std::vector<float>& samples);

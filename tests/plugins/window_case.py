@@ -4,10 +4,15 @@
 on the display of scripts/with-xvfb.sh, while the host plays a score in real time.
 
   window_case.py drag HOST PLUGIN RENDER WORK-FOLDER
-      The window opens through set_parent; a preset picked from its menu by XTest (xdotool)
+      The window opens in the host's; a preset picked from its menu by XTest (xdotool)
       sets the plugin's parameters to the preset's values, and a drag of the volume control
       reaches the host as a gesture (begin, values, end) and changes the plugin's parameter.
-      A screenshot of the host's window goes to WORK-FOLDER/clap-window.png.
+      Then "Save as…" with a name typed keeps the sound as a user preset in a private
+      XDG_DATA_HOME; a control moved and the preset loaded from the menu bring the plugin's
+      parameters back bit for bit (LV2: as its 32-bit ports hold them), a damaged preset file
+      loaded after it changes none of them and shows its message, and quillfern-render
+      --preset renders the saved preset as it renders the host's final values. A screenshot
+      of the host's window goes to WORK-FOLDER/clap-window.png (lv2-window.png).
   window_case.py cycles HOST PLUGIN RENDER WORK-FOLDER
       The window opens and closes 200 times while the sound runs; the sound equals the
       renderer's for the same score, sample for sample. PLUGIN: the .clap file, or the LV2
@@ -31,6 +36,9 @@ RATE = 44100
 VOLUME_INDEX = 8  # the volume control's place in the parameter table
 VOLUME_ID = 26
 PRESET_INDEX = 7  # the menu's eighth item: any preset that is not the defaults will do
+MOVED_INDEX = 0  # the control moved after the save, to be brought back by the saved preset
+SAVED = "Kept"  # the user's presets are listed by name: the damaged file's comes first
+DAMAGED = "Broken"
 CYCLES = 200
 
 
@@ -70,9 +78,9 @@ def click(x, y):
 
 
 def places(process):
-    """The controls' and the preset menu's places on the screen, as the host tells them, and
-    the values of each preset by parameter id."""
-    controls, presets = {}, {}
+    """The controls' and the preset menu's places on the screen, as the host tells them, the
+    values of each preset by parameter id, and the other parts' places by name."""
+    controls, presets, parts = {}, {}, {}
     while True:
         words = read_line(process, "")
         if words[0] == "control":
@@ -80,45 +88,130 @@ def places(process):
         elif words[0] == "preset":
             values = dict(word.split("=") for word in words[4:])
             presets[int(words[1])] = ((int(words[2]), int(words[3])), values)
-        elif words[0] == "presets":
-            return controls, presets, (int(words[1]), int(words[2]))
+        else:
+            parts[words[0]] = (int(words[1]), int(words[2]))
+            if words[0] == "presets":
+                return controls, presets, parts
 
 
-def drag(host, plugin, work):
+def stored(value, lv2):
+    """A value as the host holds it: LV2's control ports are 32-bit floats."""
+    return struct.unpack("<f", struct.pack("<f", float(value)))[0] if lv2 else float(value)
+
+
+def message_pixels(before, after, centre):
+    """How many pixels of the preset message's place differ between two screenshots of the
+    screen."""
+    crop = "240x14+%d+%d" % (centre[0] - 120, centre[1] - 7)
+    result = subprocess.run(["compare", "-metric", "AE", "-crop", crop, before, after, "null:"],
+                            capture_output=True, text=True)
+    return int(float(result.stderr.split()[0]))
+
+
+def save_and_load_back(parts, controls, presets, work):
+    """Save as SAVED, move a control, load SAVED, then the damaged preset, from the menu."""
+    click(*parts["save"])
+    # The name's entry takes the keyboard's focus once the window has seen the click.
+    time.sleep(0.5)
+    subprocess.run(["xdotool", "type", "--delay", "50", SAVED], check=True)
+    subprocess.run(["xdotool", "sleep", "0.3", "key", "Return", "sleep", "0.3"], check=True)
+    x, y = controls[MOVED_INDEX]
+    slow_drag(x, y, 80)
+    loaded, damaged = os.path.join(work, "loaded.png"), os.path.join(work, "damaged.png")
+    for item, shot in ((len(presets) - 1, loaded), (len(presets) - 2, damaged)):
+        click(*parts["presets"])
+        click(*presets[item][0])
+        subprocess.run(["import", "-window", "root", shot], check=True)
+    return message_pixels(loaded, damaged, parts["message"])
+
+
+def saved_preset(folder):
+    """The values by symbol of the preset saved as SAVED."""
+    with open(os.path.join(folder, "quillfern", "presets", SAVED + ".qfpreset")) as text:
+        lines = [line.split() for line in text.read().splitlines()[2:-1]]
+    return {words[0]: words[1] for words in lines}
+
+
+def renders_alike(render, work, final, environment):
+    """quillfern-render --preset SAVED against the host's final values given as --param."""
+    score = os.path.join(work, "preset.score")
+    write_score(score, 2)
+    outputs = [os.path.join(work, name) for name in ("preset.wav", "final.wav")]
+    given = [item for symbol, value in final.values() for item in
+             ("--param", "%s=%s" % (symbol, value))]
+    for output, settings in zip(outputs, (["--preset", SAVED], given)):
+        subprocess.run([render, score, "-o", output] + settings, check=True, env=environment)
+    return samples_of(outputs[0]) == samples_of(outputs[1])
+
+
+def drag(host, plugin, render, work):
+    lv2 = os.path.isdir(plugin)
+    folder = os.path.join(work, "data")
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(os.path.join(folder, "quillfern", "presets"))
+    with open(os.path.join(folder, "quillfern", "presets", DAMAGED + ".qfpreset"), "w") as text:
+        text.write("quillfern-preset 1\nname %s\nb 99\nend\n" % DAMAGED)
+    environment = dict(os.environ, XDG_DATA_HOME=folder)
     score = os.path.join(work, "drag.score")
-    write_score(score, 8)
+    write_score(score, 20)
     process = subprocess.Popen([host, plugin, score, "-o", os.path.join(work, "drag.f32")],
-                               stdout=subprocess.PIPE, text=True)
+                               stdout=subprocess.PIPE, text=True, env=environment)
     shown = read_line(process, "window")
     if shown is None:
         print("the host showed no window")
         process.kill()
         return 1
-    controls, presets, menu = places(process)
-    click(*menu)
+    controls, presets, parts = places(process)
+    click(*parts["presets"])
     item, preset = presets[PRESET_INDEX]
     click(*item)
     x, y = controls[VOLUME_INDEX]
     slow_drag(x, y, 60)
     time.sleep(1.5)  # the scope moves: the notes play
-    subprocess.run(["import", "-window", shown[1], os.path.join(work, "clap-window.png")],
-                   check=True)
+    subprocess.run(["import", "-window", shown[1], os.path.join(
+        work, ("lv2" if lv2 else "clap") + "-window.png")], check=True)
+    message = save_and_load_back(parts, controls, presets, work)
     output = process.communicate(timeout=60)[0].split("\n")
-    said = [line for line in output if line.split()[:2] in (["begin", "26"], ["end", "26"])
-            or line.startswith("value 26")]
+    said = [line for line in output
+            if line.split()[:2] in (["begin", "26"], ["value", "26"], ["end", "26"])]
     said = said[len(said) - 1 - said[::-1].index("begin 26"):] if "begin 26" in said else []
     print("\n".join(said))  # the drag's gesture, the last; the preset's came before
-    final = dict(line.split()[1:] for line in output if line.startswith("final "))
-    moved = float(final[str(VOLUME_ID)])
+    final = {line.split()[1]: line.split()[3:1:-1] for line in output
+             if line.startswith("final ")}
+    moved = float(final[str(VOLUME_ID)][1])
     if said[:1] != ["begin 26"] or said[-1:] != ["end 26"] or len(said) < 3 or moved <= 0.4:
         print("the drag did not reach the host as a gesture that moved the volume (%s)" % moved)
         return 1
-    unlike = ["%s: %s, not %s" % (key, final[key], value) for key, value in preset.items()
-              if key != str(VOLUME_ID) and float(final[key]) != float(value)]
+    unlike = ["%s: %s, not %s" % (key, final[key][1], value) for key, value in preset.items()
+              if key != str(VOLUME_ID) and float(final[key][1]) != stored(value, lv2)]
     if unlike:
         print("the preset did not set the plugin's parameters: " + "; ".join(unlike))
         return 1
-    return process.returncode
+    return process.returncode or loaded_back(output, final, saved_preset(folder), lv2) or (
+        check(message > 20, "the damaged preset showed no message (%d pixels)" % message) or
+        check(lv2 or renders_alike(render, work, final, environment),
+              "quillfern-render --preset renders the saved preset otherwise"))
+
+
+def check(holds, problem):
+    if not holds:
+        print(problem)
+    return 0 if holds else 1
+
+
+def loaded_back(output, final, saved, lv2):
+    """The host's final values are those the saved preset sets (it leaves the MIDI channel and
+    the like alone), and the control moved after the save had left them."""
+    moved_id = list(final)[MOVED_INDEX]
+    symbol = final[moved_id][0]
+    away = [line for line in output if line.startswith("value %s " % moved_id)
+            and float(line.split()[2]) != stored(saved[symbol], lv2)]
+    unlike = ["%s: %s, saved %s" % (symbol, value, saved[symbol])
+              for symbol, value in final.values()
+              if symbol in saved and float(value) != stored(saved[symbol], lv2)]
+    print("%d values of %s moved away after the save; %d parameters unlike the saved preset "
+          "after it loaded" % (len(away), symbol, len(unlike)))
+    return check(away and not unlike, "the saved preset did not load back: " + "; ".join(unlike))
 
 
 def cycles(host, plugin, render, work):
@@ -165,12 +258,12 @@ def main():
     os.makedirs(work, exist_ok=True)
     if case == "parent":
         return parent(host, plugin, work)
-    for tool in ("xdotool", "import"):
+    for tool in ("xdotool", "import", "compare"):
         if shutil.which(tool) is None:
             print("SKIP: %s is not installed (Debian: xdotool, imagemagick)" % tool)
             return SKIPPED
     if case == "drag":
-        return drag(host, plugin, work)
+        return drag(host, plugin, render, work)
     return cycles(host, plugin, render, work)
 
 
