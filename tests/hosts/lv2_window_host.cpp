@@ -31,8 +31,8 @@
 #include <utility>
 #include <vector>
 
-#include "plugins/gui/window_view.h"
 #include "instrument/lv2_ports.h"
+#include "plugins/gui/window_view.h"
 #include "tests/hosts/window_hosts.h"
 #include "tools/plugin_host/format_hosts.h"
 #include "tools/plugin_host/plugin_host.h"

@@ -156,7 +156,8 @@ void printWindowPlaces(Display* display, Window parent, double scale) {
     const std::vector<double> none;
     const std::vector<double>& values = preset < presets.size() ? presets[preset].values : none;
     for (std::size_t index = 0; index < values.size(); ++index) {
-      if (!std::isnan(values[index])) std::printf(" %u=%.17g", guiParameterId(index), values[index]);
+      if (!std::isnan(values[index]))
+        std::printf(" %u=%.17g", guiParameterId(index), values[index]);
     }
     std::printf("\n");
   }

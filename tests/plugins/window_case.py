@@ -10,8 +10,8 @@ on the display of scripts/with-xvfb.sh, while the host plays a score in real tim
       Then "Save as…" with a name typed keeps the sound as a user preset in a private
       XDG_DATA_HOME; a control moved and the preset loaded from the menu bring the plugin's
       parameters back bit for bit (LV2: as its 32-bit ports hold them), a damaged preset file
-      loaded after it changes none of them and shows its message, and quillfern-render
-      --preset renders the saved preset as it renders the host's final values. A screenshot
+      loaded after it changes none of them and shows its message, and (CLAP's doubles)
+      quillfern-render --preset renders the saved preset as the host's final values. A screenshot
       of the host's window goes to WORK-FOLDER/clap-window.png (lv2-window.png).
   window_case.py cycles HOST PLUGIN RENDER WORK-FOLDER
       The window opens and closes 200 times while the sound runs; the sound equals the
@@ -122,7 +122,9 @@ def save_and_load_back(parts, controls, presets, work):
         click(*parts["presets"])
         click(*presets[item][0])
         subprocess.run(["import", "-window", "root", shot], check=True)
-    return message_pixels(loaded, damaged, parts["message"])
+    changed = message_pixels(loaded, damaged, parts["message"])
+    print("the damaged preset's message: %d pixels changed" % changed)
+    return changed
 
 
 def saved_preset(folder):
@@ -140,7 +142,8 @@ def renders_alike(render, work, final, environment):
     given = [item for symbol, value in final.values() for item in
              ("--param", "%s=%s" % (symbol, value))]
     for output, settings in zip(outputs, (["--preset", SAVED], given)):
-        subprocess.run([render, score, "-o", output] + settings, check=True, env=environment)
+        subprocess.run([render, score, "-o", output] + settings, check=True, env=environment,
+                       stderr=subprocess.DEVNULL)
     return samples_of(outputs[0]) == samples_of(outputs[1])
 
 
@@ -174,8 +177,14 @@ def drag(host, plugin, render, work):
     output = process.communicate(timeout=60)[0].split("\n")
     said = [line for line in output
             if line.split()[:2] in (["begin", "26"], ["value", "26"], ["end", "26"])]
-    said = said[len(said) - 1 - said[::-1].index("begin 26"):] if "begin 26" in said else []
-    print("\n".join(said))  # the drag's gesture, the last; the preset's came before
+    gestures = []
+    for line in said:
+        if line == "begin 26":
+            gestures.append([])
+        if gestures:
+            gestures[-1].append(line)
+    said = max(gestures, key=len, default=[])  # the drag's; the presets' carry one value each
+    print("\n".join(said))
     final = {line.split()[1]: line.split()[3:1:-1] for line in output
              if line.startswith("final ")}
     moved = float(final[str(VOLUME_ID)][1])
