@@ -187,8 +187,9 @@ def drag(host, plugin, render, work):
     print("\n".join(said))
     final = {line.split()[1]: line.split()[3:1:-1] for line in output
              if line.startswith("final ")}
-    moved = float(final[str(VOLUME_ID)][1])
-    if said[:1] != ["begin 26"] or said[-1:] != ["end 26"] or len(said) < 3 or moved <= 0.4:
+    moved = float(final[str(VOLUME_ID)][1])  # the saved preset's, and so the drag's last
+    if said[:1] != ["begin 26"] or said[-1:] != ["end 26"] or len(said) < 3 or moved <= 0.4 \
+            or moved != float(said[-2].split()[2]):
         print("the drag did not reach the host as a gesture that moved the volume (%s)" % moved)
         return 1
     unlike = ["%s: %s, not %s" % (key, final[key][1], value) for key, value in preset.items()
