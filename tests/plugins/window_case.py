@@ -108,13 +108,30 @@ def message_pixels(before, after, centre):
     return int(float(result.stderr.split()[0]))
 
 
-def save_and_load_back(parts, controls, presets, work):
+def save_as(parts, folder):
+    """Save as SAVED; True once its file is there. The name's entry takes the keyboard's focus
+    once the window has seen the click, which a loaded machine may take a while to show: a
+    name typed too early is lost, and the saving is tried again after Escape."""
+    saved = os.path.join(folder, "quillfern", "presets", SAVED + ".qfpreset")
+    for wait in (0.5, 1.5, 3.0):
+        click(*parts["save"])
+        time.sleep(wait)
+        subprocess.run(["xdotool", "type", "--delay", "50", SAVED], check=True)
+        subprocess.run(["xdotool", "sleep", "0.3", "key", "Return", "sleep", "0.3"], check=True)
+        deadline = time.monotonic() + 3
+        while time.monotonic() < deadline:
+            if os.path.exists(saved):
+                return True
+            time.sleep(0.1)
+        subprocess.run(["xdotool", "key", "Escape", "sleep", "0.3"], check=True)
+    return False
+
+
+def save_and_load_back(parts, controls, presets, work, folder):
     """Save as SAVED, move a control, load SAVED, then the damaged preset, from the menu."""
-    click(*parts["save"])
-    # The name's entry takes the keyboard's focus once the window has seen the click.
-    time.sleep(0.5)
-    subprocess.run(["xdotool", "type", "--delay", "50", SAVED], check=True)
-    subprocess.run(["xdotool", "sleep", "0.3", "key", "Return", "sleep", "0.3"], check=True)
+    if not save_as(parts, folder):
+        print("the preset typed into Save as was not saved")
+        return -1
     x, y = controls[MOVED_INDEX]
     slow_drag(x, y, 80)
     loaded, damaged = os.path.join(work, "loaded.png"), os.path.join(work, "damaged.png")
@@ -173,7 +190,10 @@ def drag(host, plugin, render, work):
     time.sleep(1.5)  # the scope moves: the notes play
     subprocess.run(["import", "-window", shown[1], os.path.join(
         work, ("lv2" if lv2 else "clap") + "-window.png")], check=True)
-    message = save_and_load_back(parts, controls, presets, work)
+    message = save_and_load_back(parts, controls, presets, work, folder)
+    if message < 0:
+        process.kill()
+        return 1
     output = process.communicate(timeout=60)[0].split("\n")
     said = [line for line in output
             if line.split()[:2] in (["begin", "26"], ["value", "26"], ["end", "26"])]
