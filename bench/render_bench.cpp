@@ -3,7 +3,8 @@
 // same recurrence reading the shared parameters anew on every sample. The voice is measured
 // holding a note in blocks of 1, 64 and 256 frames, silent before its first note and after its
 // release, holding key 127 with stable steps, the dearest note: ten sub-steps a sample, and with
-// two models overlapping as notes start at once; chords of 1, 4, 8 and 16 voices held.
+// two models overlapping as notes start at once; chords of 1, 4, 8 and 16 voices held, side by
+// side and one voice after another.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -58,8 +59,13 @@ void RenderCallbackSustain(benchmark::State& run) {
 }
 BENCHMARK(RenderCallbackSustain)->Arg(BlockFrames)->Arg(64)->Arg(1);
 
-// A chord of `voices` notes held into their sustain, a voice each (scalar: one model after
-// another), per sample of the chord's output.
+// The chord's keys: minor thirds up from A2.
+uint8_t chordKey(int32_t note) {
+  return static_cast<uint8_t>(45 + 3 * note);
+}
+
+// A chord of `voices` notes held into their sustain, a voice each, per sample of the chord's
+// output: the voices holding their sustain step side by side.
 void RenderChordHeld(benchmark::State& run) {
   const auto voices = static_cast<int32_t>(run.range(0));
   auto voice = std::make_unique<InstrumentVoice>();
@@ -67,7 +73,7 @@ void RenderChordHeld(benchmark::State& run) {
   values.value[parameterIndexOfId(VoicesParameterId)] = voices;
   startInstrumentVoice(*voice, DefaultSampleRate, values);
   for (int32_t note = 0; note < voices; ++note) {
-    playMessage(*voice, packShortMessage(NoteOnChannel1, static_cast<uint8_t>(45 + 3 * note), 100));
+    playMessage(*voice, packShortMessage(NoteOnChannel1, chordKey(note), 100));
   }
   std::vector<float> block(BlockFrames);
   for (int frame = 0; frame < PreRollFrames; frame += BlockFrames) {
@@ -81,6 +87,36 @@ void RenderChordHeld(benchmark::State& run) {
   countSamples(run);
 }
 BENCHMARK(RenderChordHeld)->Arg(1)->Arg(4)->Arg(8)->Arg(16);
+
+// The same chord one voice after another, as a voice alone renders, each block summed in voice
+// order: what the chord would cost without its lanes.
+void RenderChordHeldScalar(benchmark::State& run) {
+  const auto voices = static_cast<std::size_t>(run.range(0));
+  std::vector<std::unique_ptr<EngineState>> engines;
+  for (std::size_t note = 0; note < voices; ++note) {
+    engines.push_back(std::make_unique<EngineState>());
+    startVoiceWith(*engines.back(), DefaultSampleRate, rendererValues());
+    handleMidiNotice(*engines.back(), MidiDataNotice,
+                     packShortMessage(NoteOnChannel1, chordKey(static_cast<int32_t>(note)), 100));
+  }
+  std::vector<float> block(BlockFrames);
+  std::vector<float> part(BlockFrames);
+  const auto renderChord = [&] {
+    std::fill(block.begin(), block.end(), 0.0f);
+    for (const auto& engine : engines) {
+      renderFrames(*engine, part.data(), BlockFrames);
+      for (int frame = 0; frame < BlockFrames; ++frame) block[frame] += part[frame];
+    }
+  };
+  for (int frame = 0; frame < PreRollFrames; frame += BlockFrames) renderChord();
+  for (auto _ : run) {
+    renderChord();
+    benchmark::DoNotOptimize(block.data());
+    benchmark::ClobberMemory();
+  }
+  countSamples(run);
+}
+BENCHMARK(RenderChordHeldScalar)->Arg(1)->Arg(4)->Arg(8)->Arg(16);
 
 // Notes started at once, each a handover's length after the one before: on every sample the
 // new note's model and the fading one's both step.

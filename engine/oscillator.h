@@ -36,19 +36,36 @@ inline constexpr float CoefficientC = 1.0f;
 inline constexpr float CoefficientD = 5.0f;
 inline constexpr float ZOffset = 1.6f;
 
+// One Euler step on x, y and z held as doubles (each a float's value), in double precision in
+// exactly this order, each new value then rounded to float by `toFloat`: the one arithmetic of
+// a model's step, whether `Real` is one model's double or the lanes of several side by side.
+template <typename Real, typename Rounding>
+[[gnu::always_inline]] inline void eulerStepOf(Real& x, Real& y, Real& z, const Real& h,
+                                               const Real& a, const Real& b, const Real& i,
+                                               const Real& r, const Real& s,
+                                               Rounding toFloat) noexcept {
+  const Real xx = x * x;
+  const Real nextX = toFloat(x + h * (((y - a * (xx * x)) + b * xx) - z + i));
+  const Real nextY = toFloat(y + h * ((-xx * CoefficientD - y) + CoefficientC));
+  const Real nextZ = toFloat(z + h * (r * ((s * (x + ZOffset)) - z)));
+  x = nextX;
+  y = nextY;
+  z = nextZ;
+}
+
 // `subSteps` Euler steps of `h` each.
 [[gnu::always_inline]] inline void eulerSteps(ModelVariables& model, double h, int32_t subSteps,
                                               double a, double b, double i, double r,
                                               double s) noexcept {
   for (int32_t subStep = 0; subStep < subSteps; ++subStep) {
-    const double x = model.x;
-    const double y = model.y;
-    const double z = model.z;
-    // Double precision, in exactly this order; each new value is then rounded to float.
-    const double xx = x * x;
-    model.x = static_cast<float>(x + h * (((y - a * (xx * x)) + b * xx) - z + i));
-    model.y = static_cast<float>(y + h * ((-xx * CoefficientD - y) + CoefficientC));
-    model.z = static_cast<float>(z + h * (r * ((s * (x + ZOffset)) - z)));
+    double x = model.x;
+    double y = model.y;
+    double z = model.z;
+    eulerStepOf(x, y, z, h, a, b, i, r, s,
+                [](double value) { return static_cast<double>(static_cast<float>(value)); });
+    model.x = static_cast<float>(x);
+    model.y = static_cast<float>(y);
+    model.z = static_cast<float>(z);
   }
 }
 

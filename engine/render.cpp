@@ -198,6 +198,43 @@ unsigned long steadyFrames(const EngineState& state, double step, unsigned long 
   return std::min(frames, beforeGuard);
 }
 
+}  // namespace
+
+SteadyNote steadyNoteOf(EngineState& state, unsigned long frames) noexcept QUILLFERN_NONBLOCKING {
+  SteadyNote note;
+  // The gate and the note are looked at before every sample, the first one too.
+  note.frequency = state.noteFrequency.load(relaxed);
+  if (!(note.frequency > 0.0)) return note;
+  note.step = glidedStep(state.instrument,
+                         timeStepOf(state, note.frequency) * state.instrument.stepFactor);
+  note.frames = steadyFrames(state, note.step, frames);
+  if (note.frames == 0) return note;
+  note.parameters = blockParametersOf(state);
+  note.level = state.sustainLevel;
+  note.gain = state.instrument.velocityGain;
+  note.filtered = state.instrument.settings.dcFilter;
+  note.bound = levelBoundOf(note.parameters);
+  return note;
+}
+
+void endSteadyNote(EngineState& state, const SteadyNote& note, const SteadySound& sound,
+                   unsigned long rendered) noexcept QUILLFERN_NONBLOCKING {
+  state.x = sound.model.x;
+  state.y = sound.model.y;
+  state.z = sound.model.z;
+  state.lastOutput = sound.modelOutput;
+  state.instrument.dcFilter = sound.filter;
+  state.instrument.glideStep = note.step;
+  state.instrument.heardGain = note.gain;
+  state.envelopeLevel = note.level;
+  state.lastGateLevel = note.level;
+  state.lastGateSample =
+      static_cast<int32_t>(state.noteSamples + static_cast<int32_t>(rendered) - 1);
+  state.noteSamples = state.lastGateSample + 1;
+}
+
+namespace {
+
 // The steady part of a held note, the frames renderFrame would give with everything it decides
 // on every sample decided once: the model's step, the sustain level, the velocity's gain and
 // the filter. A sample goes the general way instead where the gate closes, a new note begins or
@@ -206,18 +243,14 @@ unsigned long steadyFrames(const EngineState& state, double step, unsigned long 
 // the registers to itself. Returns the frames rendered.
 [[gnu::noinline]] QUILLFERN_MODEL_IN_SCALARS unsigned long renderSteady(
     EngineState& state, float* output, unsigned long frames) noexcept {
-  // The gate and the note are looked at before every sample, the first one too.
-  const double frequency = state.noteFrequency.load(relaxed);
-  if (!(frequency > 0.0)) return 0;
-  const double step =
-      glidedStep(state.instrument, timeStepOf(state, frequency) * state.instrument.stepFactor);
-  const unsigned long count = steadyFrames(state, step, frames);
-  if (count == 0) return 0;
-  const ModelParameters parameters = blockParametersOf(state);
-  const double level = state.sustainLevel;
-  const double gain = state.instrument.velocityGain;
-  const bool filtered = state.instrument.settings.dcFilter;
-  const double bound = levelBoundOf(parameters);
+  const SteadyNote note = steadyNoteOf(state, frames);
+  if (note.frames == 0) return 0;
+  const ModelParameters parameters = note.parameters;
+  const double step = note.step;
+  const double level = note.level;
+  const double gain = note.gain;
+  const bool filtered = note.filtered;
+  const double bound = note.bound;
   DcFilter filter = state.instrument.dcFilter;
   // x, y and z each in a register of its own (see QUILLFERN_MODEL_IN_SCALARS).
   float x = state.x;
@@ -225,9 +258,9 @@ unsigned long steadyFrames(const EngineState& state, double step, unsigned long 
   float z = state.z;
   float modelOutput = state.lastOutput;
   unsigned long frame = 0;
-  for (; frame < count; ++frame) {
+  for (; frame < note.frames; ++frame) {
     if (gateIsClosed(state) || state.envelopeReady.load(relaxed) == 0 ||
-        state.noteFrequency.load(relaxed) != frequency) {
+        state.noteFrequency.load(relaxed) != note.frequency) {
       break;
     }
     ModelVariables next{x, y, z};
@@ -241,17 +274,7 @@ unsigned long steadyFrames(const EngineState& state, double step, unsigned long 
     output[frame] = outputSample(modelOutput * level * gain, filtered, filter, bound);
   }
   if (frame == 0) return 0;
-  state.x = x;
-  state.y = y;
-  state.z = z;
-  state.lastOutput = modelOutput;
-  state.instrument.dcFilter = filter;
-  state.instrument.glideStep = step;
-  state.instrument.heardGain = gain;
-  state.envelopeLevel = level;
-  state.lastGateLevel = level;
-  state.lastGateSample = static_cast<int32_t>(state.noteSamples + static_cast<int32_t>(frame) - 1);
-  state.noteSamples = state.lastGateSample + 1;
+  endSteadyNote(state, note, {{x, y, z}, modelOutput, filter}, frame);
   return frame;
 }
 

@@ -31,6 +31,38 @@ double boundedLevel(double sample, double bound) noexcept QUILLFERN_NONBLOCKING;
 // the count back).
 bool restsSilently(const EngineState& state) noexcept QUILLFERN_NONBLOCKING;
 
+// What a held note's sustain decides once for a stretch of frames, where its level and step
+// size hold still (past its handover, attack, decay and fade-in, no glide under way, one Euler
+// step a sample, no note fading beside it, the model bounded, Model mode): `frames` of the
+// frames asked for may be rendered so, none when the voice is anywhere else.
+struct SteadyNote {
+  unsigned long frames = 0;
+  double frequency = 0.0;  // the note's, as the frames began
+  double step = 0.0;       // model time a sample
+  ModelParameters parameters;
+  double level = 0.0;  // the sustain
+  double gain = 0.0;   // the velocity's
+  bool filtered = false;
+  double bound = 0.0;  // LevelBound times the volume
+};
+
+// Where such frames leave the voice: its model, the latest x times the volume, its DC filter.
+struct SteadySound {
+  ModelVariables model;
+  float modelOutput = 0.0f;
+  DcFilter filter;
+};
+
+// The steady stretch of `state` within the next `frames`; every sample of it is
+//   x times the volume (a float), times the level and the gain, through the filter when on and
+//   then within the bound (boundedLevel past its knee),
+// bit for bit renderFrames' own. The step size it caches may change the record.
+SteadyNote steadyNoteOf(EngineState& state, unsigned long frames) noexcept QUILLFERN_NONBLOCKING;
+
+// The record after `rendered` (at least 1) of those frames, ending at `sound`.
+void endSteadyNote(EngineState& state, const SteadyNote& note, const SteadySound& sound,
+                   unsigned long rendered) noexcept QUILLFERN_NONBLOCKING;
+
 // Fills `output` with `frames` samples rendered from `state`.
 void renderFrames(EngineState& state, float* output,
                   unsigned long frames) noexcept QUILLFERN_NONBLOCKING;

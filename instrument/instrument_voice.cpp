@@ -7,6 +7,7 @@
 #include "engine/instrument.h"
 #include "engine/render.h"
 #include "engine/voice.h"
+#include "engine/voice_lanes.h"
 #include "midi/instrument_messages.h"
 #include "midi/midi_messages.h"
 
@@ -14,7 +15,7 @@ namespace {
 
 constexpr uint8_t DataBits = 0x7F;
 constexpr uint32_t ByteMask = 0xFF;
-constexpr int32_t ChordChunk = 256;  // frames a voice renders at a time into the chord's sum
+static_assert(MostVoices <= MostVoicesSummed, "a chord's voices are summed together");
 
 bool listensTo(const InstrumentVoice& voice, uint8_t channelBits) noexcept QUILLFERN_NONBLOCKING {
   const int32_t index = parameterIndexOfId(ChannelParameterId);
@@ -180,25 +181,19 @@ void changeVoiceCount(InstrumentVoice& voice, int32_t count) noexcept {
   chord.started = std::max(chord.started, count);
 }
 
+// Every sounding voice, summed in voice order: a voice at rest costs nothing.
 void renderChord(InstrumentVoice& voice, float* output, uint32_t frames,
                  ModelTrace* trace) noexcept {
-  std::fill_n(output, frames, 0.0f);
-  float part[ChordChunk];
+  std::array<EngineState*, MostVoices> sounding;
+  int32_t count = 0;
+  int32_t traced = -1;
   for (int32_t index = 0; index < voice.chord.started; ++index) {
     EngineState& engine = engineOf(voice, index);
-    if (restsSilently(engine)) continue;  // a voice at rest costs nothing
-    ModelTrace* traced = index == voice.chord.newest ? trace : nullptr;
-    for (uint32_t done = 0; done < frames;) {
-      const uint32_t chunk = std::min<uint32_t>(ChordChunk, frames - done);
-      if (traced != nullptr) {
-        renderFramesTraced(engine, part, chunk, *traced);
-      } else {
-        renderFrames(engine, part, chunk);
-      }
-      for (uint32_t frame = 0; frame < chunk; ++frame) output[done + frame] += part[frame];
-      done += chunk;
-    }
+    if (restsSilently(engine)) continue;
+    if (index == voice.chord.newest && trace != nullptr) traced = count;
+    sounding[static_cast<std::size_t>(count++)] = &engine;
   }
+  renderVoiceSum(sounding.data(), count, output, frames, traced, trace);
 }
 
 // MPE.
