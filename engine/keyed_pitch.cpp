@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <numbers>
 
 #include "engine/engine_state.h"
@@ -30,8 +29,6 @@ constexpr double HighestFilteredShare = 0.45;
 constexpr double RedesignShare = 0.01;
 // The two sections of a fourth-order Butterworth low-pass filter.
 constexpr std::array<double, 2> SectionQ{0.54119610014619698, 1.3065629648763766};
-
-constexpr float RunAwayState = std::numeric_limits<float>::quiet_NaN();
 
 void designSection(LowPassSection& section, double tangent, double q) noexcept {
   const double squared = tangent * tangent;

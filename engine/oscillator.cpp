@@ -3,14 +3,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 
 #include "engine/voice.h"
 
 namespace {
 
 constexpr auto relaxed = std::memory_order_relaxed;
-constexpr float RunAwayState = std::numeric_limits<float>::quiet_NaN();
 
 }  // namespace
 

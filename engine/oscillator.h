@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 
 #include "engine/engine_state.h"
 #include "engine/nonblocking.h"
@@ -23,6 +24,8 @@ inline constexpr float ModelTimePerPeriod = 8.0f;  // model time units per note 
 inline constexpr float RunAwayBound = 10.0f;
 // The largest |x| above, rounded up: the loudest a bounded voice gets is this times its volume.
 inline constexpr float BoundedModelPeak = 8.52f;
+// Where a model that has run away is parked until a note's start sets it back to zero.
+inline constexpr float RunAwayState = std::numeric_limits<float>::quiet_NaN();
 
 // True for an x past RunAwayBound, infinite or NaN.
 bool hasRunAway(float x) noexcept QUILLFERN_NONBLOCKING;

@@ -189,7 +189,7 @@ unsigned long steadyFrames(const EngineState& state, double step, unsigned long 
   const bool gliding = instrument.glideKeep != 0.0 && instrument.glideStep != 0.0;
   const bool steadyStep = (!gliding || instrument.glideStep == step) &&
                           (!instrument.settings.stableSteps || subStepsFor(step) == 1);
-  if (!steadyEnvelope || !steadyStep || hasRunAway(state.x) || instrument.settings.keyedPitch) {
+  if (!steadyEnvelope || !steadyStep || instrument.settings.keyedPitch) {
     return 0;
   }
   // envelopeStep's guard starts the count again past NoteSamplesLimit: that sample goes the
@@ -209,6 +209,7 @@ SteadyNote steadyNoteOf(EngineState& state, unsigned long frames) noexcept QUILL
                          timeStepOf(state, note.frequency) * state.instrument.stepFactor);
   note.frames = steadyFrames(state, note.step, frames);
   if (note.frames == 0) return note;
+  note.parked = hasRunAway(state.x);
   note.parameters = blockParametersOf(state);
   note.level = state.sustainLevel;
   note.gain = state.instrument.velocityGain;
@@ -235,6 +236,28 @@ void endSteadyNote(EngineState& state, const SteadyNote& note, const SteadySound
 
 namespace {
 
+// The note the steady way began with still sounds as it did: checked before every sample, as
+// the standalone program's MIDI thread may end it or play another while a block renders.
+bool holdsNote(const EngineState& state, const SteadyNote& note) noexcept {
+  return !gateIsClosed(state) && state.envelopeReady.load(relaxed) != 0 &&
+         state.noteFrequency.load(relaxed) == note.frequency;
+}
+
+// A held note whose model has run away: each step would leave it at NaN and silent, so none is
+// taken, and what sounds is silence through the filter.
+[[gnu::noinline]] unsigned long renderParked(EngineState& state, const SteadyNote& note,
+                                             float* output) noexcept {
+  DcFilter filter = state.instrument.dcFilter;
+  constexpr float silence = 0.0f;
+  unsigned long frame = 0;
+  for (; frame < note.frames && holdsNote(state, note); ++frame) {
+    output[frame] = outputSample(silence * note.level * note.gain, note.filtered, filter, note.bound);
+  }
+  if (frame == 0) return 0;
+  endSteadyNote(state, note, {{RunAwayState, RunAwayState, RunAwayState}, silence, filter}, frame);
+  return frame;
+}
+
 // The steady part of a held note, the frames renderFrame would give with everything it decides
 // on every sample decided once: the model's step, the sustain level, the velocity's gain and
 // the filter. A sample goes the general way instead where the gate closes, a new note begins or
@@ -245,6 +268,8 @@ namespace {
     EngineState& state, float* output, unsigned long frames) noexcept {
   const SteadyNote note = steadyNoteOf(state, frames);
   if (note.frames == 0) return 0;
+  if (note.parked) [[unlikely]]
+    return renderParked(state, note, output);
   const ModelParameters parameters = note.parameters;
   const double step = note.step;
   const double level = note.level;
@@ -259,10 +284,7 @@ namespace {
   float modelOutput = state.lastOutput;
   unsigned long frame = 0;
   for (; frame < note.frames; ++frame) {
-    if (gateIsClosed(state) || state.envelopeReady.load(relaxed) == 0 ||
-        state.noteFrequency.load(relaxed) != note.frequency) {
-      break;
-    }
+    if (!holdsNote(state, note)) break;
     ModelVariables next{x, y, z};
     eulerSteps(next, step, 1, parameters.a, parameters.b, parameters.i, parameters.r, parameters.s);
     if (hasRunAway(next.x)) [[unlikely]]

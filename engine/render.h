@@ -33,8 +33,8 @@ bool restsSilently(const EngineState& state) noexcept QUILLFERN_NONBLOCKING;
 
 // What a held note's sustain decides once for a stretch of frames, where its level and step
 // size hold still (past its handover, attack, decay and fade-in, no glide under way, one Euler
-// step a sample, no note fading beside it, the model bounded, Model mode): `frames` of the
-// frames asked for may be rendered so, none when the voice is anywhere else.
+// step a sample, no note fading beside it, Model mode): `frames` of the frames asked for may be
+// rendered so, none when the voice is anywhere else.
 struct SteadyNote {
   unsigned long frames = 0;
   double frequency = 0.0;  // the note's, as the frames began
@@ -43,7 +43,8 @@ struct SteadyNote {
   double level = 0.0;  // the sustain
   double gain = 0.0;   // the velocity's
   bool filtered = false;
-  double bound = 0.0;  // LevelBound times the volume
+  double bound = 0.0;    // LevelBound times the volume
+  bool parked = false;   // the model has run away: silent, and not stepped, until a note starts
 };
 
 // Where such frames leave the voice: its model, the latest x times the volume, its DC filter.

@@ -282,7 +282,9 @@ void renderChunk(EngineState* const* voices, int32_t count, float* output, unsig
   for (int32_t index = 0; index < count; ++index) {
     if (index == traced) continue;
     const SteadyNote note = steadyNoteOf(*voices[index], frames);
-    if (note.frames != frames || (lanes > 0 && note.filtered != filtered)) continue;
+    if (note.frames != frames || note.parked || (lanes > 0 && note.filtered != filtered)) {
+      continue;  // its own way: a parked model costs nothing to step
+    }
     filtered = note.filtered;
     lanedVoice[static_cast<std::size_t>(lanes)] = index;
     fillLane(laned, static_cast<std::size_t>(lanes), *voices[index], note);
