@@ -51,6 +51,10 @@ VOICE_GOALS = [
 ]
 
 
+# Held chords against the bare recurrence of one model: eight neurons far below eight times one.
+CHORD_GOALS = {8: 3.0, 16: 5.0}
+
+
 def verdict(ratio, goal):
     return "met" if ratio <= goal else "MISSED"
 
@@ -98,9 +102,16 @@ def render_and_midi(rates):
     overlap = rates["RenderCallbackOverlap"]
     print(f"notes started at once, the new note's and the fading note's models overlapping: "
           f"{overlap:.4g} samples/s, {bare / overlap:.2f}x the bare recurrence")
-    chords = [(voices, rates.get(f"RenderChordHeld/{voices}")) for voices in (1, 4, 8, 16)]
-    print("held chords, scalar, per sample of output against the bare recurrence of one model: " +
-          ", ".join(f"{voices} voices {bare / rate:.2f}x" for voices, rate in chords if rate))
+    print("held chords, per sample of output against the bare recurrence of one model, the "
+          "sounding voices side by side (one after another):")
+    for voices in (1, 4, 8, 16):
+        lanes = rates.get(f"RenderChordHeld/{voices}")
+        scalar = rates.get(f"RenderChordHeldScalar/{voices}")
+        if not lanes or not scalar:
+            continue
+        goal = CHORD_GOALS.get(voices)
+        aim = f"{goal:.2f}x {verdict(bare / lanes, goal)}" if goal else ""
+        print(f"  {voices:>2} voices {bare / lanes:>6.2f}x ({bare / scalar:.2f}x) {aim}")
     plugin_against_instrument(rates)
     message = rates["MidiMessageToEngineState"]
     empty = rates["EmptyMidiHandler"]
