@@ -205,8 +205,8 @@ SteadyNote steadyNoteOf(EngineState& state, unsigned long frames) noexcept QUILL
   // The gate and the note are looked at before every sample, the first one too.
   note.frequency = state.noteFrequency.load(relaxed);
   if (!(note.frequency > 0.0)) return note;
-  note.step = glidedStep(state.instrument,
-                         timeStepOf(state, note.frequency) * state.instrument.stepFactor);
+  note.step =
+      glidedStep(state.instrument, timeStepOf(state, note.frequency) * state.instrument.stepFactor);
   note.frames = steadyFrames(state, note.step, frames);
   if (note.frames == 0) return note;
   note.parked = hasRunAway(state.x);
@@ -251,7 +251,8 @@ bool holdsNote(const EngineState& state, const SteadyNote& note) noexcept {
   constexpr float silence = 0.0f;
   unsigned long frame = 0;
   for (; frame < note.frames && holdsNote(state, note); ++frame) {
-    output[frame] = outputSample(silence * note.level * note.gain, note.filtered, filter, note.bound);
+    output[frame] =
+        outputSample(silence * note.level * note.gain, note.filtered, filter, note.bound);
   }
   if (frame == 0) return 0;
   endSteadyNote(state, note, {{RunAwayState, RunAwayState, RunAwayState}, silence, filter}, frame);

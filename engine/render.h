@@ -43,8 +43,8 @@ struct SteadyNote {
   double level = 0.0;  // the sustain
   double gain = 0.0;   // the velocity's
   bool filtered = false;
-  double bound = 0.0;    // LevelBound times the volume
-  bool parked = false;   // the model has run away: silent, and not stepped, until a note starts
+  double bound = 0.0;   // LevelBound times the volume
+  bool parked = false;  // the model has run away: silent, and not stepped, until a note starts
 };
 
 // Where such frames leave the voice: its model, the latest x times the volume, its DC filter.

@@ -70,7 +70,8 @@ struct LanedVoices {
 }
 
 // -bound <= value <= bound, false for NaN: within, as `fabs(value) <= bound` is.
-[[gnu::always_inline]] inline LaneMask withinLanes(const Lanes& value, const Lanes& bound) noexcept {
+[[gnu::always_inline]] inline LaneMask withinLanes(const Lanes& value,
+                                                   const Lanes& bound) noexcept {
   return (value <= bound) & (value >= -bound);
 }
 
@@ -121,8 +122,8 @@ template <bool Filtered>
 }
 
 // Up to `frames` frames of `Groups` groups, each lane's samples in its row of `samples`
-// (ChunkFrames long); stops before the first frame where a model runs away, which the voices' own way then
-// renders. Returns the frames rendered; `voices` then holds where they left the lanes.
+// (ChunkFrames long); stops before the first frame where a model runs away, which the voices' own
+// way then renders. Returns the frames rendered; `voices` then holds where they left the lanes.
 template <int32_t Groups, bool Filtered>
 [[gnu::always_inline]] inline unsigned long stepGroups(LanedVoices& voices, float* samples,
                                                        unsigned long frames) noexcept {
@@ -149,7 +150,8 @@ template <int32_t Groups, bool Filtered>
       nextZ[group] = z[group];
       eulerStepOf(nextX[group], nextY[group], nextZ[group], lanesOf(voices.step, group),
                   lanesOf(voices.a, group), lanesOf(voices.b, group), lanesOf(voices.i, group),
-                  lanesOf(voices.r, group), lanesOf(voices.s, group), roundedToFloats);
+                  lanesOf(voices.r, group), lanesOf(voices.s, group),
+                  [](const Lanes& lanes) { return roundedToFloats(lanes); });
       bounded &= withinLanes(nextX[group], runAwayBound);
     }
     if (!everyLane(bounded)) [[unlikely]]
@@ -202,8 +204,8 @@ template <bool Filtered>
 #define QUILLFERN_LANE_TARGETS
 #endif
 
-QUILLFERN_LANE_TARGETS unsigned long renderLanes(LanedVoices& voices, bool filtered,
-                                                 float* samples, unsigned long frames) noexcept {
+QUILLFERN_LANE_TARGETS unsigned long renderLanes(LanedVoices& voices, bool filtered, float* samples,
+                                                 unsigned long frames) noexcept {
   return filtered ? stepLanes<true>(voices, samples, frames)
                   : stepLanes<false>(voices, samples, frames);
 }
@@ -234,10 +236,10 @@ void fillLane(LanedVoices& voices, std::size_t lane, const EngineState& state,
 
 // A lane that pads the last group: at rest at 0 (see LanedVoices).
 void restLane(LanedVoices& voices, std::size_t lane) noexcept {
-  for (LaneValues* values : {&voices.x, &voices.y, &voices.z, &voices.step, &voices.a, &voices.b,
-                             &voices.i, &voices.r, &voices.s, &voices.volume, &voices.level,
-                             &voices.gain, &voices.knee, &voices.bound, &voices.coefficient,
-                             &voices.lastInput, &voices.lastOutput}) {
+  for (LaneValues* values :
+       {&voices.x, &voices.y, &voices.z, &voices.step, &voices.a, &voices.b, &voices.i, &voices.r,
+        &voices.s, &voices.volume, &voices.level, &voices.gain, &voices.knee, &voices.bound,
+        &voices.coefficient, &voices.lastInput, &voices.lastOutput}) {
     (*values)[lane] = 0.0;
   }
   voices.modelOutput[lane] = 0.0f;
@@ -322,9 +324,8 @@ void renderChunk(EngineState* const* voices, int32_t count, float* output, unsig
 
 }  // namespace
 
-void renderVoiceSum(EngineState* const* voices, int32_t count, float* output,
-                    unsigned long frames, int32_t traced,
-                    ModelTrace* trace) noexcept QUILLFERN_NONBLOCKING {
+void renderVoiceSum(EngineState* const* voices, int32_t count, float* output, unsigned long frames,
+                    int32_t traced, ModelTrace* trace) noexcept QUILLFERN_NONBLOCKING {
   for (unsigned long done = 0; done < frames; done += ChunkFrames) {
     renderChunk(voices, count, output + done, std::min(ChunkFrames, frames - done), traced, trace);
   }

@@ -19,6 +19,5 @@ inline constexpr int32_t MostVoicesSummed = 16;
 // MostVoicesSummed) and writes to `output` their float sum in that order, starting from 0.0f:
 // each voice's samples are those renderFrames gives it. The voice at `traced` (none: -1) writes
 // its model's course to `trace`, as renderFramesTraced does.
-void renderVoiceSum(EngineState* const* voices, int32_t count, float* output,
-                    unsigned long frames, int32_t traced,
-                    ModelTrace* trace) noexcept QUILLFERN_NONBLOCKING;
+void renderVoiceSum(EngineState* const* voices, int32_t count, float* output, unsigned long frames,
+                    int32_t traced, ModelTrace* trace) noexcept QUILLFERN_NONBLOCKING;
