@@ -4,7 +4,7 @@
 // holding a note in blocks of 1, 64 and 256 frames, silent before its first note and after its
 // release, holding key 127 with stable steps, the dearest note: ten sub-steps a sample, and with
 // two models overlapping as notes start at once; chords of 1, 4, 8 and 16 voices held, side by
-// side and one voice after another.
+// side and one voice after another; Key mode at A4 and its dearest note at key 96.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -15,6 +15,7 @@
 #include "engine/oscillator.h"
 #include "engine/render.h"
 #include "engine/voice.h"
+#include "instrument/factory_presets.h"
 #include "instrument/instrument_voice.h"
 #include "midi/midi_messages.h"
 
@@ -201,6 +202,40 @@ void RenderCallbackTraced(benchmark::State& run) {
   countSamples(run);
 }
 BENCHMARK(RenderCallbackTraced);
+
+// A factory preset held at `key` in Key mode, whatever the plugins' default: the steps a sample
+// its cycle takes there are reported with it, so that the cost of a step can be read.
+void RenderKeyMode(benchmark::State& run, const char* preset, uint8_t key) {
+  ParameterValues values = presetValues(*findFactoryPreset(preset));
+  values.value[parameterIndexOfId(PitchSetting)] = static_cast<double>(PitchMode::Key);
+  auto voice = std::make_unique<InstrumentVoice>();
+  startInstrumentVoice(*voice, DefaultSampleRate, values);
+  playMessage(*voice, packShortMessage(NoteOnChannel1, key, 100));
+  std::vector<float> block(BlockFrames);
+  for (int frame = 0; frame < PreRollFrames; frame += BlockFrames) {
+    renderVoice(*voice, block.data(), BlockFrames);
+  }
+  for (auto _ : run) {
+    renderVoice(*voice, block.data(), BlockFrames);
+    benchmark::DoNotOptimize(block.data());
+    benchmark::ClobberMemory();
+  }
+  countSamples(run);
+  run.counters["steps_per_sample"] = voice->engine.instrument.glideStep;
+}
+
+// A4 of the plainest spiking preset.
+void RenderKeyModeRegularSpikesA4(benchmark::State& run) {
+  RenderKeyMode(run, "Regular Spikes", 69);
+}
+BENCHMARK(RenderKeyModeRegularSpikesA4);
+
+// The bank's dearest note at key 96: Slow Bursts, the longest cycle, at the steps' limit (as
+// every bursting preset is there).
+void RenderKeyModeSlowBurstsKey96(benchmark::State& run) {
+  RenderKeyMode(run, "Slow Bursts", 96);
+}
+BENCHMARK(RenderKeyModeSlowBurstsKey96);
 
 // The three update equations, the oscillator's own.
 inline void eulerStep(ModelVariables& model, double h, const ModelParameters& p) {

@@ -19,39 +19,70 @@ constexpr int32_t FirstProbeStepsPerSample = 64;
 constexpr double CycleTimeConstant = 0.008;  // seconds
 // The played cycle is the measure once this close: a held note's pitch stands still.
 constexpr double CycleSnap = 1e-9;
-// The low-pass filter's corner: below the output's Nyquist frequency by a margin, and the
-// same at every rate that reaches it, so that the timbre is too.
-constexpr double CutoffShareOfRate = 0.4;
-constexpr double HighestCutoff = 16000.0;  // Hz
-// Above this share of the steps' rate the filter would do nothing the output could hear.
-constexpr double HighestFilteredShare = 0.45;
+// The decimating filter: a 6th-order elliptic low-pass, 0.1 dB of ripple in its passband and
+// 60 dB down from its stopband's edge on, whose edge is the output's Nyquist frequency (that of
+// 44100 Hz at higher rates, so the timbre is the same at every rate): what the steps hold above
+// it would fold back among the harmonics. Three sections, the analog prototype's with a passband
+// edge of 1 (scipy.signal.ellipap(6, 0.1, 60)), each pole pair with its nearest zeros, in order
+// of rising Q.
+struct PrototypeSection {
+  double zero;  // the zeros' frequency
+  double pole;  // the poles' natural frequency
+  double q;
+};
+constexpr std::array<PrototypeSection, KeyFilterSections> Prototype{{
+    {5.301699241231073, 0.5928033164053651, 0.6137826952288828},
+    {2.056659629486572, 0.8867844711734618, 1.5801782647293585},
+    {1.5902508092970027, 1.049094068735569, 6.331637211284557},
+}};
+// Where the prototype reaches 60 dB down, in passband edges.
+constexpr double StopbandShare = 1.5486890709067755;
+constexpr double HighestStopband = 22050.0;  // Hz
+// Steps slower than this many to each hertz of the stopband's edge (3 a sample at 44100 Hz) hold
+// less than -80 dB of their energy above it (the bank's spectra at KeyStep are that far down
+// from 0.17 cycles a step on), and the filter would change nothing the output could hear.
+constexpr double UnfilteredStepsPerStopbandHertz = 6.0;
 // The filter is designed again when the steps a sample move by more than this share.
 constexpr double RedesignShare = 0.01;
-// The two sections of a fourth-order Butterworth low-pass filter.
-constexpr std::array<double, 2> SectionQ{0.54119610014619698, 1.3065629648763766};
 
-void designSection(LowPassSection& section, double tangent, double q) noexcept {
-  const double squared = tangent * tangent;
-  const double norm = 1.0 / (1.0 + tangent / q + squared);
-  section.b0 = squared * norm;
-  section.b1 = 2.0 * section.b0;
+// A prototype section through the bilinear transform, its passband edge at `edge` (prewarped,
+// tan(pi edge / steps' rate)), its gain at 0 Hz 1.
+void designSection(LowPassSection& section, const PrototypeSection& prototype,
+                   double edge) noexcept {
+  const double zero = prototype.zero * edge;
+  const double pole = prototype.pole * edge;
+  const double zeroSquared = zero * zero;
+  const double poleSquared = pole * pole;
+  const double norm = 1.0 / (1.0 + pole / prototype.q + poleSquared);
+  const double gain = poleSquared / zeroSquared * norm;
+  section.b0 = (1.0 + zeroSquared) * gain;
+  section.b1 = 2.0 * (zeroSquared - 1.0) * gain;
   section.b2 = section.b0;
-  section.a1 = 2.0 * (squared - 1.0) * norm;
-  section.a2 = (1.0 - tangent / q + squared) * norm;
+  section.a1 = 2.0 * (poleSquared - 1.0) * norm;
+  section.a2 = (1.0 - pole / prototype.q + poleSquared) * norm;
+}
+
+// A section as if it had long had `input`: a filter switched on mid-note starts from the
+// model's x rather than from 0, without a click.
+void settleSection(LowPassSection& section, double input) noexcept {
+  section.z2 = (section.b2 - section.a2) * input;
+  section.z1 = (1.0 - section.b0) * input;
 }
 
 // The filter for `stepsPerSample`, designed again only when they have moved enough.
-void followFilter(KeyedPitch& keyed, double sampleRate, double stepsPerSample,
-                  bool wanted) noexcept {
+void followFilter(KeyedPitch& keyed, double sampleRate, double stepsPerSample, bool wanted,
+                  float x) noexcept {
   if (std::fabs(stepsPerSample - keyed.filteredRate) <= RedesignShare * keyed.filteredRate) return;
   keyed.filteredRate = stepsPerSample;
-  const double cutoff = std::min(CutoffShareOfRate * sampleRate, HighestCutoff);
-  const double share = cutoff / (stepsPerSample * sampleRate);
-  keyed.filtering = wanted && share < HighestFilteredShare;
+  const double stepsPerSecond = stepsPerSample * sampleRate;
+  const double stopband = std::min(0.5 * sampleRate, HighestStopband);
+  const bool wasFiltering = keyed.filtering;
+  keyed.filtering = wanted && stepsPerSecond > UnfilteredStepsPerStopbandHertz * stopband;
   if (!keyed.filtering) return;
-  const double tangent = std::tan(std::numbers::pi * share);
-  for (std::size_t section = 0; section < SectionQ.size(); ++section) {
-    designSection(keyed.filter[section], tangent, SectionQ[section]);
+  const double edge = std::tan(std::numbers::pi * stopband / StopbandShare / stepsPerSecond);
+  for (std::size_t section = 0; section < KeyFilterSections; ++section) {
+    designSection(keyed.filter[section], Prototype[section], edge);
+    if (!wasFiltering) settleSection(keyed.filter[section], x);
   }
 }
 
@@ -62,9 +93,50 @@ void followFilter(KeyedPitch& keyed, double sampleRate, double stepsPerSample,
   return output;
 }
 
-float filtered(KeyedPitch& keyed, float x) noexcept {
-  if (!keyed.filtering) return x;
-  return static_cast<float>(filterStep(keyed.filter[1], filterStep(keyed.filter[0], x)));
+// `whole` steps of the model, its x kept as the latest two steps' outputs: false once it has
+// run away. The model and the outputs stay in registers through the loop, whose one branch is
+// the run-away check.
+bool plainSteps(KeyedPitch& keyed, ModelVariables& model, const ModelParameters& parameters,
+                int32_t whole) noexcept {
+  ModelVariables next = model;
+  float before = keyed.before;
+  float latest = keyed.latest;
+  for (int32_t step = 0; step < whole; ++step) {
+    eulerSteps(next, KeyStep, 1, parameters.a, parameters.b, parameters.i, parameters.r,
+               parameters.s);
+    if (hasRunAway(next.x)) [[unlikely]]
+      return false;
+    before = latest;
+    latest = next.x;
+  }
+  model = next;
+  keyed.before = before;
+  keyed.latest = latest;
+  return true;
+}
+
+// The same through the decimating filter, its sections' state in registers too.
+bool filteredSteps(KeyedPitch& keyed, ModelVariables& model, const ModelParameters& parameters,
+                   int32_t whole) noexcept {
+  ModelVariables next = model;
+  std::array<LowPassSection, KeyFilterSections> filter = keyed.filter;
+  float before = keyed.before;
+  float latest = keyed.latest;
+  for (int32_t step = 0; step < whole; ++step) {
+    eulerSteps(next, KeyStep, 1, parameters.a, parameters.b, parameters.i, parameters.r,
+               parameters.s);
+    if (hasRunAway(next.x)) [[unlikely]]
+      return false;
+    double output = next.x;
+    for (LowPassSection& section : filter) output = filterStep(section, output);
+    before = latest;
+    latest = static_cast<float>(output);
+  }
+  model = next;
+  keyed.filter = filter;
+  keyed.before = before;
+  keyed.latest = latest;
+  return true;
 }
 
 // The steps of this sample: the played cycle at the key's frequency, bent and transposed, and
@@ -113,19 +185,15 @@ float keyedStep(EngineState& state, ModelVariables& model,
   if (hasRunAway(model.x)) return 0.0f;  // parked until a note's start, as the window's step
 
   const double steps = stepsOfSample(state);
-  followFilter(keyed, state.sampleRate, steps, state.instrument.settings.keyFilter);
+  followFilter(keyed, state.sampleRate, steps, state.instrument.settings.keyFilter, model.x);
   const double owed = keyed.phase + steps;
   const auto whole = static_cast<int32_t>(owed);
   keyed.phase = owed - whole;
-  for (int32_t step = 0; step < whole; ++step) {
-    eulerSteps(model, KeyStep, 1, parameters.a, parameters.b, parameters.i, parameters.r,
-               parameters.s);
-    if (hasRunAway(model.x)) [[unlikely]] {
-      model = {RunAwayState, RunAwayState, RunAwayState};
-      return 0.0f;
-    }
-    keyed.before = keyed.latest;
-    keyed.latest = filtered(keyed, model.x);
+  const bool bounded = keyed.filtering ? filteredSteps(keyed, model, parameters, whole)
+                                       : plainSteps(keyed, model, parameters, whole);
+  if (!bounded) [[unlikely]] {
+    model = {RunAwayState, RunAwayState, RunAwayState};
+    return 0.0f;
   }
   const double x = keyed.before + (keyed.latest - keyed.before) * keyed.phase;
   return static_cast<float>(x * parameters.volume);

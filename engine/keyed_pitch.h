@@ -9,6 +9,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 #include "engine/model_variables.h"
@@ -21,6 +22,9 @@ struct EngineState;
 // rate, so a capped pitch is the same at any rate): the longest cycles play flat at high keys
 // rather than cost without bound.
 inline constexpr double KeyStepsPerSecondLimit = 128.0 * 44100.0;
+
+// The decimating low-pass filter's second-order sections (engine/keyed_pitch.cpp).
+inline constexpr std::size_t KeyFilterSections = 3;
 
 // One section of the decimating low-pass filter, transposed direct form II.
 struct LowPassSection {
@@ -41,8 +45,8 @@ struct KeyedPitch {
   double stepLimit = 0.0;     // steps a sample at most, at the voice's rate
   double phase = 0.0;         // the part of a step owed, 0 to 1
   double filteredRate = 0.0;  // steps a sample the filter was designed for; 0: none
-  bool filtering = false;     // the steps come faster than twice the cutoff
-  std::array<LowPassSection, 2> filter{};
+  bool filtering = false;     // the steps come fast enough to put energy above the output's band
+  std::array<LowPassSection, KeyFilterSections> filter{};
   float before = 0.0f;  // the latest two steps' filtered x
   float latest = 0.0f;
 };

@@ -1,81 +1,101 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: GPL-3.0-or-later
-"""Measures Key mode on quillfern-render's output: the heard fundamental of held notes against
-their keys (accuracy), and the energy away from the key's harmonics (cleanliness).
+"""Measures Key mode on the voice's output: the heard fundamental of every factory preset held
+at a key against the key (accuracy), and the energy away from the note's harmonics
+(cleanliness), in Key mode, Model mode and Key mode without its decimating filter.
 
-  scripts/pitch-measure.py accuracy [--render PATH] [--keys 24,36,...] [--rates 44100,...]
-  scripts/pitch-measure.py cleanliness [--render PATH]
+  scripts/pitch-measure.py accuracy [--keys 24,36,...] [--rates 44100,...] [--tool PATH]
+  scripts/pitch-measure.py cleanliness [--tool PATH]
 
-The fundamental is read by autocorrelation over two seconds after the attack (from 0.7 s), the
-shortest lag whose correlation comes within 10 % of the strongest, refined by a parabola."""
+The notes come from build/bench/quillfern-key-note, which plays a preset held at a key as
+`quillfern-render --preset NAME --param pitch=Key` does, sample for sample. A periodic preset's
+fundamental is read by autocorrelation (normalised over the lags, so a decaying note reads
+true) over two seconds from 0.7 s after the attack; a pluck, silent by then, over 0.25 to
+0.75 s. A chaotic preset's figure is its mean spike rate: the spikes counted as the probe
+counts them (alternate troughs and peaks 20 % of the range apart). A key whose cycle needs
+more steps a second than KeyStepsPerSecondLimit allows is marked capped: it sounds flat."""
 
 import argparse
 import math
-import os
 import subprocess
 import sys
-import tempfile
 
 import numpy as np
 
-PRESETS = ["Regular Spikes", "Fast Spikes", "Doublets", "Triplets", "Quadruplets",
-           "Slow Bursts", "Chaos", "Square Buzz", "Pluck", "Burst Pluck", "Slow Pad",
-           "Burst Pad", "Restless Pad", "Start-up Neuron"]
-HELD_FROM, HELD_SECONDS = 0.7, 2.2
-RENDER_SECONDS = 3.0
+HELD_FROM, HELD_SECONDS = 0.7, 2.0
+PLUCK_FROM, PLUCK_SECONDS = 0.25, 0.5
+PLUCKS = {"Pluck", "Burst Pluck", "Chord Pluck"}  # sustain 0: silent before 0.7 s
+NOTE_SECONDS = HELD_FROM + HELD_SECONDS + 0.1
 
 
 def key_frequency(key):
     return 440.0 * 2.0 ** ((key - 69) / 12.0)
 
 
-def render(binary, preset, key, rate, params):
-    """The held key as float samples; `params` are --param SYMBOL=VALUE texts."""
-    end = int(RENDER_SECONDS * 44100)
-    score = f"0 midi 90 {key} 100\n{end - 1000} midi 80 {key} 0\n{end} end\n"
-    with tempfile.TemporaryDirectory() as folder:
-        song = os.path.join(folder, "song.score")
-        out = os.path.join(folder, "out.wav")
-        with open(song, "w", encoding="ascii") as file:
-            file.write(score)
-        command = [binary, song, "-o", out, "--rate", str(rate), "--preset", preset]
-        for param in params:
-            command += ["--param", param]
-        subprocess.run(command, check=True)
-        return read_float_wav(out)
+def cycles(tool):
+    """Each preset's (kind, fastest key frequency before the steps are capped), bank order."""
+    lines = subprocess.run([tool, "cycles"], check=True, capture_output=True,
+                           text=True).stdout.splitlines()[1:]
+    table = {}
+    for line in lines:
+        name, kind, _steps, _spikes, fastest = line.split("\t")
+        table[name] = (kind, float(fastest))
+    return table
 
 
-def read_float_wav(path):
-    with open(path, "rb") as file:
-        data = file.read()
-    at = data.find(b"data")
-    return np.frombuffer(data[at + 8:], dtype="<f4").astype(np.float64)
+def note(tool, preset, key, rate, mode):
+    """The held note's measured stretch as float samples; `mode` model, key or unfiltered."""
+    raw = subprocess.run([tool, preset, str(key), str(rate), str(NOTE_SECONDS), mode],
+                         check=True, capture_output=True).stdout
+    samples = np.frombuffer(raw, dtype="<f4").astype(np.float64)
+    start, seconds = (PLUCK_FROM, PLUCK_SECONDS) if preset in PLUCKS else (HELD_FROM, HELD_SECONDS)
+    return samples[int(start * rate):int((start + seconds) * rate)]
 
 
-def held(samples, rate):
-    start = int(HELD_FROM * rate)
-    return samples[start:start + int(HELD_SECONDS * rate)]
+def normalised_correlation(x):
+    """Σ x(t) x(t + lag) over √(Σ x(t)² Σ x(t + lag)²), for every lag below half the length."""
+    size = 1 << (2 * len(x) - 1).bit_length()
+    spectrum = np.fft.rfft(x, size)
+    products = np.fft.irfft(spectrum * np.conj(spectrum), size)[:len(x) // 2]
+    squares = np.concatenate(([0.0], np.cumsum(x * x)))
+    lags = np.arange(len(products))
+    heads = squares[len(x) - lags]            # x(0 .. n - lag)
+    tails = squares[len(x)] - squares[lags]   # x(lag .. n)
+    return products / np.sqrt(np.maximum(heads * tails, 1e-300))
 
 
 def fundamental(samples, rate, expected):
-    """The heard fundamental in Hz near `expected` (within an octave either way)."""
-    x = samples - samples.mean()
-    size = 1 << (2 * len(x) - 1).bit_length()
-    spectrum = np.fft.rfft(x, size)
-    correlation = np.fft.irfft(spectrum * np.conj(spectrum), size)[:len(x)]
-    correlation /= correlation[0] if correlation[0] > 0 else 1.0
+    """The heard fundamental in Hz within an octave of `expected`: the shortest lag whose
+    correlation comes within 10 % of the strongest, refined by a parabola."""
+    correlation = normalised_correlation(samples - samples.mean())
     period = rate / expected
-    low, high = max(2, int(period / 2.2)), min(len(x) // 2, int(period * 2.2))
-    window = correlation[low:high]
-    strongest = window.max()
+    low, high = max(2, int(period / 2.2)), min(len(correlation) - 1, int(period * 2.2))
+    strongest = correlation[low:high].max()
     for lag in range(low + 1, high - 1):
         value = correlation[lag]
-        if value >= 0.9 * strongest and value >= correlation[lag - 1] and value >= correlation[lag + 1]:
+        if value >= 0.9 * strongest and value >= correlation[lag - 1] \
+                and value >= correlation[lag + 1]:
             left, right = correlation[lag - 1], correlation[lag + 1]
             bend = left - 2 * value + right
             offset = 0.5 * (left - right) / bend if bend < 0 else 0.0
             return rate / (lag + offset)
     return float("nan")
+
+
+def spike_rate(samples, rate):
+    """Spikes a second: alternate troughs and peaks, each 20 % of the range from the last."""
+    prominence = 0.2 * (samples.max() - samples.min())
+    rising, extreme, peaks = False, samples[0], []
+    for at, x in enumerate(samples):
+        if (x > extreme) if rising else (x < extreme):
+            extreme, extreme_at = x, at
+        elif (x < extreme - prominence) if rising else (x > extreme + prominence):
+            if rising:
+                peaks.append(extreme_at)
+            rising, extreme, extreme_at = not rising, x, at
+    if len(peaks) < 3:
+        return float("nan")
+    return rate * (len(peaks) - 1) / (peaks[-1] - peaks[0])
 
 
 def cents(heard, wanted):
@@ -87,17 +107,22 @@ def accuracy(arguments):
     rates = [int(rate) for rate in arguments.rates.split(",")]
     print("| preset | rate | " + " | ".join(f"key {key}" for key in keys) + " |")
     print("|---|---|" + "---|" * len(keys))
-    for preset in PRESETS:
+    for preset, (kind, fastest) in cycles(arguments.tool).items():
         for rate in rates:
             row = []
             for key in keys:
-                samples = held(render(arguments.render, preset, key, rate, arguments.param), rate)
-                row.append(f"{cents(fundamental(samples, rate, key_frequency(key)), key_frequency(key)):+.2f}")
-            print(f"| {preset} | {rate} | " + " | ".join(row) + " |", flush=True)
+                wanted = key_frequency(key)
+                samples = note(arguments.tool, preset, key, rate, "key")
+                heard = spike_rate(samples, rate) if kind == "chaotic" else \
+                    fundamental(samples, rate, min(wanted, fastest))
+                figure = f"{cents(heard, wanted):+.2f}"
+                row.append(f"{figure} capped" if wanted > fastest else figure)
+            label = f"{preset} ({kind}{', spike rate' if kind == 'chaotic' else ''})"
+            print(f"| {label} | {rate} | " + " | ".join(row) + " |", flush=True)
 
 
 def away_from_harmonics(samples, rate, frequency):
-    """Energy more than 1.5 % of the key's frequency from every harmonic, in dB of the whole."""
+    """Energy more than 1.5 % of `frequency` from every harmonic of it, in dB of the whole."""
     x = (samples - samples.mean()) * np.blackman(len(samples))
     power = np.abs(np.fft.rfft(x)) ** 2
     bins = np.fft.rfftfreq(len(x), 1.0 / rate)
@@ -107,16 +132,21 @@ def away_from_harmonics(samples, rate, frequency):
 
 
 def cleanliness(arguments):
-    modes = [("Model", ["pitch=Model"]), ("Key", ["pitch=Key"]),
-             ("Key, unfiltered", ["pitch=Key", "key_filter=Off"])]
+    """Key mode against the key's harmonics; Model mode, which does not play the key, against
+    the harmonics of the fundamental it is heard at."""
     print("| preset | mode | key 84 | key 96 | key 108 |")
     print("|---|---|---|---|---|")
+    rate = 44100
     for preset in ["Regular Spikes", "Fast Spikes"]:
-        for name, params in modes:
+        for mode, name in [("key", "Key"), ("unfiltered", "Key, unfiltered"),
+                           ("model", "Model (its own fundamental)")]:
             row = []
             for key in (84, 96, 108):
-                samples = held(render(arguments.render, preset, key, 44100, params), 44100)
-                row.append(f"{away_from_harmonics(samples, 44100, key_frequency(key)):.1f} dB")
+                samples = note(arguments.tool, preset, key, rate, mode)
+                frequency = key_frequency(key)
+                if mode == "model":
+                    frequency = spike_rate(samples, rate)
+                row.append(f"{away_from_harmonics(samples, rate, frequency):.1f} dB")
             print(f"| {preset} | {name} | " + " | ".join(row) + " |", flush=True)
 
 
@@ -124,10 +154,9 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("what", choices=["accuracy", "cleanliness"])
-    parser.add_argument("--render", default="build/tools/quillfern-render")
+    parser.add_argument("--tool", default="build/bench/quillfern-key-note")
     parser.add_argument("--keys", default="24,36,48,60,72,84,96")
     parser.add_argument("--rates", default="44100,48000,96000")
-    parser.add_argument("--param", action="append", default=[])
     arguments = parser.parse_args()
     accuracy(arguments) if arguments.what == "accuracy" else cleanliness(arguments)
 
