@@ -46,27 +46,26 @@ constexpr double UnfilteredStepsPerStopbandHertz = 6.0;
 constexpr double RedesignShare = 0.01;
 
 // A prototype section through the bilinear transform, its passband edge at `edge` (prewarped,
-// tan(pi edge / steps' rate)), its gain at 0 Hz 1.
-void designSection(LowPassSection& section, const PrototypeSection& prototype,
-                   double edge) noexcept {
+// tan(pi edge / steps' rate)); returns its gain at 0 Hz.
+double designSection(LowPassSection& section, const PrototypeSection& prototype,
+                     double edge) noexcept {
   const double zero = prototype.zero * edge;
   const double pole = prototype.pole * edge;
   const double zeroSquared = zero * zero;
   const double poleSquared = pole * pole;
   const double norm = 1.0 / (1.0 + pole / prototype.q + poleSquared);
-  const double gain = poleSquared / zeroSquared * norm;
-  section.b0 = (1.0 + zeroSquared) * gain;
-  section.b1 = 2.0 * (zeroSquared - 1.0) * gain;
-  section.b2 = section.b0;
+  section.zero = 2.0 * (zeroSquared - 1.0) / (1.0 + zeroSquared);
   section.a1 = 2.0 * (poleSquared - 1.0) * norm;
   section.a2 = (1.0 - pole / prototype.q + poleSquared) * norm;
+  return (2.0 + section.zero) / (1.0 + section.a1 + section.a2);
 }
 
-// A section as if it had long had `input`: a filter switched on mid-note starts from the
-// model's x rather than from 0, without a click.
-void settleSection(LowPassSection& section, double input) noexcept {
-  section.z2 = (section.b2 - section.a2) * input;
-  section.z1 = (1.0 - section.b0) * input;
+// A section as if it had long had `input`, which it gives `gain` times: a filter switched on
+// mid-note starts from the model's x rather than from 0, without a click.
+void settleSection(LowPassSection& section, double input, double gain) noexcept {
+  const double output = gain * input;
+  section.z2 = input - section.a2 * output;
+  section.z1 = output - input;
 }
 
 // The filter for `stepsPerSample`, designed again only when they have moved enough.
@@ -80,16 +79,20 @@ void followFilter(KeyedPitch& keyed, double sampleRate, double stepsPerSample, b
   keyed.filtering = wanted && stepsPerSecond > UnfilteredStepsPerStopbandHertz * stopband;
   if (!keyed.filtering) return;
   const double edge = std::tan(std::numbers::pi * stopband / StopbandShare / stepsPerSecond);
+  double input = x;
+  keyed.filterGain = 1.0;
   for (std::size_t section = 0; section < KeyFilterSections; ++section) {
-    designSection(keyed.filter[section], Prototype[section], edge);
-    if (!wasFiltering) settleSection(keyed.filter[section], x);
+    const double gain = designSection(keyed.filter[section], Prototype[section], edge);
+    if (!wasFiltering) settleSection(keyed.filter[section], input, gain);
+    input *= gain;
+    keyed.filterGain /= gain;
   }
 }
 
 [[gnu::always_inline]] inline double filterStep(LowPassSection& section, double input) noexcept {
-  const double output = section.b0 * input + section.z1;
-  section.z1 = section.b1 * input - section.a1 * output + section.z2;
-  section.z2 = section.b2 * input - section.a2 * output;
+  const double output = input + section.z1;
+  section.z1 = section.zero * input - section.a1 * output + section.z2;
+  section.z2 = input - section.a2 * output;
   return output;
 }
 
@@ -115,11 +118,17 @@ bool plainSteps(KeyedPitch& keyed, ModelVariables& model, const ModelParameters&
   return true;
 }
 
-// The same through the decimating filter, its sections' state in registers too.
+// The same through the decimating filter. Its sections are three named copies, not an array
+// looped over, so that their state stays in registers: kept in memory, each step's recursion
+// would wait on a store and a load.
 bool filteredSteps(KeyedPitch& keyed, ModelVariables& model, const ModelParameters& parameters,
                    int32_t whole) noexcept {
+  static_assert(KeyFilterSections == 3);
   ModelVariables next = model;
-  std::array<LowPassSection, KeyFilterSections> filter = keyed.filter;
+  LowPassSection first = keyed.filter[0];
+  LowPassSection second = keyed.filter[1];
+  LowPassSection third = keyed.filter[2];
+  const double gain = keyed.filterGain;
   float before = keyed.before;
   float latest = keyed.latest;
   for (int32_t step = 0; step < whole; ++step) {
@@ -127,13 +136,12 @@ bool filteredSteps(KeyedPitch& keyed, ModelVariables& model, const ModelParamete
                parameters.s);
     if (hasRunAway(next.x)) [[unlikely]]
       return false;
-    double output = next.x;
-    for (LowPassSection& section : filter) output = filterStep(section, output);
+    const double output = filterStep(third, filterStep(second, filterStep(first, next.x)));
     before = latest;
-    latest = static_cast<float>(output);
+    latest = static_cast<float>(output * gain);
   }
   model = next;
-  keyed.filter = filter;
+  keyed.filter = {first, second, third};
   keyed.before = before;
   keyed.latest = latest;
   return true;

@@ -26,11 +26,11 @@ inline constexpr double KeyStepsPerSecondLimit = 128.0 * 44100.0;
 // The decimating low-pass filter's second-order sections (engine/keyed_pitch.cpp).
 inline constexpr std::size_t KeyFilterSections = 3;
 
-// One section of the decimating low-pass filter, transposed direct form II.
+// One section of the decimating low-pass filter, transposed direct form II. Its zeros lie on
+// the unit circle, so its numerator is 1 + zero z^-1 + z^-2 and the sections' gains are applied
+// once, after the last: three multiplications a section a step rather than five.
 struct LowPassSection {
-  double b0 = 1.0;
-  double b1 = 0.0;
-  double b2 = 0.0;
+  double zero = 0.0;
   double a1 = 0.0;
   double a2 = 0.0;
   double z1 = 0.0;
@@ -47,6 +47,7 @@ struct KeyedPitch {
   double filteredRate = 0.0;  // steps a sample the filter was designed for; 0: none
   bool filtering = false;     // the steps come fast enough to put energy above the output's band
   std::array<LowPassSection, KeyFilterSections> filter{};
+  double filterGain = 1.0;  // the sections' gains together: 1 at 0 Hz
   float before = 0.0f;  // the latest two steps' filtered x
   float latest = 0.0f;
 };
