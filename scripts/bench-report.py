@@ -28,7 +28,13 @@ def run_benchmarks(binary):
         if entry.get("run_type") == "iteration":
             name = entry["run_name"]
             best[name] = max(best.get(name, 0.0), entry["items_per_second"])
+            if "steps_per_sample" in entry:
+                STEPS_PER_SAMPLE[name] = entry["steps_per_sample"]
     return best
+
+
+# The model's steps a sample of the Key mode benchmarks, as they report them.
+STEPS_PER_SAMPLE = {}
 
 
 # What the voice may cost per sample against the bare recurrence: a held note in blocks of 64
@@ -48,6 +54,10 @@ VOICE_GOALS = [
     ("silent voice, after its release", "RenderCallbackReleased/256", 0.1),
     # Ten sub-steps a sample, each about a bare step.
     ("key 127 with stable steps, 256-frame blocks", "RenderCallbackKey127Stable/256", 11.0),
+    # Key mode takes the cycle's steps of 0.04 a sample: 4.6 at A4 for Regular Spikes, and the
+    # limit of 128 for every bursting preset at key 96. Each costs at least a bare step.
+    ("Key mode, Regular Spikes held at A4", "RenderKeyModeRegularSpikesA4", 3.0),
+    ("Key mode, Slow Bursts held at key 96", "RenderKeyModeSlowBurstsKey96", 40.0),
 ]
 
 
@@ -96,6 +106,9 @@ def render_and_midi(rates):
     print(f"{'figure':<46}{'samples/s':>12}{'cost vs bare':>14}{'goal':>7}")
     for figure, rate, ratio, goal in voice_costs(rates):
         print(f"{figure:<46}{rate:>12.4g}{ratio:>13.2f}x{goal:>6.2f}x {verdict(ratio, goal)}")
+    for name, steps in STEPS_PER_SAMPLE.items():
+        print(f"{name}: {steps:.2f} model steps a sample, "
+              f"{bare / rates[name] / steps:.2f}x the bare recurrence a step")
     per_call = rates["BareStepPerCall"]
     print(f"floor of a 1-frame block, one bare step a call with the model in memory between "
           f"calls: {bare / per_call:.2f}x the bare recurrence")

@@ -11,8 +11,8 @@ The notes come from build/bench/quillfern-key-note, which plays a preset held at
 `quillfern-render --preset NAME --param pitch=Key` does, sample for sample. A periodic preset's
 fundamental is read by autocorrelation (normalised over the lags, so a decaying note reads
 true) over two seconds from 0.7 s after the attack; a pluck, silent by then, over 0.25 to
-0.75 s. A chaotic preset's figure is its mean spike rate: the spikes counted as the probe
-counts them (alternate troughs and peaks 20 % of the range apart). A key whose cycle needs
+0.75 s. A chaotic preset's figure is its mean spike rate: the output's rises through 60 % of
+its range, each after a fall below 40 %. A key whose cycle needs
 more steps a second than KeyStepsPerSecondLimit allows is marked capped: it sounds flat."""
 
 import argparse
@@ -84,19 +84,21 @@ def fundamental(samples, rate, expected):
 
 
 def spike_rate(samples, rate):
-    """Spikes a second: alternate troughs and peaks, each 20 % of the range from the last."""
-    prominence = 0.2 * (samples.max() - samples.min())
-    rising, extreme, peaks = False, samples[0], []
-    for at, x in enumerate(samples):
-        if (x > extreme) if rising else (x < extreme):
-            extreme, extreme_at = x, at
-        elif (x < extreme - prominence) if rising else (x > extreme + prominence):
-            if rising:
-                peaks.append(extreme_at)
-            rising, extreme, extreme_at = not rising, x, at
-    if len(peaks) < 3:
+    """Spikes a second: rises through 60 % of the range, each after a fall below 40 %, which the
+    filter's ringing at high keys does not reach."""
+    low, span = samples.min(), samples.max() - samples.min()
+    above = samples > low + 0.6 * span
+    below = samples < low + 0.4 * span
+    armed, spikes = True, []
+    for at in range(len(samples)):
+        if armed and above[at]:
+            spikes.append(at)
+            armed = False
+        elif below[at]:
+            armed = True
+    if len(spikes) < 3:
         return float("nan")
-    return rate * (len(peaks) - 1) / (peaks[-1] - peaks[0])
+    return rate * (len(spikes) - 1) / (spikes[-1] - spikes[0])
 
 
 def cents(heard, wanted):
