@@ -26,6 +26,7 @@ HELD_FROM, HELD_SECONDS = 0.7, 2.0
 PLUCK_FROM, PLUCK_SECONDS = 0.25, 0.5
 PLUCKS = {"Pluck", "Burst Pluck", "Chord Pluck"}  # sustain 0: silent before 0.7 s
 NOTE_SECONDS = HELD_FROM + HELD_SECONDS + 0.1
+SHORTEST_PERIOD = 200  # samples
 SILENT = 1e-6  # a peak below this is a model at rest: Model mode's high keys at the bank's settings
 
 
@@ -65,10 +66,22 @@ def normalised_correlation(x):
     return products / np.sqrt(np.maximum(heads * tails, 1e-300))
 
 
+def upsampled(x, factor):
+    """`x` at `factor` times its rate, band-limited (zeros added to its spectrum)."""
+    spectrum = np.fft.rfft(x)
+    longer = np.zeros(len(x) * factor // 2 + 1, dtype=complex)
+    longer[:len(spectrum)] = spectrum
+    return np.fft.irfft(longer, len(x) * factor) * factor
+
+
 def fundamental(samples, rate, expected):
     """The heard fundamental in Hz within an octave of `expected`: the shortest lag whose
-    correlation comes within 10 % of the strongest, refined by a parabola."""
-    correlation = normalised_correlation(samples - samples.mean())
+    correlation comes within 10 % of the strongest, refined by a parabola. A short period is
+    read on the sound upsampled to at least SHORTEST_PERIOD samples a period: at a few dozen,
+    whole lags would miss the peak by enough to favour a lag of two periods."""
+    factor = min(16, max(1, math.ceil(SHORTEST_PERIOD * expected / rate)))
+    rate *= factor
+    correlation = normalised_correlation(upsampled(samples - samples.mean(), factor))
     period = rate / expected
     low, high = max(2, int(period / 2.2)), min(len(correlation) - 1, int(period * 2.2))
     strongest = correlation[low:high].max()
