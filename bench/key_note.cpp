@@ -37,8 +37,7 @@ int printCycles() {
   for (const FactoryPreset& preset : factoryPresets()) {
     auto voice = std::make_unique<InstrumentVoice>();
     startInstrumentVoice(*voice, 44100.0, inMode(preset, true));
-    const CycleMeasure cycle =
-        measureCycle(modelParametersOf(voice->engine), WholeMeasureSteps);
+    const CycleMeasure cycle = measureCycle(modelParametersOf(voice->engine), WholeMeasureSteps);
     // Above this key frequency the steps a second are capped and the note goes flat.
     const double fastest = cycle.steps > 0.0 ? KeyStepsPerSecondLimit / cycle.steps : 0.0;
     std::printf("%s\t%s\t%.4f\t%d\t%.2f\n", preset.name,

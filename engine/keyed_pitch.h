@@ -48,7 +48,7 @@ struct KeyedPitch {
   bool filtering = false;     // the steps come fast enough to put energy above the output's band
   std::array<LowPassSection, KeyFilterSections> filter{};
   double filterGain = 1.0;  // the sections' gains together: 1 at 0 Hz
-  float before = 0.0f;  // the latest two steps' filtered x
+  float before = 0.0f;      // the latest two steps' filtered x
   float latest = 0.0f;
 };
 
