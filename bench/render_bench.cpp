@@ -60,13 +60,22 @@ void RenderCallbackSustain(benchmark::State& run) {
 }
 BENCHMARK(RenderCallbackSustain)->Arg(BlockFrames)->Arg(64)->Arg(1);
 
-// The chord's keys: minor thirds up from A2.
-uint8_t chordKey(int32_t note) {
-  return static_cast<uint8_t>(45 + 3 * note);
+// The plugins' voice, its notes held into their sustain, rendered in blocks.
+void renderHeldVoice(benchmark::State& run, InstrumentVoice& voice) {
+  std::vector<float> block(BlockFrames);
+  for (int frame = 0; frame < PreRollFrames; frame += BlockFrames) {
+    renderVoice(voice, block.data(), BlockFrames);
+  }
+  for (auto _ : run) {
+    renderVoice(voice, block.data(), BlockFrames);
+    benchmark::DoNotOptimize(block.data());
+    benchmark::ClobberMemory();
+  }
+  countSamples(run);
 }
 
-// A chord of `voices` notes held into their sustain, a voice each, per sample of the chord's
-// output: the voices holding their sustain step side by side.
+// A chord of `voices` notes held into their sustain, a voice each (scalar: one model after
+// another), per sample of the chord's output.
 void RenderChordHeld(benchmark::State& run) {
   const auto voices = static_cast<int32_t>(run.range(0));
   auto voice = std::make_unique<InstrumentVoice>();
@@ -76,16 +85,7 @@ void RenderChordHeld(benchmark::State& run) {
   for (int32_t note = 0; note < voices; ++note) {
     playMessage(*voice, packShortMessage(NoteOnChannel1, chordKey(note), 100));
   }
-  std::vector<float> block(BlockFrames);
-  for (int frame = 0; frame < PreRollFrames; frame += BlockFrames) {
-    renderVoice(*voice, block.data(), BlockFrames);
-  }
-  for (auto _ : run) {
-    renderVoice(*voice, block.data(), BlockFrames);
-    benchmark::DoNotOptimize(block.data());
-    benchmark::ClobberMemory();
-  }
-  countSamples(run);
+  renderHeldVoice(run, *voice);
 }
 BENCHMARK(RenderChordHeld)->Arg(1)->Arg(4)->Arg(8)->Arg(16);
 
@@ -211,16 +211,7 @@ void RenderKeyMode(benchmark::State& run, const char* preset, uint8_t key) {
   auto voice = std::make_unique<InstrumentVoice>();
   startInstrumentVoice(*voice, DefaultSampleRate, values);
   playMessage(*voice, packShortMessage(NoteOnChannel1, key, 100));
-  std::vector<float> block(BlockFrames);
-  for (int frame = 0; frame < PreRollFrames; frame += BlockFrames) {
-    renderVoice(*voice, block.data(), BlockFrames);
-  }
-  for (auto _ : run) {
-    renderVoice(*voice, block.data(), BlockFrames);
-    benchmark::DoNotOptimize(block.data());
-    benchmark::ClobberMemory();
-  }
-  countSamples(run);
+  renderHeldVoice(run, *voice);
   run.counters["steps_per_sample"] = voice->engine.instrument.glideStep;
 }
 

@@ -96,33 +96,14 @@ void followFilter(KeyedPitch& keyed, double sampleRate, double stepsPerSample, b
   return output;
 }
 
-// `whole` steps of the model, its x kept as the latest two steps' outputs: false once it has
-// run away. The model and the outputs stay in registers through the loop, whose one branch is
-// the run-away check.
-bool plainSteps(KeyedPitch& keyed, ModelVariables& model, const ModelParameters& parameters,
-                int32_t whole) noexcept {
-  ModelVariables next = model;
-  float before = keyed.before;
-  float latest = keyed.latest;
-  for (int32_t step = 0; step < whole; ++step) {
-    eulerSteps(next, KeyStep, 1, parameters.a, parameters.b, parameters.i, parameters.r,
-               parameters.s);
-    if (hasRunAway(next.x)) [[unlikely]]
-      return false;
-    before = latest;
-    latest = next.x;
-  }
-  model = next;
-  keyed.before = before;
-  keyed.latest = latest;
-  return true;
-}
-
-// The same through the decimating filter. Its sections are three named copies, not an array
-// looped over, so that their state stays in registers: kept in memory, each step's recursion
-// would wait on a store and a load.
-bool filteredSteps(KeyedPitch& keyed, ModelVariables& model, const ModelParameters& parameters,
-                   int32_t whole) noexcept {
+// `whole` steps of the model, its x kept as the latest two steps' outputs, through the
+// decimating filter when `Filtered`: false once it has run away. The model, the outputs and the
+// filter's state stay in registers through the loop, whose one branch is the run-away check;
+// the sections are three named copies, not an array looped over, since kept in memory each
+// step's recursion would wait on a store and a load.
+template <bool Filtered>
+bool takeSteps(KeyedPitch& keyed, ModelVariables& model, const ModelParameters& parameters,
+               int32_t whole) noexcept {
   static_assert(KeyFilterSections == 3);
   ModelVariables next = model;
   LowPassSection first = keyed.filter[0];
@@ -136,12 +117,16 @@ bool filteredSteps(KeyedPitch& keyed, ModelVariables& model, const ModelParamete
                parameters.s);
     if (hasRunAway(next.x)) [[unlikely]]
       return false;
-    const double output = filterStep(third, filterStep(second, filterStep(first, next.x)));
     before = latest;
-    latest = static_cast<float>(output * gain);
+    if constexpr (Filtered) {
+      const double output = filterStep(third, filterStep(second, filterStep(first, next.x)));
+      latest = static_cast<float>(output * gain);
+    } else {
+      latest = next.x;
+    }
   }
   model = next;
-  keyed.filter = {first, second, third};
+  if constexpr (Filtered) keyed.filter = {first, second, third};
   keyed.before = before;
   keyed.latest = latest;
   return true;
@@ -197,8 +182,8 @@ float keyedStep(EngineState& state, ModelVariables& model,
   const double owed = keyed.phase + steps;
   const auto whole = static_cast<int32_t>(owed);
   keyed.phase = owed - whole;
-  const bool bounded = keyed.filtering ? filteredSteps(keyed, model, parameters, whole)
-                                       : plainSteps(keyed, model, parameters, whole);
+  const bool bounded = keyed.filtering ? takeSteps<true>(keyed, model, parameters, whole)
+                                       : takeSteps<false>(keyed, model, parameters, whole);
   if (!bounded) [[unlikely]] {
     model = {RunAwayState, RunAwayState, RunAwayState};
     return 0.0f;
