@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Regular Spikes held at A4 in Key mode while a host automates I on every sample, sweeping it
-// over its whole range and back, in 64-frame calls as a plugin's process gets them: under
+// over its whole range and back and then holding it, in 64-frame calls as a plugin's process
+// gets them (the hold shows a measure put off until the controls rest): under
 // callgrind each call's instructions are dumped apart (tests/tools/key_automation_cost.sh), to
 // see that the tuning's work after a control move is spread over the calls and none pays for
 // a whole measure of the cycle.
@@ -19,7 +20,8 @@ int main(int argc, char** argv) {
   if (argc != 2) return 2;
   constexpr uint32_t CallFrames = 64;
   constexpr double Rate = 44100.0;
-  constexpr double SweepSeconds = 2.0;  // up the range and down again
+  constexpr double CycleSeconds = 2.0;  // up the range, down again, then held
+  constexpr double SweepShare = 0.75;
   ParameterValues values = presetValues(*findFactoryPreset("Regular Spikes"));
   values.value[parameterIndexOfId(PitchSetting)] = static_cast<double>(PitchMode::Key);
   auto voice = std::make_unique<InstrumentVoice>();
@@ -34,7 +36,8 @@ int main(int argc, char** argv) {
   for (long call = std::strtol(argv[1], nullptr, 10); call > 0; --call) {
     CALLGRIND_ZERO_STATS;
     for (uint32_t at = 0; at < CallFrames; ++at, ++frame) {
-      const double along = std::fabs(std::fmod(frame / (Rate * SweepSeconds), 1.0) * 2.0 - 1.0);
+      const double phase = std::fmod(frame / (Rate * CycleSeconds), 1.0) / SweepShare;
+      const double along = phase < 1.0 ? std::fabs(phase * 2.0 - 1.0) : 1.0;
       setInstrumentParameter(*voice, i,
                              parameter.maximum + (parameter.minimum - parameter.maximum) * along);
       renderVoice(*voice, output.data() + at, 1);

@@ -10,7 +10,7 @@ command -v valgrind >/dev/null || { echo "valgrind is not installed"; exit 77; }
 dumps=$(mktemp -d)
 trap 'rm -rf "$dumps"' EXIT
 
-# One whole sweep of I, up and down: 2 s at 44100 Hz.
+# One whole sweep of I, up, down and held: 2 s at 44100 Hz.
 valgrind --tool=callgrind --callgrind-out-file="$dumps/call" --dump-instr=no --dump-line=no \
   "$program" 1378 >/dev/null 2>&1
 cat "$dumps"/call.* | sed -n 's/^summary: //p' | awk '
