@@ -47,9 +47,12 @@ int printCycles() {
   return 0;
 }
 
+bool knownMode(const std::string& mode) {
+  return mode == "model" || mode == "key" || mode == "unfiltered";
+}
+
 int renderNote(const FactoryPreset& preset, int32_t key, double rate, double seconds,
                const std::string& mode) {
-  if (mode != "model" && mode != "key" && mode != "unfiltered") return 2;
   auto voice = std::make_unique<InstrumentVoice>();
   startInstrumentVoice(*voice, rate, inMode(preset, mode != "model"));
   if (mode == "unfiltered") setInstrumentValue(voice->engine, KeyFilterSetting, 0.0);
@@ -57,18 +60,29 @@ int renderNote(const FactoryPreset& preset, int32_t key, double rate, double sec
   std::vector<float> block(BlockFrames);
   for (auto frames = static_cast<int64_t>(seconds * rate); frames > 0; frames -= BlockFrames) {
     renderVoice(*voice, block.data(), BlockFrames);
-    std::fwrite(block.data(), sizeof(float), BlockFrames, stdout);
+    if (std::fwrite(block.data(), sizeof(float), BlockFrames, stdout) != BlockFrames) {
+      std::perror("quillfern-key-note: writing the samples");
+      return 1;
+    }
   }
-  return 0;
+  return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc == 2 && std::string(argv[1]) == "cycles") return printCycles();
-  if (argc != 6) return 2;
-  const FactoryPreset* preset = findFactoryPreset(argv[1]);
-  if (preset == nullptr) return 2;
-  return renderNote(*preset, std::atoi(argv[2]), std::strtod(argv[3], nullptr),
-                    std::strtod(argv[4], nullptr), argv[5]);
+  const FactoryPreset* preset = argc == 6 ? findFactoryPreset(argv[1]) : nullptr;
+  const long key = argc == 6 ? std::strtol(argv[2], nullptr, 10) : -1;
+  const double rate = argc == 6 ? std::strtod(argv[3], nullptr) : 0.0;
+  const double seconds = argc == 6 ? std::strtod(argv[4], nullptr) : 0.0;
+  if (preset == nullptr || key < 0 || key > 127 || !(rate >= 8000.0 && rate <= 384000.0) ||
+      !(seconds > 0.0 && seconds <= 60.0) || !knownMode(argv[5])) {
+    std::fprintf(stderr,
+                 "usage: quillfern-key-note cycles\n"
+                 "       quillfern-key-note PRESET KEY(0-127) RATE(8000-384000) SECONDS(0-60] "
+                 "model|key|unfiltered\n");
+    return 2;
+  }
+  return renderNote(*preset, static_cast<int32_t>(key), rate, seconds, argv[5]);
 }

@@ -36,7 +36,8 @@ int main(int argc, char** argv) {
   for (long call = std::strtol(argv[1], nullptr, 10); call > 0; --call) {
     CALLGRIND_ZERO_STATS;
     for (uint32_t at = 0; at < CallFrames; ++at, ++frame) {
-      const double phase = std::fmod(frame / (Rate * CycleSeconds), 1.0) / SweepShare;
+      const double phase =
+          std::fmod(static_cast<double>(frame) / (Rate * CycleSeconds), 1.0) / SweepShare;
       const double along = phase < 1.0 ? std::fabs(phase * 2.0 - 1.0) : 1.0;
       setInstrumentParameter(*voice, i,
                              parameter.maximum + (parameter.minimum - parameter.maximum) * along);
