@@ -74,8 +74,13 @@ void renderHeldVoice(benchmark::State& run, InstrumentVoice& voice) {
   countSamples(run);
 }
 
-// A chord of `voices` notes held into their sustain, a voice each (scalar: one model after
-// another), per sample of the chord's output.
+// The chord's keys: minor thirds up from A2.
+uint8_t chordKey(int32_t note) {
+  return static_cast<uint8_t>(45 + 3 * note);
+}
+
+// A chord of `voices` notes held into their sustain, a voice each, per sample of the chord's
+// output: the voices holding their sustain step side by side.
 void RenderChordHeld(benchmark::State& run) {
   const auto voices = static_cast<int32_t>(run.range(0));
   auto voice = std::make_unique<InstrumentVoice>();
