@@ -102,6 +102,7 @@ double fadingLevel(const EngineState& state) noexcept {
 void startAttack(EngineState& state, ModelVariables& model) noexcept {
   model = {0.0f, 0.0f, 0.0f};
   state.instrument.glideStep = 0.0;  // a new note starts at its own pitch, never glides there
+  startKeyedNote(state.instrument.keyed);
   setNoteFlag(state, state.oscillatorReset);
   state.noteSamples = 0;
 }

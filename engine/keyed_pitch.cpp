@@ -75,8 +75,11 @@ void followFilter(KeyedPitch& keyed, double sampleRate, double stepsPerSample, b
   keyed.filteredRate = stepsPerSample;
   const double stepsPerSecond = stepsPerSample * sampleRate;
   const double stopband = std::min(0.5 * sampleRate, HighestStopband);
+  // Once on, the filter stays on to the note's end: switched off mid-note, a bend or glide
+  // down would jump from the filtered steps to the bare ones, by the filter's delay.
   const bool wasFiltering = keyed.filtering;
-  keyed.filtering = wanted && stepsPerSecond > UnfilteredStepsPerStopbandHertz * stopband;
+  keyed.filtering =
+      wanted && (wasFiltering || stepsPerSecond > UnfilteredStepsPerStopbandHertz * stopband);
   if (!keyed.filtering) return;
   const double edge = std::tan(std::numbers::pi * stopband / StopbandShare / stepsPerSecond);
   double input = x;
@@ -143,6 +146,11 @@ double stepsOfSample(EngineState& state) noexcept {
 }
 
 }  // namespace
+
+void startKeyedNote(KeyedPitch& keyed) noexcept QUILLFERN_NONBLOCKING {
+  keyed.filtering = false;
+  keyed.filteredRate = 0.0;
+}
 
 void startKeyedPitch(KeyedPitch& keyed, double sampleRate) noexcept QUILLFERN_NONBLOCKING {
   keyed = KeyedPitch{};

@@ -55,6 +55,9 @@ struct KeyedPitch {
 // Key mode's part of a voice started at `sampleRate`: no cycle measured yet.
 void startKeyedPitch(KeyedPitch& keyed, double sampleRate) noexcept QUILLFERN_NONBLOCKING;
 
+// A note's start, with the model afresh: the filter is chosen anew for its steps.
+void startKeyedNote(KeyedPitch& keyed) noexcept QUILLFERN_NONBLOCKING;
+
 // The probe and the played cycle at one sample: a fixed amount of work, whatever is played.
 void followCycle(KeyedPitch& keyed,
                  const ModelParameters& parameters) noexcept QUILLFERN_NONBLOCKING;
