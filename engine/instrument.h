@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 
 #include "engine/dc_filter.h"
 #include "engine/keyed_pitch.h"
@@ -66,10 +67,12 @@ struct InstrumentSettings {
   bool stableSteps = false;  // off in the renderer unless asked for; on in the plugins
   bool dcFilter = false;     // the same
   NoteStart noteStart = NoteStart::Handover;
-  bool keyedPitch = false;  // PitchMode::Key; off in the renderer unless asked for
+  bool keyedPitch = false;  // PitchMode::Key; off in the renderer unless asked for; on in the
+                            // plugins
   double transpose = 0.0;   // semitones
   double fineTune = 0.0;    // cents
   bool keyFilter = true;
+  std::span<const KnownCycle> knownCycles;  // Key mode's cycles known without measuring
 };
 
 struct Instrument {

@@ -12,9 +12,10 @@ namespace {
 
 // Before the first measure: the window's rule at key 57, 8 time units a period.
 constexpr double UnmeasuredCycle = ModelTimePerPeriod / KeyStep;
-// The probe's pace until it has given its first cycle: a note played right at the start is in
-// tune within a few milliseconds.
-constexpr int32_t FirstProbeStepsPerSample = 64;
+// The probe's pace in a measure begun at rest (not chained to one taken while the controls
+// moved): a note played right after new controls is in tune within a few milliseconds, and the
+// measure goes alike in every host from the sample the controls came.
+constexpr int32_t RestedProbeStepsPerSample = 64;
 // How fast the played cycle follows a new measure: no pitch jumps, and in tune within 50 ms.
 constexpr double CycleTimeConstant = 0.008;  // seconds
 // The played cycle is the measure once this close: a held note's pitch stands still.
@@ -154,6 +155,7 @@ void startKeyedNote(KeyedPitch& keyed) noexcept QUILLFERN_NONBLOCKING {
 
 void startKeyedPitch(KeyedPitch& keyed, double sampleRate) noexcept QUILLFERN_NONBLOCKING {
   keyed = KeyedPitch{};
+  restCycleProbe(keyed.probe);
   keyed.cycleSteps = UnmeasuredCycle;
   keyed.smoothing = 1.0 - std::exp(-1.0 / (CycleTimeConstant * sampleRate));
   keyed.stepLimit = KeyStepsPerSecondLimit / sampleRate;
@@ -165,15 +167,18 @@ bool cycleIsMoving(const KeyedPitch& keyed,
   return !probeIsIdle(keyed.probe, parameters) || (measure > 0.0 && keyed.cycleSteps != measure);
 }
 
-void followCycle(KeyedPitch& keyed,
-                 const ModelParameters& parameters) noexcept QUILLFERN_NONBLOCKING {
-  const int32_t steps = keyed.measured ? ProbeStepsPerSample : FirstProbeStepsPerSample;
-  if (advanceCycleProbe(keyed.probe, parameters, steps) && !keyed.measured) {
-    keyed.measured = keyed.probe.measure.steps > 0.0;
-    if (keyed.measured) keyed.cycleSteps = keyed.probe.measure.steps;
-  }
+void followCycle(KeyedPitch& keyed, const ModelParameters& parameters,
+                 std::span<const KnownCycle> known, bool silent) noexcept QUILLFERN_NONBLOCKING {
+  const int32_t steps = keyed.probe.chained ? ProbeStepsPerSample : RestedProbeStepsPerSample;
+  const bool measured = advanceCycleProbe(keyed.probe, parameters, steps, known);
   const double measure = keyed.probe.measure.steps;
-  if (!(measure > 0.0) || keyed.cycleSteps == measure) return;
+  if (!(measure > 0.0)) return;
+  if (silent || (measured && keyed.provisional)) {
+    keyed.cycleSteps = measure;
+    keyed.provisional = silent && !probeIsIdle(keyed.probe, parameters);
+    return;
+  }
+  if (keyed.provisional || keyed.cycleSteps == measure) return;
   keyed.cycleSteps += (measure - keyed.cycleSteps) * keyed.smoothing;
   if (std::fabs(measure - keyed.cycleSteps) <= CycleSnap * measure) keyed.cycleSteps = measure;
 }
@@ -181,7 +186,8 @@ void followCycle(KeyedPitch& keyed,
 float keyedStep(EngineState& state, ModelVariables& model,
                 const ModelParameters& parameters) noexcept QUILLFERN_NONBLOCKING {
   KeyedPitch& keyed = state.instrument.keyed;
-  followCycle(keyed, parameters);
+  followCycle(keyed, parameters, state.instrument.settings.knownCycles,
+              !(state.envelopeLevel > 0.0));
   if (!(state.noteFrequency.load(std::memory_order_relaxed) > 0.0)) return state.lastOutput;
   if (hasRunAway(model.x)) return 0.0f;  // parked until a note's start, as the window's step
 

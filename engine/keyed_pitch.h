@@ -11,6 +11,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "engine/model_variables.h"
 #include "engine/nonblocking.h"
@@ -39,7 +40,9 @@ struct LowPassSection {
 
 struct KeyedPitch {
   CycleProbe probe;
-  bool measured = false;      // the probe has given a cycle since the voice started
+  // The played cycle is not a measure of the controls its note began with: the next measure is
+  // taken at once rather than glided to.
+  bool provisional = true;
   double cycleSteps = 0.0;    // the cycle the voice plays, moving toward the probe's
   double smoothing = 0.0;     // the share of that distance covered each sample
   double stepLimit = 0.0;     // steps a sample at most, at the voice's rate
@@ -59,8 +62,10 @@ void startKeyedPitch(KeyedPitch& keyed, double sampleRate) noexcept QUILLFERN_NO
 void startKeyedNote(KeyedPitch& keyed) noexcept QUILLFERN_NONBLOCKING;
 
 // The probe and the played cycle at one sample: a fixed amount of work, whatever is played.
-void followCycle(KeyedPitch& keyed,
-                 const ModelParameters& parameters) noexcept QUILLFERN_NONBLOCKING;
+// While the voice is `silent` the played cycle is the latest measure at once, so a note starts
+// at it; while a note sounds it glides to each new measure.
+void followCycle(KeyedPitch& keyed, const ModelParameters& parameters,
+                 std::span<const KnownCycle> known, bool silent) noexcept QUILLFERN_NONBLOCKING;
 
 // True while followCycle has work to do at `parameters`: the voice may not rest in silence.
 bool cycleIsMoving(const KeyedPitch& keyed,

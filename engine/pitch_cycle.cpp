@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "engine/oscillator.h"
 
@@ -41,6 +42,7 @@ int32_t settleStepsAt(double r) noexcept {
 void beginMeasure(CycleProbe& probe) noexcept {
   probe.model = {};
   probe.moved = false;
+  probe.chained = false;
   probe.stage = ProbeStage::Settling;
   probe.stageSteps = 0;
   probe.settleSteps = settleStepsAt(probe.controls.r);
@@ -182,7 +184,34 @@ void observe(CycleProbe& probe, float x) noexcept {
   }
 }
 
+const CycleMeasure* knownMeasureOf(std::span<const KnownCycle> known,
+                                   const ModelParameters& controls) noexcept {
+  for (const KnownCycle& cycle : known) {
+    if (sameControls(cycle.controls, controls)) return &cycle.measure;
+  }
+  return nullptr;
+}
+
+// New controls: their known measure at once, else a measure of them from the start unless one
+// is under way, which takes them up.
+void takeControls(CycleProbe& probe, const ModelParameters& controls,
+                  std::span<const KnownCycle> known) noexcept {
+  probe.controls = controls;
+  if (const CycleMeasure* measure = knownMeasureOf(known, controls)) {
+    probe.moved = false;
+    return finish(probe, measure->kind, measure->steps, measure->spikesPerCycle);
+  }
+  if (probe.stage == ProbeStage::Done) return beginMeasure(probe);
+  probe.moved = true;
+}
+
 }  // namespace
+
+void restCycleProbe(CycleProbe& probe) noexcept QUILLFERN_NONBLOCKING {
+  probe = CycleProbe{};
+  probe.stage = ProbeStage::Done;
+  probe.controls.a = std::numeric_limits<double>::quiet_NaN();  // equal to no controls
+}
 
 void startCycleProbe(CycleProbe& probe,
                      const ModelParameters& controls) noexcept QUILLFERN_NONBLOCKING {
@@ -196,15 +225,11 @@ bool probeIsIdle(const CycleProbe& probe,
   return probe.stage == ProbeStage::Done && sameControls(probe.controls, controls);
 }
 
-bool advanceCycleProbe(CycleProbe& probe, const ModelParameters& controls,
-                       int32_t steps) noexcept QUILLFERN_NONBLOCKING {
+bool advanceCycleProbe(CycleProbe& probe, const ModelParameters& controls, int32_t steps,
+                       std::span<const KnownCycle> known) noexcept QUILLFERN_NONBLOCKING {
   if (!sameControls(probe.controls, controls)) {
-    probe.controls = controls;
-    if (probe.stage == ProbeStage::Done) {
-      beginMeasure(probe);
-    } else {
-      probe.moved = true;
-    }
+    takeControls(probe, controls, known);
+    if (probe.stage == ProbeStage::Done) return true;
   }
   if (probe.stage == ProbeStage::Done) return false;
   const ModelParameters& c = probe.controls;
@@ -219,7 +244,10 @@ bool advanceCycleProbe(CycleProbe& probe, const ModelParameters& controls,
     observe(probe, probe.model.x);
     if (probe.stage != ProbeStage::Done) continue;
     // A measure taken while the controls moved is the latest there is; the next one begins.
-    if (probe.moved) beginMeasure(probe);
+    if (probe.moved) {
+      beginMeasure(probe);
+      probe.chained = true;
+    }
     return true;
   }
   return false;

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "engine/model_variables.h"
 #include "engine/nonblocking.h"
@@ -34,12 +35,22 @@ struct CycleMeasure {
   int32_t spikesPerCycle = 0;  // 1 spiking, the pattern's spikes bursting, 0 otherwise
 };
 
+// A cycle known without measuring: measureCycle's figure for one setting of the controls (the
+// volume unused). The instrument hands its voices those of the factory bank and the start-up
+// settings, measured when it was built, so that they play in tune from their first sample
+// whenever a host sets them.
+struct KnownCycle {
+  ModelParameters controls;
+  CycleMeasure measure;
+};
+
 enum class ProbeStage : int32_t { Settling, Ranging, Collecting, Done };
 
 struct CycleProbe {
   ModelVariables model;
   ModelParameters controls;  // what the probe steps with (the volume unused)
   bool moved = false;        // the controls moved since this measure began
+  bool chained = false;      // this measure began as one taken while they moved ended
   ProbeStage stage = ProbeStage::Settling;
   int32_t stageSteps = 0;  // steps taken in this stage
   int32_t settleSteps = 0;
@@ -63,11 +74,16 @@ struct CycleProbe {
 void startCycleProbe(CycleProbe& probe,
                      const ModelParameters& controls) noexcept QUILLFERN_NONBLOCKING;
 
+// A probe given no controls yet: the first it is given begin a measure.
+void restCycleProbe(CycleProbe& probe) noexcept QUILLFERN_NONBLOCKING;
+
 // `steps` more steps at `controls`; true when a measure completed in them. A measure done stays
-// so until the controls move; then another begins. Controls that move during a measure are
-// taken up by it, and the next measure begins as it ends.
-bool advanceCycleProbe(CycleProbe& probe, const ModelParameters& controls,
-                       int32_t steps) noexcept QUILLFERN_NONBLOCKING;
+// so until the controls move; then another begins, from the model's start whatever came
+// before, or none at all when `known` holds the new controls: their measure is complete at
+// once. Controls that move during a measure are taken up by it, and the next measure begins
+// (chained) as it ends.
+bool advanceCycleProbe(CycleProbe& probe, const ModelParameters& controls, int32_t steps,
+                       std::span<const KnownCycle> known = {}) noexcept QUILLFERN_NONBLOCKING;
 
 // The whole measure at once from the model's start, at most `stepLimit` steps: for a voice
 // that starts, and for the tools and tests.

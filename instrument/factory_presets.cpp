@@ -9,8 +9,9 @@ namespace {
 // regime (Chaos mostly so): b = 3 and s = 4 are the model's textbook values, around which I and r
 // walk from regular spiking through bursts of two, three and four spikes to chaos. A small b (for
 // which the upper branch of x is stable, b^2 < 3a) turns the bursts into a relaxation
-// oscillation between two levels: the square-like tone. The expectations each one is held to
-// are in the instrument test.
+// oscillation between two levels: the square-like tone. Each plays in Key mode, the plugins'
+// default: in tune, its regimes being the ones Key mode's step plays. The expectations each one
+// is held to are in the instrument test.
 constexpr PresetValue RegularSpikes[] = {
     {"i", 4.0}, {"r", 0.006}, {"b", 3.0}, {"s", 4.0}, {"sustain", 0.8}};
 constexpr PresetValue FastSpikes[] = {

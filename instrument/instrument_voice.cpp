@@ -8,6 +8,7 @@
 #include "engine/render.h"
 #include "engine/voice.h"
 #include "engine/voice_lanes.h"
+#include "instrument/known_cycles.h"
 #include "midi/instrument_messages.h"
 #include "midi/midi_messages.h"
 
@@ -343,6 +344,7 @@ void applyParameterValue(EngineState& engine, std::size_t index,
 void startVoiceWith(EngineState& engine, double sampleRate,
                     const ParameterValues& values) noexcept QUILLFERN_NONBLOCKING {
   startVoice(engine, sampleRate);
+  engine.instrument.settings.knownCycles = knownCycles();
   for (std::size_t index = 0; index < ParameterCount; ++index) {
     applyParameterValue(engine, index, values.value[index]);
   }

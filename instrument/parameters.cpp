@@ -306,5 +306,7 @@ ParameterValues rendererValues() noexcept {
   ParameterValues values = defaultValues();
   values.value[parameterIndexOfId(StableStepsSetting)] = parameter_table::Renderer.stableSteps;
   values.value[parameterIndexOfId(DcFilterSetting)] = parameter_table::Renderer.dcFilter;
+  values.value[parameterIndexOfId(PitchSetting)] =
+      static_cast<double>(parameter_table::Renderer.keyedPitch ? PitchMode::Key : PitchMode::Model);
   return values;
 }

@@ -198,10 +198,9 @@ inline constexpr std::array Table{
     notAutomatic(setting(NoteStartSetting, "start", "Note start", Notes, Number, Enumeration, 0.0,
                          NoteStartLabels.size() - 1.0, static_cast<double>(Renderer.noteStart), 0,
                          22, NoteStartLabels)),
-    // Model until Key mode's tuning no longer depends on the order a host sets the controls in
-    // (a preset loaded onto an instance plays otherwise than one started with it).
+    // Key in the plugins, and so in the factory bank: a new instance plays in tune.
     setting(PitchSetting, "pitch", "Pitch", Neuron, Number, Enumeration, 0.0,
-            PitchLabels.size() - 1.0, static_cast<double>(Renderer.keyedPitch), 0, 24, PitchLabels),
+            PitchLabels.size() - 1.0, static_cast<double>(PitchMode::Key), 0, 24, PitchLabels),
     setting(TransposeSetting, "transpose", "Transpose (semitones)", Neuron, Number, Linear,
             -LargestTranspose, LargestTranspose, Renderer.transpose, 0, 25),
     setting(FineTuneSetting, "fine_tune", "Fine tune (cents)", Neuron, Number, Linear,
@@ -320,6 +319,6 @@ struct ParameterValues {
 // Every parameter at its default: what a new instance plays.
 ParameterValues defaultValues() noexcept;
 
-// What quillfern-render plays unless told otherwise: the defaults, with stable steps, Key mode and
-// the DC filter off, so that its sound is the window's.
+// What quillfern-render plays unless told otherwise: the defaults, with stable steps and the DC
+// filter off and Model mode's pitch, so that its sound is the window's.
 ParameterValues rendererValues() noexcept;

@@ -89,8 +89,8 @@ def rising_crossings(samples):
     middle = (min(samples) + max(samples)) / 2
     return sum(1 for a, b in zip(samples, samples[1:]) if a < middle <= b)
 
-# The renderer's options for the plugins' own defaults: stable steps and the DC filter on.
-PLUGIN_DEFAULTS = ["--param", "stable=on", "--param", "dc_filter=on"]
+# The renderer's options for the plugins' own defaults: stable steps, the DC filter and Key mode on.
+PLUGIN_DEFAULTS = ["--param", "stable=on", "--param", "dc_filter=on", "--param", "pitch=key"]
 
 
 def reported_latency(port, seconds=10):
