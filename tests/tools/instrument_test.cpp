@@ -385,38 +385,99 @@ double heardPeriod(const std::vector<float>& x, double period) {
   return best + 0.5 * (left - right) / (left - 2.0 * strongest + right);
 }
 
+// The mean interval between spikes, in samples: rising crossings of the middle of x's range,
+// each read between two samples.
+double meanSpikeInterval(const std::vector<float>& x) {
+  const auto [low, high] = std::minmax_element(x.begin(), x.end());
+  const double middle = (static_cast<double>(*low) + *high) / 2.0;
+  std::vector<double> crossings;
+  for (std::size_t i = 1; i < x.size(); ++i) {
+    if (x[i - 1] < middle && x[i] >= middle) {
+      crossings.push_back(static_cast<double>(i - 1) + (middle - x[i - 1]) / (x[i] - x[i - 1]));
+    }
+  }
+  return (crossings.back() - crossings.front()) / static_cast<double>(crossings.size() - 1);
+}
+
+// A note of `key` held at `rate`, from its second second on.
+std::vector<float> heldAtRate(const ParameterValues& values, int32_t key, double rate) {
+  const Score score = scoreFrom("0 midi 90 " + std::to_string(key) + " 127\n80000 end\n");
+  std::vector<float> samples;
+  renderScore(
+      scoreAtRate(score, rate), DefaultBlockFrames,
+      [&](const float* block, int64_t frames) {
+        samples.insert(samples.end(), block, block + frames);
+      },
+      {}, {}, values);
+  samples.erase(samples.begin(), samples.begin() + static_cast<std::ptrdiff_t>(rate));
+  return samples;
+}
+
+struct PresetAtRate {
+  std::string regime;
+  int32_t spikesPerBurst = 0;
+  double pitch = 0.0;  // cents off `frequency`; without one, a chaotic sound's spikes a second
+};
+
+PresetAtRate measureAtRate(const std::vector<float>& samples, double rate, double frequency) {
+  const ModelRegime regime = regimeOf(samples);
+  PresetAtRate sound{regimeName(regime),
+                     regime == Bursting ? measureSpikes(samples).spikesPerBurst : 0};
+  sound.pitch = frequency > 0.0
+                    ? 1200.0 * std::log2(rate / frequency / heardPeriod(samples, rate / frequency))
+                    : 1200.0 * std::log2(rate / meanSpikeInterval(samples));
+  return sound;
+}
+
 }  // namespace
 
-// Key mode: every periodic, sustained preset of the bank sounds at its key at every rate,
-// wherever its cycle fits the steps a sample allow.
+// Key mode: every periodic preset of the bank sounds at its key at every rate, wherever its
+// cycle fits the steps a sample allow; every preset plays the same regime, spikes per burst and
+// pitch (a chaotic one's spikes a second) at every rate, as measured on its sound. Transpose and
+// fine tune move the pitch by what they say: in Key mode from the key, in Model mode to the key
+// they name (whose step rounds its period to whole samples, a few cents away).
 TEST(Instrument, KeyModePlaysEveryPeriodicPresetInTuneAtEveryRate) {
-  const Score held = scoreFrom("0 midi 90 60 127\n80000 end\n");
   for (const FactoryPreset& preset : factoryPresets()) {
-    const ParameterValues values =
-        with(presetValues(preset), {{PitchSetting, static_cast<double>(PitchMode::Key)}});
+    const ParameterValues values = with(presetValues(preset), {{SustainSlider, 1.0}});
     EngineState probe;
     startVoiceWith(probe, Rate, values);
     const CycleMeasure cycle = measureCycle(modelParametersOf(probe), WholeMeasureSteps);
     const bool periodic = cycle.kind == CycleKind::Spiking || cycle.kind == CycleKind::Bursting;
-    if (!periodic || values.value[parameterIndexOfId(SustainSlider)] == 0.0) continue;
-    for (const int32_t key : {36, 60, 84}) {
+    for (const int32_t key : {36, 48, 60, 72, 84}) {
       const double frequency = noteFrequencyOf(key);
-      if (cycle.steps * frequency > KeyStepsPerSecondLimit) continue;
-      Score score = held;
-      score.events[0].message = packShortMessage(NoteOnChannel1, static_cast<uint8_t>(key), 127);
+      const bool fits = cycle.steps * frequency <= KeyStepsPerSecondLimit;
+      PresetAtRate atFirstRate;
       for (const double rate : {Rate, 48000.0, 96000.0}) {
-        std::vector<float> samples;
-        renderScore(
-            scoreAtRate(score, rate), DefaultBlockFrames,
-            [&](const float* block, int64_t frames) {
-              samples.insert(samples.end(), block, block + frames);
-            },
-            {}, {}, values);
-        samples.erase(samples.begin(), samples.begin() + static_cast<std::ptrdiff_t>(rate));
-        const double cents =
-            1200.0 * std::log2(rate / frequency / heardPeriod(samples, rate / frequency));
-        EXPECT_LE(std::fabs(cents), 3.0) << preset.name << " key " << key << " at " << rate;
+        const PresetAtRate sound =
+            measureAtRate(heldAtRate(values, key, rate), rate, periodic ? frequency : 0.0);
+        const std::string trace = std::string(preset.name) + " key " + std::to_string(key) +
+                                  " at " + std::to_string(rate);
+        if (periodic && fits && (key == 36 || key == 60 || key == 84)) {
+          EXPECT_LE(std::fabs(sound.pitch), 3.0) << trace;
+        }
+        if (key < 48 || key > 72) continue;
+        if (rate == Rate) atFirstRate = sound;
+        EXPECT_EQ(sound.regime, atFirstRate.regime) << trace;
+        EXPECT_EQ(sound.spikesPerBurst, atFirstRate.spikesPerBurst) << trace;
+        if (fits) {
+          EXPECT_NEAR(sound.pitch, atFirstRate.pitch, 3.0) << trace;  // cents
+        }
       }
+    }
+  }
+  const ParameterValues spiking = presetValues(*findFactoryPreset("Regular Spikes"));
+  for (const auto& [key, transpose, fine] :
+       {std::tuple{48, 12, 0.0}, {72, -24, 0.0}, {61, -2, 100.0}, {36, 24, 0.0}}) {
+    for (const PitchMode mode : {PitchMode::Model, PitchMode::Key}) {
+      const ParameterValues plain = with(spiking, {{PitchSetting, static_cast<double>(mode)}});
+      const double moved = meanSpikeInterval(heldAtRate(
+          with(plain, {{TransposeSetting, transpose}, {FineTuneSetting, fine}}), key, Rate));
+      const int32_t named = key + transpose + static_cast<int32_t>(fine / 100.0);
+      const bool keyed = mode == PitchMode::Key;
+      const double expected =
+          keyed ? Rate / noteFrequencyOf(named) : meanSpikeInterval(heldAtRate(plain, named, Rate));
+      EXPECT_NEAR(1200.0 * std::log2(expected / moved), 0.0, keyed ? 3.0 : 8.0)
+          << key << " " << transpose << " " << fine << " " << keyed;
     }
   }
 }
