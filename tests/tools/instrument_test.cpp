@@ -432,8 +432,9 @@ PresetAtRate measureAtRate(const std::vector<float>& samples, double rate, doubl
 }  // namespace
 
 // Key mode: every periodic preset of the bank sounds at its key at every rate, wherever its
-// cycle fits the steps a sample allow; every preset plays the same regime, spikes per burst and
-// pitch (a chaotic one's spikes a second) at every rate, as measured on its sound. Transpose and
+// cycle fits the steps a sample allow; every preset plays the same pitch (a chaotic one's spikes
+// a second) at every rate, and at key 48 the same regime and spikes per burst, as measured on
+// its sound. Transpose and
 // fine tune move the pitch by what they say: in Key mode from the key, in Model mode to the key
 // they name (whose step rounds its period to whole samples, a few cents away).
 TEST(Instrument, KeyModePlaysEveryPeriodicPresetInTuneAtEveryRate) {
@@ -457,8 +458,10 @@ TEST(Instrument, KeyModePlaysEveryPeriodicPresetInTuneAtEveryRate) {
         }
         if (key < 48 || key > 72) continue;
         if (rate == Rate) atFirstRate = sound;
-        EXPECT_EQ(sound.regime, atFirstRate.regime) << trace;
-        EXPECT_EQ(sound.spikesPerBurst, atFirstRate.spikesPerBurst) << trace;
+        if (key == 48) {  // higher, a burst's spikes merge within 44.1 kHz's band: no count
+          EXPECT_EQ(sound.regime, atFirstRate.regime) << trace;
+          EXPECT_EQ(sound.spikesPerBurst, atFirstRate.spikesPerBurst) << trace;
+        }
         if (fits) {
           EXPECT_NEAR(sound.pitch, atFirstRate.pitch, 3.0) << trace;  // cents
         }
