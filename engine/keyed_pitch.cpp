@@ -82,7 +82,10 @@ void followFilter(KeyedPitch& keyed, double sampleRate, double stepsPerSample, b
   keyed.filtering =
       wanted && (wasFiltering || stepsPerSecond > UnfilteredStepsPerStopbandHertz * stopband);
   if (!keyed.filtering) return;
-  const double edge = std::tan(std::numbers::pi * stopband / StopbandShare / stepsPerSecond);
+  // Kept on below its threshold, the filter's stopband stays below the steps' own Nyquist
+  // frequency, where the bilinear transform holds it stable.
+  const double designed = std::max(stepsPerSecond, 2.0 * stopband);
+  const double edge = std::tan(std::numbers::pi * stopband / StopbandShare / designed);
   double input = x;
   keyed.filterGain = 1.0;
   for (std::size_t section = 0; section < KeyFilterSections; ++section) {
