@@ -198,7 +198,10 @@ template <bool Filtered>
 // The same arithmetic in AVX's registers where the processor has them, else in SSE2's: IEEE
 // operations either way, each rounding as the source says (no contraction into fused
 // multiply-adds), so both give the same bits.
-#if defined(__x86_64__)
+// The loader picks the clone by running a chooser before any constructor; built with a
+// sanitizer, the chooser calls into the sanitizer's runtime before it is ready, and crashes:
+// sanitized builds take the default clone alone, the same arithmetic.
+#if defined(__x86_64__) && !defined(QUILLFERN_SANITIZED)
 #define QUILLFERN_LANE_TARGETS [[gnu::target_clones("avx2", "default")]]
 #else
 #define QUILLFERN_LANE_TARGETS
