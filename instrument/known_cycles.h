@@ -6,6 +6,7 @@
 
 #include <span>
 
+#include "engine/nonblocking.h"
 #include "engine/pitch_cycle.h"
 
-std::span<const KnownCycle> knownCycles() noexcept;
+std::span<const KnownCycle> knownCycles() noexcept QUILLFERN_NONBLOCKING;

@@ -72,6 +72,7 @@ int main(int argc, char** argv) {
   }
   std::fprintf(file,
                "};\n\n}  // namespace\n\n"
-               "std::span<const KnownCycle> knownCycles() noexcept {\n  return Cycles;\n}\n");
+               "std::span<const KnownCycle> knownCycles() noexcept QUILLFERN_NONBLOCKING {\n"
+               "  return Cycles;\n}\n");
   return std::fclose(file) == 0 ? 0 : 1;
 }
