@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The LV2 side of our offline host, through lilv: one instance, its ports connected to the
 // host's own values, MIDI in an atom sequence at its frame, control moves written to their
-// ports between run() calls. Its worker works at once, in the thread that runs the plugin, and
-// hands the answers back after the run() that asked, as an offline host may.
+// ports between run() calls. Its worker keeps what run() asks of it and works it right after
+// that run(), in the thread that runs the plugin, then hands the answers back, as an offline
+// host may: run() itself never waits on the work.
 #include <lilv/lilv.h>
 #include <lv2/atom/util.h>
 #include <lv2/midi/midi.h>
@@ -11,7 +12,9 @@
 #include <lv2/worker/worker.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
 
@@ -59,6 +62,9 @@ struct Lv2Hosted {
   LV2_Feature scheduleFeature{LV2_WORKER__schedule, &schedule};
   const LV2_Feature* features[4]{&mapFeature, &unmapFeature, &scheduleFeature, nullptr};
   const LV2_Worker_Interface* worker = nullptr;
+  // What run() asked the worker, kept without allocating (run() is real-time), for after it.
+  std::array<uint8_t, 256> requests{};
+  std::size_t requested = 0;  // bytes of `requests` in use: sizes and data, one after another
   std::vector<std::vector<uint8_t>> responses;  // the worker's, for after the run()
   std::vector<float> portValues;                // one per port; control ports use theirs
   std::map<std::string, uint32_t> portIndices;  // by symbol
@@ -86,8 +92,18 @@ LV2_Worker_Status respond(LV2_Worker_Respond_Handle handle, uint32_t size, const
   return LV2_WORKER_SUCCESS;
 }
 
-void deliverResponses(Lv2Hosted& hosted) {
+// The requests of the run() just ended, worked, and the answers handed back.
+void finishWork(Lv2Hosted& hosted) {
   if (hosted.worker == nullptr) return;
+  for (std::size_t at = 0; at < hosted.requested;) {
+    uint32_t size = 0;
+    std::memcpy(&size, hosted.requests.data() + at, sizeof size);
+    at += sizeof size;
+    hosted.worker->work(lilv_instance_get_handle(hosted.instance), respond, &hosted, size,
+                        hosted.requests.data() + at);
+    at += size;
+  }
+  hosted.requested = 0;
   for (const std::vector<uint8_t>& response : hosted.responses) {
     hosted.worker->work_response(lilv_instance_get_handle(hosted.instance),
                                  static_cast<uint32_t>(response.size()), response.data());
@@ -102,8 +118,13 @@ void deliverResponses(Lv2Hosted& hosted) {
 LV2_Worker_Status scheduleWork(LV2_Worker_Schedule_Handle handle, uint32_t size, const void* data) {
   auto& hosted = *static_cast<Lv2Hosted*>(handle);
   if (hosted.worker == nullptr) return LV2_WORKER_ERR_UNKNOWN;
-  return hosted.worker->work(lilv_instance_get_handle(hosted.instance), respond, &hosted, size,
-                             data);
+  if (sizeof size + size > hosted.requests.size() - hosted.requested) {
+    return LV2_WORKER_ERR_NO_SPACE;
+  }
+  std::memcpy(hosted.requests.data() + hosted.requested, &size, sizeof size);
+  std::memcpy(hosted.requests.data() + hosted.requested + sizeof size, data, size);
+  hosted.requested += sizeof size + size;
+  return LV2_WORKER_SUCCESS;
 }
 
 namespace {
@@ -233,7 +254,7 @@ void runStretch(Lv2Hosted& hosted, const std::vector<BlockEvent>& events, uint32
   }
   connectAudio(hosted, output + from);
   lilv_instance_run(hosted.instance, to - from);
-  deliverResponses(hosted);
+  finishWork(hosted);
 }
 
 }  // namespace
