@@ -14,12 +14,9 @@
 #include <string>
 
 #include "engine/format_real.h"
+#include "fuzz/fuzz_checks.h"
 
 namespace {
-
-void require(bool promise) {
-  if (!promise) std::abort();
-}
 
 int32_t decimalsMeant(int32_t decimals) {
   if (decimals == -1) return 10;

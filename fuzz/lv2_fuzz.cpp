@@ -20,13 +20,10 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/fuzz_checks.h"
 #include "instrument/lv2_ports.h"
 
 namespace {
-
-void require(bool promise) {
-  if (!promise) std::abort();
-}
 
 LV2_URID mapUri(LV2_URID_Map_Handle handle, const char* uri) {
   auto& uris = *static_cast<std::vector<std::string>*>(handle);

@@ -8,13 +8,10 @@
 #include <span>
 #include <string>
 
+#include "fuzz/fuzz_checks.h"
 #include "tools/midi_file.h"
 
 namespace {
-
-void require(bool promise) {
-  if (!promise) std::abort();
-}
 
 constexpr double Rates[] = {8000.0, 44100.0, 48000.0, 384000.0};
 

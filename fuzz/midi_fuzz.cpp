@@ -12,15 +12,12 @@
 
 #include "engine/engine_state.h"
 #include "engine/voice.h"
+#include "fuzz/fuzz_checks.h"
 #include "midi/midi_messages.h"
 
 namespace {
 
 constexpr std::size_t NoticeBytes = 4;
-
-void require(bool promise) {
-  if (!promise) std::abort();
-}
 
 uint32_t noticeFor(uint8_t selector) {
   if (selector < 224) return MidiDataNotice;

@@ -9,15 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "fuzz/fuzz_checks.h"
 #include "instrument/user_presets.h"
-
-namespace {
-
-void require(bool promise) {
-  if (!promise) std::abort();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
@@ -29,11 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     return 0;
   }
   require(presetNameAllowed(name, problem));
-  for (std::size_t index = 0; index < ParameterCount; ++index) {
-    const InstrumentParameter& parameter = instrumentParameters()[index];
-    const double value = values.value[index];
-    require(std::isfinite(value) && playableValue(parameter, value) == value);
-  }
+  requirePlayable(values);
   std::string again;
   ParameterValues read;
   require(parsePresetText(presetText(name, values), again, read, problem) && again == name);

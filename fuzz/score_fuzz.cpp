@@ -7,15 +7,12 @@
 #include <sstream>
 #include <string>
 
+#include "fuzz/fuzz_checks.h"
 #include "tools/score.h"
 
 namespace {
 
 // Where a promise is broken, stop with a crash that libFuzzer records with its input.
-void require(bool promise) {
-  if (!promise) std::abort();
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {

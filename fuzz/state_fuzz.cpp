@@ -7,25 +7,14 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "fuzz/fuzz_checks.h"
 #include "instrument/state.h"
-
-namespace {
-
-void require(bool promise) {
-  if (!promise) std::abort();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   ParameterValues values = defaultValues();
   if (!parseStateText(text, values)) return 0;
-  for (std::size_t index = 0; index < ParameterCount; ++index) {
-    const InstrumentParameter& parameter = instrumentParameters()[index];
-    const double value = values.value[index];
-    require(std::isfinite(value) && playableValue(parameter, value) == value);
-  }
+  requirePlayable(values);
   ParameterValues again;
   require(parseStateText(stateText(values), again));
   for (std::size_t index = 0; index < ParameterCount; ++index) {
