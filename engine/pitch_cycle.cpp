@@ -28,10 +28,6 @@ constexpr int32_t PatternsCompared = 3;
 // not repeated by then is chaotic.
 constexpr int32_t CollectLimit = 300000;
 
-bool sameControls(const ModelParameters& a, const ModelParameters& b) noexcept {
-  return a.a == b.a && a.b == b.b && a.i == b.i && a.r == b.r && a.s == b.s;
-}
-
 int32_t settleStepsAt(double r) noexcept {
   const double units = std::clamp(1.0 / r, ShortestSettle, LongestSettle);  // r 0: the longest
   return static_cast<int32_t>(units / KeyStep);
@@ -206,6 +202,11 @@ void takeControls(CycleProbe& probe, const ModelParameters& controls,
 }
 
 }  // namespace
+
+bool sameControls(const ModelParameters& a,
+                  const ModelParameters& b) noexcept QUILLFERN_NONBLOCKING {
+  return a.a == b.a && a.b == b.b && a.i == b.i && a.r == b.r && a.s == b.s;
+}
 
 void restCycleProbe(CycleProbe& probe) noexcept QUILLFERN_NONBLOCKING {
   probe = CycleProbe{};

@@ -70,6 +70,10 @@ struct CycleProbe {
   CycleMeasure measure;                     // the latest complete one
 };
 
+// The controls a cycle depends on (a, b, I, r, s) are equal; the volume is not one of them.
+bool sameControls(const ModelParameters& a,
+                  const ModelParameters& b) noexcept QUILLFERN_NONBLOCKING;
+
 // A probe at rest from the model's start (0, 0, 0) measuring `controls` anew.
 void startCycleProbe(CycleProbe& probe,
                      const ModelParameters& controls) noexcept QUILLFERN_NONBLOCKING;

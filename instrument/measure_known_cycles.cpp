@@ -3,6 +3,7 @@
 // neuron settings and of the start-up ones, each settings as a voice's step sees them (floats,
 // as the engine keeps them), measured as a voice's probe would measure them.
 //   quillfern-known-cycles OUTPUT.cpp
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -28,13 +29,8 @@ ModelParameters controlsOf(const ParameterValues& values) {
 }
 
 bool listed(const std::vector<ModelParameters>& list, const ModelParameters& controls) {
-  for (const ModelParameters& other : list) {
-    if (other.a == controls.a && other.b == controls.b && other.i == controls.i &&
-        other.r == controls.r && other.s == controls.s) {
-      return true;
-    }
-  }
-  return false;
+  return std::any_of(list.begin(), list.end(),
+                     [&](const ModelParameters& other) { return sameControls(other, controls); });
 }
 
 }  // namespace
